@@ -1,0 +1,17 @@
+// Output formats of the quayside tool.
+#pragma once
+
+#include "quayside/records.h"
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace qs::cli {
+
+// One device as a JSON object (keys and types are part of the tool's contract).
+nlohmann::json deviceJson(const DeviceData_n& d);
+
+// The readable table: a header line, one line per reported port, and a count.
+std::string deviceTable(const DeviceRegistry& devices);
+
+}  // namespace qs::cli

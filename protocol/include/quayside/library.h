@@ -1,0 +1,92 @@
+// The blocking form of the device protocol: the library's process-wide
+// inputs, its registries, and discovery over a BlockingLink.
+#pragma once
+
+#include "quayside/credentials.h"
+#include "quayside/records.h"
+#include "quayside/transport.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace qs {
+
+// The op_SEARCH request: 44 bytes, body_len 0, serverUUID zero.
+Bytes buildSearchRequest(const Uuid8& clientUUID);
+
+struct SearchTuning {
+    std::chrono::milliseconds pollWait{10};
+    // Empty waits (and unsupported replies) that end listening on one
+    // interface. New devices do not count, so a crowded LAN is heard out.
+    int tallyLimit = 101;
+    // Hard bound on listening per interface, so a stream of junk or
+    // duplicate replies cannot hold the search open.
+    std::chrono::milliseconds listenBound{4000};
+};
+
+// Called after each interface has been searched, and while listening, with
+// the interface index, its address and the number of devices found so far.
+using SearchProgress = std::function<void(int iface, const std::string& address, std::size_t found)>;
+
+// Counts of what one search heard, for diagnostics and tests.
+struct SearchStats {
+    std::size_t accepted = 0;
+    std::size_t rejected = 0;
+    std::size_t unsupported = 0;
+    std::size_t duplicates = 0;
+    std::size_t emptyWaits = 0;
+    int boundHits = 0;  // interfaces where the listening bound ended the wait
+};
+
+class DeviceLibrary {
+public:
+    explicit DeviceLibrary(std::unique_ptr<BlockingLink> link = nullptr, const Uuid8& clientUUID = makeClientId());
+
+    // Process-wide inputs the front end writes before an operation. Each
+    // copy is cut to its field's width.
+    Uuid8 currentServerUUID{};
+    FixedText<64> userName;
+    FixedText<64> password;
+    FixedText<10> portLabel;
+    FixedText<16> newIP;
+    FixedText<16> newNetmask;
+    FixedText<16> newGateway;
+
+    DeviceRegistry devices;
+    ShareRegistry shares;
+    LanSummary lanSummary;
+    SearchTuning searchTuning;
+
+    const Uuid8& clientUUID() const { return clientUUID_; }
+    void setClientUUID(const Uuid8& id) { clientUUID_ = id; }
+
+    BlockingLink* link() { return link_.get(); }
+    void setLink(std::unique_ptr<BlockingLink> link) { link_ = std::move(link); }
+
+    // Empties the device registry and searches every interface in turn.
+    bool SearchDevices(const SearchProgress& progress = {});
+    const SearchStats& lastSearch() const { return stats_; }
+
+    int SummarizeLanPorts() { return qs::SummarizeLanPorts(devices, currentServerUUID, lanSummary); }
+
+private:
+    std::unique_ptr<BlockingLink> link_;
+    Uuid8 clientUUID_;
+    SearchStats stats_;
+};
+
+// The process's own library, as the blocking front end uses it.
+DeviceLibrary& processLibrary();
+
+// Opens the sockets of the process library (and makes its client id).
+bool OpenSockets(const TransportOptions& options = {}, std::string* error = nullptr);
+void CloseSockets();
+bool SearchDevices(const SearchProgress& progress = {});
+void ClearDeviceList();
+DeviceData_n* FindDevice(const Uuid8& serverUUID);
+int FindDeviceInterface(const Uuid8& serverUUID);
+void ClearShareList();
+int SummarizeLanPorts();
+
+}  // namespace qs

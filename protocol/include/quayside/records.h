@@ -1,0 +1,195 @@
+// Device and share records, the registries that own them, the table of
+// supported models and the port summary shown by the network panel.
+#pragma once
+
+#include "quayside/wire.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qs {
+
+// A fixed-width, always NUL-terminated text field. Assigning longer text cuts
+// it to N - 1 bytes; nothing is ever written past the field.
+template <std::size_t N>
+class FixedText {
+    static_assert(N >= 1);
+
+public:
+    FixedText() { buf_.fill(0); }
+    FixedText(std::string_view s) { set(s); }  // NOLINT(google-explicit-constructor)
+
+    void set(std::string_view s) {
+        buf_.fill(0);
+        const std::size_t n = std::min(s.size(), N - 1);
+        if (n != 0) std::memcpy(buf_.data(), s.data(), n);
+        // Embedded NULs end the text, as they would in the C field.
+    }
+    FixedText& operator=(std::string_view s) {
+        set(s);
+        return *this;
+    }
+    void clear() { buf_.fill(0); }
+
+    const char* c_str() const { return buf_.data(); }
+    std::string_view view() const { return std::string_view(buf_.data(), ::strnlen(buf_.data(), N)); }
+    std::string str() const { return std::string(view()); }
+    bool empty() const { return buf_[0] == 0; }
+    static constexpr std::size_t capacity() { return N; }
+
+    bool operator==(std::string_view s) const { return view() == s; }
+
+private:
+    std::array<char, N> buf_;
+};
+
+// Settings of one LAN port as a device reports them.
+struct PortBlock {
+    FixedText<16> IP;
+    FixedText<16> netmask;
+    FixedText<16> gateway;
+    FixedText<16> dns1;
+    FixedText<16> dns2;
+    FixedText<8> dhcpText;  // the item text itself ("1" or "0")
+    bool dhcpEnable = false;
+    int dnsMode = 0;
+};
+
+// One device. Port block 0 is the first LAN port, block 1 the second.
+struct DeviceData_n {
+    Uuid8 serverUUID{};
+    FixedText<256> hostname;
+    FixedText<256> modelName;
+    int bondingEnable = 0;
+    int bondingMode = 0;
+    int ifCount = 0;
+    int nSendIF = 0;
+    int nDefaultGW = 0;
+    FixedText<12> defaultGWText;
+    std::array<PortBlock, 2> port;
+    int lanPortNumber = 0;
+    int ifEdited = 0;
+    std::string password;
+    std::string volumeShares;
+    int localIfIndex = -1;
+
+    // The port on which the device answered, kept inside 0..1 whatever the
+    // device reported.
+    int answeringPort() const { return nSendIF == 1 ? 1 : 0; }
+};
+
+// One share as the run-loop front end lists it.
+struct VolumeData {
+    std::string name;
+    std::string recyclebinName;
+    bool isLocked = false;
+};
+
+// Port settings sent by op_SET_LAN.
+struct TmpDeviceData {
+    std::string IP, netmask, gateway, dns1, dns2;
+    bool dhcpEnable = false;
+    int dnsMode = 0;
+    int nIfNo = 0;
+};
+
+inline constexpr std::array<std::string_view, 4> kSupportedModels = {"VSB-720K", "VSB-760K", "VSB-790K",
+                                                                     "VSB-720KW"};
+bool isSupportedModel(std::string_view model);
+
+// Decimal item text as the devices send it: leading digits, anything else 0.
+int itemNumber(std::string_view text);
+
+// Fills a record from the items of a search reply (walk from offset 44).
+// Port items go to the port opened by the latest v_IF_NO (port 0 before the
+// first); items for a port other than 0 or 1 are ignored. maxItems 0 means
+// no limit. Returns how the walk ended.
+WalkEnd fillDeviceFromReply(DeviceData_n& rec, ByteView datagram, std::size_t maxItems = 0);
+
+// The value of the last v_MODEL_NAME item, or empty when there is none.
+std::string lastModelName(ByteView datagram, std::size_t maxItems = 0);
+
+// The model test the blocking search applies: the last model item, shorter
+// than 20 bytes, exactly one of the supported models.
+bool replyIsSupportedModel(ByteView datagram);
+
+// Device registry of the blocking form: order of arrival, keyed by serverUUID.
+// Records are owned here and keep their address until the registry is
+// cleared, so callers may hold references until the next search.
+class DeviceRegistry {
+public:
+    void ClearDeviceList() { records_.clear(); }
+    DeviceData_n* FindDevice(const Uuid8& serverUUID);
+    const DeviceData_n* FindDevice(const Uuid8& serverUUID) const;
+    int FindDeviceInterface(const Uuid8& serverUUID) const;
+    // Appends a new zeroed record at the tail.
+    DeviceData_n& append();
+
+    std::size_t count() const { return records_.size(); }
+    DeviceData_n& at(std::size_t i) { return *records_.at(i); }
+    const DeviceData_n& at(std::size_t i) const { return *records_.at(i); }
+
+private:
+    std::vector<std::unique_ptr<DeviceData_n>> records_;
+};
+
+// Share registry of the blocking form: share names in order of arrival,
+// without repeats, each cut to 255 bytes.
+class ShareRegistry {
+public:
+    void ClearShareList() { names_.clear(); }
+    // Returns true when the name was added (false for a repeat).
+    bool add(std::string_view name);
+    std::size_t count() const { return names_.size(); }
+    const std::string& at(std::size_t i) const { return names_.at(i); }
+    const std::vector<std::string>& names() const { return names_; }
+
+private:
+    std::vector<std::string> names_;
+};
+
+// What the network panel shows for the current device's ports.
+struct LanSummary {
+    struct Entry {
+        FixedText<16> IP, netmask, gateway;
+        FixedText<2> dhcp;
+    };
+    FixedText<10> firstLabel;
+    FixedText<5> secondLabel;
+    FixedText<2> portCount;
+    FixedText<2> selector;
+    std::array<Entry, 2> entry;
+};
+
+int SummarizeLanPorts(const DeviceRegistry& devices, const Uuid8& currentServerUUID, LanSummary& summary);
+
+// Registry of the run-loop form: devices kept sorted, de-duplicated by their
+// port-0 address text; shares split into name and lock flag.
+class RunLoopRegistry {
+public:
+    using ReloadTable = std::function<void(int table)>;  // 1 devices, 2 volumes
+
+    explicit RunLoopRegistry(ReloadTable reload = {}) : reloadTable_(std::move(reload)) {}
+
+    std::vector<std::shared_ptr<DeviceData_n>> serverArray;
+    std::vector<VolumeData> volumeArray;
+
+    bool addDataInfo(std::shared_ptr<DeviceData_n> record);
+    void sortDeviceData(int key, bool reverse);
+    void stripVolumeName(std::string_view token);
+    void addVolumeInfo(VolumeData share);
+
+    void setReloadTable(ReloadTable reload) { reloadTable_ = std::move(reload); }
+
+private:
+    ReloadTable reloadTable_;
+    std::array<bool, 4> ascending_{true, true, true, true};
+};
+
+}  // namespace qs

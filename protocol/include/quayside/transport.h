@@ -1,0 +1,106 @@
+// Blocking datagram transport: one send and one receive socket per local
+// IPv4 interface, polled from the calling thread.
+#pragma once
+
+#include "quayside/wire.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qs {
+
+inline constexpr std::size_t kMaxInterfaces = 8;
+inline constexpr std::size_t kBlockingBufferSize = 4096;
+
+struct LocalInterface {
+    std::string address;  // dotted IPv4, at most 15 characters
+    std::string name;     // kernel interface name ("eth0", "lo")
+    unsigned index = 0;   // kernel interface index
+};
+
+// The host's usable interfaces: IPv4, up, multicast-capable, not loopback,
+// ordered by interface index then address, at most kMaxInterfaces.
+std::vector<LocalInterface> systemInterfaces();
+// The one-interface loopback lab: 127.0.0.1 on the loopback device.
+std::vector<LocalInterface> loopbackInterfaces();
+
+// What the search and the device operations need of a transport. The socket
+// implementation below is the real one; tests substitute scripted links.
+class BlockingLink {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    virtual ~BlockingLink() = default;
+    virtual int interfaceCount() const = 0;
+    virtual std::string interfaceAddress(int i) const = 0;
+    // The send step: choose interface i, drain its receive socket, send the
+    // request to the group.
+    virtual void sendRequest(int i, ByteView request) = 0;
+    // Waits up to timeout for one datagram on interface i and reads it into
+    // buffer. Returns its length, or nothing when the wait ended empty.
+    virtual std::optional<std::size_t> poll(int i, std::chrono::milliseconds timeout,
+                                            std::span<std::uint8_t> buffer) = 0;
+    virtual Clock::time_point now() const { return Clock::now(); }
+    virtual void sleepFor(std::chrono::milliseconds d);
+};
+
+struct TransportOptions {
+    // Use 127.0.0.1 as the only interface, with multicast loopback on, so a
+    // simulator on the same host is reachable.
+    bool loopbackLab = false;
+    // Restrict the interface table to these local addresses (empty: all).
+    std::vector<std::string> onlyAddresses;
+    // Interface enumeration; defaults to systemInterfaces / loopbackInterfaces.
+    std::function<std::vector<LocalInterface>()> enumerate;
+    // One drain wait, and the bound on a whole drain while datagrams keep
+    // arriving.
+    std::chrono::milliseconds drainWait{1000};
+    std::chrono::milliseconds drainBound{2000};
+    // Receive buffer asked of the kernel: room for well over 1000 replies.
+    int receiveBufferBytes = 8 * 1024 * 1024;
+};
+
+class SocketTransport final : public BlockingLink {
+public:
+    SocketTransport() = default;
+    ~SocketTransport() override;
+    SocketTransport(const SocketTransport&) = delete;
+    SocketTransport& operator=(const SocketTransport&) = delete;
+
+    // Fills the interface table and opens the sockets. Individual socket
+    // failures are tolerated (that interface simply hears nothing); the
+    // result is false only when an address in onlyAddresses is not local, in
+    // which case `error` says which.
+    bool OpenSockets(const TransportOptions& options, std::string* error = nullptr);
+    void CloseSockets();
+    bool isOpen() const { return open_; }
+
+    const std::vector<LocalInterface>& interfaces() const { return table_; }
+    // Receive buffer size the kernel granted on interface i (0 if closed).
+    int receiveBufferSize(int i) const;
+
+    int interfaceCount() const override { return static_cast<int>(table_.size()); }
+    std::string interfaceAddress(int i) const override;
+    void sendRequest(int i, ByteView request) override;
+    std::optional<std::size_t> poll(int i, std::chrono::milliseconds timeout,
+                                    std::span<std::uint8_t> buffer) override;
+
+    // Reads and discards what is queued on interface i; returns the count.
+    int drain(int i);
+
+private:
+    struct Sockets {
+        int send = -1;
+        int receive = -1;
+    };
+    TransportOptions options_;
+    std::vector<LocalInterface> table_;
+    std::vector<Sockets> sockets_;
+    bool open_ = false;
+};
+
+}  // namespace qs

@@ -1,0 +1,192 @@
+#include "quayside/records.h"
+
+#include <cctype>
+#include <strings.h>
+
+namespace qs {
+
+bool isSupportedModel(std::string_view model) {
+    return std::find(kSupportedModels.begin(), kSupportedModels.end(), model) != kSupportedModels.end();
+}
+
+int itemNumber(std::string_view text) {
+    long v = 0;
+    std::size_t i = 0;
+    bool negative = false;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        v = v * 10 + (text[i] - '0');
+        if (v > 1000000000L) break;  // devices send small numbers; stop before overflow
+    }
+    return static_cast<int>(negative ? -v : v);
+}
+
+WalkEnd fillDeviceFromReply(DeviceData_n& rec, ByteView datagram, std::size_t maxItems) {
+    if (auto h = readHeader(datagram)) rec.serverUUID = h->serverUUID;
+    int currentPort = 0;
+    return walkItems(datagram, kHeaderSize, maxItems, [&](const Item& item) {
+        const std::string text = item.text();
+        PortBlock* port = (currentPort == 0 || currentPort == 1) ? &rec.port[static_cast<std::size_t>(currentPort)]
+                                                                   : nullptr;
+        switch (item.type) {
+            case v_HOSTNAME: rec.hostname = text; break;
+            case v_MODEL_NAME: rec.modelName = text; break;
+            case v_IF_NO:
+                currentPort = itemNumber(text);
+                ++rec.ifCount;
+                break;
+            case v_BOND_ENABLE:
+                rec.bondingEnable = text == "1" ? 1 : 0;
+                if (rec.bondingEnable) rec.nDefaultGW = 0;
+                break;
+            case v_BOND_MODE: rec.bondingMode = itemNumber(text); break;
+            case v_IF_SEND: rec.nSendIF = itemNumber(text); break;
+            case v_DEFAULT_GW_IF:
+                rec.defaultGWText = text;
+                rec.nDefaultGW = ::strcasecmp(text.c_str(), "lan1") == 0 ? 1 : 0;
+                break;
+            case v_IP: if (port) port->IP = text; break;
+            case v_NETMASK: if (port) port->netmask = text; break;
+            case v_GATEWAY: if (port) port->gateway = text; break;
+            case v_NS1: if (port) port->dns1 = text; break;
+            case v_NS2: if (port) port->dns2 = text; break;
+            case v_DHCP_ENABLE:
+                if (port) {
+                    port->dhcpText = text;
+                    port->dhcpEnable = text == "1";
+                }
+                break;
+            case v_NS_MODE: if (port) port->dnsMode = itemNumber(text); break;
+            default: break;  // v_DEV_MODEL and unknown types are skipped by length
+        }
+    });
+}
+
+std::string lastModelName(ByteView datagram, std::size_t maxItems) {
+    std::string model;
+    walkItems(datagram, kHeaderSize, maxItems, [&](const Item& item) {
+        if (item.type == v_MODEL_NAME) model = item.text();
+    });
+    return model;
+}
+
+bool replyIsSupportedModel(ByteView datagram) {
+    const std::string model = lastModelName(datagram);
+    return model.size() < 20 && isSupportedModel(model);
+}
+
+DeviceData_n* DeviceRegistry::FindDevice(const Uuid8& serverUUID) {
+    for (auto& r : records_)
+        if (r->serverUUID == serverUUID) return r.get();
+    return nullptr;
+}
+
+const DeviceData_n* DeviceRegistry::FindDevice(const Uuid8& serverUUID) const {
+    for (const auto& r : records_)
+        if (r->serverUUID == serverUUID) return r.get();
+    return nullptr;
+}
+
+int DeviceRegistry::FindDeviceInterface(const Uuid8& serverUUID) const {
+    const DeviceData_n* r = FindDevice(serverUUID);
+    return r ? r->localIfIndex : -1;
+}
+
+DeviceData_n& DeviceRegistry::append() {
+    records_.push_back(std::make_unique<DeviceData_n>());
+    return *records_.back();
+}
+
+bool ShareRegistry::add(std::string_view name) {
+    const std::string cut(name.substr(0, std::min<std::size_t>(name.size(), 255)));
+    if (std::find(names_.begin(), names_.end(), cut) != names_.end()) return false;
+    names_.push_back(cut);
+    return true;
+}
+
+int SummarizeLanPorts(const DeviceRegistry& devices, const Uuid8& currentServerUUID, LanSummary& summary) {
+    const DeviceData_n* dev = devices.FindDevice(currentServerUUID);
+    if (!dev || dev->ifCount == 0) {
+        summary.firstLabel.clear();
+        return 0;
+    }
+    auto fill = [](LanSummary::Entry& e, const PortBlock& p) {
+        e.IP = p.IP.view();
+        e.netmask = p.netmask.view();
+        e.gateway = p.gateway.view();
+        e.dhcp = p.dhcpText.view();  // first byte of the item text
+    };
+    if (dev->ifCount == 1) {
+        summary.firstLabel = "LAN";
+        summary.portCount = "1";
+        fill(summary.entry[0], dev->port[static_cast<std::size_t>(dev->answeringPort())]);
+        summary.selector.clear();
+        return 1;
+    }
+    summary.portCount = "2";
+    if (!dev->bondingEnable) {
+        summary.firstLabel = "LAN1";
+        summary.secondLabel = "LAN2";
+        summary.selector = "0";
+    } else {
+        summary.firstLabel = "LAN1+LAN2";
+        summary.secondLabel.clear();
+    }
+    fill(summary.entry[0], dev->port[0]);
+    fill(summary.entry[1], dev->port[1]);
+    return 1;
+}
+
+bool RunLoopRegistry::addDataInfo(std::shared_ptr<DeviceData_n> record) {
+    if (!record) return false;
+    for (const auto& r : serverArray)
+        if (r->port[0].IP.view() == record->port[0].IP.view()) return false;
+    serverArray.push_back(std::move(record));
+    sortDeviceData(0, false);
+    if (reloadTable_) reloadTable_(1);
+    return true;
+}
+
+void RunLoopRegistry::sortDeviceData(int key, bool reverse) {
+    if (key < 0 || key > 3) key = 0;
+    auto& asc = ascending_[static_cast<std::size_t>(key)];
+    if (reverse) asc = !asc;
+    auto field = [key](const DeviceData_n& d) -> std::string_view {
+        switch (key) {
+            case 1: return d.port[0].IP.view();
+            case 2: return d.port[0].netmask.view();
+            case 3: return d.port[0].gateway.view();
+            default: return d.hostname.view();
+        }
+    };
+    const bool ascending = asc;
+    std::stable_sort(serverArray.begin(), serverArray.end(), [&](const auto& a, const auto& b) {
+        return ascending ? field(*a) < field(*b) : field(*b) < field(*a);
+    });
+}
+
+void RunLoopRegistry::stripVolumeName(std::string_view token) {
+    VolumeData share;
+    std::size_t marker = token.find('*');
+    if (marker == std::string_view::npos) marker = token.find('@');
+    if (marker == std::string_view::npos) {
+        share.name = std::string(token);
+    } else {
+        share.name = std::string(token.substr(0, marker));
+        share.isLocked = !token.empty() && token.back() == '6';
+    }
+    addVolumeInfo(std::move(share));
+}
+
+void RunLoopRegistry::addVolumeInfo(VolumeData share) {
+    for (const auto& v : volumeArray)
+        if (v.name == share.name) return;
+    if (share.name.find("Recycle Bin") != std::string::npos) {
+        share.recyclebinName = share.name;
+        return;
+    }
+    volumeArray.push_back(std::move(share));
+}
+
+}  // namespace qs

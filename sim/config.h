@@ -1,0 +1,96 @@
+// Configuration of the simulated devices: the JSON file format, the
+// ready-made lab set and generated device fleets.
+#pragma once
+
+#include "quayside/wire.h"
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qs::sim {
+
+// Where a device sends its replies: to the 224.0.0.10 group, or straight to
+// the requester's address at the device port.
+enum class ReplyMode { Group, Unicast };
+
+// Deliberate misbehaviour of a device, for testing how clients cope. Each
+// fault is named in the config by the text faultName() returns.
+enum class Fault {
+    WrongMagic,     // reply starts AA 55 (a request's magic)
+    ForeignClient,  // clientUUID bytes inverted
+    WrongBodyLen,   // body_len one more than the body
+    Short,          // only the first 40 bytes are sent
+    ItemLenBelow4,  // an item with var_len 2 before the real items
+    ItemPastEnd,    // an item running past the datagram before the real items
+    Duplicate,      // the reply is sent three times
+    Silent,         // no reply at all
+    BadThenGood,    // a wrong-magic copy first, then the reply
+};
+
+// Every fault, in declaration order (for listing them and for tests).
+const std::vector<Fault>& allFaults();
+const char* faultName(Fault f);
+std::optional<Fault> faultFromName(std::string_view name);
+
+struct PortConfig {
+    std::string IP;
+    std::string netmask;
+    std::string gateway = "0.0.0.0";
+    std::string dns1 = "0.0.0.0";
+    std::string dns2 = "0.0.0.0";
+    bool dhcp = false;
+    int dnsMode = 0;
+};
+
+struct DeviceConfig {
+    Uuid8 serverUUID{};
+    std::string hostname;
+    std::string model;
+    std::string devModel;  // the v_DEV_MODEL text; the model when not given
+    std::vector<PortConfig> ports;  // one or two
+    int answerPort = 0;             // v_IF_SEND
+    int defaultGatewayPort = 0;     // 0 "lan0", 1 "lan1"
+    bool bondEnable = false;
+    int bondMode = 0;
+    std::string user = "admin";
+    std::string password = "admin";
+    std::string shares;
+    std::optional<ReplyMode> reply;  // empty: not said in the config
+    int delayMs = 0;
+    std::vector<Fault> faults;
+
+    bool hasFault(Fault f) const;
+};
+
+struct SimConfig {
+    std::vector<DeviceConfig> devices;
+};
+
+// A config that cannot be used. what() is one line naming the field, e.g.
+// `devices[2].ports[0].IP: "10.0.0.300" is not a dotted IPv4 address`.
+class ConfigError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr int kMaxGenerated = 5000;
+inline constexpr int kMaxDelayMs = 600000;
+
+// Parses and validates config text. Throws ConfigError.
+SimConfig parseConfig(std::string_view jsonText);
+// Reads and parses a config file. Throws ConfigError (also for a file that
+// cannot be read).
+SimConfig loadConfigFile(const std::string& path);
+
+// The fixed lab set: three supported models and one unsupported.
+std::vector<DeviceConfig> labDevices();
+// `count` supported devices (1..kMaxGenerated), all distinct.
+std::vector<DeviceConfig> generatedDevices(int count);
+
+bool isDottedIPv4(std::string_view text);
+const char* replyModeName(ReplyMode m);
+
+}  // namespace qs::sim

@@ -1,0 +1,153 @@
+// Discovery over a scripted link: tally, ordering, de-duplication and the
+// bounds that keep a search finite.
+#include "quayside/library.h"
+#include "support/fake_link.h"
+#include "support/packets.h"
+
+#include <gtest/gtest.h>
+
+using namespace qs;
+using namespace std::chrono_literals;
+using qs::test::FakeLink;
+using qs::test::onePortDevice;
+using qs::test::reply;
+
+namespace {
+const Uuid8 kClient{9, 8, 7, 6, 5, 4, 3, 2};
+Uuid8 server(unsigned n) {
+    return Uuid8{0xA0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+}
+Bytes deviceReply(unsigned n, const std::string& model = "VSB-720K") {
+    return reply(op_SEARCH, kClient, server(n), onePortDevice("box-" + std::to_string(n), model, "10.9.0." + std::to_string(n % 250)));
+}
+
+struct Lab {
+    FakeLink* link;
+    DeviceLibrary lib;
+    explicit Lab(int interfaces) : link(new FakeLink(interfaces)), lib(std::unique_ptr<BlockingLink>(link), kClient) {}
+};
+}  // namespace
+
+TEST(Search, NoDeviceCostsDrainPlus101EmptyWaitsPerInterface) {
+    Lab lab(3);
+    EXPECT_TRUE(lab.lib.SearchDevices());
+    EXPECT_EQ(lab.lib.devices.count(), 0u);
+    EXPECT_EQ(lab.link->sent.size(), 3u);
+    EXPECT_EQ(lab.lib.lastSearch().emptyWaits, 3u * 101u);
+    EXPECT_EQ(lab.link->elapsed(), 3 * (1000ms + 101 * 10ms));
+    for (const auto& [iface, req] : lab.link->sent) EXPECT_EQ(req, buildSearchRequest(kClient));
+}
+
+TEST(Search, DevicesAreRecordedInOrderOfArrivalWithTheirInterface) {
+    Lab lab(2);
+    lab.link->onSend = [&](int i, const Bytes&) {
+        if (i == 0) {
+            lab.link->queue(0, deviceReply(2));
+            lab.link->queue(0, deviceReply(1));
+        } else {
+            lab.link->queue(1, deviceReply(3, "VSB-790K"));
+        }
+    };
+    lab.lib.SearchDevices();
+    ASSERT_EQ(lab.lib.devices.count(), 3u);
+    EXPECT_EQ(lab.lib.devices.at(0).serverUUID, server(2));
+    EXPECT_EQ(lab.lib.devices.at(1).serverUUID, server(1));
+    EXPECT_EQ(lab.lib.devices.at(2).serverUUID, server(3));
+    EXPECT_EQ(lab.lib.devices.at(0).localIfIndex, 0);
+    EXPECT_EQ(lab.lib.devices.at(2).localIfIndex, 1);
+    EXPECT_EQ(lab.lib.devices.at(2).modelName.str(), "VSB-790K");
+}
+
+TEST(Search, DeviceHeardOnTwoInterfacesIsRecordedOnceWithTheFirst) {
+    Lab lab(2);
+    lab.link->onSend = [&](int i, const Bytes&) { lab.link->queue(i, deviceReply(5)); };
+    lab.lib.SearchDevices();
+    ASSERT_EQ(lab.lib.devices.count(), 1u);
+    EXPECT_EQ(lab.lib.devices.at(0).localIfIndex, 0);
+    EXPECT_EQ(lab.lib.lastSearch().duplicates, 1u);
+}
+
+TEST(Search, UnsupportedAndMalformedRepliesAreIgnored) {
+    Lab lab(1);
+    lab.link->onSend = [&](int, const Bytes& req) {
+        Bytes wrongMagic = deviceReply(1);
+        wrongMagic[0] = 0xAA;
+        wrongMagic[1] = 0x55;
+        Bytes foreign = reply(op_SEARCH, server(99), server(2), onePortDevice("x", "VSB-720K", "1.1.1.1"));
+        Bytes badLen = deviceReply(3);
+        badLen[42] = static_cast<std::uint8_t>(badLen[42] - 1);
+        lab.link->queue(0, req);  // our own request, looped back
+        lab.link->queue(0, wrongMagic);
+        lab.link->queue(0, foreign);
+        lab.link->queue(0, badLen);
+        lab.link->queue(0, Bytes(20, 0x55));
+        lab.link->queue(0, deviceReply(4, "VSB-100X"));
+        lab.link->queue(0, deviceReply(5));
+    };
+    lab.lib.SearchDevices();
+    ASSERT_EQ(lab.lib.devices.count(), 1u);
+    EXPECT_EQ(lab.lib.devices.at(0).serverUUID, server(5));
+    EXPECT_EQ(lab.lib.lastSearch().rejected, 5u);
+    EXPECT_EQ(lab.lib.lastSearch().unsupported, 1u);
+    // Only empty waits and the unsupported reply count toward the tally.
+    EXPECT_EQ(lab.lib.lastSearch().emptyWaits, 100u);
+}
+
+TEST(Search, MoreThanAHundredDevicesAreAllRecorded) {
+    // Counting new devices toward the tally would stop listening after about
+    // a hundred of them and silently drop the rest.
+    Lab lab(1);
+    lab.link->onSend = [&](int, const Bytes&) {
+        for (unsigned n = 0; n < 1000; ++n) lab.link->queue(0, deviceReply(n));
+    };
+    lab.lib.SearchDevices();
+    EXPECT_EQ(lab.lib.devices.count(), 1000u);
+    EXPECT_EQ(lab.lib.lastSearch().emptyWaits, 101u);
+}
+
+TEST(Search, AFloodOfDuplicatesCannotHoldTheSearchOpen) {
+    Lab lab(2);
+    lab.link->datagramTime = 1ms;
+    lab.link->onEmpty = [&](int i) { lab.link->queue(i, deviceReply(1)); };
+    lab.lib.SearchDevices();
+    EXPECT_EQ(lab.lib.devices.count(), 1u);
+    EXPECT_EQ(lab.lib.lastSearch().boundHits, 2);
+    EXPECT_LE(lab.link->elapsed(), 2 * (1000ms + lab.lib.searchTuning.listenBound + 10ms));
+}
+
+TEST(Search, AFloodOfJunkCannotHoldTheSearchOpen) {
+    Lab lab(1);
+    lab.link->datagramTime = 1ms;
+    lab.link->onEmpty = [&](int i) { lab.link->queue(i, Bytes(44, 0)); };
+    lab.lib.SearchDevices();
+    EXPECT_EQ(lab.lib.lastSearch().boundHits, 1);
+    EXPECT_GE(lab.link->elapsed(), 1000ms + lab.lib.searchTuning.listenBound);
+}
+
+TEST(Search, UnsupportedModelsCountTowardTheTally) {
+    Lab lab(1);
+    lab.link->onEmpty = [&](int i) { lab.link->queue(i, deviceReply(1, "VSB-100X")); };
+    lab.lib.SearchDevices();
+    EXPECT_EQ(lab.lib.devices.count(), 0u);
+    EXPECT_EQ(lab.lib.lastSearch().unsupported, 101u);
+    EXPECT_EQ(lab.lib.lastSearch().boundHits, 0);
+}
+
+TEST(Search, EachSearchStartsFromAnEmptyRegistry) {
+    Lab lab(1);
+    lab.link->onSend = [&](int, const Bytes&) { lab.link->queue(0, deviceReply(1)); };
+    lab.lib.SearchDevices();
+    lab.link->onSend = nullptr;
+    lab.lib.SearchDevices();
+    EXPECT_EQ(lab.lib.devices.count(), 0u);
+}
+
+TEST(Search, ProgressReportsEveryInterface) {
+    Lab lab(2);
+    std::vector<int> seen;
+    lab.lib.SearchDevices([&](int i, const std::string& addr, std::size_t) {
+        if (seen.empty() || seen.back() != i) seen.push_back(i);
+        EXPECT_EQ(addr, "10.0." + std::to_string(i) + ".1");
+    });
+    EXPECT_EQ(seen, (std::vector<int>{0, 1}));
+}

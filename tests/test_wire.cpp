@@ -1,0 +1,278 @@
+// Wire format: header, item encoding and walking, reply acceptance,
+// identities and the credential block.
+#include "quayside/credentials.h"
+#include "quayside/library.h"
+#include "quayside/wire.h"
+#include "support/packets.h"
+
+#include <gtest/gtest.h>
+
+using namespace qs;
+using qs::test::hexdump;
+using qs::test::reply;
+
+namespace {
+const Uuid8 kClient{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+const Uuid8 kServer{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+
+Bytes itemBytes(std::uint16_t type, std::string_view value, ItemPadding padding = ItemPadding::Terminated) {
+    ByteWriter w;
+    appendItem(w, type, value, padding);
+    return w.take();
+}
+}  // namespace
+
+TEST(Wire, SearchRequestGoldenBytes) {
+    const Bytes req = buildSearchRequest(kClient);
+    ASSERT_EQ(req.size(), 44u);
+    Bytes expected(44, 0);
+    expected[0] = 0xAA;
+    expected[1] = 0x55;
+    expected[2] = 0x65;
+    for (int i = 0; i < 8; ++i) expected[8 + i] = kClient[i];
+    EXPECT_EQ(hexdump(req), hexdump(expected));
+}
+
+TEST(Wire, HeaderRoundTripIsLittleEndian) {
+    PacketHeader h;
+    h.magic = kReplyMagic;
+    h.opcode = op_GET_SAMBA_SHARE;
+    h.ret_code = 0x0102;
+    h.clientUUID = kClient;
+    h.serverUUID = kServer;
+    h.reserved[0] = 9;
+    h.body_len = 0x0304;
+    ByteWriter w;
+    writeHeader(w, h);
+    const Bytes b = w.take();
+    ASSERT_EQ(b.size(), kHeaderSize);
+    EXPECT_EQ(b[0], 0x55);
+    EXPECT_EQ(b[1], 0xAA);
+    EXPECT_EQ(b[2], 164);
+    EXPECT_EQ(b[3], 0);
+    EXPECT_EQ(b[4], 0x02);
+    EXPECT_EQ(b[5], 0x01);
+    EXPECT_EQ(b[16], 0x01);
+    EXPECT_EQ(b[24], 9);
+    EXPECT_EQ(b[42], 0x04);
+    EXPECT_EQ(b[43], 0x03);
+    const auto back = readHeader(b);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->opcode, op_GET_SAMBA_SHARE);
+    EXPECT_EQ(back->ret_code, 0x0102);
+    EXPECT_EQ(back->serverUUID, kServer);
+    EXPECT_EQ(back->body_len, 0x0304);
+    EXPECT_FALSE(readHeader(ByteView(b.data(), 43)));
+}
+
+TEST(Wire, ItemPaddingAlwaysEndsInOneToFourNuls) {
+    struct Case {
+        std::string value;
+        std::uint16_t varLen;
+    } cases[] = {{"255.255.255.0", 20}, {"1234567", 12}, {"123456789012", 20}, {"", 4}, {"lan1", 12}, {"1", 8}};
+    for (const auto& c : cases) {
+        const Bytes b = itemBytes(v_NETMASK, c.value);
+        ASSERT_EQ(b.size(), c.varLen) << c.value;
+        EXPECT_EQ(b[2] | (b[3] << 8), c.varLen) << c.value;
+        EXPECT_EQ(std::string(b.begin() + 4, b.begin() + 4 + static_cast<long>(c.value.size())), c.value);
+        for (std::size_t i = 4 + c.value.size(); i < b.size(); ++i) EXPECT_EQ(b[i], 0) << c.value;
+        if (!c.value.empty()) {
+            EXPECT_GE(b.size() - 4 - c.value.size(), 1u) << c.value;
+        }
+    }
+    EXPECT_EQ(hexdump(itemBytes(v_IF_NO, "1")), "11 02 08 00 31 00 00 00");
+}
+
+TEST(Wire, CompactPaddingLeavesFourByteValuesUnterminated) {
+    EXPECT_EQ(hexdump(itemBytes(v_IF_NO, "lan1", ItemPadding::Compact)), "11 02 08 00 6c 61 6e 31");
+    EXPECT_EQ(itemBytes(v_IP, "10.0.0.1", ItemPadding::Compact).size(), 12u);
+    EXPECT_EQ(itemBytes(v_IP, "", ItemPadding::Compact).size(), 4u);
+    EXPECT_EQ(itemBytes(v_IP, "1", ItemPadding::Compact).size(), 8u);
+}
+
+TEST(Wire, PasswordItemIsBase64OfFirst48Bytes) {
+    const Bytes b = itemBytes(v_PASSWD, "admin");
+    // "YWRtaW4=" is 8 characters: p = 12, var_len 16.
+    ASSERT_EQ(b.size(), 16u);
+    EXPECT_EQ(std::string(b.begin() + 4, b.begin() + 12), "YWRtaW4=");
+    const std::string longPw(60, 'x');
+    EXPECT_EQ(itemBytes(v_PASSWD, longPw), itemBytes(v_PASSWD, longPw.substr(0, 48)));
+}
+
+TEST(Wire, ItemValueEndsAtFirstNulInsideTheItem) {
+    // A compact value of exactly 4 bytes has no terminator; the text must not
+    // run into the next item.
+    ByteWriter w;
+    writeHeader(w, PacketHeader{});
+    appendItem(w, v_IF_NO, "lan1", ItemPadding::Compact);
+    appendItem(w, v_IP, "10.1.2.3");
+    const Bytes b = w.take();
+    std::vector<std::string> texts;
+    const auto end = walkItems(b, kHeaderSize, 0, [&](const Item& it) { texts.push_back(it.text()); });
+    EXPECT_EQ(end, WalkEnd::EndOfData);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "lan1");
+    EXPECT_EQ(texts[1], "10.1.2.3");
+}
+
+// One named test per malformed case of the item walk.
+TEST(ItemWalk, LengthBelowFourEndsTheWalk) {
+    ByteWriter w;
+    writeHeader(w, PacketHeader{});
+    appendItem(w, v_HOSTNAME, "a");
+    w.u16le(v_IP);
+    w.u16le(3);
+    appendItem(w, v_IP, "10.0.0.1");
+    int seen = 0;
+    EXPECT_EQ(walkItems(w.data(), kHeaderSize, 0, [&](const Item&) { ++seen; }), WalkEnd::LengthBelowFour);
+    EXPECT_EQ(seen, 1);
+}
+
+TEST(ItemWalk, ZeroLengthDoesNotLoopForever) {
+    ByteWriter w;
+    writeHeader(w, PacketHeader{});
+    w.u16le(v_IP);
+    w.u16le(0);
+    int seen = 0;
+    EXPECT_EQ(walkItems(w.data(), kHeaderSize, 0, [&](const Item&) { ++seen; }), WalkEnd::LengthBelowFour);
+    EXPECT_EQ(seen, 0);
+}
+
+TEST(ItemWalk, ItemRunningPastTheEndIsNotRead) {
+    ByteWriter w;
+    writeHeader(w, PacketHeader{});
+    w.u16le(v_HOSTNAME);
+    w.u16le(100);
+    w.bytes("abcd", 4);
+    int seen = 0;
+    EXPECT_EQ(walkItems(w.data(), kHeaderSize, 0, [&](const Item&) { ++seen; }), WalkEnd::PastEnd);
+    EXPECT_EQ(seen, 0);
+}
+
+TEST(ItemWalk, TruncatedItemHeaderIsNotRead) {
+    ByteWriter w;
+    writeHeader(w, PacketHeader{});
+    w.u16le(v_HOSTNAME);
+    w.u8(8);
+    int seen = 0;
+    EXPECT_EQ(walkItems(w.data(), kHeaderSize, 0, [&](const Item&) { ++seen; }), WalkEnd::PastEnd);
+    EXPECT_EQ(seen, 0);
+}
+
+TEST(ItemWalk, StopsAfterTheItemLimit) {
+    ByteWriter w;
+    writeHeader(w, PacketHeader{});
+    for (int i = 0; i < 60; ++i) appendItem(w, v_HOSTNAME, "x");
+    int seen = 0;
+    EXPECT_EQ(walkItems(w.data(), kHeaderSize, 52, [&](const Item&) { ++seen; }), WalkEnd::ItemLimit);
+    EXPECT_EQ(seen, 52);
+}
+
+// One named test per reply rejection.
+class ReplyChecks : public ::testing::Test {
+protected:
+    Bytes good = reply(op_SEARCH, kClient, kServer, {{v_HOSTNAME, "box"}});
+};
+
+TEST_F(ReplyChecks, WellFormedReplyIsAccepted) {
+    EXPECT_EQ(checkReply(good, op_SEARCH, kClient), ReplyCheck::Accepted);
+}
+
+TEST_F(ReplyChecks, ShorterThanHeaderIsRejected) {
+    EXPECT_EQ(checkReply(ByteView(good.data(), 43), op_SEARCH, kClient), ReplyCheck::TooShort);
+    EXPECT_EQ(checkReply(ByteView(), op_SEARCH, kClient), ReplyCheck::TooShort);
+}
+
+TEST_F(ReplyChecks, RequestMagicIsNeverAReply) {
+    good[0] = 0xAA;
+    good[1] = 0x55;
+    EXPECT_EQ(checkReply(good, op_SEARCH, kClient), ReplyCheck::BadMagic);
+}
+
+TEST_F(ReplyChecks, OtherOpcodeIsRejected) {
+    EXPECT_EQ(checkReply(good, op_CHK_PASSWD, kClient), ReplyCheck::WrongOpcode);
+}
+
+TEST_F(ReplyChecks, ForeignClientIdIsRejected) {
+    good[15] ^= 1;
+    EXPECT_EQ(checkReply(good, op_SEARCH, kClient), ReplyCheck::ForeignClient);
+}
+
+TEST_F(ReplyChecks, BodyLengthOneShortIsRejected) {
+    good[42] = static_cast<std::uint8_t>(good[42] - 1);
+    EXPECT_EQ(checkReply(good, op_SEARCH, kClient), ReplyCheck::LengthMismatch);
+}
+
+TEST_F(ReplyChecks, BodyLengthOneLongIsRejected) {
+    good[42] = static_cast<std::uint8_t>(good[42] + 1);
+    EXPECT_EQ(checkReply(good, op_SEARCH, kClient), ReplyCheck::LengthMismatch);
+}
+
+TEST(Credentials, Base64MatchesTheStandardAlphabet) {
+    EXPECT_EQ(encode(""), "");
+    EXPECT_EQ(encode("a"), "YQ==");
+    EXPECT_EQ(encode("ab"), "YWI=");
+    EXPECT_EQ(encode("abc"), "YWJj");
+    EXPECT_EQ(encode("admin"), "YWRtaW4=");
+    const std::string high = "\x80\xff\xfe";
+    EXPECT_EQ(encode(high), "gP/+");
+    const std::string one = "\xfb";
+    EXPECT_EQ(encode(one), "+w==");
+}
+
+TEST(Credentials, AuthBlockLayout) {
+    const AuthBlock b = makeAuthBlock("admin", "");
+    EXPECT_EQ(std::string(b.begin(), b.begin() + 8), "YWRtaW4=");
+    for (std::size_t i = 8; i < 128; ++i) ASSERT_EQ(b[i], 0) << i;
+}
+
+TEST(Credentials, FortyEightBytePasswordFillsItsHalfExactly) {
+    const std::string pw48(48, 'p');
+    const AuthBlock b = makeAuthBlock("", pw48);
+    for (std::size_t i = 0; i < 64; ++i) ASSERT_EQ(b[i], 0);
+    for (std::size_t i = 64; i < 128; ++i) ASSERT_NE(b[i], 0) << i;
+    EXPECT_EQ(std::string(b.begin() + 64, b.end()), encode(pw48));
+    EXPECT_EQ(makeAuthBlock("", pw48 + "q"), b);
+}
+
+TEST(Credentials, AppendAuthDataCountsInBodyLength) {
+    ByteWriter w = startRequest(op_CHK_PASSWD, kClient, kServer);
+    appendAuthData(w, "admin", "secret");
+    const Bytes req = finishRequest(w);
+    ASSERT_EQ(req.size(), 172u);
+    EXPECT_EQ(req[42], 0x80);
+    EXPECT_EQ(req[43], 0x00);
+    EXPECT_EQ(std::string(req.begin() + 44 + 64, req.begin() + 44 + 72), "c2VjcmV0");
+}
+
+TEST(ClientId, BlockingIdTakesTheLowByteOfEachWord) {
+    std::uint32_t next = 0x1234'5600;
+    const Uuid8 id = makeClientId([&] { return next++; });
+    for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(id[i], i);
+}
+
+TEST(ClientId, RunLoopIdHasSixBytesInRangeAndTwoZeros) {
+    std::uint32_t next = 120;
+    const Uuid8 id = makeRunLoopClientId([&] { return next++; });
+    EXPECT_EQ(id[0], 121);  // 120 % 125 + 1
+    EXPECT_EQ(id[5], 1);    // 125 % 125 + 1
+    EXPECT_EQ(id[6], 0);
+    EXPECT_EQ(id[7], 0);
+    for (int k = 0; k < 200; ++k) {
+        const Uuid8 r = makeRunLoopClientId();
+        for (std::size_t i = 0; i < 6; ++i) ASSERT_TRUE(r[i] >= 1 && r[i] <= 125);
+    }
+}
+
+TEST(ClientId, IdsMadeInTheSameSecondDiffer) {
+    // Seeding from the clock made same-second clients collide.
+    EXPECT_NE(makeClientId(), makeClientId());
+}
+
+TEST(Hex, RoundTripAndRejects) {
+    EXPECT_EQ(toHex(kServer), "0102030405060708");
+    EXPECT_EQ(uuidFromHex("0102030405060708"), kServer);
+    EXPECT_EQ(uuidFromHex("01020304050607AB")->at(7), 0xAB);
+    EXPECT_FALSE(uuidFromHex("010203040506070"));
+    EXPECT_FALSE(uuidFromHex("01020304050607zz"));
+}
