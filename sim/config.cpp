@@ -263,12 +263,12 @@ bool isDottedIPv4(std::string_view text) {
     return i == text.size();
 }
 
-SimConfig parseConfig(std::string_view jsonText) {
+SimConfig parseConfig(std::string_view jsonText, std::string_view source) {
     json root;
     try {
         root = json::parse(jsonText);
     } catch (const json::parse_error& e) {
-        throw ConfigError(std::string("not valid JSON: ") + e.what());
+        throw ConfigError(std::string(source) + ": not valid JSON: " + e.what());
     }
     requireObject(root, "");
     rejectUnknownKeys(root, "", {"devices"});
@@ -285,7 +285,7 @@ SimConfig loadConfigFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad()) throw ConfigError("cannot read config file " + path);
-    return parseConfig(text.str());
+    return parseConfig(text.str(), path);
 }
 
 std::vector<DeviceConfig> labDevices() {

@@ -79,8 +79,9 @@ public:
 inline constexpr int kMaxGenerated = 5000;
 inline constexpr int kMaxDelayMs = 600000;
 
-// Parses and validates config text. Throws ConfigError.
-SimConfig parseConfig(std::string_view jsonText);
+// Parses and validates config text. Throws ConfigError; a syntax error is
+// reported against `source` (the file name), a bad field by its path.
+SimConfig parseConfig(std::string_view jsonText, std::string_view source = "config");
 // Reads and parses a config file. Throws ConfigError (also for a file that
 // cannot be read).
 SimConfig loadConfigFile(const std::string& path);

@@ -1,0 +1,540 @@
+// vsb-sim: answers device requests on the local host (loopback lab) or on
+// every interface of the network namespace it runs in.
+#include "config.h"
+#include "device.h"
+
+#include "quayside/wire.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <queue>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace qs;
+using namespace qs::sim;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kUsage =
+    "usage: vsb-sim [--config FILE] [--lab] [--generate N] [--loopback] [--verbose] [--reply unicast|group]\n";
+constexpr int kSendBufferBytes = 4 * 1024 * 1024;
+constexpr int kReceiveBufferBytes = 1024 * 1024;
+constexpr auto kSendRetryBound = std::chrono::seconds(2);
+constexpr int kReadsPerWakeup = 512;
+
+// Bad command line or config: reported on stderr, exit status 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    std::optional<std::string> configPath;
+    bool lab = false;
+    int generate = 0;
+    bool loopback = false;
+    bool verbose = false;
+    bool help = false;
+    std::optional<ReplyMode> reply;
+};
+
+// ---- command line ---------------------------------------------------------
+
+int parseCount(const std::string& text) {
+    int n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size() || n < 1 || n > kMaxGenerated)
+        throw UsageError("--generate needs a number from 1 to " + std::to_string(kMaxGenerated) + ", got '" + text +
+                         "'");
+    return n;
+}
+
+ReplyMode parseReplyMode(const std::string& text) {
+    if (text == "group") return ReplyMode::Group;
+    if (text == "unicast") return ReplyMode::Unicast;
+    throw UsageError("--reply needs 'unicast' or 'group', got '" + text + "'");
+}
+
+Options parseArgs(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::optional<std::string> inlineValue;
+        if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue) return *inlineValue;
+            if (i + 1 >= argc) throw UsageError(arg + " needs a value");
+            return argv[++i];
+        };
+        auto flag = [&](bool& target) {
+            if (inlineValue) throw UsageError(arg + " takes no value");
+            target = true;
+        };
+        if (arg == "--config") {
+            if (o.configPath) throw UsageError("--config given twice");
+            o.configPath = value();
+        } else if (arg == "--generate") {
+            o.generate = parseCount(value());
+        } else if (arg == "--reply") {
+            o.reply = parseReplyMode(value());
+        } else if (arg == "--lab") {
+            flag(o.lab);
+        } else if (arg == "--loopback") {
+            flag(o.loopback);
+        } else if (arg == "--verbose") {
+            flag(o.verbose);
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+            return o;
+        } else {
+            throw UsageError("unknown argument '" + std::string(argv[i]) + "'");
+        }
+    }
+    if (!o.configPath && !o.lab && o.generate == 0) throw UsageError("give at least one of --config, --lab, --generate");
+    if (o.lab) o.loopback = true;
+    return o;
+}
+
+std::vector<Device> loadDevices(const Options& o) {
+    std::vector<DeviceConfig> configs;
+    if (o.lab) configs = labDevices();
+    if (o.configPath) {
+        auto fromFile = loadConfigFile(*o.configPath).devices;
+        configs.insert(configs.end(), fromFile.begin(), fromFile.end());
+    }
+    if (o.generate > 0) {
+        auto generated = generatedDevices(o.generate);
+        configs.insert(configs.end(), generated.begin(), generated.end());
+    }
+    std::vector<Device> devices;
+    devices.reserve(configs.size());
+    for (auto& c : configs) devices.emplace_back(std::move(c));
+    return devices;
+}
+
+// ---- interfaces -----------------------------------------------------------
+
+struct Served {
+    unsigned index = 0;
+    std::string name;
+    in_addr address{};
+};
+
+std::string dotted(in_addr a) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+in_addr addressOf(const ifaddrs* a) {
+    sockaddr_in sin{};
+    std::memcpy(&sin, a->ifa_addr, sizeof sin);
+    return sin.sin_addr;
+}
+
+// Every IPv4 address of this host or namespace, with the interface flags.
+template <typename Visit>
+void forEachIPv4(Visit&& visit) {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) throw std::runtime_error(std::string("getifaddrs: ") + std::strerror(errno));
+    for (const ifaddrs* a = list; a; a = a->ifa_next)
+        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET) visit(*a);
+    ::freeifaddrs(list);
+}
+
+// The interfaces the simulator answers on: loopback alone in the lab,
+// otherwise each up, multicast-capable, non-loopback interface once.
+std::vector<Served> servedInterfaces(bool loopback) {
+    std::vector<Served> served;
+    if (loopback) {
+        const unsigned lo = ::if_nametoindex("lo");
+        if (lo == 0) throw std::runtime_error("no loopback interface \"lo\"");
+        served.push_back({lo, "lo", in_addr{htonl(INADDR_LOOPBACK)}});
+        return served;
+    }
+    forEachIPv4([&](const ifaddrs& a) {
+        const unsigned flags = a.ifa_flags;
+        if (!(flags & IFF_UP) || !(flags & IFF_MULTICAST) || (flags & IFF_LOOPBACK)) return;
+        std::string name = a.ifa_name;
+        if (auto colon = name.find(':'); colon != std::string::npos) name.resize(colon);  // alias label
+        const unsigned index = ::if_nametoindex(name.c_str());
+        if (index == 0) return;
+        if (std::any_of(served.begin(), served.end(), [&](const Served& s) { return s.index == index; })) return;
+        served.push_back({index, name, addressOf(&a)});
+    });
+    if (served.empty()) throw std::runtime_error("no usable IPv4 multicast interface (use --loopback on this host)");
+    return served;
+}
+
+std::vector<in_addr> localAddresses() {
+    std::vector<in_addr> all;
+    forEachIPv4([&](const ifaddrs& a) { all.push_back(addressOf(&a)); });
+    return all;
+}
+
+sockaddr_in endpoint(in_addr address, std::uint16_t port) {
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr = address;
+    sin.sin_port = htons(port);
+    return sin;
+}
+
+in_addr parseDotted(const char* text) {
+    in_addr a{};
+    ::inet_pton(AF_INET, text, &a);
+    return a;
+}
+
+// ---- sockets --------------------------------------------------------------
+
+[[noreturn]] void socketFailure(const std::string& what) {
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void setInt(int fd, int level, int option, int value, const char* name) {
+    if (::setsockopt(fd, level, option, &value, sizeof value) != 0) socketFailure(name);
+}
+
+void bindTo(int fd, const sockaddr_in& at, const std::string& what) {
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) socketFailure("bind " + what);
+}
+
+// A receive socket bound to the group address at the device port, member of
+// the group on every served interface, reporting each arrival interface.
+int openGroupSocket(const char* group, const std::vector<Served>& served) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) socketFailure("socket");
+    setInt(fd, SOL_SOCKET, SO_REUSEADDR, 1, "SO_REUSEADDR");
+    setInt(fd, IPPROTO_IP, IP_PKTINFO, 1, "IP_PKTINFO");
+    setInt(fd, IPPROTO_IP, IP_MULTICAST_ALL, 0, "IP_MULTICAST_ALL");
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
+    bindTo(fd, endpoint(parseDotted(group), kDevicePort), std::string(group) + ":" + std::to_string(kDevicePort));
+    for (const Served& s : served) {
+        ip_mreqn join{};
+        join.imr_multiaddr = parseDotted(group);
+        join.imr_ifindex = static_cast<int>(s.index);
+        if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0)
+            socketFailure(std::string("join ") + group + " on " + s.name);
+    }
+    return fd;
+}
+
+// The one send socket. In the loopback lab it is tied to "lo" where the
+// system allows it, so nothing it sends can leave the host.
+int openSendSocket(bool loopback) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) socketFailure("socket");
+    setInt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, 1, "IP_MULTICAST_LOOP");
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &kSendBufferBytes, sizeof kSendBufferBytes) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
+    if (loopback) ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, "lo", 3);
+    // In the lab, replies come from 127.0.0.1 like everything else there.
+    const in_addr source{htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY)};
+    bindTo(fd, endpoint(source, 0), "send socket");
+    return fd;
+}
+
+std::uint16_t localPort(int fd) {
+    sockaddr_in sin{};
+    socklen_t len = sizeof sin;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0) socketFailure("getsockname");
+    return ntohs(sin.sin_port);
+}
+
+// SIGINT and SIGTERM become readable events, so the loop ends cleanly.
+int openSignalFd() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) socketFailure("sigprocmask");
+    const int fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (fd < 0) socketFailure("signalfd");
+    return fd;
+}
+
+// ---- the simulator --------------------------------------------------------
+
+struct Arrival {
+    ByteView datagram;
+    sockaddr_in from{};
+    unsigned ifindex = 0;
+    const char* group = "";
+};
+
+class Simulator {
+public:
+    Simulator(std::vector<Device> devices, const Options& options, int signalFd);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    void open();
+    void run();
+
+private:
+    struct Pending {
+        Clock::time_point due;
+        std::uint64_t seq = 0;
+        Bytes datagram;
+        sockaddr_in to{};
+        unsigned ifindex = 0;
+    };
+    struct Later {
+        bool operator()(const Pending& a, const Pending& b) const {
+            return a.due != b.due ? a.due > b.due : a.seq > b.seq;
+        }
+    };
+
+    void receiveAll(int fd, const char* group);
+    void handle(const Arrival& a);
+    bool isOwn(const sockaddr_in& from) const;
+    bool serves(unsigned ifindex) const;
+    int answerAll(const PacketHeader& request, const Arrival& a);
+    void deliver(std::vector<Bytes> datagrams, const sockaddr_in& to, unsigned ifindex, int delayMs);
+    bool send(const Bytes& datagram, const sockaddr_in& to, unsigned ifindex);
+    void setMulticastInterface(unsigned ifindex);
+    void fireDue();
+    int pollTimeoutMs() const;
+    void log(const Arrival& a, const PacketHeader& h, const std::string& outcome) const;
+
+    std::vector<Device> devices_;
+    std::vector<ReplyMode> modes_;
+    Options options_;
+    std::vector<Served> served_;
+    std::vector<in_addr> local_;
+    int signalFd_;
+    int blockingGroupFd_ = -1;
+    int runLoopGroupFd_ = -1;
+    int sendFd_ = -1;
+    std::uint16_t sendPort_ = 0;
+    unsigned multicastIf_ = 0;
+    std::priority_queue<Pending, std::vector<Pending>, Later> timers_;
+    std::uint64_t nextSeq_ = 0;
+    Bytes buffer_ = Bytes(65536);
+};
+
+Simulator::Simulator(std::vector<Device> devices, const Options& options, int signalFd)
+    : devices_(std::move(devices)), options_(options), signalFd_(signalFd) {
+    for (const Device& d : devices_) modes_.push_back(effectiveReplyMode(d.state(), options_.loopback, options_.reply));
+}
+
+Simulator::~Simulator() {
+    for (int fd : {blockingGroupFd_, runLoopGroupFd_, sendFd_})
+        if (fd >= 0) ::close(fd);
+}
+
+void Simulator::open() {
+    served_ = servedInterfaces(options_.loopback);
+    local_ = localAddresses();
+    blockingGroupFd_ = openGroupSocket(kBlockingGroup, served_);
+    runLoopGroupFd_ = openGroupSocket(kRunLoopGroup, served_);
+    sendFd_ = openSendSocket(options_.loopback);
+    sendPort_ = localPort(sendFd_);
+}
+
+void Simulator::run() {
+    for (;;) {
+        pollfd fds[3] = {{signalFd_, POLLIN, 0}, {blockingGroupFd_, POLLIN, 0}, {runLoopGroupFd_, POLLIN, 0}};
+        const int n = ::poll(fds, 3, pollTimeoutMs());
+        if (n < 0 && errno != EINTR) socketFailure("poll");
+        if (n > 0 && (fds[0].revents & POLLIN)) return;
+        if (n > 0 && (fds[1].revents & POLLIN)) receiveAll(blockingGroupFd_, kBlockingGroup);
+        if (n > 0 && (fds[2].revents & POLLIN)) receiveAll(runLoopGroupFd_, kRunLoopGroup);
+        fireDue();
+    }
+}
+
+void Simulator::receiveAll(int fd, const char* group) {
+    for (int i = 0; i < kReadsPerWakeup; ++i) {
+        Arrival a;
+        a.group = group;
+        iovec iov{buffer_.data(), buffer_.size()};
+        alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo)) + 64];
+        msghdr msg{};
+        msg.msg_name = &a.from;
+        msg.msg_namelen = sizeof a.from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd, &msg, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;  // EAGAIN: drained
+        }
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            a.ifindex = static_cast<unsigned>(info.ipi_ifindex);
+        }
+        a.datagram = ByteView(buffer_.data(), static_cast<std::size_t>(n));
+        handle(a);
+    }
+}
+
+void Simulator::handle(const Arrival& a) {
+    if (checkRequest(a.datagram) != RequestCheck::Request) return;  // replies and runts
+    if (isOwn(a.from)) return;  // a faulty reply of ours carrying request magic
+    const PacketHeader h = *readHeader(a.datagram);
+    if (!serves(a.ifindex)) {
+        log(a, h, "ignored: arrived on an interface not served");
+        return;
+    }
+    if (!Device::handles(h.opcode)) {
+        log(a, h, "ignored: opcode not handled");
+        return;
+    }
+    const int answering = answerAll(h, a);
+    log(a, h, std::to_string(answering) + " of " + std::to_string(devices_.size()) + " devices answer");
+}
+
+bool Simulator::isOwn(const sockaddr_in& from) const {
+    if (ntohs(from.sin_port) != sendPort_) return false;
+    return std::any_of(local_.begin(), local_.end(), [&](in_addr a) { return a.s_addr == from.sin_addr.s_addr; });
+}
+
+bool Simulator::serves(unsigned ifindex) const {
+    return std::any_of(served_.begin(), served_.end(), [&](const Served& s) { return s.index == ifindex; });
+}
+
+int Simulator::answerAll(const PacketHeader& request, const Arrival& a) {
+    const sockaddr_in group = endpoint(parseDotted(kBlockingGroup), kDevicePort);
+    const sockaddr_in requester = endpoint(a.from.sin_addr, kDevicePort);
+    int answering = 0;
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+        std::vector<Bytes> datagrams = devices_[i].answer(request, a.datagram);
+        if (datagrams.empty()) continue;
+        ++answering;
+        const sockaddr_in& to = modes_[i] == ReplyMode::Unicast ? requester : group;
+        deliver(std::move(datagrams), to, a.ifindex, devices_[i].state().delayMs);
+    }
+    return answering;
+}
+
+void Simulator::deliver(std::vector<Bytes> datagrams, const sockaddr_in& to, unsigned ifindex, int delayMs) {
+    if (delayMs == 0) {
+        for (const Bytes& d : datagrams) send(d, to, ifindex);
+        return;
+    }
+    const auto due = Clock::now() + std::chrono::milliseconds(delayMs);
+    for (Bytes& d : datagrams) timers_.push(Pending{due, nextSeq_++, std::move(d), to, ifindex});
+}
+
+void Simulator::setMulticastInterface(unsigned ifindex) {
+    if (ifindex == multicastIf_) return;
+    ip_mreqn choice{};
+    choice.imr_ifindex = static_cast<int>(ifindex);
+    if (::setsockopt(sendFd_, IPPROTO_IP, IP_MULTICAST_IF, &choice, sizeof choice) != 0) {
+        std::fprintf(stderr, "vsb-sim: IP_MULTICAST_IF %u: %s\n", ifindex, std::strerror(errno));
+        return;
+    }
+    multicastIf_ = ifindex;
+}
+
+// Sends one datagram; a full buffer is waited out briefly, never dropped
+// without a word.
+bool Simulator::send(const Bytes& datagram, const sockaddr_in& to, unsigned ifindex) {
+    if (IN_MULTICAST(ntohl(to.sin_addr.s_addr))) setMulticastInterface(ifindex);
+    const auto deadline = Clock::now() + kSendRetryBound;
+    for (;;) {
+        const ssize_t n = ::sendto(sendFd_, datagram.data(), datagram.size(), 0,
+                                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        if (n >= 0) return true;
+        const int err = errno;
+        const bool busy = err == EAGAIN || err == EWOULDBLOCK || err == ENOBUFS;
+        if (err != EINTR && (!busy || Clock::now() >= deadline)) {
+            std::fprintf(stderr, "vsb-sim: reply to %s:%u not sent: %s\n", dotted(to.sin_addr).c_str(),
+                         static_cast<unsigned>(ntohs(to.sin_port)), std::strerror(err));
+            return false;
+        }
+        if (busy) {
+            pollfd p{sendFd_, POLLOUT, 0};
+            ::poll(&p, 1, err == ENOBUFS ? 0 : 5);
+            if (err == ENOBUFS) ::poll(nullptr, 0, 1);  // no space anywhere: let the receivers catch up
+        }
+    }
+}
+
+void Simulator::fireDue() {
+    const auto now = Clock::now();
+    while (!timers_.empty() && timers_.top().due <= now) {
+        const Pending& p = timers_.top();
+        send(p.datagram, p.to, p.ifindex);
+        timers_.pop();
+    }
+}
+
+int Simulator::pollTimeoutMs() const {
+    if (timers_.empty()) return -1;
+    const auto wait = timers_.top().due - Clock::now();
+    if (wait <= Clock::duration::zero()) return 0;
+    // Round up so the loop does not wake just before the deadline.
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+}
+
+void Simulator::log(const Arrival& a, const PacketHeader& h, const std::string& outcome) const {
+    if (!options_.verbose) return;
+    char ifname[IF_NAMESIZE] = "?";
+    if (a.ifindex != 0) ::if_indextoname(a.ifindex, ifname);
+    std::fprintf(stderr, "vsb-sim: op %u from %s:%u on %s to %s, client %s, server %s, body %u: %s\n",
+                 static_cast<unsigned>(h.opcode), dotted(a.from.sin_addr).c_str(),
+                 static_cast<unsigned>(ntohs(a.from.sin_port)), ifname, a.group, toHex(h.clientUUID).c_str(),
+                 toHex(h.serverUUID).c_str(), static_cast<unsigned>(h.body_len), outcome.c_str());
+}
+
+int runSimulator(const Options& options) {
+    if (options.help) {
+        std::cout << kUsage;
+        return 0;
+    }
+    std::vector<Device> devices = loadDevices(options);
+    if (devices.empty()) std::fprintf(stderr, "vsb-sim: note: no devices configured; nothing will answer\n");
+    const int signalFd = openSignalFd();
+    Simulator sim(std::move(devices), options, signalFd);
+    sim.open();
+    std::cout << "ready" << std::endl;
+    sim.run();
+    ::close(signalFd);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return runSimulator(parseArgs(argc, argv));
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "vsb-sim: %s\n%s", e.what(), kUsage);
+        return 2;
+    } catch (const ConfigError& e) {
+        std::fprintf(stderr, "vsb-sim: %s\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vsb-sim: %s\n", e.what());
+        return 1;
+    }
+}

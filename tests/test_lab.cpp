@@ -1,0 +1,173 @@
+// Discovery against the device simulator in the loopback lab: real sockets,
+// real multicast, one unprivileged host.
+#include "quayside/library.h"
+#include "support/lab.h"
+
+#include <gtest/gtest.h>
+
+using namespace qs;
+using namespace qs::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class LoopbackLab : public ::testing::Test {
+protected:
+    Child sim;
+
+    void startSim(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{simBin()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ASSERT_TRUE(sim.start(argv));
+        ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    }
+    void startSimWith(const std::vector<json>& devices) {
+        config_ = tempFile(simConfig(devices));
+        startSim({"--config", config_, "--loopback"});
+    }
+    std::vector<json> search(RunResult* raw = nullptr) {
+        RunResult r = run({quaysideBin(), "search", "--json", "--loopback"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        if (raw) *raw = r;
+        return jsonLines(r.out);
+    }
+    void TearDown() override {
+        sim.stop();
+        if (!config_.empty()) ::unlink(config_.c_str());
+    }
+
+private:
+    std::string config_;
+};
+
+}  // namespace
+
+TEST_F(LoopbackLab, LabSetListsTheSupportedDevices) {
+    startSim({"--lab"});
+    const auto devices = search();
+    ASSERT_EQ(devices.size(), 3u);
+    int twoPort = 0, bonded = 0;
+    for (const auto& d : devices) {
+        EXPECT_NE(d.at("modelName"), "VSB-100X");
+        EXPECT_EQ(d.at("serverUUID").get<std::string>().size(), 16u);
+        EXPECT_EQ(d.at("ports").size(), 2u);
+        EXPECT_EQ(d.at("localIfIndex"), 0);
+        for (const char* key : {"hostname", "ifCount", "nSendIF", "nDefaultGW", "bondingMode"}) EXPECT_TRUE(d.contains(key)) << key;
+        for (const auto& p : d.at("ports"))
+            for (const char* key : {"IP", "netmask", "gateway", "dns1", "dns2", "dhcpEnable", "dnsMode"})
+                EXPECT_TRUE(p.contains(key)) << key;
+        if (d.at("ifCount") == 2 && !d.at("bondingEnable").get<bool>()) {
+            ++twoPort;
+            EXPECT_EQ(d.at("nSendIF"), 1);
+        }
+        if (d.at("bondingEnable").get<bool>()) ++bonded;
+    }
+    EXPECT_EQ(twoPort, 1);
+    EXPECT_EQ(bonded, 1);
+}
+
+TEST_F(LoopbackLab, TableOutputCountsTheDevices) {
+    startSim({"--lab"});
+    const RunResult r = run({quaysideBin(), "search", "--loopback"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("3 devices found"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("LAN1+LAN2"), std::string::npos) << r.out;
+}
+
+TEST_F(LoopbackLab, GroupAndUnicastRepliesAreBothHeard) {
+    json uni = simDevice("00000000000000a1", "uni", "VSB-720K", "192.168.77.11");
+    uni["reply"] = "unicast";
+    json grp = simDevice("00000000000000a2", "grp", "VSB-760K", "192.168.77.12");
+    grp["reply"] = "group";
+    startSimWith({uni, grp});
+    const auto devices = search();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_TRUE(byUuid(devices, "00000000000000a1"));
+    EXPECT_TRUE(byUuid(devices, "00000000000000a2"));
+}
+
+TEST_F(LoopbackLab, MalformedAndUnsupportedRepliesAreIgnored) {
+    std::vector<json> devices;
+    const char* faults[] = {"wrongMagic", "foreignClient", "wrongBodyLen", "short", "itemLenBelow4", "itemPastEnd"};
+    int n = 0;
+    for (const char* f : faults) {
+        json d = simDevice("00000000000000b" + std::to_string(n), std::string("bad-") + f, "VSB-720K",
+                           "192.168.77." + std::to_string(20 + n));
+        d["faults"] = json::array({f});
+        devices.push_back(d);
+        ++n;
+    }
+    devices.push_back(simDevice("00000000000000c1", "foreign-model", "VSB-100X", "192.168.77.40"));
+    json dup = simDevice("00000000000000c2", "dup", "VSB-790K", "192.168.77.41");
+    dup["faults"] = json::array({"duplicate"});
+    devices.push_back(dup);
+    json late = simDevice("00000000000000c3", "late-good", "VSB-720KW", "192.168.77.42");
+    late["faults"] = json::array({"badThenGood"});
+    late["delayMs"] = 300;
+    devices.push_back(late);
+    startSimWith(devices);
+    const auto found = search();
+    ASSERT_EQ(found.size(), 2u) << found.size();
+    EXPECT_TRUE(byUuid(found, "00000000000000c2"));
+    EXPECT_TRUE(byUuid(found, "00000000000000c3"));
+}
+
+TEST_F(LoopbackLab, NoDeviceTakesAboutTwoSeconds) {
+    RunResult r;
+    const auto devices = search(&r);
+    EXPECT_TRUE(devices.empty());
+    EXPECT_GE(r.elapsed, 1900ms);
+    EXPECT_LE(r.elapsed, 3500ms);
+}
+
+TEST_F(LoopbackLab, LibraryRecordsTheAnsweringPortsAddresses) {
+    startSim({"--lab"});
+    auto transport = std::make_unique<SocketTransport>();
+    TransportOptions options;
+    options.loopbackLab = true;
+    ASSERT_TRUE(transport->OpenSockets(options));
+    EXPECT_GE(transport->receiveBufferSize(0), 200000);
+    DeviceLibrary lib(std::move(transport));
+    ASSERT_TRUE(lib.SearchDevices());
+    ASSERT_EQ(lib.devices.count(), 3u);
+    for (std::size_t i = 0; i < lib.devices.count(); ++i) {
+        const DeviceData_n& d = lib.devices.at(i);
+        lib.currentServerUUID = d.serverUUID;
+        ASSERT_EQ(lib.SummarizeLanPorts(), 1);
+        if (d.ifCount == 2 && !d.bondingEnable) {
+            EXPECT_EQ(lib.lanSummary.firstLabel.str(), "LAN1");
+            EXPECT_EQ(d.answeringPort(), 1);
+        }
+        EXPECT_FALSE(lib.lanSummary.entry[0].IP.empty());
+    }
+}
+
+TEST(QuaysideTool, BadArgumentsExitTwoWithAMessage) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"frobnicate"},
+        {"search", "--bogus"},
+        {"search", "--interface"},
+        {"search", "--interface", "10.0.0"},
+        {"search", "--interface", "1.2.3.4; rm -rf /"},
+        {"search", "--loopback", "--interface", "10.200.200.200"},
+        {"search", "stray"},
+    };
+    for (auto args : bad) {
+        args.insert(args.begin(), quaysideBin());
+        const RunResult r = run(args);
+        EXPECT_EQ(r.exitCode, 2) << args.back();
+        EXPECT_NE(r.err.find("quayside:"), std::string::npos) << args.back();
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST(VsbSim, BadConfigNamesTheField) {
+    json d = simDevice("00000000000000d1", "x", "VSB-720K", "10.0.0.300");
+    const std::string path = tempFile(simConfig({d}));
+    const RunResult r = run({simBin(), "--config", path, "--loopback"}, {}, 5s);
+    ::unlink(path.c_str());
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("IP"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("10.0.0.300"), std::string::npos) << r.err;
+}

@@ -1,0 +1,114 @@
+// Discovery across a real LAN of network namespaces: the client on one
+// host, simulated devices on another, linked by veth pairs.
+#include "support/lab.h"
+#include "support/netns.h"
+
+#include <gtest/gtest.h>
+
+using namespace qs::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class TwoHostLan : public ::testing::Test {
+protected:
+    std::unique_ptr<Netns> client, device;
+    Child sim;
+    std::string config;
+
+    void SetUp() override {
+        std::string why;
+        if (!Netns::available(&why)) GTEST_SKIP() << why;
+        client = std::make_unique<Netns>("c");
+        device = std::make_unique<Netns>("d");
+        ASSERT_TRUE(client->ok() && device->ok()) << "could not create network namespaces";
+        std::string error;
+        ASSERT_TRUE(veth(*client, "10.231.1.1/24", *device, "10.231.1.2/24", &error)) << error;
+    }
+    void TearDown() override {
+        sim.stop();
+        if (!config.empty()) ::unlink(config.c_str());
+    }
+    void addSecondLink() {
+        std::string error;
+        ASSERT_TRUE(veth(*client, "10.231.2.1/24", *device, "10.231.2.2/24", &error)) << error;
+    }
+    void startSim(const std::vector<json>& devices) {
+        config = tempFile(simConfig(devices));
+        ASSERT_TRUE(sim.start(device->exec({simBin(), "--config", config})));
+        ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    }
+    std::vector<json> search(const std::vector<std::string>& extra = {}, RunResult* raw = nullptr) {
+        std::vector<std::string> argv{quaysideBin(), "search", "--json"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        RunResult r = run(client->exec(argv));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        if (raw) *raw = r;
+        return jsonLines(r.out);
+    }
+};
+
+}  // namespace
+
+TEST_F(TwoHostLan, UnicastAndGroupRepliesAreHeard) {
+    json uni = simDevice("00000000000000e1", "uni", "VSB-720K", "10.231.1.2");
+    uni["reply"] = "unicast";
+    json grp = simDevice("00000000000000e2", "grp", "VSB-760K", "10.231.1.3");
+    grp["reply"] = "group";
+    startSim({uni, grp});
+    const auto found = search();
+    ASSERT_EQ(found.size(), 2u);
+    const json* u = byUuid(found, "00000000000000e1");
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->at("ports")[0].at("IP"), "10.231.1.2");
+    EXPECT_EQ(u->at("localIfIndex"), 0);
+    EXPECT_TRUE(byUuid(found, "00000000000000e2"));
+}
+
+TEST_F(TwoHostLan, DeviceOnTwoClientInterfacesIsRecordedOnceOnTheFirst) {
+    addSecondLink();
+    json d = simDevice("00000000000000e3", "both", "VSB-790K", "10.231.1.2");
+    d["reply"] = "unicast";
+    startSim({d});
+    const auto found = search();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].at("localIfIndex"), 0);
+    // Limited to the second interface, the device is heard there alone.
+    const auto second = search({"--interface", "10.231.2.1"});
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].at("localIfIndex"), 0);
+}
+
+TEST_F(TwoHostLan, ReplyIsHeardOnTheInterfaceItArrivesOn) {
+    // A third host on a second client link hears nothing; the device answers
+    // on link 1 only. Searched second-link-first, the device's reply must
+    // reach the socket of link 1 (index 1), by unicast and by group alike.
+    Netns other("e");
+    ASSERT_TRUE(other.ok());
+    std::string error;
+    ASSERT_TRUE(veth(*client, "10.231.2.1/24", other, "10.231.2.2/24", &error)) << error;
+    json uni = simDevice("00000000000000e6", "uni", "VSB-720K", "10.231.1.2");
+    uni["reply"] = "unicast";
+    json grp = simDevice("00000000000000e7", "grp", "VSB-760K", "10.231.1.3");
+    grp["reply"] = "group";
+    startSim({uni, grp});
+    const auto found = search({"--interface", "10.231.2.1", "--interface", "10.231.1.1"});
+    ASSERT_EQ(found.size(), 2u);
+    for (const auto& d : found) EXPECT_EQ(d.at("localIfIndex"), 1) << d.at("hostname");
+}
+
+TEST_F(TwoHostLan, UnsupportedAndMalformedRepliesAreIgnored) {
+    json bad = simDevice("00000000000000e4", "bad", "VSB-720K", "10.231.1.2");
+    bad["faults"] = json::array({"wrongBodyLen"});
+    json foreign = simDevice("00000000000000e5", "old", "VSB-100X", "10.231.1.3");
+    startSim({bad, foreign});
+    EXPECT_TRUE(search().empty());
+}
+
+TEST_F(TwoHostLan, NoDeviceCostsAboutTwoSecondsPerInterface) {
+    addSecondLink();
+    RunResult r;
+    EXPECT_TRUE(search({}, &r).empty());
+    EXPECT_GE(r.elapsed, 3800ms);
+    EXPECT_LE(r.elapsed, 6000ms);
+}
