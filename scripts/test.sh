@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test:
+#   1. the ordinary build and its whole suite (unit, loopback lab, and the
+#      network-namespace LAN when run as root);
+#   2. a clang build with AddressSanitizer and UndefinedBehaviorSanitizer,
+#      the same suite again, and the reply fuzzer for a bounded time
+#      (FUZZ_SECONDS, default 60).
+# Everything sends only on loopback or inside namespaces the tests create.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$top/build}
+asan=${ASAN_BUILD_DIR:-$top/build-asan}
+fuzz_seconds=${FUZZ_SECONDS:-60}
+
+"$top/scripts/setup.sh" || exit 1
+
+passed=0
+failed=0
+status=0
+
+run_suite() {  # run_suite NAME BUILD_DIR
+  local log
+  log=$(mktemp)
+  echo "== $1: ctest"
+  (cd "$2" && ctest --output-on-failure -j2 --timeout 300) 2>&1 | tee "$log"
+  local line total fails
+  line=$(grep -E '^[0-9]+% tests passed' "$log" | tail -1)
+  if [ -z "$line" ]; then
+    echo "== $1: no test summary" >&2
+    failed=$((failed + 1)); status=1
+  else
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+    fails=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+    passed=$((passed + total - fails)); failed=$((failed + fails))
+    [ "$fails" -eq 0 ] || status=1
+  fi
+  rm -f "$log"
+}
+
+echo "== build (gcc)"
+if "$top/scripts/build.sh" "$build"; then
+  run_suite "ordinary build" "$build"
+else
+  echo "== build failed" >&2; failed=$((failed + 1)); status=1
+fi
+
+echo "== build (clang, address and undefined-behaviour sanitizers, fuzzer)"
+if CC=clang CXX=clang++ "$top/scripts/build.sh" "$asan" -DQS_SANITIZE=ON -DQS_FUZZ=ON; then
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  run_suite "sanitizer build" "$asan"
+  echo "== fuzz_reply for ${fuzz_seconds}s"
+  corpus=$(mktemp -d)
+  cp "$top"/fuzz/seeds/* "$corpus"/ 2>/dev/null
+  if "$asan/bin/fuzz_reply" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" >"$corpus.log" 2>&1; then
+    grep -E '^stat::number_of_executed_units|^Done' "$corpus.log"
+    passed=$((passed + 1))
+  else
+    tail -40 "$corpus.log" >&2
+    echo "== fuzz_reply found a fault" >&2
+    failed=$((failed + 1)); status=1
+  fi
+  rm -rf "$corpus" "$corpus.log"
+else
+  echo "== sanitizer build failed" >&2; failed=$((failed + 1)); status=1
+fi
+
+echo "tests: $passed passed, $failed failed"
+exit $status
