@@ -25,6 +25,38 @@ struct SearchTuning {
     std::chrono::milliseconds listenBound{4000};
 };
 
+// Requests that act on one device: header for that device, the 128-byte
+// authentication block, and for op_SET_LAN the eight setting items.
+Bytes buildCheckPasswordRequest(const Uuid8& clientUUID, const Uuid8& serverUUID, std::string_view user,
+                                std::string_view password);
+Bytes buildShareListRequest(const Uuid8& clientUUID, const Uuid8& serverUUID, std::string_view user,
+                            std::string_view password);
+Bytes buildSetLanRequest(const Uuid8& clientUUID, const Uuid8& serverUUID, std::string_view user,
+                         std::string_view password, const TmpDeviceData& settings,
+                         ItemPadding padding = ItemPadding::Terminated);
+
+// Port p that a settings change addresses, from the device record and the
+// port label the user chose ("LAN1", "LAN2" or "LAN1+LAN2").
+int chooseSettingsPort(const DeviceData_n& device, std::string_view portLabel);
+
+// Share names from a share-list reply: the first item's text split at ':',
+// empty pieces skipped. Nothing when the item is shorter than 5 bytes.
+std::vector<std::string> decodeShareList(ByteView reply, std::size_t maxValue = 0);
+
+// What became of one device operation. The boolean entry points collapse it
+// to accepted or not; the command-line tool tells the four apart.
+enum class Outcome { Accepted, Refused, NoAnswer, UnknownDevice };
+const char* describe(Outcome o);
+
+struct OperationTuning {
+    std::chrono::milliseconds pauseAfterSend{50};
+    std::chrono::milliseconds emptyWaitSleep{20};
+    int emptyWaitLimit = 100;
+    // Bound on the whole wait, so a stream of foreign replies cannot hold
+    // the caller forever.
+    std::chrono::milliseconds waitBound{8000};
+};
+
 // Called after each interface has been searched, and while listening, with
 // the interface index, its address and the number of devices found so far.
 using SearchProgress = std::function<void(int iface, const std::string& address, std::size_t found)>;
@@ -70,7 +102,23 @@ public:
 
     int SummarizeLanPorts() { return qs::SummarizeLanPorts(devices, currentServerUUID, lanSummary); }
 
+    // Device operations on the current device with the current credentials.
+    Outcome checkPassword();
+    Outcome getShareList();
+    Outcome setLanConfig(bool dhcp);
+
+    bool CheckPassword() { return checkPassword() == Outcome::Accepted; }
+    bool GetShareList() { return getShareList() == Outcome::Accepted; }
+    bool SetLanConfigDhcp() { return setLanConfig(true) == Outcome::Accepted; }
+    bool SetLanConfigStatic() { return setLanConfig(false) == Outcome::Accepted; }
+
+    OperationTuning operationTuning;
+
 private:
+    // Sends `request` to the current device's interface and waits for the
+    // reply to `opcode` from that device; fills `reply` when one came.
+    Outcome exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime, Bytes& reply);
+
     std::unique_ptr<BlockingLink> link_;
     Uuid8 clientUUID_;
     SearchStats stats_;
@@ -88,5 +136,9 @@ DeviceData_n* FindDevice(const Uuid8& serverUUID);
 int FindDeviceInterface(const Uuid8& serverUUID);
 void ClearShareList();
 int SummarizeLanPorts();
+bool CheckPassword();
+bool GetShareList();
+bool SetLanConfigDhcp();
+bool SetLanConfigStatic();
 
 }  // namespace qs
