@@ -1,5 +1,29 @@
 // Configuration of the simulated devices: the JSON file format, the
 // ready-made lab set and generated device fleets.
+//
+// A config file is one object with a "devices" array:
+//
+//   {"devices": [{
+//       "serverUUID": "0102030405060708",        required, 16 hex digits
+//       "hostname": "vsb-office",                required
+//       "model": "VSB-720K",                     required, any text
+//       "devModel": "VSB-720K",                  optional, defaults to model
+//       "ports": [{"IP": "192.168.1.20",          1 or 2 ports; IP, netmask
+//                  "netmask": "255.255.255.0",     required; the others default
+//                  "gateway": "192.168.1.1",       to "0.0.0.0", false and 0
+//                  "dns1": "192.168.1.1", "dns2": "0.0.0.0",
+//                  "dhcp": false, "dnsMode": 0}],
+//       "answerPort": 0,                         0 or 1, below the port count
+//       "defaultGatewayPort": "lan0",            "lan0" or "lan1"
+//       "bonding": {"enable": false, "mode": 0},
+//       "user": "admin", "password": "admin",    the defaults
+//       "shares": "Volume_1*6:Volume_2@5",       default empty
+//       "reply": "group",                        or "unicast"; default group
+//       "delayMs": 0,                            0..600000
+//       "faults": ["duplicate"]                  names as faultName() gives
+//   }]}
+//
+// Addresses must be dotted IPv4. Unknown keys are errors, so typos show.
 #pragma once
 
 #include "quayside/wire.h"

@@ -1,0 +1,84 @@
+// Run-loop datagram transport: one send socket connected to the group and
+// one receive socket for the whole host, read from a run-loop callback.
+#pragma once
+
+#include "quayside/runloop.h"
+#include "quayside/transport.h"
+#include "quayside/wire.h"
+
+#include <functional>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+
+namespace qs {
+
+// Where the transport's log lines go; the default writes to syslog.
+class SystemLog {
+public:
+    virtual ~SystemLog() = default;
+    virtual void log(const std::string& line) = 0;
+};
+std::shared_ptr<SystemLog> syslogLog();
+
+// What the transport hands its datagrams to (the protocol engine).
+class DatagramSink {
+public:
+    virtual ~DatagramSink() = default;
+    virtual void olderFormatCheck(ByteView datagram) = 0;
+    virtual void dePacket(const sockaddr_storage& sender, ByteView datagram) = 0;
+    virtual void setBtnApply(bool enabled) = 0;
+};
+
+struct NetOptions {
+    // The loopback lab: multicast goes out on 127.0.0.1 and loops back, and
+    // the receive socket shares port 24680 with a simulator on this host.
+    bool loopbackLab = false;
+    // Interfaces whose group membership the receive socket takes; defaults
+    // to systemInterfaces() (or 127.0.0.1 in the loopback lab).
+    std::function<std::vector<LocalInterface>()> enumerate;
+    std::shared_ptr<SystemLog> log;  // defaults to syslog
+    // Called once when a socket cannot be made; the owner decides how to end.
+    std::function<void(const std::string& why)> onSocketFailure;
+};
+
+class NetManager {
+public:
+    NetManager(RunLoop& loop, std::uint16_t port, std::string group, DatagramSink* packager, NetOptions options = {});
+    ~NetManager();
+    NetManager(const NetManager&) = delete;
+    NetManager& operator=(const NetManager&) = delete;
+
+    // True while both sockets are open.
+    bool ok() const { return serverFd_ >= 0 && clientFd_ >= 0; }
+    const std::string& failure() const { return failure_; }
+
+    void sendData(ByteView data);
+    void readData();
+    bool reopenSocket();
+    void stopSocket();
+
+    // Opens one socket: with an address, connected to it (the send socket);
+    // without, bound to the wildcard address (the receive socket). Returns
+    // the descriptor or -1 after logging why.
+    int createCFSocket(std::uint16_t port, const std::string* address);
+
+private:
+    bool openBoth();
+    void fail(const std::string& why);
+    void log(const std::string& line);
+
+    RunLoop& loop_;
+    std::uint16_t port_;
+    std::string group_;
+    DatagramSink* packager_;
+    NetOptions options_;
+    int serverFd_ = -1;  // cfServerSocket
+    int clientFd_ = -1;  // cfClientSocket
+    RunLoop::Handle serverWatch_ = 0;
+    RunLoop::Handle clientWatch_ = 0;
+    std::string failure_;
+};
+
+}  // namespace qs

@@ -1,0 +1,116 @@
+// The run-loop protocol engine: builds and sends requests, decodes every
+// datagram the transport receives, keeps the sorted device registry and the
+// volume list, and reports to its receiver (the front end's controller).
+#pragma once
+
+#include "quayside/netmanager.h"
+#include "quayside/records.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qs {
+
+// What the engine calls back. The controller of the run-loop front end
+// implements it; the command-line tool and tests have their own.
+class PackagerReceiver {
+public:
+    virtual ~PackagerReceiver() = default;
+    virtual void reloadTable(int table) = 0;  // 1 devices, 2 volumes
+    virtual void checkAuthFail() = 0;
+    virtual void setIPFinish() = 0;
+    virtual void setBtnApply(bool enabled) = 0;
+    // What to send after an accepted password: 2 the share list, anything
+    // else the settings change; and the device it is for.
+    virtual int calledAction() = 0;
+    virtual std::shared_ptr<DeviceData_n> tmpDeviceData() = 0;
+    // Optional hook: the password was accepted (before the follow-up).
+    virtual void passwordAccepted() {}
+};
+
+// The fields of an answer to the LAN-information query.
+struct LanInformation {
+    struct Port {
+        std::string label, IP, netmask, gateway;
+        bool dhcp = false;
+    };
+    std::vector<Port> ports;
+    std::optional<int> bondingMode;  // present when the ports are bonded
+    int ifNum = 0;
+    Uuid8 serverUUID{};
+};
+// Parses the colon-separated answer text; nothing when it is not one.
+std::optional<LanInformation> parseLanInformation(std::string_view text);
+
+// The 24-byte item query of the older datagram format.
+inline constexpr std::uint8_t kLegacyItemQuery = 3;
+inline constexpr std::uint8_t kLegacyItemAnswer = 4;
+inline constexpr std::uint8_t kLanInformationItem = 20;
+Bytes buildLegacyQuery(const Uuid8& clientUUID, const Uuid8& serverUUID, std::uint8_t itemCode);
+
+// The run-loop form's share item value is read up to this many bytes.
+inline constexpr std::size_t kShareValueCap = 512;
+inline constexpr std::size_t kRunLoopItemLimit = 52;
+
+class Packager final : public DatagramSink {
+public:
+    struct Options {
+        NetOptions net;
+        // Replaceable for tests; defaults to the run-loop id of random bytes.
+        std::optional<Uuid8> clientUUID;
+        // When set, no sockets are opened and datagrams go here instead.
+        std::function<void(ByteView)> sendOverride;
+    };
+
+    Packager(RunLoop& loop, std::uint16_t port, const std::string& group, PackagerReceiver* receiver,
+             Options options = {});
+
+    const Uuid8& clientUUID() const { return clientUUID_; }
+    NetManager* net() { return net_.get(); }
+    bool ok() const { return sendOverride_ || (net_ && net_->ok()); }
+
+    RunLoopRegistry registry;
+    std::vector<std::shared_ptr<DeviceData_n>>& serverArray() { return registry.serverArray; }
+    std::vector<VolumeData>& volumeArray() { return registry.volumeArray; }
+
+    // Requests: 101 (device may be null), 102, 164, 106.
+    void sendPackage(int opcode, const DeviceData_n* device);
+    // The older format: kind 3 with an item code (20: LAN information).
+    void sendPackage(std::uint8_t kind, std::uint8_t itemCode, const DeviceData_n& device);
+
+    void fillTmpDeviceData(const DeviceData_n& device, TmpDeviceData& out) const;
+    void sortDeviceData(int key, bool reverse) { registry.sortDeviceData(key, reverse); }
+
+    // DatagramSink
+    void olderFormatCheck(ByteView datagram) override;
+    void dePacket(const sockaddr_storage& sender, ByteView datagram) override;
+    void setBtnApply(bool enabled) override;
+
+    // Observer of LAN-information answers (the engine itself keeps nothing).
+    std::function<void(const LanInformation&)> onLanInformation;
+    // ret_code of the last op_SET_LAN reply, for callers that want it.
+    std::optional<std::uint16_t> lastSetLanReturnCode;
+
+private:
+    void callCurrentView(const PacketHeader& header, ByteView datagram);
+    void decodeShares(const PacketHeader& header, ByteView datagram);
+    void send(const Bytes& datagram);
+    // The device a request of this opcode went to last; a reply must come
+    // from it.
+    bool fromTarget(std::uint16_t opcode, const Uuid8& serverUUID) const;
+
+    PackagerReceiver* receiver_;
+    Uuid8 clientUUID_;
+    std::function<void(ByteView)> sendOverride_;
+    std::unique_ptr<NetManager> net_;
+    std::map<std::uint16_t, Uuid8> targets_;
+};
+
+// Numeric text of a sender address; IPv4-mapped and IPv4-compatible IPv6
+// addresses (other than ::1) become plain IPv4. Nothing when it fails.
+std::optional<std::string> senderAddressText(const sockaddr_storage& sender);
+
+}  // namespace qs

@@ -1,0 +1,230 @@
+#include "quayside/netmanager.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+namespace qs {
+
+namespace {
+
+class Syslog final : public SystemLog {
+public:
+    void log(const std::string& line) override { ::syslog(LOG_ERR, "%s", line.c_str()); }
+};
+
+std::string format(const char* pattern, int a) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, pattern, a);
+    return buf;
+}
+
+std::string format(const char* pattern, int a, int b) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, pattern, a, b);
+    return buf;
+}
+
+}  // namespace
+
+std::shared_ptr<SystemLog> syslogLog() { return std::make_shared<Syslog>(); }
+
+NetManager::NetManager(RunLoop& loop, std::uint16_t port, std::string group, DatagramSink* packager,
+                       NetOptions options)
+    : loop_(loop), port_(port), group_(std::move(group)), packager_(packager), options_(std::move(options)) {
+    if (!options_.log) options_.log = syslogLog();
+    openBoth();
+}
+
+NetManager::~NetManager() { stopSocket(); }
+
+void NetManager::log(const std::string& line) { options_.log->log(line); }
+
+void NetManager::fail(const std::string& why) {
+    if (failure_.empty()) failure_ = why;
+    if (options_.onSocketFailure) options_.onSocketFailure(why);
+}
+
+bool NetManager::openBoth() {
+    serverFd_ = createCFSocket(port_, nullptr);
+    if (serverFd_ < 0) {
+        fail("cannot open the receive socket on port " + std::to_string(port_) + ": " + failure_);
+        return false;
+    }
+    clientFd_ = createCFSocket(port_, &group_);
+    if (clientFd_ < 0) {
+        stopSocket();
+        fail("cannot open the send socket to " + group_ + ": " + failure_);
+        return false;
+    }
+    serverWatch_ = loop_.watchReadable(serverFd_, [this] { readData(); });
+    // Nothing is expected on the connected send socket, but a pending error
+    // (an ICMP answer) is read off so it does not spin the loop.
+    clientWatch_ = loop_.watchReadable(clientFd_, [this] {
+        std::uint8_t scratch[1];
+        while (::recv(clientFd_, scratch, sizeof scratch, MSG_DONTWAIT) >= 0 || errno == ECONNREFUSED) {
+        }
+    });
+    return true;
+}
+
+int NetManager::createCFSocket(std::uint16_t port, const std::string* address) {
+    bool v6 = true;
+    int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        v6 = false;
+        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    }
+    if (fd < 0) {
+        log(format("Create a socket fail! erron:%d", errno));
+        failure_ = std::strerror(errno);
+        return -1;
+    }
+    bool failed = false;
+    if (v6) {
+        const int zero = 0;  // IPv4-mapped traffic on the IPv6 socket
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+    }
+    const bool lab = options_.loopbackLab;
+    if (address) {
+        in_addr v4{};
+        if (::inet_pton(AF_INET, address->c_str(), &v4) != 1) {
+            errno = EINVAL;
+            failed = true;
+        }
+        if (!failed && lab) {
+            const in_addr local{htonl(INADDR_LOOPBACK)};
+            ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &local, sizeof local);
+            const unsigned char one = 1;
+            ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &one, sizeof one);
+        }
+        int rc = -1;
+        if (!failed && v6) {
+            sockaddr_in6 to{};
+            to.sin6_family = AF_INET6;
+            to.sin6_port = htons(port);
+            to.sin6_addr.s6_addr[10] = 0xFF;
+            to.sin6_addr.s6_addr[11] = 0xFF;
+            std::memcpy(&to.sin6_addr.s6_addr[12], &v4, 4);
+            rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        } else if (!failed) {
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(port);
+            to.sin_addr = v4;
+            rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        }
+        if (failed || rc != 0) {
+            log(format("Connect a socket fail! erron:%d", errno));
+            failed = true;
+        }
+    } else {
+        if (lab) {
+            // A simulator on this host holds the group addresses of the port.
+            const int one = 1;
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        }
+        int rc;
+        if (v6) {
+            sockaddr_in6 any{};
+            any.sin6_family = AF_INET6;
+            any.sin6_port = htons(port);
+            any.sin6_addr = in6addr_any;
+            rc = ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+        } else {
+            sockaddr_in any{};
+            any.sin_family = AF_INET;
+            any.sin_port = htons(port);
+            any.sin_addr.s_addr = htonl(INADDR_ANY);
+            rc = ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+        }
+        if (rc != 0) {
+            log(format("Bind a socket fail! erron:%d %d", errno, static_cast<int>(port)));
+            failed = true;
+        } else {
+            // Linux hands IPv4 group datagrams to an IPv6 wildcard socket only
+            // when the socket itself is a member, so it joins the group on
+            // every interface it serves.
+            const auto interfaces = options_.enumerate ? options_.enumerate()
+                                    : lab             ? loopbackInterfaces()
+                                                      : systemInterfaces();
+            for (const auto& li : interfaces) {
+                ip_mreqn mreq{};
+                ::inet_pton(AF_INET, group_.c_str(), &mreq.imr_multiaddr);
+                ::inet_pton(AF_INET, li.address.c_str(), &mreq.imr_address);
+                mreq.imr_ifindex = static_cast<int>(li.index);
+                ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq);
+            }
+        }
+    }
+    if (!failed) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+            log(format("Set a socket properties fail! erron:%d", errno));
+            failed = true;
+        }
+    }
+    if (failed) {
+        failure_ = std::strerror(errno);
+        if (::close(fd) != 0) log(format("Close a problem socket fail! erron:%d", errno));
+        return -1;
+    }
+    return fd;
+}
+
+void NetManager::sendData(ByteView data) {
+    if (data.empty() || clientFd_ < 0) {
+        log("Data or socket is null!");
+        return;
+    }
+    const ssize_t n = ::send(clientFd_, data.data(), data.size(), 0);
+    if (n < 0) {
+        const int err = errno;
+        log(format("Data send error! errno:%d", err));
+        std::fprintf(stderr, "Data send error! errno: %s\n", std::strerror(err));
+        if ((err == EHOSTUNREACH || err == EHOSTDOWN) && packager_) packager_->setBtnApply(true);
+    } else if (n == 0) {
+        log("Data send error! EPIPE");
+    }
+}
+
+void NetManager::readData() {
+    std::uint8_t buffer[65536];
+    sockaddr_storage from{};
+    socklen_t fromLen = sizeof from;
+    const ssize_t n =
+        ::recvfrom(serverFd_, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) log(format("Data receive error! errno:%d", errno));
+        return;
+    }
+    if (n == 0) {
+        log("Data send error! EPIPE");
+        return;
+    }
+    if (!packager_) return;
+    const ByteView datagram(buffer, static_cast<std::size_t>(n));
+    packager_->olderFormatCheck(datagram);
+    if (datagram.size() >= kHeaderSize) packager_->dePacket(from, datagram);
+}
+
+bool NetManager::reopenSocket() {
+    stopSocket();
+    failure_.clear();
+    return openBoth();
+}
+
+void NetManager::stopSocket() {
+    if (serverWatch_) loop_.unwatch(serverWatch_);
+    if (clientWatch_) loop_.unwatch(clientWatch_);
+    serverWatch_ = clientWatch_ = 0;
+    if (serverFd_ >= 0) ::close(serverFd_);
+    if (clientFd_ >= 0) ::close(clientFd_);
+    serverFd_ = clientFd_ = -1;
+}
+
+}  // namespace qs

@@ -1,0 +1,233 @@
+#include "quayside/packager.h"
+
+#include "quayside/credentials.h"
+#include "quayside/library.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <syslog.h>
+
+namespace qs {
+
+std::optional<LanInformation> parseLanInformation(std::string_view text) {
+    std::vector<std::string> f;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t colon = text.find(':', start);
+        f.emplace_back(text.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start));
+        if (colon == std::string_view::npos) break;
+        start = colon + 1;
+    }
+    if (f.size() < 12 || f[10] != "IFNUM") return std::nullopt;
+    LanInformation info;
+    const bool bonded = f[0] == "LAN1+LAN2";
+    info.ports.push_back({f[0], f[1], f[2], f[3], f[4] == "1"});
+    if (bonded)
+        info.bondingMode = itemNumber(f[5]);
+    else
+        info.ports.push_back({f[5], f[6], f[7], f[8], f[9] == "1"});
+    info.ifNum = itemNumber(f[11]);
+    return info;
+}
+
+Bytes buildLegacyQuery(const Uuid8& clientUUID, const Uuid8& serverUUID, std::uint8_t itemCode) {
+    ByteWriter w;
+    w.u8(kLegacyItemQuery);
+    w.bytes(clientUUID.data(), clientUUID.size());
+    w.bytes(serverUUID.data(), serverUUID.size());
+    w.u8(itemCode);
+    w.zeros(2);
+    w.u32le(0);
+    return w.take();
+}
+
+std::optional<std::string> senderAddressText(const sockaddr_storage& sender) {
+    char host[NI_MAXHOST] = {};
+    if (sender.ss_family == AF_INET6) {
+        sockaddr_in6 s6{};
+        std::memcpy(&s6, &sender, sizeof s6);
+        const auto* b = s6.sin6_addr.s6_addr;
+        const bool mapped = IN6_IS_ADDR_V4MAPPED(&s6.sin6_addr);
+        const bool compatible = IN6_IS_ADDR_V4COMPAT(&s6.sin6_addr) && !IN6_IS_ADDR_LOOPBACK(&s6.sin6_addr);
+        if (mapped || compatible) {
+            in_addr v4{};
+            std::memcpy(&v4, b + 12, 4);
+            if (!::inet_ntop(AF_INET, &v4, host, sizeof host)) return std::nullopt;
+            return std::string(host);
+        }
+        if (::getnameinfo(reinterpret_cast<const sockaddr*>(&s6), sizeof s6, host, sizeof host, nullptr, 0,
+                          NI_NUMERICHOST) != 0)
+            return std::nullopt;
+        return std::string(host);
+    }
+    if (sender.ss_family == AF_INET) {
+        sockaddr_in s4{};
+        std::memcpy(&s4, &sender, sizeof s4);
+        if (!::inet_ntop(AF_INET, &s4.sin_addr, host, sizeof host)) return std::nullopt;
+        return std::string(host);
+    }
+    return std::nullopt;
+}
+
+Packager::Packager(RunLoop& loop, std::uint16_t port, const std::string& group, PackagerReceiver* receiver,
+                   Options options)
+    : registry([receiver](int table) {
+          if (receiver) receiver->reloadTable(table);
+      }),
+      receiver_(receiver),
+      clientUUID_(options.clientUUID ? *options.clientUUID : makeRunLoopClientId()),
+      sendOverride_(std::move(options.sendOverride)) {
+    if (!sendOverride_) net_ = std::make_unique<NetManager>(loop, port, group, this, std::move(options.net));
+}
+
+void Packager::send(const Bytes& datagram) {
+    if (sendOverride_)
+        sendOverride_(datagram);
+    else if (net_)
+        net_->sendData(datagram);
+}
+
+void Packager::fillTmpDeviceData(const DeviceData_n& device, TmpDeviceData& out) const {
+    const int p = device.ifEdited == 1 ? 1 : 0;
+    const PortBlock& port = device.port[static_cast<std::size_t>(p)];
+    out.IP = port.IP.str();
+    out.netmask = port.netmask.str();
+    out.gateway = port.gateway.str();
+    out.dns1 = port.dns1.str();
+    out.dns2 = port.dns2.str();
+    out.dhcpEnable = port.dhcpEnable;
+    // The engine sends "1" only for name-server mode 1.
+    out.dnsMode = port.dnsMode == 1 ? 1 : 0;
+    out.nIfNo = p;
+}
+
+void Packager::sendPackage(int opcode, const DeviceData_n* device) {
+    const Uuid8 server = device ? device->serverUUID : Uuid8{};
+    const std::string password = device ? device->password : std::string();
+    switch (opcode) {
+        case op_SEARCH: {
+            ByteWriter w = startRequest(op_SEARCH, clientUUID_, Uuid8{});
+            send(finishRequest(w));
+            return;
+        }
+        case op_CHK_PASSWD:
+            if (!device) return;
+            targets_[op_CHK_PASSWD] = server;
+            send(buildCheckPasswordRequest(clientUUID_, server, "admin", password));
+            return;
+        case op_GET_SAMBA_SHARE:
+            if (!device) return;
+            targets_[op_GET_SAMBA_SHARE] = server;
+            send(buildShareListRequest(clientUUID_, server, "admin", password));
+            return;
+        case op_SET_LAN: {
+            if (!device) return;
+            TmpDeviceData t;
+            fillTmpDeviceData(*device, t);
+            targets_[op_SET_LAN] = server;
+            send(buildSetLanRequest(clientUUID_, server, "admin", password, t, ItemPadding::Compact));
+            return;
+        }
+        default: return;
+    }
+}
+
+void Packager::sendPackage(std::uint8_t kind, std::uint8_t itemCode, const DeviceData_n& device) {
+    if (kind != kLegacyItemQuery) return;
+    send(buildLegacyQuery(clientUUID_, device.serverUUID, itemCode));
+}
+
+void Packager::setBtnApply(bool enabled) {
+    if (receiver_) receiver_->setBtnApply(enabled);
+}
+
+void Packager::olderFormatCheck(ByteView datagram) {
+    if (datagram.size() < 10) return;
+    if (!std::equal(clientUUID_.begin(), clientUUID_.end(), datagram.begin() + 1)) return;
+    if (datagram[0] != kLegacyItemAnswer || datagram.size() < 25) return;
+    if (datagram[17] != kLanInformationItem) return;
+    const ByteView text = datagram.subspan(24);
+    const auto nul = std::find(text.begin(), text.end(), std::uint8_t{0});
+    auto info = parseLanInformation(std::string(text.begin(), nul));
+    if (!info) return;
+    std::copy_n(datagram.begin() + 9, 8, info->serverUUID.begin());
+    // The records have no place for this answer; only an observer sees it.
+    if (onLanInformation) onLanInformation(*info);
+}
+
+bool Packager::fromTarget(std::uint16_t opcode, const Uuid8& serverUUID) const {
+    auto it = targets_.find(opcode);
+    return it != targets_.end() && it->second == serverUUID;
+}
+
+void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
+    auto record = std::make_shared<DeviceData_n>();
+    if (auto text = senderAddressText(sender))
+        record->port[0].IP = *text;
+    else if (net_)
+        ::syslog(LOG_ERR, "Get IP name info fail! errno:%d", errno);
+
+    const auto header = readHeader(datagram);
+    if (!header || header->magic != kReplyMagic || header->clientUUID != clientUUID_) return;
+    if (header->reserved[0] != 0 && header->reserved[1] == 8 && header->reserved[2] == 5) return;
+
+    if (header->opcode == op_GET_SAMBA_SHARE) {
+        decodeShares(*header, datagram);
+        return;
+    }
+    if (header->opcode != op_SEARCH) {
+        callCurrentView(*header, datagram);
+        return;
+    }
+    record->bondingEnable = 0;
+    fillDeviceFromReply(*record, datagram, kRunLoopItemLimit);
+    record->lanPortNumber = -1;
+    if (!isSupportedModel(record->modelName.view())) return;
+    registry.addDataInfo(std::move(record));
+}
+
+void Packager::callCurrentView(const PacketHeader& header, ByteView) {
+    if (!receiver_) return;
+    if (header.opcode == op_CHK_PASSWD) {
+        if (!fromTarget(op_CHK_PASSWD, header.serverUUID)) return;
+        targets_.erase(op_CHK_PASSWD);  // one answer per request
+        if (header.ret_code == 1) {
+            receiver_->passwordAccepted();
+            const auto device = receiver_->tmpDeviceData();
+            sendPackage(receiver_->calledAction() == 2 ? op_GET_SAMBA_SHARE : op_SET_LAN, device.get());
+        } else {
+            receiver_->checkAuthFail();
+        }
+    } else if (header.opcode == op_SET_LAN) {
+        if (!fromTarget(op_SET_LAN, header.serverUUID)) return;
+        targets_.erase(op_SET_LAN);
+        lastSetLanReturnCode = header.ret_code;
+        receiver_->setIPFinish();
+    }
+}
+
+void Packager::decodeShares(const PacketHeader& header, ByteView datagram) {
+    if (!fromTarget(op_GET_SAMBA_SHARE, header.serverUUID)) return;
+    targets_.erase(op_GET_SAMBA_SHARE);
+    if (datagram.size() <= kHeaderSize) return;
+    std::string value;
+    walkItems(datagram, kHeaderSize, 1, [&](const Item& item) { value = item.text(); });
+    if (value.size() > kShareValueCap) value.resize(kShareValueCap);
+    std::shared_ptr<DeviceData_n> device;
+    for (const auto& d : registry.serverArray)
+        if (d->serverUUID == header.serverUUID) device = d;
+    if (!device && receiver_) device = receiver_->tmpDeviceData();
+    if (device && device->serverUUID == header.serverUUID) device->volumeShares = value;
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        const std::size_t colon = std::min(value.find(':', start), value.size());
+        // An empty piece (a doubled or trailing colon) names no volume.
+        if (colon > start) registry.stripVolumeName(std::string_view(value).substr(start, colon - start));
+        start = colon + 1;
+    }
+    if (receiver_) receiver_->reloadTable(2);
+}
+
+}  // namespace qs
