@@ -68,3 +68,26 @@ std::string deviceTable(const DeviceRegistry& devices) {
 }
 
 }  // namespace qs::cli
+
+namespace qs::cli {
+
+nlohmann::json lanInformationJson(const LanInformation& info) {
+    nlohmann::json ports = nlohmann::json::array();
+    for (const auto& p : info.ports)
+        ports.push_back({{"label", p.label}, {"IP", p.IP}, {"netmask", p.netmask}, {"gateway", p.gateway}, {"dhcp", p.dhcp}});
+    nlohmann::json j = {{"ports", ports}, {"bondingMode", nullptr}, {"ifNum", info.ifNum}};
+    if (info.bondingMode) j["bondingMode"] = *info.bondingMode;
+    return j;
+}
+
+std::string lanInformationText(const LanInformation& info) {
+    std::ostringstream out;
+    for (const auto& p : info.ports)
+        out << p.label << ": address " << p.IP << ", netmask " << p.netmask << ", gateway " << p.gateway << ", DHCP "
+            << (p.dhcp ? "on" : "off") << "\n";
+    if (info.bondingMode) out << "bonding mode: " << *info.bondingMode << "\n";
+    out << "ports: " << info.ifNum << "\n";
+    return out.str();
+}
+
+}  // namespace qs::cli

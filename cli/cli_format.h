@@ -15,3 +15,14 @@ nlohmann::json deviceJson(const DeviceData_n& d);
 std::string deviceTable(const DeviceRegistry& devices);
 
 }  // namespace qs::cli
+
+#include "quayside/packager.h"
+
+namespace qs::cli {
+
+// A LAN-information answer: JSON keys ports, bondingMode (null when not
+// bonded) and ifNum; or readable lines.
+nlohmann::json lanInformationJson(const LanInformation& info);
+std::string lanInformationText(const LanInformation& info);
+
+}  // namespace qs::cli

@@ -1,16 +1,18 @@
 // quayside: the command-line face of the device protocol library.
 #include "cli_args.h"
+#include "cli_device.h"
 #include "cli_format.h"
+#include "cli_runloop.h"
 #include "quayside/library.h"
 
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
 
-namespace {
+using namespace qs::cli;
+using namespace std::chrono_literals;
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
+namespace {
 
 const char* kUsage =
     "usage: quayside <command> [options]\n"
@@ -18,15 +20,39 @@ const char* kUsage =
     "commands:\n"
     "  search [--json] [--loopback] [--interface ADDR]...\n"
     "      search the LAN for storage devices and list them\n"
+    "  check-password --device D --user U [--password P] [--runloop] [--loopback]\n"
+    "      check the administrator password; prints accepted or refused\n"
+    "  shares --device D --user U [--password P] [--json] [--runloop] [--loopback]\n"
+    "      check the password, then list the device's shares\n"
+    "  set-lan --device D --user U [--password P] --port LAN|LAN1|LAN2|LAN1+LAN2\n"
+    "          (--dhcp | --ip A --netmask M --gateway G) [--runloop] [--loopback]\n"
+    "      change one LAN port's TCP/IP settings\n"
+    "  lan-info --device D [--json] [--loopback]\n"
+    "      ask the device for its LAN information (older datagram format)\n"
     "\n"
     "options:\n"
-    "  --json             one JSON object per device per line\n"
+    "  --device D         serverUUID (16 hex digits), host name, or port-0 address\n"
+    "  --password P       without it the password is read from the terminal (no echo)\n"
+    "                     or from the first line of standard input\n"
+    "  --json             JSON output, one object per line\n"
+    "  --runloop          use the run-loop engine instead of the blocking calls\n"
     "  --loopback         use the loopback lab (127.0.0.1, multicast loopback on)\n"
-    "  --interface ADDR   search only on the local interface with this address (repeatable)\n";
+    "  --interface ADDR   search only on the local interface with this address (repeatable)\n"
+    "\n"
+    "exit codes: 0 done, 1 refused by the device, 2 usage error, 3 no answer in time,\n"
+    "            4 device not found, 5 sockets could not be opened\n";
+
+constexpr auto kRunLoopAnswerWait = 6s;
+constexpr auto kRunLoopSearchTime = 2s;
 
 int usageError(const std::string& message) {
     std::cerr << "quayside: " << message << "\n" << "Try 'quayside --help'.\n";
     return kExitUsage;
+}
+
+int failure(int code, const std::string& message) {
+    std::cerr << "quayside: " << message << "\n";
+    return code;
 }
 
 // Progress on stderr, only for a person watching a terminal.
@@ -51,54 +77,250 @@ private:
     bool shown_ = false;
 };
 
-struct CommonOptions {
+std::string jsonLine(const nlohmann::json& j) {
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Everything a command was asked to do, checked.
+struct Request {
+    std::string command;
     bool json = false;
+    bool runloop = false;
     qs::TransportOptions transport;
+    std::string device;
+    std::string user;
+    std::optional<std::string> password;
+    std::string port;
+    bool dhcp = false;
+    std::string ip, netmask, gateway;
 };
 
-int openTransport(const qs::cli::Args& args, CommonOptions& common) {
-    common.json = args.has("--json");
-    common.transport.loopbackLab = args.has("--loopback");
-    for (const auto& addr : args.values("--interface")) {
-        if (!qs::cli::isDottedIPv4(addr)) return usageError("--interface needs a dotted IPv4 address, not '" + addr + "'");
-        common.transport.onlyAddresses.push_back(addr);
+std::optional<int> parseRequest(int argc, char** argv, Request& req) {
+    req.command = argv[1];
+    std::set<std::string> flags{"--loopback"}, options{"--device"};
+    if (req.command == "search") {
+        flags = {"--json", "--loopback"};
+        options = {"--interface"};
+    } else if (req.command == "check-password") {
+        flags.insert("--runloop");
+        options.insert({"--user", "--password"});
+    } else if (req.command == "shares") {
+        flags.insert({"--runloop", "--json"});
+        options.insert({"--user", "--password"});
+    } else if (req.command == "set-lan") {
+        flags.insert({"--runloop", "--dhcp"});
+        options.insert({"--user", "--password", "--port", "--ip", "--netmask", "--gateway"});
+    } else if (req.command == "lan-info") {
+        flags.insert("--json");
+    } else {
+        return usageError("unknown command '" + req.command + "'");
     }
-    std::string error;
-    if (!qs::OpenSockets(common.transport, &error)) return usageError(error);
-    return kExitOk;
+    Args args;
+    if (!args.parse(argc, argv, 2, flags, options)) return usageError(args.error());
+    for (const auto& name : options)
+        if (args.values(name).size() > 1 && name != "--interface") return usageError(name + " given more than once");
+    req.json = args.has("--json");
+    req.runloop = args.has("--runloop") || req.command == "lan-info";
+    req.transport.loopbackLab = args.has("--loopback");
+    for (const auto& addr : args.values("--interface")) {
+        if (!isDottedIPv4(addr)) return usageError("--interface needs a dotted IPv4 address, not '" + addr + "'");
+        req.transport.onlyAddresses.push_back(addr);
+    }
+    if (req.command == "search") return std::nullopt;
+
+    req.device = args.value("--device").value_or("");
+    if (req.device.empty()) return usageError(req.command + " needs --device");
+    if (req.command == "lan-info") return std::nullopt;
+
+    req.user = args.value("--user").value_or("");
+    if (req.user.empty()) return usageError(req.command + " needs --user");
+    if (req.runloop && req.user != "admin")
+        return usageError("the run-loop engine always signs in as admin; --user must be admin with --runloop");
+    req.password = args.value("--password");
+
+    if (req.command == "set-lan") {
+        req.port = args.value("--port").value_or("");
+        if (req.port != "LAN" && req.port != "LAN1" && req.port != "LAN2" && req.port != "LAN1+LAN2")
+            return usageError("--port needs LAN, LAN1, LAN2 or LAN1+LAN2");
+        req.dhcp = args.has("--dhcp");
+        const bool anyStatic = args.has("--ip") || args.has("--netmask") || args.has("--gateway");
+        if (req.dhcp && anyStatic) return usageError("--dhcp takes no --ip, --netmask or --gateway");
+        if (!req.dhcp) {
+            for (const char* name : {"--ip", "--netmask", "--gateway"}) {
+                const auto v = args.value(name);
+                if (!v) return usageError(std::string("set-lan needs --dhcp, or --ip, --netmask and --gateway"));
+                if (!isDottedIPv4(*v)) return usageError(std::string(name) + " needs a dotted IPv4 address, not '" + *v + "'");
+            }
+            req.ip = *args.value("--ip");
+            req.netmask = *args.value("--netmask");
+            req.gateway = *args.value("--gateway");
+        }
+    }
+    return std::nullopt;
 }
+
+// Finds the one device the request names; an exit code when there is not
+// exactly one.
+std::optional<int> pickDevice(const Request& req, const std::vector<const qs::DeviceData_n*>& devices,
+                              std::size_t& index) {
+    const auto matches = matchDevices(devices, req.device);
+    if (matches.empty()) return failure(kExitNotFound, "no device '" + req.device + "' answered the search");
+    if (matches.size() > 1) return usageError("'" + req.device + "' names " + std::to_string(matches.size()) +
+                                              " devices; give its serverUUID instead");
+    index = matches.front();
+    return std::nullopt;
+}
+
+std::optional<int> checkPort(const Request& req, const qs::DeviceData_n& d) {
+    const auto labels = portLabels(d);
+    if (std::find(labels.begin(), labels.end(), req.port) != labels.end()) return std::nullopt;
+    std::string list;
+    for (const auto& l : labels) list += (list.empty() ? "" : ", ") + l;
+    return usageError("device '" + d.hostname.str() + "' has no port " + req.port + " (its ports: " + list + ")");
+}
+
+int outcomeExit(qs::Outcome o) {
+    switch (o) {
+        case qs::Outcome::Accepted: std::cout << "accepted\n"; return kExitOk;
+        case qs::Outcome::Refused: std::cout << "refused\n"; return kExitRefused;
+        case qs::Outcome::NoAnswer: return failure(kExitNoAnswer, "the device did not answer in time");
+        case qs::Outcome::UnknownDevice: return failure(kExitNotFound, "the device is not in the registry");
+    }
+    return kExitNoAnswer;
+}
+
+// ---- blocking form ----------------------------------------------------
 
 bool runSearch() {
     ProgressLine progress;
     const int count = qs::processLibrary().link()->interfaceCount();
-    const bool ok = qs::SearchDevices([&](int i, const std::string& address, std::size_t found) {
+    return qs::SearchDevices([&](int i, const std::string& address, std::size_t found) {
         progress.show(i, count, address, found);
     });
-    progress.finish();
-    return ok;
 }
 
-void printDevices(bool json) {
-    const auto& devices = qs::processLibrary().devices;
-    if (json) {
-        for (std::size_t i = 0; i < devices.count(); ++i)
-            std::cout << qs::cli::deviceJson(devices.at(i)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                      << "\n";
-    } else {
-        std::cout << qs::cli::deviceTable(devices);
-    }
-    std::cout.flush();
+int openBlocking(const Request& req) {
+    std::string error;
+    if (!qs::OpenSockets(req.transport, &error)) return usageError(error);
+    return kExitOk;
 }
 
-int cmdSearch(int argc, char** argv) {
-    qs::cli::Args args;
-    if (!args.parse(argc, argv, 2, {"--json", "--loopback"}, {"--interface"})) return usageError(args.error());
-    CommonOptions common;
-    if (int rc = openTransport(args, common); rc != kExitOk) return rc;
+int cmdSearch(const Request& req) {
+    if (int rc = openBlocking(req); rc != kExitOk) return rc;
     runSearch();
-    printDevices(common.json);
+    const auto& devices = qs::processLibrary().devices;
+    if (req.json) {
+        for (std::size_t i = 0; i < devices.count(); ++i) std::cout << jsonLine(deviceJson(devices.at(i))) << "\n";
+    } else {
+        std::cout << deviceTable(devices);
+    }
     qs::CloseSockets();
     return kExitOk;
+}
+
+int blockingCommand(const Request& req, const std::string& password) {
+    if (int rc = openBlocking(req); rc != kExitOk) return rc;
+    runSearch();
+    qs::DeviceLibrary& lib = qs::processLibrary();
+    std::vector<const qs::DeviceData_n*> list;
+    for (std::size_t i = 0; i < lib.devices.count(); ++i) list.push_back(&lib.devices.at(i));
+    std::size_t index = 0;
+    if (auto rc = pickDevice(req, list, index)) return *rc;
+    const qs::DeviceData_n& device = lib.devices.at(index);
+    lib.currentServerUUID = device.serverUUID;
+    lib.userName = req.user;
+    lib.password = password;
+
+    if (req.command == "check-password") return outcomeExit(lib.checkPassword());
+    if (req.command == "shares") {
+        const qs::Outcome auth = lib.checkPassword();
+        if (auth != qs::Outcome::Accepted) return outcomeExit(auth);
+        const qs::Outcome o = lib.getShareList();
+        if (o != qs::Outcome::Accepted) return outcomeExit(o);
+        for (const auto& name : lib.shares.names())
+            std::cout << (req.json ? jsonLine({{"name", name}}) : name) << "\n";
+        return kExitOk;
+    }
+    // set-lan
+    if (auto rc = checkPort(req, device)) return *rc;
+    lib.portLabel = req.port;
+    if (req.dhcp) {
+        // The address fields keep what the port has; the device takes its
+        // addresses from DHCP.
+        const auto& p = device.port[static_cast<std::size_t>(qs::chooseSettingsPort(device, req.port))];
+        lib.newIP = p.IP.view();
+        lib.newNetmask = p.netmask.view();
+        lib.newGateway = p.gateway.view();
+    } else {
+        lib.newIP = req.ip;
+        lib.newNetmask = req.netmask;
+        lib.newGateway = req.gateway;
+    }
+    return outcomeExit(lib.setLanConfig(req.dhcp));
+}
+
+// ---- run-loop form ----------------------------------------------------
+
+int runLoopCommand(const Request& req, const std::string& password) {
+    RunLoopSession session(req.transport.loopbackLab);
+    std::string why;
+    if (!session.ok(&why)) return failure(kExitLocalFailure, why);
+    session.search(kRunLoopSearchTime);
+    auto& engine = session.engine();
+    std::vector<const qs::DeviceData_n*> list;
+    for (const auto& d : engine.serverArray()) list.push_back(d.get());
+    std::size_t index = 0;
+    if (auto rc = pickDevice(req, list, index)) return *rc;
+    std::shared_ptr<qs::DeviceData_n> device = engine.serverArray()[index];
+
+    if (req.command == "lan-info") {
+        std::optional<qs::LanInformation> answer;
+        engine.onLanInformation = [&](const qs::LanInformation& info) {
+            if (info.serverUUID == device->serverUUID) answer = info;
+        };
+        engine.sendPackage(qs::kLegacyItemQuery, qs::kLanInformationItem, *device);
+        if (!session.waitFor([&] { return answer.has_value(); }, kRunLoopAnswerWait))
+            return failure(kExitNoAnswer, "the device did not answer in time");
+        std::cout << (req.json ? jsonLine(lanInformationJson(*answer)) + "\n" : lanInformationText(*answer));
+        return kExitOk;
+    }
+
+    device->password = password;
+    session.target = device;
+    if (req.command == "set-lan") {
+        if (auto rc = checkPort(req, *device)) return *rc;
+        const int p = qs::chooseSettingsPort(*device, req.port);
+        device->ifEdited = p;
+        qs::PortBlock& port = device->port[static_cast<std::size_t>(p)];
+        port.dhcpEnable = req.dhcp;
+        if (!req.dhcp) {
+            port.IP = req.ip;
+            port.netmask = req.netmask;
+            port.gateway = req.gateway;
+        }
+        session.action = 1;
+    } else {
+        session.action = 2;
+        engine.volumeArray().clear();
+    }
+    engine.sendPackage(qs::op_CHK_PASSWD, device.get());
+    using Auth = RunLoopSession::Auth;
+    if (!session.waitFor([&] { return session.auth != Auth::Pending; }, kRunLoopAnswerWait))
+        return failure(kExitNoAnswer, "the device did not answer in time");
+    if (session.auth == Auth::Refused) return outcomeExit(qs::Outcome::Refused);
+    if (req.command == "check-password") return outcomeExit(qs::Outcome::Accepted);
+
+    if (req.command == "shares") {
+        if (!session.waitFor([&] { return session.volumesLoaded; }, kRunLoopAnswerWait))
+            return failure(kExitNoAnswer, "the device did not send its share list in time");
+        for (const auto& v : engine.volumeArray())
+            std::cout << (req.json ? jsonLine({{"name", v.name}, {"isLocked", v.isLocked}}) : v.name) << "\n";
+        return kExitOk;
+    }
+    if (!session.waitFor([&] { return session.settingsAnswered; }, kRunLoopAnswerWait))
+        return failure(kExitNoAnswer, "the device did not answer the settings change in time");
+    const bool accepted = engine.lastSetLanReturnCode.value_or(0) == 1;
+    return outcomeExit(accepted ? qs::Outcome::Accepted : qs::Outcome::Refused);
 }
 
 }  // namespace
@@ -110,6 +332,19 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return kExitOk;
     }
-    if (command == "search") return cmdSearch(argc, argv);
-    return usageError("unknown command '" + command + "'");
+    Request req;
+    if (auto rc = parseRequest(argc, argv, req)) return *rc;
+    if (req.command == "search") return cmdSearch(req);
+
+    std::string password;
+    if (req.command != "lan-info") {
+        const auto pw = readPassword(req.password);
+        if (!pw) return usageError("no password given (use --password, or type it when asked)");
+        password = *pw;
+    }
+    if (req.runloop) {
+        if (!req.transport.onlyAddresses.empty()) return usageError("--interface applies to the blocking form only");
+        return runLoopCommand(req, password);
+    }
+    return blockingCommand(req, password);
 }

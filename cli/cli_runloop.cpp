@@ -1,0 +1,42 @@
+#include "cli_runloop.h"
+
+namespace qs::cli {
+
+RunLoopSession::RunLoopSession(bool loopbackLab) {
+    Packager::Options options;
+    options.net.loopbackLab = loopbackLab;
+    options.net.onSocketFailure = [this](const std::string& why) { failure_ = why; };
+    engine_ = std::make_unique<Packager>(loop_, kDevicePort, kRunLoopGroup, this, std::move(options));
+}
+
+bool RunLoopSession::ok(std::string* why) const {
+    if (engine_->ok()) return true;
+    if (why) *why = failure_.empty() ? "the run-loop sockets could not be opened" : failure_;
+    return false;
+}
+
+void RunLoopSession::search(std::chrono::milliseconds listen) {
+    engine_->serverArray().clear();
+    engine_->sendPackage(op_SEARCH, nullptr);
+    loop_.runFor(listen);
+}
+
+bool RunLoopSession::waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = PollRunLoop::Clock::now() + limit;
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - PollRunLoop::Clock::now());
+        if (left.count() <= 0) return false;
+        loop_.runOnce(std::min(left, std::chrono::milliseconds(50)));
+    }
+    return true;
+}
+
+void RunLoopSession::reloadTable(int table) {
+    if (table == 2) volumesLoaded = true;
+}
+
+void RunLoopSession::checkAuthFail() { auth = Auth::Refused; }
+void RunLoopSession::setIPFinish() { settingsAnswered = true; }
+void RunLoopSession::passwordAccepted() { auth = Auth::Accepted; }
+
+}  // namespace qs::cli

@@ -1,0 +1,56 @@
+// The run-loop engine driven from the command line: a poll() run loop, the
+// engine, and a receiver that records its callbacks so commands can wait
+// for them.
+#pragma once
+
+#include "quayside/packager.h"
+#include "quayside/runloop.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace qs::cli {
+
+class RunLoopSession final : public PackagerReceiver {
+public:
+    explicit RunLoopSession(bool loopbackLab);
+
+    // False (with the reason) when the engine's sockets could not be made.
+    bool ok(std::string* why) const;
+
+    // Sends a search and collects answers for `listen`.
+    void search(std::chrono::milliseconds listen);
+    // Runs the loop until `done` holds or `limit` passes; true when it held.
+    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
+    Packager& engine() { return *engine_; }
+
+    // What the commands set before a password check.
+    std::shared_ptr<DeviceData_n> target;
+    int action = 2;
+
+    // What the callbacks reported.
+    enum class Auth { Pending, Accepted, Refused };
+    Auth auth = Auth::Pending;
+    bool volumesLoaded = false;
+    bool settingsAnswered = false;
+
+    // PackagerReceiver
+    void reloadTable(int table) override;
+    void checkAuthFail() override;
+    void setIPFinish() override;
+    void setBtnApply(bool) override {}
+    int calledAction() override { return action; }
+    std::shared_ptr<DeviceData_n> tmpDeviceData() override { return target; }
+    void passwordAccepted() override;
+
+private:
+    PollRunLoop loop_;
+    std::string failure_;
+    std::unique_ptr<Packager> engine_;
+};
+
+}  // namespace qs::cli
