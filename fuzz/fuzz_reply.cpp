@@ -1,10 +1,13 @@
 // Feeds arbitrary datagrams to every decoder that sees network input.
 #include "quayside/library.h"
+#include "quayside/packager.h"
 #include "quayside/records.h"
 #include "quayside/wire.h"
 
 #include <cstdint>
 #include <cstring>
+#include <netinet/in.h>
+#include <string>
 
 namespace {
 
@@ -31,6 +34,48 @@ private:
     int served_ = 0;
 };
 
+// Receiver that asks for the share list after a password check.
+class Receiver final : public qs::PackagerReceiver {
+public:
+    std::shared_ptr<qs::DeviceData_n> device = std::make_shared<qs::DeviceData_n>();
+    void reloadTable(int) override {}
+    void checkAuthFail() override {}
+    void setIPFinish() override {}
+    void setBtnApply(bool) override {}
+    int calledAction() override { return 2; }
+    std::shared_ptr<qs::DeviceData_n> tmpDeviceData() override { return device; }
+};
+
+void runLoopDecoders(const std::uint8_t* data, std::size_t size, const qs::Uuid8& client) {
+    qs::PollRunLoop loop;
+    Receiver receiver;
+    qs::Packager::Options options;
+    options.clientUUID = client;
+    options.sendOverride = [](qs::ByteView) {};
+    qs::Packager engine(loop, qs::kDevicePort, qs::kRunLoopGroup, &receiver, options);
+    if (size >= 24) std::memcpy(receiver.device->serverUUID.data(), data + 16, 8);
+    // Every request outstanding, so each reply kind reaches its decoder.
+    engine.sendPackage(qs::op_CHK_PASSWD, receiver.device.get());
+    engine.sendPackage(qs::op_GET_SAMBA_SHARE, receiver.device.get());
+    engine.sendPackage(qs::op_SET_LAN, receiver.device.get());
+    // The older format carries the client id at offset 1.
+    std::vector<std::uint8_t> legacy(data, data + size);
+    if (legacy.size() >= 9) std::memcpy(legacy.data() + 1, client.data(), 8);
+    engine.onLanInformation = [](const qs::LanInformation& info) { (void)info.ports.size(); };
+    engine.olderFormatCheck(legacy);
+    // The sender address is fuzzed too (mapped, compatible, plain IPv6).
+    sockaddr_in6 sender{};
+    sender.sin6_family = AF_INET6;
+    std::memcpy(&sender.sin6_addr, data, std::min<std::size_t>(size, 16));
+    sockaddr_storage from{};
+    std::memcpy(&from, &sender, sizeof sender);
+    const qs::ByteView datagram(data, size);
+    engine.olderFormatCheck(datagram);
+    if (size >= qs::kHeaderSize) engine.dePacket(from, datagram);
+    qs::decodeShareList(datagram);
+    qs::parseLanInformation(std::string(data, data + size));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -53,5 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lib.currentServerUUID = lib.devices.at(i).serverUUID;
         lib.SummarizeLanPorts();
     }
+    runLoopDecoders(data, size, client);
     return 0;
 }

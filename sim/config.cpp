@@ -29,7 +29,9 @@ constexpr FaultEntry kFaultTable[] = {
     {Fault::WrongBodyLen, "wrongBodyLen"},   {Fault::Short, "short"},
     {Fault::ItemLenBelow4, "itemLenBelow4"}, {Fault::ItemPastEnd, "itemPastEnd"},
     {Fault::Duplicate, "duplicate"},         {Fault::Silent, "silent"},
-    {Fault::BadThenGood, "badThenGood"},
+    {Fault::BadThenGood, "badThenGood"},     {Fault::NoReply, "noReply"},
+    {Fault::LateReply, "lateReply"},         {Fault::RetCodeZero, "retCodeZero"},
+    {Fault::EmptyShareItem, "emptyShareItem"},
 };
 
 // Longest text accepted for names and credentials, and for the share list;
@@ -193,7 +195,7 @@ DeviceConfig parseDevice(const json& j, const std::string& path) {
     requireObject(j, path);
     rejectUnknownKeys(j, path,
                       {"serverUUID", "hostname", "model", "devModel", "ports", "answerPort", "defaultGatewayPort",
-                       "bonding", "user", "password", "shares", "reply", "delayMs", "faults"});
+                       "bonding", "user", "password", "shares", "reply", "delayMs", "lateMs", "faults"});
     DeviceConfig d;
     d.serverUUID = parseServerUUID(j, path);
     d.hostname = textValue(required(j, path, "hostname"), member(path, "hostname"));
@@ -212,6 +214,7 @@ DeviceConfig parseDevice(const json& j, const std::string& path) {
     optionalText(j, path, "shares", d.shares, kMaxSharesText);
     parseReplyMode(j, path, d);
     optionalInt(j, path, "delayMs", d.delayMs, 0, kMaxDelayMs);
+    optionalInt(j, path, "lateMs", d.lateMs, 0, kMaxDelayMs);
     parseFaults(j, path, d);
     return d;
 }
@@ -289,7 +292,7 @@ SimConfig loadConfigFile(const std::string& path) {
 }
 
 std::vector<DeviceConfig> labDevices() {
-    const std::string shares = "Volume_1*6:Volume_2@5:Recycle Bin - Volume_1:Recycle Bin - Volume_2";
+    const std::string volumes = "Volume_1*6:Volume_2@5:Recycle Bin - Volume_1:Recycle Bin - Volume_2";
     auto port = [](std::string ip, std::string gateway) {
         PortConfig p;
         p.IP = std::move(ip);
@@ -298,30 +301,30 @@ std::vector<DeviceConfig> labDevices() {
         p.dns1 = std::move(gateway);
         return p;
     };
-    auto device = [&](const char* uuid, const char* host, const char* model) {
+    auto device = [&](const char* uuid, const char* host, const char* model, std::string shares) {
         DeviceConfig d;
         d.serverUUID = *uuidFromHex(uuid);
         d.hostname = host;
         d.model = d.devModel = model;
-        d.shares = shares;
+        d.shares = std::move(shares);
         return d;
     };
 
-    DeviceConfig single = device("51a0000000000001", "vsb-reception", "VSB-720K");
+    DeviceConfig single = device("51a0000000000001", "vsb-reception", "VSB-720K", volumes);
     single.ports = {port("192.168.1.20", "192.168.1.1")};
 
-    DeviceConfig dual = device("51a0000000000002", "vsb-archive", "VSB-760K");
+    DeviceConfig dual = device("51a0000000000002", "vsb-archive", "VSB-760K", "Public@5:Media*6:Recycle Bin - Public");
     dual.ports = {port("192.168.1.30", "192.168.1.1"), port("192.168.2.30", "192.168.2.1")};
     dual.ports[1].dhcp = true;
     dual.answerPort = 1;
     dual.defaultGatewayPort = 1;
 
-    DeviceConfig bonded = device("51a0000000000003", "vsb-render", "VSB-790K");
+    DeviceConfig bonded = device("51a0000000000003", "vsb-render", "VSB-790K", "Archive@5:Backup@5");
     bonded.ports = {port("192.168.1.40", "192.168.1.1"), port("192.168.1.41", "192.168.1.1")};
     bonded.bondEnable = true;
     bonded.bondMode = 4;
 
-    DeviceConfig legacy = device("51a0000000000004", "vsb-legacy", "VSB-100X");
+    DeviceConfig legacy = device("51a0000000000004", "vsb-legacy", "VSB-100X", volumes);
     legacy.ports = {port("192.168.1.50", "192.168.1.1")};
 
     return {single, dual, bonded, legacy};

@@ -19,7 +19,10 @@
 //       "user": "admin", "password": "admin",    the defaults
 //       "shares": "Volume_1*6:Volume_2@5",       default empty
 //       "reply": "group",                        or "unicast"; default group
-//       "delayMs": 0,                            0..600000
+//       "delayMs": 0,                            0..600000, before every answer
+//       "lateMs": 4000,                          0..600000, extra wait of the
+//                                                device operations under the
+//                                                lateReply fault
 //       "faults": ["duplicate"]                  names as faultName() gives
 //   }]}
 //
@@ -42,6 +45,11 @@ enum class ReplyMode { Group, Unicast };
 
 // Deliberate misbehaviour of a device, for testing how clients cope. Each
 // fault is named in the config by the text faultName() returns.
+//
+// The header and body faults (wrongMagic through itemPastEnd, duplicate and
+// badThenGood) spoil search replies only, so the device operations can be
+// tested on their own faults. A fault changes what the device says, never
+// what it does: a settings change is applied even when its reply is lost.
 enum class Fault {
     WrongMagic,     // reply starts AA 55 (a request's magic)
     ForeignClient,  // clientUUID bytes inverted
@@ -52,6 +60,10 @@ enum class Fault {
     Duplicate,      // the reply is sent three times
     Silent,         // no reply at all
     BadThenGood,    // a wrong-magic copy first, then the reply
+    NoReply,        // the device operations get no answer; searches do
+    LateReply,      // the device operations are answered lateMs late
+    RetCodeZero,    // password, share and settings replies carry ret_code 0
+    EmptyShareItem, // the share reply's item has no value (var_len 4)
 };
 
 // Every fault, in declaration order (for listing them and for tests).
@@ -84,6 +96,7 @@ struct DeviceConfig {
     std::string shares;
     std::optional<ReplyMode> reply;  // empty: not said in the config
     int delayMs = 0;
+    int lateMs = 4000;  // see Fault::LateReply
     std::vector<Fault> faults;
 
     bool hasFault(Fault f) const;
@@ -110,7 +123,8 @@ SimConfig parseConfig(std::string_view jsonText, std::string_view source = "conf
 // cannot be read).
 SimConfig loadConfigFile(const std::string& path);
 
-// The fixed lab set: three supported models and one unsupported.
+// The fixed lab set: three supported models and one unsupported, each with
+// user "admin", password "admin" and a share list of its own.
 std::vector<DeviceConfig> labDevices();
 // `count` supported devices (1..kMaxGenerated), all distinct.
 std::vector<DeviceConfig> generatedDevices(int count);

@@ -147,6 +147,12 @@ std::string dotted(in_addr a) {
     return text;
 }
 
+std::string interfaceName(unsigned ifindex) {
+    char name[IF_NAMESIZE] = "?";
+    if (ifindex != 0 && !::if_indextoname(ifindex, name)) return "?";
+    return name;
+}
+
 in_addr addressOf(const ifaddrs* a) {
     sockaddr_in sin{};
     std::memcpy(&sin, a->ifa_addr, sizeof sin);
@@ -310,10 +316,12 @@ private:
 
     void receiveAll(int fd, const char* group);
     void handle(const Arrival& a);
+    void handleLegacy(const Arrival& a, const LegacyQuery& q);
     bool isOwn(const sockaddr_in& from) const;
     bool serves(unsigned ifindex) const;
+    sockaddr_in replyAddress(std::size_t device, const Arrival& a) const;
     int answerAll(const PacketHeader& request, const Arrival& a);
-    void deliver(std::vector<Bytes> datagrams, const sockaddr_in& to, unsigned ifindex, int delayMs);
+    void deliver(Answer answer, const sockaddr_in& to, unsigned ifindex);
     bool send(const Bytes& datagram, const sockaddr_in& to, unsigned ifindex);
     void setMulticastInterface(unsigned ifindex);
     void fireDue();
@@ -397,8 +405,13 @@ void Simulator::receiveAll(int fd, const char* group) {
 }
 
 void Simulator::handle(const Arrival& a) {
-    if (checkRequest(a.datagram) != RequestCheck::Request) return;  // replies and runts
+    const RequestCheck kind = checkRequest(a.datagram);
+    if (kind != RequestCheck::Request && kind != RequestCheck::LegacyQuery) return;  // replies and runts
     if (isOwn(a.from)) return;  // a faulty reply of ours carrying request magic
+    if (kind == RequestCheck::LegacyQuery) {
+        handleLegacy(a, *readLegacyQuery(a.datagram));
+        return;
+    }
     const PacketHeader h = *readHeader(a.datagram);
     if (!serves(a.ifindex)) {
         log(a, h, "ignored: arrived on an interface not served");
@@ -412,6 +425,27 @@ void Simulator::handle(const Arrival& a) {
     log(a, h, std::to_string(answering) + " of " + std::to_string(devices_.size()) + " devices answer");
 }
 
+void Simulator::handleLegacy(const Arrival& a, const LegacyQuery& q) {
+    std::string outcome;
+    if (!serves(a.ifindex)) {
+        outcome = "ignored: arrived on an interface not served";
+    } else {
+        int answering = 0;
+        for (std::size_t i = 0; i < devices_.size(); ++i) {
+            Answer answer = devices_[i].answer(q);
+            if (answer.empty()) continue;
+            ++answering;
+            deliver(std::move(answer), replyAddress(i, a), a.ifindex);
+        }
+        outcome = std::to_string(answering) + " of " + std::to_string(devices_.size()) + " devices answer";
+    }
+    if (!options_.verbose) return;
+    std::fprintf(stderr, "vsb-sim: older-format query item %u from %s:%u on %s to %s, client %s, server %s: %s\n",
+                 static_cast<unsigned>(q.itemCode), dotted(a.from.sin_addr).c_str(),
+                 static_cast<unsigned>(ntohs(a.from.sin_port)), interfaceName(a.ifindex).c_str(), a.group,
+                 toHex(q.clientId).c_str(), toHex(q.serverUUID).c_str(), outcome.c_str());
+}
+
 bool Simulator::isOwn(const sockaddr_in& from) const {
     if (ntohs(from.sin_port) != sendPort_) return false;
     return std::any_of(local_.begin(), local_.end(), [&](in_addr a) { return a.s_addr == from.sin_addr.s_addr; });
@@ -421,27 +455,31 @@ bool Simulator::serves(unsigned ifindex) const {
     return std::any_of(served_.begin(), served_.end(), [&](const Served& s) { return s.index == ifindex; });
 }
 
+// In group mode a reply goes to the group the request was sent to: each
+// client form listens on its own group only.
+sockaddr_in Simulator::replyAddress(std::size_t device, const Arrival& a) const {
+    if (modes_[device] == ReplyMode::Unicast) return endpoint(a.from.sin_addr, kDevicePort);
+    return endpoint(parseDotted(a.group), kDevicePort);
+}
+
 int Simulator::answerAll(const PacketHeader& request, const Arrival& a) {
-    const sockaddr_in group = endpoint(parseDotted(kBlockingGroup), kDevicePort);
-    const sockaddr_in requester = endpoint(a.from.sin_addr, kDevicePort);
     int answering = 0;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
-        std::vector<Bytes> datagrams = devices_[i].answer(request, a.datagram);
-        if (datagrams.empty()) continue;
+        Answer answer = devices_[i].answer(request, a.datagram);
+        if (answer.empty()) continue;
         ++answering;
-        const sockaddr_in& to = modes_[i] == ReplyMode::Unicast ? requester : group;
-        deliver(std::move(datagrams), to, a.ifindex, devices_[i].state().delayMs);
+        deliver(std::move(answer), replyAddress(i, a), a.ifindex);
     }
     return answering;
 }
 
-void Simulator::deliver(std::vector<Bytes> datagrams, const sockaddr_in& to, unsigned ifindex, int delayMs) {
-    if (delayMs == 0) {
-        for (const Bytes& d : datagrams) send(d, to, ifindex);
+void Simulator::deliver(Answer answer, const sockaddr_in& to, unsigned ifindex) {
+    if (answer.delayMs == 0) {
+        for (const Bytes& d : answer.datagrams) send(d, to, ifindex);
         return;
     }
-    const auto due = Clock::now() + std::chrono::milliseconds(delayMs);
-    for (Bytes& d : datagrams) timers_.push(Pending{due, nextSeq_++, std::move(d), to, ifindex});
+    const auto due = Clock::now() + std::chrono::milliseconds(answer.delayMs);
+    for (Bytes& d : answer.datagrams) timers_.push(Pending{due, nextSeq_++, std::move(d), to, ifindex});
 }
 
 void Simulator::setMulticastInterface(unsigned ifindex) {
@@ -498,12 +536,11 @@ int Simulator::pollTimeoutMs() const {
 
 void Simulator::log(const Arrival& a, const PacketHeader& h, const std::string& outcome) const {
     if (!options_.verbose) return;
-    char ifname[IF_NAMESIZE] = "?";
-    if (a.ifindex != 0) ::if_indextoname(a.ifindex, ifname);
     std::fprintf(stderr, "vsb-sim: op %u from %s:%u on %s to %s, client %s, server %s, body %u: %s\n",
                  static_cast<unsigned>(h.opcode), dotted(a.from.sin_addr).c_str(),
-                 static_cast<unsigned>(ntohs(a.from.sin_port)), ifname, a.group, toHex(h.clientUUID).c_str(),
-                 toHex(h.serverUUID).c_str(), static_cast<unsigned>(h.body_len), outcome.c_str());
+                 static_cast<unsigned>(ntohs(a.from.sin_port)), interfaceName(a.ifindex).c_str(), a.group,
+                 toHex(h.clientUUID).c_str(), toHex(h.serverUUID).c_str(), static_cast<unsigned>(h.body_len),
+                 outcome.c_str());
 }
 
 int runSimulator(const Options& options) {

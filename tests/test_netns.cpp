@@ -24,6 +24,9 @@ protected:
         ASSERT_TRUE(client->ok() && device->ok()) << "could not create network namespaces";
         std::string error;
         ASSERT_TRUE(veth(*client, "10.231.1.1/24", *device, "10.231.1.2/24", &error)) << error;
+        // As on a real LAN, the client has a default route; the run-loop
+        // form's send socket picks its interface from it.
+        ASSERT_EQ(run({"ip", "-n", client->name(), "route", "add", "default", "via", "10.231.1.2"}).exitCode, 0);
     }
     void TearDown() override {
         sim.stop();
@@ -111,4 +114,53 @@ TEST_F(TwoHostLan, NoDeviceCostsAboutTwoSecondsPerInterface) {
     EXPECT_TRUE(search({}, &r).empty());
     EXPECT_GE(r.elapsed, 3800ms);
     EXPECT_LE(r.elapsed, 6000ms);
+}
+
+TEST_F(TwoHostLan, DeviceOperationsInBothForms) {
+    json d = simDevice("00000000000000e8", "nas", "VSB-760K", "10.231.1.2");
+    d["shares"] = "Public@5:Media*6:Recycle Bin - Public";
+    d["reply"] = "unicast";
+    json g = simDevice("00000000000000e9", "nas-group", "VSB-720K", "10.231.1.3");
+    g["reply"] = "group";
+    startSim({d, g});
+    for (const std::string form : {"", "--runloop"}) {
+        for (const std::string dev : {"nas", "nas-group"}) {
+            std::vector<std::string> args{quaysideBin(), "check-password", "--device", dev, "--user", "admin", "--password", "admin"};
+            if (!form.empty()) args.push_back(form);
+            RunResult r = run(client->exec(args));
+            EXPECT_EQ(r.exitCode, 0) << form << " " << dev << ": " << r.err;
+            EXPECT_EQ(r.out, "accepted\n");
+            args[7] = "wrong";
+            EXPECT_EQ(run(client->exec(args)).exitCode, 1) << form << " " << dev;
+        }
+        std::vector<std::string> shares{quaysideBin(), "shares", "--device", "nas", "--user", "admin", "--password", "admin"};
+        if (!form.empty()) shares.push_back(form);
+        const RunResult r = run(client->exec(shares));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, form.empty() ? "Public@5\nMedia*6\nRecycle Bin - Public\n" : "Public\nMedia\n");
+    }
+}
+
+TEST_F(TwoHostLan, SettingsChangeAndLanInformation) {
+    json d = simDevice("00000000000000ea", "nas", "VSB-720K", "10.231.1.2");
+    startSim({d});
+    RunResult r = run(client->exec({quaysideBin(), "set-lan", "--device", "nas", "--user", "admin", "--password",
+                                    "admin", "--port", "LAN", "--ip", "10.231.1.9", "--netmask", "255.255.255.0",
+                                    "--gateway", "10.231.1.1"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const auto found = search();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]["ports"][0]["IP"], "10.231.1.9");
+    r = run(client->exec({quaysideBin(), "lan-info", "--device", "10.231.1.9", "--json"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)["ports"][0]["IP"], "10.231.1.9");
+}
+
+TEST_F(TwoHostLan, DeviceThatDoesNotAnswerOperations) {
+    json d = simDevice("00000000000000eb", "mute", "VSB-720K", "10.231.1.2");
+    d["faults"] = json::array({"noReply"});
+    startSim({d});
+    const RunResult r = run(client->exec({quaysideBin(), "check-password", "--device", "mute", "--user", "admin",
+                                          "--password", "admin", "--runloop"}));
+    EXPECT_EQ(r.exitCode, 3) << r.err;
 }
