@@ -251,3 +251,10 @@ TEST(FixedText, CutsAndTerminates) {
     t.clear();
     EXPECT_TRUE(t.empty());
 }
+
+TEST(SplitFields, KeepsOrDropsEmptyPieces) {
+    EXPECT_EQ(splitFields("a::b:", ':', false), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(splitFields("a::b:", ':', true), (std::vector<std::string>{"a", "", "b", ""}));
+    EXPECT_EQ(splitFields("", ':', true), (std::vector<std::string>{""}));
+    EXPECT_TRUE(splitFields("", ':', false).empty());
+}

@@ -60,12 +60,7 @@ std::vector<std::string> decodeShareList(ByteView reply, std::size_t maxValue) {
         first = false;
         std::string text = item.text();
         if (maxValue != 0 && text.size() > maxValue) text.resize(maxValue);
-        std::size_t start = 0;
-        while (start <= text.size()) {
-            const std::size_t colon = std::min(text.find(':', start), text.size());
-            if (colon > start) names.push_back(text.substr(start, colon - start));
-            start = colon + 1;
-        }
+        names = splitFields(text, ':', false);
     });
     return names;
 }

@@ -12,14 +12,7 @@
 namespace qs {
 
 std::optional<LanInformation> parseLanInformation(std::string_view text) {
-    std::vector<std::string> f;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t colon = text.find(':', start);
-        f.emplace_back(text.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start));
-        if (colon == std::string_view::npos) break;
-        start = colon + 1;
-    }
+    const std::vector<std::string> f = splitFields(text, ':', true);
     if (f.size() < 12 || f[10] != "IFNUM") return std::nullopt;
     LanInformation info;
     const bool bonded = f[0] == "LAN1+LAN2";
@@ -220,13 +213,8 @@ void Packager::decodeShares(const PacketHeader& header, ByteView datagram) {
         if (d->serverUUID == header.serverUUID) device = d;
     if (!device && receiver_) device = receiver_->tmpDeviceData();
     if (device && device->serverUUID == header.serverUUID) device->volumeShares = value;
-    std::size_t start = 0;
-    while (start <= value.size()) {
-        const std::size_t colon = std::min(value.find(':', start), value.size());
-        // An empty piece (a doubled or trailing colon) names no volume.
-        if (colon > start) registry.stripVolumeName(std::string_view(value).substr(start, colon - start));
-        start = colon + 1;
-    }
+    // An empty piece (a doubled or trailing colon) names no volume.
+    for (const auto& token : splitFields(value, ':', false)) registry.stripVolumeName(token);
     if (receiver_) receiver_->reloadTable(2);
 }
 

@@ -9,6 +9,17 @@ bool isSupportedModel(std::string_view model) {
     return std::find(kSupportedModels.begin(), kSupportedModels.end(), model) != kSupportedModels.end();
 }
 
+std::vector<std::string> splitFields(std::string_view text, char separator, bool keepEmpty) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(text.find(separator, start), text.size());
+        if (keepEmpty || end > start) out.emplace_back(text.substr(start, end - start));
+        if (end == text.size()) return out;
+        start = end + 1;
+    }
+}
+
 int itemNumber(std::string_view text) {
     long v = 0;
     std::size_t i = 0;

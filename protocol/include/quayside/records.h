@@ -103,6 +103,9 @@ inline constexpr std::array<std::string_view, 4> kSupportedModels = {"VSB-720K",
                                                                      "VSB-720KW"};
 bool isSupportedModel(std::string_view model);
 
+// Splits text at `separator`; empty pieces are dropped unless keepEmpty.
+std::vector<std::string> splitFields(std::string_view text, char separator, bool keepEmpty);
+
 // Decimal item text as the devices send it: leading digits, anything else 0.
 int itemNumber(std::string_view text);
 
