@@ -371,3 +371,17 @@ TEST(NetManager, UnusableGroupIsReportedToTheOwner) {
     net.sendData(ByteView());
     EXPECT_EQ(log->lines, (std::vector<std::string>{"Data or socket is null!"}));
 }
+
+TEST(EngineLog, UnreadableSenderAddressIsLoggedAndTheReplyStillDecoded) {
+    PollRunLoop loop;
+    auto log = std::make_shared<Lines>();
+    Packager::Options o;
+    o.clientUUID = kClient;
+    o.sendOverride = [](ByteView) {};
+    o.net.log = log;
+    Packager engine(loop, kDevicePort, kRunLoopGroup, nullptr, o);
+    engine.dePacket(sockaddr_storage{}, reply(op_SEARCH, kClient, kDevice, onePortDevice("a", "VSB-720K", "10.0.0.1")));
+    ASSERT_EQ(log->lines.size(), 1u);
+    EXPECT_EQ(log->lines[0].rfind("Get IP name info fail! errno:", 0), 0u);
+    EXPECT_EQ(engine.serverArray().size(), 1u);
+}

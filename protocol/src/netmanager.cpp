@@ -128,6 +128,10 @@ int NetManager::createCFSocket(std::uint16_t port, const std::string* address) {
             const int one = 1;
             ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         }
+        // Room for the search replies of a crowded LAN, which arrive at once.
+        const int buffer = kRunLoopReceiveBuffer;
+        if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
         int rc;
         if (v6) {
             sockaddr_in6 any{};

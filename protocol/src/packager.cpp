@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
-#include <syslog.h>
 
 namespace qs {
 
@@ -70,6 +69,7 @@ Packager::Packager(RunLoop& loop, std::uint16_t port, const std::string& group, 
           if (receiver) receiver->reloadTable(table);
       }),
       receiver_(receiver),
+      log_(options.net.log ? options.net.log : syslogLog()),
       clientUUID_(options.clientUUID ? *options.clientUUID : makeRunLoopClientId()),
       sendOverride_(std::move(options.sendOverride)) {
     if (!sendOverride_) net_ = std::make_unique<NetManager>(loop, port, group, this, std::move(options.net));
@@ -159,8 +159,8 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
     auto record = std::make_shared<DeviceData_n>();
     if (auto text = senderAddressText(sender))
         record->port[0].IP = *text;
-    else if (net_)
-        ::syslog(LOG_ERR, "Get IP name info fail! errno:%d", errno);
+    else
+        log_->log("Get IP name info fail! errno:" + std::to_string(errno));
 
     const auto header = readHeader(datagram);
     if (!header || header->magic != kReplyMagic || header->clientUUID != clientUUID_) return;

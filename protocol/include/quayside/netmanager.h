@@ -14,6 +14,8 @@
 
 namespace qs {
 
+inline constexpr int kRunLoopReceiveBuffer = 8 * 1024 * 1024;
+
 // Where the transport's log lines go; the default writes to syslog.
 class SystemLog {
 public:

@@ -103,6 +103,7 @@ private:
     bool fromTarget(std::uint16_t opcode, const Uuid8& serverUUID) const;
 
     PackagerReceiver* receiver_;
+    std::shared_ptr<SystemLog> log_;
     Uuid8 clientUUID_;
     std::function<void(ByteView)> sendOverride_;
     std::unique_ptr<NetManager> net_;
