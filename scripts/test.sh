@@ -45,7 +45,7 @@ else
 fi
 
 echo "== build (clang, address and undefined-behaviour sanitizers, fuzzer)"
-if CC=clang CXX=clang++ "$top/scripts/build.sh" "$asan" -DQS_SANITIZE=ON -DQS_FUZZ=ON; then
+if CC=clang CXX=clang++ "$top/scripts/build.sh" "$asan" -DQS_SANITIZE=ON -DQS_FUZZ=ON -DQS_GUI=OFF; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   run_suite "sanitizer build" "$asan"
   echo "== fuzz_reply for ${fuzz_seconds}s"
