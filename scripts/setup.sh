@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev
   nlohmann-json3-dev
   iproute2
-  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core fonts-liberation
 )
 
 missing=()

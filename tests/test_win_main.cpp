@@ -1,0 +1,286 @@
+// quayside-win's main window against the simulator in the loopback lab,
+// driven off-screen: the first search, device clicks with the login
+// dialog answered by timers, the LAN section, the cache and the shape.
+#include "login_dialog.h"
+#include "main_dialog.h"
+#include "messages.h"
+#include "quayside/library.h"
+#include "skinlistctrl.h"
+#include "support/lab.h"
+#include "xskinbutton.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace qs;
+using namespace qs::test;
+using namespace qs::win;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kOffice = "00000000000000a1";   // one port
+const std::string kArchive = "00000000000000a2";  // two ports, answers on port 1
+const std::string kRender = "00000000000000a3";   // two ports, bonded
+
+std::vector<json> labDevices() {
+    json office = simDevice(kOffice, "office", "VSB-720K", "192.168.77.20");
+    office["ports"][0]["gateway"] = "0.0.0.0";
+    json archive = simDevice(kArchive, "archive", "VSB-760K", "192.168.77.30");
+    archive["ports"].push_back(json{{"IP", "192.168.78.30"}, {"netmask", "255.255.0.0"}, {"gateway", "192.168.78.1"}, {"dhcp", true}});
+    archive["answerPort"] = 1;
+    archive["defaultGatewayPort"] = "lan1";
+    json render = simDevice(kRender, "render", "VSB-790K", "192.168.77.40");
+    render["ports"].push_back(json{{"IP", "192.168.77.41"}, {"netmask", "255.255.255.0"}});
+    render["bonding"] = json{{"enable", true}, {"mode", 4}};
+    return {office, archive, render};
+}
+
+// Answers the next login dialog: fills the password (and the user name
+// when it can be edited) and presses OK, or presses Cancel.
+class LoginAnswerer : public QObject {
+public:
+    int dialogsSeen = 0;
+    QString user = QStringLiteral("admin");
+    QString password = QStringLiteral("admin");
+    bool cancel = false;
+    bool userEditable = true;
+
+    LoginAnswerer() {
+        timer_.setInterval(20);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
+        timer_.start();
+    }
+
+private:
+    void poll() {
+        auto* dlg = qobject_cast<login*>(QApplication::activeModalWidget());
+        if (!dlg || dlg == last_) return;
+        last_ = dlg;
+        ++dialogsSeen;
+        userEditable = dlg->userEdit()->isEnabled();
+        if (cancel) {
+            dlg->reject();
+            return;
+        }
+        if (userEditable) dlg->userEdit()->setText(user);
+        dlg->passwordEdit()->setText(password);
+        QTest::mouseClick(dlg->controls().get<QAbstractButton>(1), Qt::LeftButton);
+    }
+    QTimer timer_;
+    QPointer<login> last_;
+};
+
+class MainWindow : public ::testing::Test {
+protected:
+    Child sim;
+    std::string config;
+    std::unique_ptr<CHarbor_scanDlg> dlg;
+    RecordingMessageSink* messages = nullptr;
+
+    void SetUp() override {
+        config = tempFile(simConfig(labDevices()));
+        ASSERT_TRUE(sim.start({simBin(), "--config", config, "--loopback", "--verbose"}));
+        ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+        TransportOptions options;
+        options.loopbackLab = true;
+        ASSERT_TRUE(OpenSockets(options));
+        auto sink = std::make_unique<RecordingMessageSink>();
+        messages = sink.get();
+        setMessageSink(std::move(sink));
+        loginPurpose = 0;
+        dlg = std::make_unique<CHarbor_scanDlg>();
+        dlg->OnInitDialog();
+        dlg->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        dlg.reset();
+        sim.stop();
+        ::unlink(config.c_str());
+    }
+    int rowOf(const std::string& uuid) const {
+        auto* list = dlg->deviceList();
+        for (int r = 0; r < list->GetItemCount(); ++r)
+            if (list->GetItemData(r).toByteArray().toHex().toStdString() == uuid) return r;
+        return -1;
+    }
+    // A mouse click on the row; waits until the take-over has run.
+    void click(int row) {
+        auto* list = dlg->deviceList();
+        QSignalSpy done(dlg.get(), &CHarbor_scanDlg::deviceClicked);
+        const QRect r = list->visualItemRect(list->topLevelItem(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+        ASSERT_TRUE(done.wait(20000));
+    }
+    QStringList portItems() const {
+        QStringList items;
+        for (int i = 0; i < dlg->portList()->count(); ++i) items << dlg->portList()->itemText(i);
+        return items;
+    }
+    int passwordChecks() {
+        sim.errors();
+        const std::string log = sim.errors();
+        int n = 0;
+        for (std::size_t at = log.find("op 102 from"); at != std::string::npos; at = log.find("op 102 from", at + 1)) ++n;
+        return n;
+    }
+};
+
+}  // namespace
+
+TEST_F(MainWindow, FirstSearchListsTheDevicesInRegistryOrder) {
+    auto* list = dlg->deviceList();
+    const DeviceRegistry& devices = processLibrary().devices;
+    ASSERT_EQ(list->GetItemCount(), 3);
+    ASSERT_EQ(devices.count(), 3u);
+    for (int r = 0; r < 3; ++r) {
+        const DeviceData_n& d = devices.at(static_cast<std::size_t>(r));
+        EXPECT_EQ(list->GetItemText(r, 0).toStdString(), d.hostname.str());
+        EXPECT_EQ(list->GetItemData(r).toByteArray().toHex().toStdString(), toHex(d.serverUUID));
+    }
+    const int archive = rowOf(kArchive);
+    EXPECT_EQ(list->GetItemText(archive, 1), "192.168.78.30");  // the answering port's addresses
+    EXPECT_EQ(list->GetItemText(archive, 2), "255.255.0.0");
+    EXPECT_EQ(dlg->deviceSelected, 0);
+    EXPECT_EQ(dlg->loginCache.size(), 3u);
+    EXPECT_FALSE(dlg->portList()->isEnabled());
+}
+
+TEST_F(MainWindow, OnePortDeviceFillsTheLanSection) {
+    LoginAnswerer answer;
+    click(rowOf(kOffice));
+    EXPECT_EQ(answer.dialogsSeen, 1);
+    EXPECT_EQ(dlg->deviceSelected, 1);
+    EXPECT_EQ(currentDeviceIP, "192.168.77.20");
+    EXPECT_EQ(portItems(), QStringList{"LAN"});
+    EXPECT_FALSE(dlg->portList()->isEnabled());
+    EXPECT_EQ(dlg->dhcpList()->currentText(), "Disable");
+    EXPECT_TRUE(dlg->ipField()->isEnabled());
+    EXPECT_EQ(dlg->ipField()->text(), "192.168.77.20");
+    EXPECT_EQ(dlg->netmaskField()->text(), "255.255.255.0");
+    EXPECT_TRUE(dlg->gatewayField()->IsBlank());  // 0.0.0.0 stays blank
+    EXPECT_EQ(processLibrary().currentServerUUID, *uuidFromHex(kOffice));
+    EXPECT_EQ(processLibrary().shares.count(), 0u);
+}
+
+TEST_F(MainWindow, TwoPortDeviceAnsweringOnPortOneSelectsItsPort) {
+    LoginAnswerer answer;
+    click(rowOf(kArchive));
+    EXPECT_EQ(portItems(), (QStringList{"LAN1", "LAN2"}));
+    EXPECT_TRUE(dlg->portList()->isEnabled());
+    EXPECT_EQ(dlg->portList()->currentIndex(), 1);
+    EXPECT_EQ(dlg->selectedPortIndex, 1);
+    EXPECT_EQ(dlg->ipField()->text(), "192.168.78.30");
+    EXPECT_EQ(dlg->dhcpList()->currentText(), "Enable");  // port 1 takes DHCP
+    EXPECT_FALSE(dlg->ipField()->isEnabled());
+    EXPECT_EQ(dlg->gatewayField()->text(), "192.168.78.1");
+}
+
+TEST_F(MainWindow, BondedDeviceShowsOneLabelAndAnEmptyItem) {
+    LoginAnswerer answer;
+    click(rowOf(kRender));
+    EXPECT_EQ(portItems(), (QStringList{"LAN1+LAN2", ""}));
+    EXPECT_EQ(dlg->portList()->currentIndex(), 0);
+}
+
+TEST_F(MainWindow, SecondClickAsksNothingUntilRefresh) {
+    LoginAnswerer answer;
+    click(rowOf(kOffice));
+    click(rowOf(kArchive));
+    click(rowOf(kOffice));
+    EXPECT_EQ(answer.dialogsSeen, 2);
+    EXPECT_EQ(dlg->ipField()->text(), "192.168.77.20");
+    QTest::mouseClick(dlg->button(IDC_REFRESH), Qt::LeftButton);
+    EXPECT_EQ(dlg->deviceSelected, 0);
+    click(rowOf(kOffice));
+    EXPECT_EQ(answer.dialogsSeen, 3);
+}
+
+TEST_F(MainWindow, WrongPasswordShowsOneMessageAfterTwoChecks) {
+    LoginAnswerer answer;
+    answer.password = QStringLiteral("wrong");
+    const int before = passwordChecks();
+    click(rowOf(kOffice));
+    ASSERT_EQ(messages->messages.size(), 1u);
+    EXPECT_EQ(messages->messages[0].text, "Wrong administrator password input!");
+    EXPECT_EQ(messages->messages[0].caption, "Error");
+    EXPECT_EQ(passwordChecks() - before, 2);
+    EXPECT_TRUE(portItems().isEmpty());
+    EXPECT_TRUE(dlg->ipField()->IsBlank());
+    EXPECT_FALSE(dlg->loginCache.isAccepted(MakeDeviceKey(*uuidFromHex(kOffice))));
+}
+
+TEST_F(MainWindow, CancelLeavesTheLanSectionEmpty) {
+    LoginAnswerer answer;
+    answer.cancel = true;
+    click(rowOf(kArchive));
+    EXPECT_EQ(answer.dialogsSeen, 1);
+    EXPECT_TRUE(portItems().isEmpty());
+    EXPECT_TRUE(dlg->ipField()->IsBlank());
+    EXPECT_EQ(dlg->deviceSelected, 1);
+    EXPECT_TRUE(messages->messages.empty());
+}
+
+TEST_F(MainWindow, KeyboardSelectionTakesNothingOver) {
+    LoginAnswerer answer;
+    auto* list = dlg->deviceList();
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::qWait(200);
+    EXPECT_EQ(answer.dialogsSeen, 0);
+    EXPECT_EQ(dlg->deviceSelected, 0);
+    EXPECT_TRUE(portItems().isEmpty());
+}
+
+TEST_F(MainWindow, EnterInAListEndsTheProgram) {
+    dlg->deviceList()->setFocus();
+    QTest::keyClick(dlg->deviceList(), Qt::Key_Return);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    EXPECT_EQ(processLibrary().link(), nullptr);  // sockets closed
+    EXPECT_EQ(processLibrary().devices.count(), 0u);
+}
+
+TEST_F(MainWindow, LoginUserNameIsAdminAfterApply) {
+    loginPurpose = 1;
+    LoginAnswerer answer;
+    click(rowOf(kOffice));
+    EXPECT_EQ(answer.dialogsSeen, 1);
+    EXPECT_FALSE(answer.userEditable);
+    EXPECT_EQ(processLibrary().userName.str(), "admin");
+    loginPurpose = 0;
+}
+
+TEST_F(MainWindow, WindowIsShapedByElevenRectangles) {
+    const int W = dlg->width(), H = dlg->height();
+    const QRegion shape = dlg->mask();
+    EXPECT_EQ(shape, windowShape(W, H));
+    EXPECT_FALSE(shape.contains(QPoint(10, 0)));   // the top row is outside
+    EXPECT_FALSE(shape.contains(QPoint(0, 4)));    // bevelled corner
+    EXPECT_TRUE(shape.contains(QPoint(0, 5)));
+    EXPECT_TRUE(shape.contains(QPoint(W / 2, H - 1)));
+    EXPECT_FALSE(shape.contains(QPoint(W - 1, H - 5)));
+    EXPECT_EQ(shape.boundingRect(), QRect(0, 1, W, H - 1));
+    // Shaped again after a restore from the minimised state.
+    dlg->clearMask();
+    dlg->showMinimized();
+    QApplication::processEvents();
+    dlg->showNormal();
+    QApplication::processEvents();
+    EXPECT_EQ(dlg->mask(), windowShape(W, H));
+    EXPECT_EQ(dlg->windowTitle(), "Tarnex Storage Utility");
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

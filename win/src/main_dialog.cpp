@@ -1,0 +1,410 @@
+#include "main_dialog.h"
+
+#include "artwork.h"
+#include "login_dialog.h"
+#include "memdc.h"
+#include "messages.h"
+#include "quayside/library.h"
+#include "skinlistctrl.h"
+#include "xskinbutton.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace qs::win {
+
+QString currentDeviceIP;
+
+void reportFirstPaint(double searchMs) {
+    // For the start-up benchmark: QS_SPAWN_NS holds the CLOCK_MONOTONIC
+    // time at which the benchmark started this process.
+    const QByteArray spawn = qgetenv("QS_SPAWN_NS");
+    if (spawn.isEmpty()) return;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const double nowNs = double(now.tv_sec) * 1e9 + double(now.tv_nsec);
+    const double sinceStart = (nowNs - spawn.toDouble()) / 1e6;
+    std::fprintf(stderr, "first-paint-ms %.1f search-ms %.1f\n", sinceStart, searchMs);
+}
+
+namespace {
+
+// The nine image buttons and their pictures: normal, pressed, hover, disabled.
+struct ButtonImages {
+    int id, normal, pressed, hover, disabled;
+};
+constexpr ButtonImages kButtonImages[] = {
+    {IDC_CLOSE, 262, 378, 378, 262},        {IDC_MINIMIZE, 263, 379, 379, 263}, {IDC_REFRESH, 284, 285, 285, 284},
+    {IDC_CONFIGURATION, 286, 287, 287, 286}, {IDC_APPLY, 294, 295, 295, 294},    {IDC_CONNECT, 296, 297, 297, 296},
+    {IDC_DISCONNECT, 298, 299, 299, 298},    {IDC_ABOUT, 300, 301, 301, 300},    {IDC_EXIT, 302, 303, 303, 302},
+};
+constexpr int kImageButtons[] = {IDC_EXIT,     IDC_ABOUT,   IDC_APPLY,   IDC_HIDDEN_1025,   IDC_CLOSE,   IDC_MINIMIZE,
+                                 IDC_HIDDEN_1022, IDC_CONFIGURATION, IDC_DISCONNECT, IDC_CONNECT, IDC_HIDDEN_1032,
+                                 IDC_REFRESH};
+constexpr int kBackgroundBitmap = 267;
+constexpr int kListFontHeight = 13;
+
+// The wait cursor for as long as a blocking protocol call runs.
+struct BusyCursor {
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+QByteArray uuidBytes(const Uuid8& id) {
+    return QByteArray(reinterpret_cast<const char*>(id.data()), static_cast<int>(id.size()));
+}
+
+std::optional<Uuid8> uuidFromBytes(const QVariant& v) {
+    const QByteArray b = v.toByteArray();
+    if (b.size() != 8) return std::nullopt;
+    Uuid8 id{};
+    std::copy(b.begin(), b.end(), id.begin());
+    return id;
+}
+
+}  // namespace
+
+int FindSelectedRow(const skin::CSkinListCtrl* list) {
+    if (!list) return -1;
+    const int top = list->verticalPosition();  // the top visible row
+    for (int row = std::max(0, top); row < list->GetItemCount(); ++row)
+        if (list->selectionModel()->isRowSelected(row, QModelIndex())) return row;
+    return -1;
+}
+
+QRegion windowShape(int W, int H) {
+    const int r[11][4] = {{0, 5, 1, H - 5},         {1, 3, 2, H - 3},         {2, 2, 3, H - 2},     {3, 1, 4, H - 1},
+                          {4, 1, 5, H - 1},         {5, 1, W - 5, H},         {W - 5, 1, W - 4, H - 1},
+                          {W - 4, 2, W - 3, H - 2}, {W - 3, 2, W - 2, H - 2}, {W - 2, 3, W - 1, H - 3},
+                          {W - 1, 5, W, H - 5}};
+    QRegion region;
+    for (const auto& q : r) region += QRect(q[0], q[1], q[2] - q[0], q[3] - q[1]);
+    return region;
+}
+
+CHarbor_scanDlg::CHarbor_scanDlg(QWidget* parent) : QDialog(parent) {
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    QString error;
+    if (const auto t = loadDialogTemplate(102, &error)) controls_ = buildDialog(this, *t);
+    for (int id : kImageButtons) {
+        if (auto* b = controls_.get<QAbstractButton>(id)) controls_.replace(id, skin::CxSkinButton::takeOver(b));
+    }
+    m_DeviceList = controls_.get<skin::CSkinListCtrl>(IDC_DEVICE_LIST);
+    m_VolumeList = controls_.get<skin::CSkinListCtrl>(IDC_VOLUME_LIST);
+    for (QWidget* w : controls_.statics) w->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+
+    auto on = [this](int id, void (CHarbor_scanDlg::*handler)()) {
+        if (auto* b = button(id)) connect(b, &QAbstractButton::clicked, this, handler);
+    };
+    on(IDC_REFRESH, &CHarbor_scanDlg::OnRefresh);
+    on(IDC_APPLY, &CHarbor_scanDlg::OnApply);
+    on(IDC_CONFIGURATION, &CHarbor_scanDlg::OnConfiguration);
+    on(IDC_CONNECT, &CHarbor_scanDlg::OnConnect);
+    on(IDC_DISCONNECT, &CHarbor_scanDlg::OnDisconnect);
+    on(IDC_ABOUT, &CHarbor_scanDlg::OnAbout);
+    on(IDC_EXIT, &CHarbor_scanDlg::OnExit);
+    on(IDC_MINIMIZE, &CHarbor_scanDlg::OnMinimizeButton);
+    on(IDC_CLOSE, &CHarbor_scanDlg::OnCloseButton);
+    // Only the user's choice counts as a selection change, not the
+    // program's own setting of the lists.
+    if (auto* ports = portList()) connect(ports, &QComboBox::activated, this, &CHarbor_scanDlg::OnInterfaceChange);
+    if (auto* dhcp = dhcpList()) connect(dhcp, &QComboBox::activated, this, &CHarbor_scanDlg::OnDhcpChange);
+
+    // Enter and Escape end the dialog from wherever the focus is; only a
+    // mouse click in the device list takes a device over.
+    for (QWidget* w : findChildren<QWidget*>()) w->installEventFilter(this);
+    if (m_DeviceList) m_DeviceList->viewport()->installEventFilter(this);
+}
+
+CHarbor_scanDlg::~CHarbor_scanDlg() { shutdown(); }
+
+QComboBox* CHarbor_scanDlg::portList() const { return controls_.get<QComboBox>(IDC_PORTS); }
+QComboBox* CHarbor_scanDlg::dhcpList() const { return controls_.get<QComboBox>(IDC_DHCP); }
+CIPAddressCtrl* CHarbor_scanDlg::ipField() const { return controls_.get<CIPAddressCtrl>(IDC_IP); }
+CIPAddressCtrl* CHarbor_scanDlg::netmaskField() const { return controls_.get<CIPAddressCtrl>(IDC_NETMASK); }
+CIPAddressCtrl* CHarbor_scanDlg::gatewayField() const { return controls_.get<CIPAddressCtrl>(IDC_GATEWAY); }
+skin::CxSkinButton* CHarbor_scanDlg::button(int id) const { return controls_.get<skin::CxSkinButton>(id); }
+
+void CHarbor_scanDlg::OnInitDialog() {
+    setWindowTitle(QStringLiteral("Tarnex Storage Utility"));
+    m_hIcon = artwork::appIcon();
+    setWindowIcon(m_hIcon);
+    m_bitmapBackground = artwork::bitmap(kBackgroundBitmap);
+    m_font1 = skin::skinFont(kListFontHeight);
+    m_font2 = skin::skinFont(kListFontHeight);
+    if (m_DeviceList) m_DeviceList->Init();
+    if (m_VolumeList) m_VolumeList->Init();
+    if (m_DeviceList) {
+        m_DeviceList->setFont(m_font1);
+        m_DeviceList->InsertColumn(0, QStringLiteral("Name"), 94);
+        m_DeviceList->InsertColumn(1, QStringLiteral("IP"), 85);
+        m_DeviceList->InsertColumn(2, QStringLiteral("Netmask"), 85);
+        m_DeviceList->InsertColumn(3, QStringLiteral("Gateway"), 85);
+    }
+    if (m_VolumeList) {
+        m_VolumeList->setFont(m_font2);
+        m_VolumeList->InsertColumn(0, QStringLiteral("Volume Name"), 120);
+        m_VolumeList->InsertColumn(1, QStringLiteral("Location"), 111);
+    }
+    for (const ButtonImages& b : kButtonImages)
+        if (auto* s = button(b.id)) s->SetSkin(b.normal, b.pressed, b.hover, b.disabled, 0, 0, 0, 0, 0);
+    RefreshDriveTable();
+    FillDriveLetterCombo();
+    OnRefresh();
+    deviceSelected = 0;
+}
+
+int CHarbor_scanDlg::DoModal() {
+    OnInitDialog();
+    return exec();
+}
+
+void CHarbor_scanDlg::clearLanFields() {
+    if (auto* ports = portList()) ports->clear();
+    for (CIPAddressCtrl* f : {ipField(), netmaskField(), gatewayField()})
+        if (f) f->ClearAddress();
+}
+
+void CHarbor_scanDlg::OnRefresh() {
+    if (m_DeviceList) m_DeviceList->DeleteAllItems();
+    if (m_VolumeList) m_VolumeList->DeleteAllItems();
+    loginCache.clear();
+    clearLanFields();
+    if (auto* ports = portList()) ports->setEnabled(false);
+    auto* refresh = button(IDC_REFRESH);
+    if (refresh) refresh->setEnabled(false);
+    {
+        BusyCursor busy;
+        const auto start = std::chrono::steady_clock::now();
+        SearchDevices();
+        searchMs_ += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    }
+    if (refresh) refresh->setEnabled(true);
+    const DeviceRegistry& devices = processLibrary().devices;
+    for (std::size_t i = 0; i < devices.count() && m_DeviceList; ++i) {
+        const DeviceData_n& d = devices.at(i);
+        const PortBlock& p = d.port[static_cast<std::size_t>(d.answeringPort())];
+        const int row = m_DeviceList->InsertItem(static_cast<int>(i), QString::fromUtf8(d.hostname.c_str()));
+        m_DeviceList->SetItemText(row, 1, QString::fromUtf8(p.IP.c_str()));
+        m_DeviceList->SetItemText(row, 2, QString::fromUtf8(p.netmask.c_str()));
+        m_DeviceList->SetItemText(row, 3, QString::fromUtf8(p.gateway.c_str()));
+        // The row keeps the device's identity, never a pointer into the
+        // registry, which the next search replaces.
+        m_DeviceList->SetItemData(row, uuidBytes(d.serverUUID));
+        loginCache.seed(MakeDeviceKey(d.serverUUID));
+    }
+    deviceSelected = 0;
+}
+
+bool CHarbor_scanDlg::LoginForDevice(const std::string& key) {
+    if (!loginCache.contains(key)) return false;
+    DeviceLibrary& lib = processLibrary();
+    lib.currentServerUUID = ParseDeviceKey(key);
+    login dlg(this, versionQuery);
+    if (dlg.exec() != QDialog::Accepted) return false;
+    bool ok;
+    {
+        BusyCursor busy;
+        ok = lib.CheckPassword() || lib.CheckPassword();  // once more at once, without asking again
+    }
+    if (!ok) {
+        messageSink().show(this, QStringLiteral("Wrong administrator password input!"), kCaptionError,
+                           MessageIcon::Error);
+        return false;
+    }
+    loginCache.accept(key, lib.userName.view(), lib.password.view());
+    return true;
+}
+
+void CHarbor_scanDlg::OnDeviceClick() {
+    clearLanFields();
+    if (!m_DeviceList || m_DeviceList->GetItemCount() == 0) return;
+    const int row = FindSelectedRow(m_DeviceList);
+    if (row < 0) return;
+    deviceSelected = 1;
+    m_DeviceList->setFocus();
+    const QString ip = m_DeviceList->GetItemText(row, 1);
+    const QString netmask = m_DeviceList->GetItemText(row, 2);
+    const QString gateway = m_DeviceList->GetItemText(row, 3);
+    const QString name = m_DeviceList->GetItemText(row, 0);
+    currentDeviceIP = ip;
+
+    DeviceLibrary& lib = processLibrary();
+    const auto id = uuidFromBytes(m_DeviceList->GetItemData(row));
+    if (!id || !lib.devices.FindDevice(*id)) return;
+    const std::string key = MakeDeviceKey(*id);
+    if (loginCache.isAccepted(key)) {
+        loginCache.copyOut(key, lib.userName, lib.password);
+    } else if (!LoginForDevice(key)) {
+        return;
+    }
+    lib.currentServerUUID = *id;
+    // Looked up again: the login ran an event loop of its own.
+    const DeviceData_n* rec = lib.devices.FindDevice(*id);
+    if (!rec) return;
+    const std::string dhcpText = rec->port[static_cast<std::size_t>(rec->answeringPort())].dhcpText.str();
+
+    lib.lanSummary.firstLabel.clear();
+    lib.SummarizeLanPorts();
+    QComboBox* ports = portList();
+    if (ports) {
+        ports->clear();
+        const LanSummary& s = lib.lanSummary;
+        if (s.firstLabel.empty()) {
+            ports->setEnabled(false);
+            ports->addItem(QStringLiteral("LAN"));
+            ports->setCurrentIndex(0);
+            LanSummary& fallback = lib.lanSummary;
+            fallback.entry[0].IP = ip.toStdString();
+            fallback.entry[0].netmask = netmask.toStdString();
+            fallback.entry[0].gateway = gateway.toStdString();
+            fallback.entry[0].dhcp = dhcpText.substr(0, 1);
+        } else if (s.portCount == "1") {
+            ports->setEnabled(false);
+            ports->addItem(QStringLiteral("LAN"));
+            ports->setCurrentIndex(0);
+            selectedPortIndex = ports->currentIndex();
+        } else {
+            ports->setEnabled(true);
+            ports->addItem(QString::fromUtf8(s.firstLabel.c_str()));
+            ports->addItem(QString::fromUtf8(s.secondLabel.c_str()));
+            ports->setCurrentIndex(s.entry[0].IP.view() == ip.toStdString() ? 0 : 1);
+            selectedPortIndex = ports->currentIndex();
+        }
+    }
+    const bool dhcp = !dhcpText.empty() && dhcpText[0] == '1';
+    if (QComboBox* d = dhcpList()) d->setCurrentIndex(dhcp ? 1 : 0);
+    for (CIPAddressCtrl* f : {ipField(), netmaskField(), gatewayField()})
+        if (f) f->setEnabled(!dhcp);
+    if (ipField()) ipField()->SetAddress(ip);
+    if (netmaskField()) netmaskField()->SetAddress(netmask);
+    if (gatewayField()) {
+        if (!gateway.isEmpty() && gateway != QStringLiteral("0.0.0.0"))
+            gatewayField()->SetAddress(gateway);
+        else
+            gatewayField()->ClearAddress();
+    }
+    {
+        BusyCursor busy;
+        lib.GetShareList();
+    }
+    FillVolumeList(name, ip, false);
+}
+
+void CHarbor_scanDlg::OnAbout() {
+    showabout about(this);
+    about.exec();
+}
+
+void CHarbor_scanDlg::OnExit() { done(QDialog::Rejected); }
+void CHarbor_scanDlg::OnMinimizeButton() { showMinimized(); }
+void CHarbor_scanDlg::OnCloseButton() { reject(); }
+
+void CHarbor_scanDlg::done(int result) {
+    shutdown();
+    QDialog::done(result);
+}
+
+void CHarbor_scanDlg::shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    ClearDeviceList();
+    CloseSockets();
+    loginCache.clear();
+    ClearShareList();
+}
+
+void CHarbor_scanDlg::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (!m_bitmapBackground.isNull()) p.drawImage(rect(), m_bitmapBackground);
+    if (!painted_) {
+        painted_ = true;
+        reportFirstPaint(searchMs_);
+    }
+}
+
+void CHarbor_scanDlg::applyShape() {
+    setMask(windowShape(width(), height()));
+    update();
+}
+
+void CHarbor_scanDlg::resizeEvent(QResizeEvent* e) {
+    QDialog::resizeEvent(e);
+    applyShape();
+}
+
+void CHarbor_scanDlg::changeEvent(QEvent* e) {
+    QDialog::changeEvent(e);
+    // Restored from minimised: shape again.
+    if (e->type() == QEvent::WindowStateChange && !isMinimized()) applyShape();
+}
+
+void CHarbor_scanDlg::mousePressEvent(QMouseEvent* e) {
+    // The whole window drags from any point that is not a control.
+    if (e->button() == Qt::LeftButton) {
+        dragging_ = true;
+        dragOffset_ = e->globalPosition().toPoint() - frameGeometry().topLeft();
+    }
+    QDialog::mousePressEvent(e);
+}
+
+void CHarbor_scanDlg::mouseMoveEvent(QMouseEvent* e) {
+    if (dragging_ && (e->buttons() & Qt::LeftButton)) move(e->globalPosition().toPoint() - dragOffset_);
+    QDialog::mouseMoveEvent(e);
+}
+
+void CHarbor_scanDlg::mouseReleaseEvent(QMouseEvent* e) {
+    dragging_ = false;
+    QDialog::mouseReleaseEvent(e);
+}
+
+void CHarbor_scanDlg::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);  // Escape rejects
+}
+
+bool CHarbor_scanDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            accept();  // the OK command, wherever the focus is
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+            reject();
+            return true;
+        }
+    }
+    if (m_DeviceList && watched == m_DeviceList->viewport() && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        // Handled after the list has taken the click.
+        QMetaObject::invokeMethod(this, [this] { OnDeviceClick(); emit deviceClicked(); }, Qt::QueuedConnection);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+showabout::showabout(QWidget* parent) : QDialog(parent) {
+    if (const auto t = loadDialogTemplate(308)) {
+        controls_ = buildDialog(this, *t);
+        setWindowTitle(t->caption);
+    }
+    if (auto* ok = controls_.get<QAbstractButton>(1)) {
+        auto* s = skin::CxSkinButton::takeOver(ok);
+        s->SetSkin(306, 307, 307, 307, 0, 0);
+        controls_.replace(1, s);
+        connect(s, &QAbstractButton::clicked, this, &QDialog::accept);
+    }
+    setWindowIcon(artwork::appIcon());
+}
+
+}  // namespace qs::win

@@ -1,0 +1,155 @@
+// The main window of quayside-win: a borderless, shaped dialog whose whole
+// surface is one stretched picture, with the device list, the LAN section
+// and the drive-mapping section.
+#pragma once
+
+#include "dialog_template.h"
+#include "ipaddressctrl.h"
+#include "login_cache.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QImage>
+#include <QPoint>
+
+class QComboBox;
+
+namespace qs::skin {
+class CSkinListCtrl;
+class CxSkinButton;
+}  // namespace qs::skin
+
+namespace qs::win {
+
+// Control numbers of template 102.
+enum Control : int {
+    IDC_DEVICE_LIST = 1000,
+    IDC_VOLUME_LIST = 1001,
+    IDC_REFRESH = 1002,
+    IDC_CONNECT = 1003,
+    IDC_DISCONNECT = 1004,
+    IDC_IP = 1006,
+    IDC_APPLY = 1007,
+    IDC_CONFIGURATION = 1008,
+    IDC_EXIT = 1009,
+    IDC_NETMASK = 1010,
+    IDC_GATEWAY = 1011,
+    IDC_DRIVE_LETTERS = 1013,
+    IDC_DHCP = 1015,
+    IDC_PORTS = 1016,
+    IDC_ABOUT = 1021,
+    IDC_HIDDEN_1022 = 1022,
+    IDC_HIDDEN_1025 = 1025,
+    IDC_MINIMIZE = 1027,
+    IDC_CLOSE = 1028,
+    IDC_HIDDEN_1032 = 1032,
+};
+
+// The IP address of the device the user last acted on.
+extern QString currentDeviceIP;
+
+// Which row of a list is selected, scanning from the top visible row; -1
+// when none is (a selected row scrolled above the view is not found).
+int FindSelectedRow(const skin::CSkinListCtrl* list);
+
+// The 11 rectangles of the window's shape for a client of W x H.
+QRegion windowShape(int W, int H);
+
+class CHarbor_scanDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CHarbor_scanDlg(QWidget* parent = nullptr);
+    ~CHarbor_scanDlg() override;
+
+    // The dialog-initialisation handler: lists, buttons, first search.
+    void OnInitDialog();
+    // Initialisation, then the modal run.
+    int DoModal();
+
+    // Handlers.
+    void OnRefresh();
+    void OnDeviceClick();
+    void OnInterfaceChange() {}
+    void OnDhcpChange() {}
+    void OnApply() {}
+    void OnConfiguration() {}
+    void OnConnect() {}
+    void OnDisconnect() {}
+    void OnAbout();
+    void OnExit();
+    void OnMinimizeButton();
+    void OnCloseButton();
+
+    bool LoginForDevice(const std::string& key);
+
+    // Drive mapping and the volume list (filled in by the drive-mapping
+    // part of the program).
+    void RefreshDriveTable() {}
+    void FillDriveLetterCombo() {}
+    void FillVolumeList(const QString& name, const QString& ip, bool exactServer) {
+        (void)name, (void)ip, (void)exactServer;
+    }
+
+    // Widgets, by role.
+    skin::CSkinListCtrl* deviceList() const { return m_DeviceList; }
+    skin::CSkinListCtrl* volumeList() const { return m_VolumeList; }
+    QComboBox* portList() const;
+    QComboBox* dhcpList() const;
+    CIPAddressCtrl* ipField() const;
+    CIPAddressCtrl* netmaskField() const;
+    CIPAddressCtrl* gatewayField() const;
+    skin::CxSkinButton* button(int id) const;
+    const DialogControls& controls() const { return controls_; }
+
+    int deviceSelected = 0;
+    int selectedPortIndex = 0;
+    LoginCache loginCache;
+    // How the login dialog learns the system's version (replaceable).
+    VersionQuery versionQuery = systemVersionQuery();
+
+signals:
+    void deviceClicked();
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+public:
+    void done(int result) override;
+
+private:
+    void clearLanFields();
+    void applyShape();
+    void shutdown();
+
+    DialogControls controls_;
+    QImage m_bitmapBackground;
+    QIcon m_hIcon;
+    skin::CSkinListCtrl* m_DeviceList = nullptr;
+    skin::CSkinListCtrl* m_VolumeList = nullptr;
+    QFont m_font1, m_font2;
+    bool dragging_ = false;
+    QPoint dragOffset_;
+    bool shutDown_ = false;
+    bool painted_ = false;
+    double searchMs_ = 0;  // time of the searches so far, for start-up figures
+};
+
+// The About box (template 308).
+class showabout : public QDialog {
+    Q_OBJECT
+public:
+    explicit showabout(QWidget* parent = nullptr);
+    const DialogControls& controls() const { return controls_; }
+
+private:
+    DialogControls controls_;
+};
+
+}  // namespace qs::win
