@@ -278,6 +278,104 @@ TEST_F(MainWindow, WindowIsShapedByElevenRectangles) {
     EXPECT_EQ(dlg->windowTitle(), "Tarnex Storage Utility");
 }
 
+// ---- LAN panel --------------------------------------------------------
+
+TEST_F(MainWindow, ApplyBeforeAnyClickAsksForADevice) {
+    loginPurpose = 0;
+    QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
+    ASSERT_EQ(messages->messages.size(), 1u);
+    EXPECT_EQ(messages->messages[0].text, "Please select a device in the above section.");
+    EXPECT_EQ(messages->messages[0].caption, "Error");
+    EXPECT_EQ(loginPurpose, 1);
+    loginPurpose = 0;
+}
+
+TEST_F(MainWindow, SwitchingPortsKeepsTheEdits) {
+    LoginAnswerer answer;
+    click(rowOf(kArchive));
+    ASSERT_EQ(dlg->portList()->currentIndex(), 1);  // LAN2 shown first
+    dlg->dhcpList()->setCurrentIndex(0);
+    dlg->OnDhcpChange();
+    dlg->ipField()->SetAddress("192.168.78.99");
+    dlg->portList()->setCurrentIndex(0);
+    dlg->OnInterfaceChange();
+    EXPECT_EQ(dlg->ipField()->text(), "192.168.77.30");  // LAN1 as the device has it
+    dlg->ipField()->SetAddress("192.168.77.88");
+    dlg->portList()->setCurrentIndex(1);
+    dlg->OnInterfaceChange();
+    EXPECT_EQ(dlg->ipField()->text(), "192.168.78.99");
+    EXPECT_EQ(dlg->dhcpList()->currentText(), "Disable");
+    dlg->portList()->setCurrentIndex(0);
+    dlg->OnInterfaceChange();
+    EXPECT_EQ(dlg->ipField()->text(), "192.168.77.88");
+}
+
+TEST_F(MainWindow, DhcpEnableGreysTheFieldsAtOnce) {
+    LoginAnswerer answer;
+    click(rowOf(kOffice));
+    ASSERT_TRUE(dlg->ipField()->isEnabled());
+    dlg->dhcpList()->setCurrentIndex(1);
+    dlg->OnDhcpChange();
+    EXPECT_FALSE(dlg->ipField()->isEnabled());
+    EXPECT_FALSE(dlg->netmaskField()->isEnabled());
+    EXPECT_FALSE(dlg->gatewayField()->isEnabled());
+}
+
+TEST_F(MainWindow, StaticApplyOnTheSecondPortThenSearchesAgain) {
+    LoginAnswerer answer;
+    click(rowOf(kArchive));
+    dlg->dhcpList()->setCurrentIndex(0);
+    dlg->OnDhcpChange();
+    dlg->ipField()->SetAddress("192.168.78.77");
+    dlg->netmaskField()->SetAddress("255.255.255.0");
+    dlg->gatewayField()->SetAddress("192.168.78.1");
+    QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
+    EXPECT_TRUE(messages->messages.empty());
+    EXPECT_EQ(loginPurpose, 1);
+    EXPECT_EQ(processLibrary().portLabel.str(), "LAN2");
+    // The search after Apply shows the device as it now answers.
+    EXPECT_EQ(dlg->deviceSelected, 0);
+    const int row = rowOf(kArchive);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(dlg->deviceList()->GetItemText(row, 1), "192.168.78.77");
+    EXPECT_FALSE(processLibrary().devices.FindDevice(*uuidFromHex(kArchive))->port[1].dhcpEnable);
+    loginPurpose = 0;
+}
+
+TEST_F(MainWindow, InvalidStaticSettingsAreNotSent) {
+    LoginAnswerer answer;
+    click(rowOf(kOffice));
+    dlg->ipField()->SetAddress("127.0.0.9");
+    QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
+    ASSERT_EQ(messages->messages.size(), 1u);
+    EXPECT_EQ(messages->messages[0].text, "IP address input error. Please try again.");
+    EXPECT_EQ(dlg->deviceSelected, 1);  // no search followed
+    loginPurpose = 0;
+}
+
+TEST_F(MainWindow, DhcpApplyConfirmsOrReportsFailure) {
+    LoginAnswerer answer;
+    click(rowOf(kOffice));
+    dlg->dhcpList()->setCurrentIndex(1);
+    QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
+    ASSERT_EQ(messages->messages.size(), 1u);
+    EXPECT_EQ(messages->messages[0].text, "DHCP client enabled.");
+    EXPECT_EQ(messages->messages[0].caption, "Confirm");
+    EXPECT_TRUE(processLibrary().devices.FindDevice(*uuidFromHex(kOffice))->port[0].dhcpEnable);
+
+    // The device goes away: the request is not acknowledged.
+    click(rowOf(kOffice));  // asks again: Apply searched, which empties the cache
+    sim.stop();
+    messages->messages.clear();
+    dlg->dhcpList()->setCurrentIndex(1);
+    QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
+    ASSERT_EQ(messages->messages.size(), 1u);
+    EXPECT_EQ(messages->messages[0].text, "Set to dhcp client fail.");
+    EXPECT_EQ(messages->messages[0].caption, "Error");
+    EXPECT_EQ(dlg->deviceSelected, 1);  // no search followed
+    loginPurpose = 0;
+}
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -6,10 +6,14 @@
 #include "messages.h"
 #include "quayside/library.h"
 #include "skinlistctrl.h"
+#include "tcpip_validation.h"
 #include "xskinbutton.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -296,6 +300,182 @@ void CHarbor_scanDlg::OnDeviceClick() {
         lib.GetShareList();
     }
     FillVolumeList(name, ip, false);
+}
+
+// ---- LAN panel ---------------------------------------------------------
+
+namespace {
+
+struct FieldValue {
+    bool blank = true;
+    Octets o{0, 0, 0, 0};
+};
+
+FieldValue readField(const CIPAddressCtrl* f) {
+    FieldValue v;
+    if (!f) return v;
+    std::uint8_t a = 0, b = 0, c = 0, d = 0;
+    f->GetAddress(a, b, c, d);  // empty parts read as 0
+    v.blank = f->IsBlank();
+    v.o = {a, b, c, d};
+    return v;
+}
+
+std::string dotted(const Octets& o) {
+    char buf[20];
+    std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", o[0], o[1], o[2], o[3]);
+    return buf;
+}
+
+}  // namespace
+
+int CHarbor_scanDlg::CheckAddressField(int kind, int o0, int, int, int) {
+    if (firstOctetInRange(o0)) return 1;
+    CIPAddressCtrl* field = kind == 1 ? ipField() : gatewayField();
+    messageSink().show(this,
+                       kind == 1 ? QStringLiteral("Invalid IP address in 1st digit. It should be 1-223.")
+                                 : QStringLiteral("Invalid gateway IP address in 1st digit. It should be 1-223."),
+                       kCaptionError, MessageIcon::Information);
+    if (field) field->SetFieldFocus(0);
+    return 0;
+}
+
+bool CHarbor_scanDlg::ValidateTcpIp() {
+    DeviceLibrary& lib = processLibrary();
+    const FieldValue a = readField(ipField());
+    const FieldValue m = readField(netmaskField());
+    const FieldValue g = readField(gatewayField());
+    auto refuse = [this](const char* text, const QString& caption, MessageIcon icon) {
+        messageSink().show(this, QString::fromLatin1(text), caption, icon);
+        return false;
+    };
+    if (a.blank) return refuse("Please input IP address!", kCaptionWarning, MessageIcon::Warning);
+    if (m.blank) return refuse("Please input net mask address!", kCaptionWarning, MessageIcon::Warning);
+    if (a.o[0] == 127) return refuse("IP address input error. Please try again.", kCaptionWarning, MessageIcon::Warning);
+    if (!CheckAddressField(1, a.o[0], a.o[1], a.o[2], a.o[3])) return false;
+    lib.newIP = dotted(a.o);
+    lib.newNetmask = dotted(m.o);
+    const bool linkLocal = a.o[0] == 169 && a.o[1] == 254;
+    if (!linkLocal && !g.blank && !CheckAddressField(3, g.o[0], g.o[1], g.o[2], g.o[3])) return false;
+    if (!IsValidNetmask(m.o[0], m.o[1], m.o[2], m.o[3]))
+        return refuse("Netmask address input invalid. Please try again.", kCaptionError, MessageIcon::Error);
+    if (IsGatewayMisplaced(a.o, m.o, g.o))
+        return refuse("You enter incorrect TCP/IP configuration. Please try again.", kCaptionError, MessageIcon::Error);
+    const bool noGateway = g.o == Octets{0, 0, 0, 0};
+    lib.newGateway = noGateway ? std::string() : dotted(g.o);
+    return true;
+}
+
+void CHarbor_scanDlg::StoreLanFields(const QString& label) {
+    LanSummary& s = processLibrary().lanSummary;
+    LanSummary::Entry& e = s.entry[label == QLatin1String("LAN2") ? 1 : 0];
+    e.IP = dotted(readField(ipField()).o);
+    e.netmask = dotted(readField(netmaskField()).o);
+    e.gateway = dotted(readField(gatewayField()).o);
+    // With no selection the index is -1, which the one-character field cuts
+    // to "-": such an entry shows as "Disable".
+    e.dhcp = std::to_string(dhcpList() ? dhcpList()->currentIndex() : -1);
+}
+
+void CHarbor_scanDlg::ShowLanEntry(int entry) {
+    const LanSummary::Entry& e = processLibrary().lanSummary.entry[entry == 1 ? 1 : 0];
+    const bool dhcp = !e.dhcp.empty() && e.dhcp.view()[0] == '1';
+    if (dhcpList()) dhcpList()->setCurrentIndex(dhcp ? 1 : 0);
+    for (CIPAddressCtrl* f : {ipField(), gatewayField(), netmaskField()})
+        if (f) f->setEnabled(!dhcp);
+    if (ipField()) ipField()->SetAddress(QString::fromUtf8(e.IP.c_str()));
+    if (netmaskField()) netmaskField()->SetAddress(QString::fromUtf8(e.netmask.c_str()));
+    if (gatewayField()) {
+        const QString gw = QString::fromUtf8(e.gateway.c_str());
+        if (!gw.isEmpty() && gw != QStringLiteral("0.0.0.0"))
+            gatewayField()->SetAddress(gw);
+        else
+            gatewayField()->ClearAddress();
+    }
+}
+
+void CHarbor_scanDlg::OnDhcpChange() {
+    QComboBox* d = dhcpList();
+    if (!d || d->currentIndex() < 0) return;
+    const bool enable = d->currentText() == QLatin1String("Enable");
+    for (CIPAddressCtrl* f : {ipField(), gatewayField(), netmaskField()})
+        if (f) f->setEnabled(!enable);
+}
+
+void CHarbor_scanDlg::RebuildVolumeList(const QString& ip) {
+    if (!m_VolumeList) return;
+    m_VolumeList->DeleteAllItems();
+    const ShareRegistry& shares = processLibrary().shares;
+    for (std::size_t i = 0; i < shares.count(); ++i) {
+        // Names are UTF-8 on this system throughout.
+        const QString name = QString::fromUtf8(shares.at(i).c_str());
+        const int row = m_VolumeList->InsertItem(static_cast<int>(i), name);
+        for (const DriveTableEntry& d : DriveTable)
+            if (d.server.compare(ip, Qt::CaseInsensitive) == 0 && d.share.compare(name, Qt::CaseInsensitive) == 0)
+                m_VolumeList->SetItemText(row, 1, d.localName);
+    }
+    m_VolumeList->update();
+}
+
+void CHarbor_scanDlg::OnInterfaceChange() {
+    QComboBox* ports = portList();
+    if (!ports) return;
+    const int index = ports->currentIndex();
+    if (index == selectedPortIndex) return;
+    selectedPortIndex = index;
+    if (index == 0) {
+        StoreLanFields(QStringLiteral("LAN2"));  // the panel showed the second port so far
+        ShowLanEntry(0);
+    } else if (index == 1) {
+        StoreLanFields(QStringLiteral("LAN1"));
+        ShowLanEntry(1);
+    }
+    RebuildVolumeList(ipField() ? ipField()->text() : QString());
+}
+
+void CHarbor_scanDlg::pause(int milliseconds) {
+    // The window keeps painting while it waits; the user's input waits too,
+    // so nothing runs before the search that follows.
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void CHarbor_scanDlg::OnApply() {
+    loginPurpose = 1;
+    if (deviceSelected == 0) {
+        messageSink().show(this, QStringLiteral("Please select a device in the above section."), kCaptionError,
+                           MessageIcon::Error);
+        return;
+    }
+    QComboBox* ports = portList();
+    const QString label = ports && ports->currentIndex() >= 0 ? ports->currentText() : QString();
+    StoreLanFields(label);
+    DeviceLibrary& lib = processLibrary();
+    lib.portLabel = label.toStdString();
+    const int dhcp = dhcpList() ? dhcpList()->currentIndex() : -1;
+    if (dhcp == 0) {
+        if (!ValidateTcpIp()) return;
+        {
+            BusyCursor busy;
+            lib.SetLanConfigStatic();  // the search that follows shows what the device made of it
+        }
+        pause(kApplyPauseMs);
+        OnRefresh();
+    } else if (dhcp == 1) {
+        bool ok;
+        {
+            BusyCursor busy;
+            ok = lib.SetLanConfigDhcp();
+        }
+        if (!ok) {
+            messageSink().show(this, QStringLiteral("Set to dhcp client fail."), kCaptionError, MessageIcon::Error);
+            return;
+        }
+        messageSink().show(this, QStringLiteral("DHCP client enabled."), kCaptionConfirm, MessageIcon::Information);
+        pause(kApplyPauseMs);
+        OnRefresh();
+    }
 }
 
 void CHarbor_scanDlg::OnAbout() {

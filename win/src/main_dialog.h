@@ -48,6 +48,17 @@ enum Control : int {
 // The IP address of the device the user last acted on.
 extern QString currentDeviceIP;
 
+// One mapped drive: its letter ("Z:"), and the server and share of its
+// remote name "\\server\\share".
+struct DriveTableEntry {
+    QString localName;
+    QString server;
+    QString share;
+};
+
+// How long Apply waits before it searches again.
+inline constexpr int kApplyPauseMs = 2000;
+
 // Which row of a list is selected, scanning from the top visible row; -1
 // when none is (a selected row scrolled above the view is not found).
 int FindSelectedRow(const skin::CSkinListCtrl* list);
@@ -69,9 +80,9 @@ public:
     // Handlers.
     void OnRefresh();
     void OnDeviceClick();
-    void OnInterfaceChange() {}
-    void OnDhcpChange() {}
-    void OnApply() {}
+    void OnInterfaceChange();
+    void OnDhcpChange();
+    void OnApply();
     void OnConfiguration() {}
     void OnConnect() {}
     void OnDisconnect() {}
@@ -81,6 +92,15 @@ public:
     void OnCloseButton();
 
     bool LoginForDevice(const std::string& key);
+
+    // The LAN panel.
+    bool ValidateTcpIp();
+    int CheckAddressField(int kind, int o0, int o1, int o2, int o3);
+    void StoreLanFields(const QString& label);
+    void ShowLanEntry(int entry);
+    // Rebuilds the volume list for a port's address (all shares, recycle
+    // bins included, with the drive each is mapped to).
+    void RebuildVolumeList(const QString& ip);
 
     // Drive mapping and the volume list (filled in by the drive-mapping
     // part of the program).
@@ -102,6 +122,8 @@ public:
     const DialogControls& controls() const { return controls_; }
 
     int deviceSelected = 0;
+    // Mapped drives, from Z: to A: (filled by the drive-mapping part).
+    std::vector<DriveTableEntry> DriveTable;
     int selectedPortIndex = 0;
     LoginCache loginCache;
     // How the login dialog learns the system's version (replaceable).
@@ -124,6 +146,7 @@ public:
     void done(int result) override;
 
 private:
+    void pause(int milliseconds);
     void clearLanFields();
     void applyShape();
     void shutdown();

@@ -16,6 +16,8 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
         return QMessageBox::Critical;
     case MessageIcon::Warning:
         return QMessageBox::Warning;
+    case MessageIcon::Information:
+        return QMessageBox::Information;
     case MessageIcon::Question:
         return QMessageBox::Question;
     }

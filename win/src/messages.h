@@ -11,7 +11,7 @@
 
 namespace qs::win {
 
-enum class MessageIcon { Error, Warning, Question };
+enum class MessageIcon { Error, Warning, Information, Question };
 
 inline const QString kCaptionError = QStringLiteral("Error");
 inline const QString kCaptionWarning = QStringLiteral("Warning");
