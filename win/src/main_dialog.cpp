@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <chrono>
+#include <thread>
 #include <cstdio>
 #include <ctime>
 
@@ -433,11 +434,18 @@ void CHarbor_scanDlg::OnInterfaceChange() {
     RebuildVolumeList(ipField() ? ipField()->text() : QString());
 }
 
-void CHarbor_scanDlg::pause(int milliseconds) {
+void CHarbor_scanDlg::pause(int milliseconds, const std::function<bool()>& until) {
     // The window keeps painting while it waits; the user's input waits too,
-    // so nothing runs before the search that follows.
+    // so nothing runs before what follows the pause.
     QEventLoop loop;
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    QTimer check;
+    if (until) {
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            if (until()) loop.quit();
+        });
+        check.start(10);
+    }
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -476,6 +484,70 @@ void CHarbor_scanDlg::OnApply() {
         pause(kApplyPauseMs);
         OnRefresh();
     }
+}
+
+// ---- web launch ---------------------------------------------------------
+
+void CHarbor_scanDlg::ProbeDeviceWeb() {
+    // The worker reads the address once, at its start; the verdict is all it
+    // shares with the window.
+    const std::string ip = currentDeviceIP.toStdString();
+    const int port = webPort;
+    std::thread([ip, port] {
+        availabilityWord = InternetCheckConnection(ip, port, 5000) ? 1 : -1;
+    }).detach();
+}
+
+int CHarbor_scanDlg::WaitDeviceAvailable() {
+    if (availabilityWord == 1) {
+        availabilityWord = 0;
+        return 1;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (availabilityWord == -1) break;
+        // Each wait ends early once the verdict is in, so a device that
+        // answers opens at once.
+        pause(waitStepMs, [] { return availabilityWord != 0; });
+        if (availabilityWord == 1) {
+            availabilityWord = 0;
+            return 1;
+        }
+    }
+    messageSink().show(this, QStringLiteral("Device is no longer available."), kCaptionWarning, MessageIcon::Warning);
+    RefreshDriveTable();
+    FillDriveLetterCombo();
+    OnRefresh();
+    deviceSelected = 0;
+    return 0;
+}
+
+void CHarbor_scanDlg::OnConfiguration() {
+    const int row = FindSelectedRow(m_DeviceList);
+    if (row < 0) {
+        messageSink().show(this, QStringLiteral("Please select a device to configure."), kCaptionWarning,
+                           MessageIcon::Warning);
+        return;
+    }
+    currentDeviceIP = m_DeviceList->GetItemText(row, 1);
+    availabilityWord = 0;
+    // The address comes from the network: only a dotted IPv4 address is
+    // ever probed or handed to a browser.
+    if (isDottedIPv4(currentDeviceIP))
+        ProbeDeviceWeb();
+    else
+        availabilityWord = -1;
+    if (!WaitDeviceAvailable()) return;
+    const std::string ip = currentDeviceIP.toStdString();
+    const std::string name = ReadRegistryString(*registry, kStartMenuInternet, "");
+    std::string command;
+    if (name.find("IE") != std::string::npos) {
+        command = "explorer http://" + ip;
+    } else {
+        const std::string key = std::string(kStartMenuInternet) + "\\" + name + "\\shell\\open\\command";
+        command = ReadRegistryString(*registry, key, "") + " http://" + ip;
+    }
+    const unsigned rc = startProgram(command, 0);
+    if (rc == 2 || rc == 3 || rc == 11) startProgram("explorer http://" + ip, 0);
 }
 
 void CHarbor_scanDlg::OnAbout() {

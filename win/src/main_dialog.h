@@ -6,6 +6,7 @@
 #include "dialog_template.h"
 #include "ipaddressctrl.h"
 #include "login_cache.h"
+#include "weblaunch.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -83,7 +84,7 @@ public:
     void OnInterfaceChange();
     void OnDhcpChange();
     void OnApply();
-    void OnConfiguration() {}
+    void OnConfiguration();
     void OnConnect() {}
     void OnDisconnect() {}
     void OnAbout();
@@ -92,6 +93,15 @@ public:
     void OnCloseButton();
 
     bool LoginForDevice(const std::string& key);
+
+    // The web launch.
+    void ProbeDeviceWeb();
+    int WaitDeviceAvailable();
+    // What the launch uses of the system (replaceable by tests).
+    std::unique_ptr<RegistrySource> registry = desktopRegistry();
+    ProgramStarter startProgram = [](const std::string& line, int show) { return WinExec(line, show); };
+    int webPort = 80;
+    int waitStepMs = 1000;
 
     // The LAN panel.
     bool ValidateTcpIp();
@@ -146,7 +156,7 @@ public:
     void done(int result) override;
 
 private:
-    void pause(int milliseconds);
+    void pause(int milliseconds, const std::function<bool()>& until = {});
     void clearLanFields();
     void applyShape();
     void shutdown();

@@ -1,0 +1,246 @@
+#include "weblaunch.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QString>
+#include <QTextStream>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <optional>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace qs::win {
+
+namespace {
+
+// Runs a program without a shell and returns what it printed.
+std::optional<std::string> capture(const std::vector<std::string>& argv) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    std::string text;
+    if (rc == 0) {
+        char buf[512];
+        for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    if (rc != 0) return std::nullopt;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+// The Exec line of a desktop entry, without its field codes (%u, %U, ...).
+std::optional<std::string> desktopExec(const std::string& entry) {
+    QStringList dirs = QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
+    for (const QString& dir : dirs) {
+        QFile f(dir + QLatin1Char('/') + QString::fromStdString(entry));
+        if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) continue;
+        QTextStream in(&f);
+        bool inEntry = false;
+        while (!in.atEnd()) {
+            const QString line = in.readLine().trimmed();
+            if (line.startsWith(QLatin1Char('['))) inEntry = line == QLatin1String("[Desktop Entry]");
+            if (!inEntry || !line.startsWith(QLatin1String("Exec="))) continue;
+            QString exec = line.mid(5);
+            QString cleaned;
+            for (int i = 0; i < exec.size(); ++i) {
+                if (exec[i] == QLatin1Char('%') && i + 1 < exec.size()) {
+                    if (exec[i + 1] == QLatin1Char('%')) cleaned += QLatin1Char('%');
+                    ++i;
+                    continue;
+                }
+                cleaned += exec[i];
+            }
+            return cleaned.simplified().toStdString();
+        }
+    }
+    return std::nullopt;
+}
+
+class DesktopRegistry final : public RegistrySource {
+public:
+    std::optional<std::string> query(const std::string& key, const std::string& valueName) override {
+        if (!valueName.empty()) return std::nullopt;
+        const std::string root = kStartMenuInternet;
+        if (key == root) return browserEntry();
+        const std::string suffix = "\\shell\\open\\command";
+        if (key.rfind(root + "\\", 0) == 0 && key.size() > root.size() + 1 + suffix.size() &&
+            key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            const std::string name = key.substr(root.size() + 1, key.size() - root.size() - 1 - suffix.size());
+            if (name != browserEntry()) return std::nullopt;
+            return desktopExec(name);
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::optional<std::string> browserEntry() {
+        if (!entry_) entry_ = capture({"xdg-settings", "get", "default-web-browser"});
+        return *entry_ && !(*entry_)->empty() ? *entry_ : std::nullopt;
+    }
+    std::optional<std::optional<std::string>> entry_;
+};
+
+bool isExecutableFile(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// Where the program of a command would come from: the file itself when it
+// names a path, else the first match on PATH.
+unsigned locate(const std::string& program, std::string& found) {
+    if (program.empty()) return 2;
+    if (program.find('/') != std::string::npos) {
+        struct stat st{};
+        if (::stat(program.c_str(), &st) != 0) {
+            const std::string dir = program.substr(0, program.rfind('/'));
+            struct stat ds{};
+            return (!dir.empty() && ::stat(dir.c_str(), &ds) != 0) ? 3 : 2;
+        }
+        if (!S_ISREG(st.st_mode) || ::access(program.c_str(), X_OK) != 0) return 11;
+        found = program;
+        return 0;
+    }
+    const char* path = std::getenv("PATH");
+    std::string paths = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= paths.size()) {
+        const std::size_t colon = std::min(paths.find(':', start), paths.size());
+        const std::string candidate = paths.substr(start, colon - start) + "/" + program;
+        if (isExecutableFile(candidate)) {
+            found = candidate;
+            return 0;
+        }
+        start = colon + 1;
+    }
+    return 2;
+}
+
+}  // namespace
+
+std::atomic<int> availabilityWord{0};
+
+std::unique_ptr<RegistrySource> desktopRegistry() { return std::make_unique<DesktopRegistry>(); }
+
+std::string ReadRegistryString(RegistrySource& registry, const std::string& key, const std::string& valueName) {
+    const auto value = registry.query(key, valueName);
+    if (!value) return {};
+    std::string text = value->substr(0, value->find('\0'));
+    if (text.size() >= kRegistryBuffer) return {};  // does not fit the buffer
+    return text;
+}
+
+std::vector<std::string> splitCommandLine(const std::string& line) {
+    std::vector<std::string> args;
+    std::string cur;
+    bool inQuotes = false, any = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\\' && i + 1 < line.size() && line[i + 1] == '"') {
+            cur += '"';
+            any = true;
+            ++i;
+        } else if (c == '"') {
+            inQuotes = !inQuotes;
+            any = true;
+        } else if ((c == ' ' || c == '\t') && !inQuotes) {
+            if (any) args.push_back(cur);
+            cur.clear();
+            any = false;
+        } else {
+            cur += c;
+            any = true;
+        }
+    }
+    if (any) args.push_back(cur);
+    return args;
+}
+
+unsigned WinExec(const std::string& commandLine, int show) {
+    (void)show;  // a started program shows its own window
+    std::vector<std::string> args = splitCommandLine(commandLine);
+    if (args.empty()) return 2;
+    // The shell's own opener stands in for "explorer ADDRESS".
+    if (args[0] == "explorer") args[0] = "xdg-open";
+    std::string program;
+    if (const unsigned rc = locate(args[0], program); rc != 0) return rc;
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);  // the browser outlives us
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.c_str(), &fa, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    if (rc == ENOEXEC) return 11;
+    if (rc == ENOENT) return 2;
+    if (rc != 0) return 0;
+    // Reap it when it ends, without waiting for it here.
+    std::thread([pid] {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }).detach();
+    return 33;
+}
+
+bool InternetCheckConnection(const std::string& ipv4, int port, int timeoutMs) {
+    in_addr addr{};
+    if (::inet_pton(AF_INET, ipv4.c_str(), &addr) != 1) return false;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr = addr;
+    bool ok = false;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
+        ok = true;
+    } else if (errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, timeoutMs) == 1) {
+            int err = 0;
+            socklen_t len = sizeof err;
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+            ok = err == 0;
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool isDottedIPv4(const QString& text) {
+    const std::string s = text.toStdString();
+    in_addr a{};
+    return s.size() <= 15 && ::inet_pton(AF_INET, s.c_str(), &a) == 1;
+}
+
+}  // namespace qs::win

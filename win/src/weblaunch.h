@@ -1,0 +1,56 @@
+// What opening a device's web pages needs of the system, with the names and
+// results the dialog code expects: a registry read (answered from the
+// desktop's default browser), a program start without a shell, and a real
+// connection attempt to the device's web port.
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qs::win {
+
+inline const char* const kStartMenuInternet = "Software\\Clients\\StartMenuInternet";
+inline constexpr std::size_t kRegistryBuffer = 120;
+
+// Keys the program reads, as a source of values. The default source
+// answers the two browser keys from the desktop's settings.
+class RegistrySource {
+public:
+    virtual ~RegistrySource() = default;
+    // The value, or nothing when the key or the value does not exist.
+    virtual std::optional<std::string> query(const std::string& key, const std::string& valueName) = 0;
+};
+std::unique_ptr<RegistrySource> desktopRegistry();
+
+// The value's text up to its first NUL; empty when the key or value cannot
+// be read or the text does not fit the 120-byte buffer.
+std::string ReadRegistryString(RegistrySource& registry, const std::string& key, const std::string& valueName);
+
+// Splits a command line with the usual quoting rules (double quotes group,
+// backslash-quote is a quote); nothing runs through a shell.
+std::vector<std::string> splitCommandLine(const std::string& commandLine);
+
+// Starts a command line; the platform's results: 0 out of resources,
+// 2 file not found, 3 path not found, 11 bad format, above 31 started.
+// "explorer ADDRESS" opens the address with the desktop's opener.
+using ProgramStarter = std::function<unsigned(const std::string& commandLine, int show)>;
+unsigned WinExec(const std::string& commandLine, int show);
+
+// A real TCP connection to the address's web port within `timeoutMs`.
+bool InternetCheckConnection(const std::string& ipv4, int port, int timeoutMs);
+
+// The probe's verdict: 0 none yet, 1 the device's web address answered,
+// -1 it did not. Written by the probe's worker thread, read and cleared by
+// the user-interface thread.
+extern std::atomic<int> availabilityWord;
+
+// True for four decimal parts 0..255 and nothing else.
+bool isDottedIPv4(const QString& text);
+
+}  // namespace qs::win
