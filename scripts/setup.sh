@@ -10,7 +10,10 @@ packages=(
   googletest libgtest-dev
   nlohmann-json3-dev
   iproute2
+  samba smbclient libnss-wrapper
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core fonts-liberation
+  libglib2.0-dev
+  gvfs gvfs-backends gvfs-fuse fuse3 dbus
 )
 
 missing=()

@@ -191,11 +191,17 @@ Uuid8 parseServerUUID(const json& obj, const std::string& path) {
     return *id;
 }
 
+// The field that holds a device's server address.
+std::string serverAddressPath(const std::string& path, const DeviceConfig& d) {
+    return member(element(member(path, "ports"), static_cast<std::size_t>(d.answerPort)), "IP");
+}
+
 DeviceConfig parseDevice(const json& j, const std::string& path) {
     requireObject(j, path);
     rejectUnknownKeys(j, path,
                       {"serverUUID", "hostname", "model", "devModel", "ports", "answerPort", "defaultGatewayPort",
-                       "bonding", "user", "password", "shares", "reply", "delayMs", "lateMs", "faults"});
+                       "bonding", "user", "password", "shares", "reply", "delayMs", "lateMs", "faults", "http",
+                       "smb"});
     DeviceConfig d;
     d.serverUUID = parseServerUUID(j, path);
     d.hostname = textValue(required(j, path, "hostname"), member(path, "hostname"));
@@ -216,7 +222,25 @@ DeviceConfig parseDevice(const json& j, const std::string& path) {
     optionalInt(j, path, "delayMs", d.delayMs, 0, kMaxDelayMs);
     optionalInt(j, path, "lateMs", d.lateMs, 0, kMaxDelayMs);
     parseFaults(j, path, d);
+    optionalBool(j, path, "http", d.http);
+    optionalBool(j, path, "smb", d.smb);
+    if (d.hasServers() && !isLoopbackIPv4(d.serverAddress()))
+        fail(serverAddressPath(path, d), shown(json(d.serverAddress())) +
+                                            " is not a loopback address (127.x.x.x), which \"http\" and \"smb\" need");
     return d;
+}
+
+// Two devices cannot serve on one address.
+void checkServerAddresses(const std::vector<DeviceConfig>& devices) {
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        if (!devices[i].hasServers()) continue;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (!devices[j].hasServers() || devices[j].serverAddress() != devices[i].serverAddress()) continue;
+            fail(serverAddressPath(element("devices", i), devices[i]),
+                 shown(json(devices[i].serverAddress())) + " is already the server address of " +
+                     element("devices", j));
+        }
+    }
 }
 
 std::string octet(int v) { return std::to_string(v & 0xFF); }
@@ -266,6 +290,26 @@ bool isDottedIPv4(std::string_view text) {
     return i == text.size();
 }
 
+bool isLoopbackIPv4(std::string_view text) { return isDottedIPv4(text) && text.substr(0, 4) == "127."; }
+
+std::vector<std::string> shareNames(std::string_view shares) {
+    std::vector<std::string> names;
+    auto lower = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return s;
+    };
+    for (std::string name : splitFields(shares, ':', false)) {
+        name.resize(std::min(name.find_first_of("*@"), name.size()));
+        if (name.empty()) continue;
+        // Share names are not case-sensitive to SMB clients.
+        const bool seen =
+            std::any_of(names.begin(), names.end(), [&](const std::string& n) { return lower(n) == lower(name); });
+        if (!seen) names.push_back(std::move(name));
+    }
+    return names;
+}
+
 SimConfig parseConfig(std::string_view jsonText, std::string_view source) {
     json root;
     try {
@@ -279,6 +323,7 @@ SimConfig parseConfig(std::string_view jsonText, std::string_view source) {
     if (!list.is_array()) fail("devices", "expected an array of devices, got " + shown(list));
     SimConfig config;
     for (std::size_t i = 0; i < list.size(); ++i) config.devices.push_back(parseDevice(list[i], element("devices", i)));
+    checkServerAddresses(config.devices);
     return config;
 }
 
@@ -301,31 +346,41 @@ std::vector<DeviceConfig> labDevices() {
         p.dns1 = std::move(gateway);
         return p;
     };
+    // The address a lab device answers from and serves on; the host-local
+    // 127/8 net has neither gateway nor name server.
+    auto home = [](int n) {
+        PortConfig p;
+        p.IP = "127.0.0." + std::to_string(n + 2);
+        p.netmask = "255.0.0.0";
+        return p;
+    };
     auto device = [&](const char* uuid, const char* host, const char* model, std::string shares) {
         DeviceConfig d;
         d.serverUUID = *uuidFromHex(uuid);
         d.hostname = host;
         d.model = d.devModel = model;
         d.shares = std::move(shares);
+        d.http = d.smb = true;
         return d;
     };
 
     DeviceConfig single = device("51a0000000000001", "vsb-reception", "VSB-720K", volumes);
-    single.ports = {port("192.168.1.20", "192.168.1.1")};
+    single.ports = {home(0)};
 
+    // Answers from its second port, which therefore has the lab address.
     DeviceConfig dual = device("51a0000000000002", "vsb-archive", "VSB-760K", "Public@5:Media*6:Recycle Bin - Public");
-    dual.ports = {port("192.168.1.30", "192.168.1.1"), port("192.168.2.30", "192.168.2.1")};
+    dual.ports = {port("192.168.1.30", "192.168.1.1"), home(1)};
     dual.ports[1].dhcp = true;
     dual.answerPort = 1;
     dual.defaultGatewayPort = 1;
 
     DeviceConfig bonded = device("51a0000000000003", "vsb-render", "VSB-790K", "Archive@5:Backup@5");
-    bonded.ports = {port("192.168.1.40", "192.168.1.1"), port("192.168.1.41", "192.168.1.1")};
+    bonded.ports = {home(2), port("192.168.1.41", "192.168.1.1")};
     bonded.bondEnable = true;
     bonded.bondMode = 4;
 
     DeviceConfig legacy = device("51a0000000000004", "vsb-legacy", "VSB-100X", volumes);
-    legacy.ports = {port("192.168.1.50", "192.168.1.1")};
+    legacy.ports = {home(3)};
 
     return {single, dual, bonded, legacy};
 }

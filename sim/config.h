@@ -23,10 +23,17 @@
 //       "lateMs": 4000,                          0..600000, extra wait of the
 //                                                device operations under the
 //                                                lateReply fault
-//       "faults": ["duplicate"]                  names as faultName() gives
+//       "faults": ["duplicate"],                 names as faultName() gives
+//       "http": false,                           web pages on port 80
+//       "smb": false                             file shares on port 445
 //   }]}
 //
 // Addresses must be dotted IPv4. Unknown keys are errors, so typos show.
+//
+// A device with "http" or "smb" serves on the address of its answering
+// port, which must then be a loopback address (127.x.x.x, every one of
+// them local on Linux) that no other such device uses. The servers stay on
+// that address when a settings change moves the port elsewhere.
 #pragma once
 
 #include "quayside/wire.h"
@@ -98,8 +105,13 @@ struct DeviceConfig {
     int delayMs = 0;
     int lateMs = 4000;  // see Fault::LateReply
     std::vector<Fault> faults;
+    bool http = false;  // web pages on port 80 of serverAddress()
+    bool smb = false;   // one file share per share-list entry, on port 445
 
     bool hasFault(Fault f) const;
+    bool hasServers() const { return http || smb; }
+    // The address the servers listen on: the answering port's.
+    const std::string& serverAddress() const { return ports.at(static_cast<std::size_t>(answerPort)).IP; }
 };
 
 struct SimConfig {
@@ -124,12 +136,21 @@ SimConfig parseConfig(std::string_view jsonText, std::string_view source = "conf
 SimConfig loadConfigFile(const std::string& path);
 
 // The fixed lab set: three supported models and one unsupported, each with
-// user "admin", password "admin" and a share list of its own.
+// user "admin", password "admin" and a share list of its own. The N-th
+// device (from 0) answers from 127.0.0.(N+2) and has web pages and shares
+// there.
 std::vector<DeviceConfig> labDevices();
 // `count` supported devices (1..kMaxGenerated), all distinct.
 std::vector<DeviceConfig> generatedDevices(int count);
 
 bool isDottedIPv4(std::string_view text);
+// A dotted IPv4 address in 127.0.0.0/8.
+bool isLoopbackIPv4(std::string_view text);
+// The volume names of a share list: the text split at ':', each piece cut
+// at its first '*' or '@' (the flags the devices append), empty pieces and
+// repeats dropped. "Volume_1*6:Recycle Bin - Volume_1" gives "Volume_1" and
+// "Recycle Bin - Volume_1".
+std::vector<std::string> shareNames(std::string_view shares);
 const char* replyModeName(ReplyMode m);
 
 }  // namespace qs::sim

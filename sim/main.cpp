@@ -1,7 +1,11 @@
 // vsb-sim: answers device requests on the local host (loopback lab) or on
-// every interface of the network namespace it runs in.
+// every interface of the network namespace it runs in. Devices that ask for
+// them also get web pages and file shares on their own loopback address.
 #include "config.h"
 #include "device.h"
+#include "file_servers.h"
+#include "process.h"
+#include "web_server.h"
 
 #include "quayside/wire.h"
 
@@ -24,6 +28,7 @@
 #include <iostream>
 #include <optional>
 #include <queue>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -127,6 +132,14 @@ std::vector<Device> loadDevices(const Options& o) {
         auto generated = generatedDevices(o.generate);
         configs.insert(configs.end(), generated.begin(), generated.end());
     }
+    // The file's own devices are checked when it is read; here the lab's
+    // join them.
+    for (std::size_t i = 0; i < configs.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (configs[i].hasServers() && configs[j].hasServers() &&
+                configs[i].serverAddress() == configs[j].serverAddress())
+                throw ConfigError("devices " + configs[j].hostname + " and " + configs[i].hostname +
+                                  " both serve on " + configs[i].serverAddress());
     std::vector<Device> devices;
     devices.reserve(configs.size());
     for (auto& c : configs) devices.emplace_back(std::move(c));
@@ -269,12 +282,16 @@ std::uint16_t localPort(int fd) {
     return ntohs(sin.sin_port);
 }
 
-// SIGINT and SIGTERM become readable events, so the loop ends cleanly.
+// SIGINT and SIGTERM become readable events, so the loop ends cleanly;
+// SIGCHLD too, so a file server that ends is noticed. SIGPIPE is ignored: a
+// web client that goes away must not end the simulator.
 int openSignalFd() {
+    ::signal(SIGPIPE, SIG_IGN);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGCHLD);
     if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) socketFailure("sigprocmask");
     const int fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fd < 0) socketFailure("signalfd");
@@ -298,6 +315,9 @@ public:
     Simulator& operator=(const Simulator&) = delete;
 
     void open();
+    // Starts the web and file servers of the devices that have them; false
+    // when a stop signal came meanwhile.
+    bool startServers();
     void run();
 
 private:
@@ -342,6 +362,8 @@ private:
     std::priority_queue<Pending, std::vector<Pending>, Later> timers_;
     std::uint64_t nextSeq_ = 0;
     Bytes buffer_ = Bytes(65536);
+    WebServers web_;
+    FileServers files_;
 };
 
 Simulator::Simulator(std::vector<Device> devices, const Options& options, int signalFd)
@@ -363,14 +385,28 @@ void Simulator::open() {
     sendPort_ = localPort(sendFd_);
 }
 
+bool Simulator::startServers() {
+    web_.open(devices_, options_.verbose);
+    std::vector<const DeviceConfig*> states;
+    for (const Device& d : devices_) states.push_back(&d.state());
+    return files_.start(states, options_.verbose, signalFd_);
+}
+
 void Simulator::run() {
+    std::vector<pollfd> fds;
     for (;;) {
-        pollfd fds[3] = {{signalFd_, POLLIN, 0}, {blockingGroupFd_, POLLIN, 0}, {runLoopGroupFd_, POLLIN, 0}};
-        const int n = ::poll(fds, 3, pollTimeoutMs());
+        fds = {{signalFd_, POLLIN, 0}, {blockingGroupFd_, POLLIN, 0}, {runLoopGroupFd_, POLLIN, 0}};
+        web_.addPollFds(fds);
+        const int n = ::poll(fds.data(), fds.size(), pollTimeoutMs());
         if (n < 0 && errno != EINTR) socketFailure("poll");
-        if (n > 0 && (fds[0].revents & POLLIN)) return;
+        if (n > 0 && (fds[0].revents & POLLIN)) {
+            if (takeStopSignal(signalFd_)) return;
+            files_.reap();
+        }
         if (n > 0 && (fds[1].revents & POLLIN)) receiveAll(blockingGroupFd_, kBlockingGroup);
         if (n > 0 && (fds[2].revents & POLLIN)) receiveAll(runLoopGroupFd_, kRunLoopGroup);
+        if (n > 0) web_.handle(std::span<const pollfd>(fds).subspan(3), devices_);
+        web_.expire(Clock::now());
         fireDue();
     }
 }
@@ -527,8 +563,10 @@ void Simulator::fireDue() {
 }
 
 int Simulator::pollTimeoutMs() const {
-    if (timers_.empty()) return -1;
-    const auto wait = timers_.top().due - Clock::now();
+    std::optional<Clock::time_point> next = web_.nextDeadline();
+    if (!timers_.empty() && (!next || timers_.top().due < *next)) next = timers_.top().due;
+    if (!next) return -1;
+    const auto wait = *next - Clock::now();
     if (wait <= Clock::duration::zero()) return 0;
     // Round up so the loop does not wake just before the deadline.
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
@@ -551,10 +589,15 @@ int runSimulator(const Options& options) {
     std::vector<Device> devices = loadDevices(options);
     if (devices.empty()) std::fprintf(stderr, "vsb-sim: note: no devices configured; nothing will answer\n");
     const int signalFd = openSignalFd();
-    Simulator sim(std::move(devices), options, signalFd);
-    sim.open();
-    std::cout << "ready" << std::endl;
-    sim.run();
+    {
+        Simulator sim(std::move(devices), options, signalFd);
+        sim.open();
+        // "ready" means every server listens too.
+        if (sim.startServers()) {
+            std::cout << "ready" << std::endl;
+            sim.run();
+        }
+    }
     ::close(signalFd);
     return 0;
 }

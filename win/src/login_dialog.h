@@ -2,11 +2,8 @@
 // switch that says what it is asked for.
 #pragma once
 
-#include "dialog_template.h"
 #include "login_cache.h"
-
-#include <QDialog>
-#include <QImage>
+#include "picture_dialog.h"
 
 class QLineEdit;
 
@@ -15,7 +12,7 @@ namespace qs::win {
 // 1: configuration (set by Apply), 0: share access (set by Connect).
 extern int loginPurpose;
 
-class login : public QDialog {
+class login : public PictureDialog {
     Q_OBJECT
 public:
     explicit login(QWidget* parent = nullptr, const VersionQuery& versions = systemVersionQuery());
@@ -25,17 +22,8 @@ public:
 
     QLineEdit* userEdit() const;
     QLineEdit* passwordEdit() const;
-    const DialogControls& controls() const { return controls_; }
 
-    void OnOK();
-
-protected:
-    void paintEvent(QPaintEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-
-private:
-    DialogControls controls_;
-    QImage background_;
+    void OnOK() override;
 };
 
 }  // namespace qs::win

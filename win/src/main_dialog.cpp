@@ -4,6 +4,7 @@
 #include "login_dialog.h"
 #include "memdc.h"
 #include "messages.h"
+#include "mount_message.h"
 #include "quayside/library.h"
 #include "skinlistctrl.h"
 #include "tcpip_validation.h"
@@ -136,6 +137,7 @@ CIPAddressCtrl* CHarbor_scanDlg::ipField() const { return controls_.get<CIPAddre
 CIPAddressCtrl* CHarbor_scanDlg::netmaskField() const { return controls_.get<CIPAddressCtrl>(IDC_NETMASK); }
 CIPAddressCtrl* CHarbor_scanDlg::gatewayField() const { return controls_.get<CIPAddressCtrl>(IDC_GATEWAY); }
 skin::CxSkinButton* CHarbor_scanDlg::button(int id) const { return controls_.get<skin::CxSkinButton>(id); }
+QComboBox* CHarbor_scanDlg::driveLetterList() const { return controls_.get<QComboBox>(IDC_DRIVE_LETTERS); }
 
 void CHarbor_scanDlg::OnInitDialog() {
     setWindowTitle(QStringLiteral("Tarnex Storage Utility"));
@@ -160,6 +162,8 @@ void CHarbor_scanDlg::OnInitDialog() {
     }
     for (const ButtonImages& b : kButtonImages)
         if (auto* s = button(b.id)) s->SetSkin(b.normal, b.pressed, b.hover, b.disabled, 0, 0, 0, 0, 0);
+    // Remembered mappings come back before the table is read.
+    if (net) net->RestoreConnections();
     RefreshDriveTable();
     FillDriveLetterCombo();
     OnRefresh();
@@ -412,7 +416,8 @@ void CHarbor_scanDlg::RebuildVolumeList(const QString& ip) {
         const QString name = QString::fromUtf8(shares.at(i).c_str());
         const int row = m_VolumeList->InsertItem(static_cast<int>(i), name);
         for (const DriveTableEntry& d : DriveTable)
-            if (d.server.compare(ip, Qt::CaseInsensitive) == 0 && d.share.compare(name, Qt::CaseInsensitive) == 0)
+            if (d.connected() && d.server.compare(ip, Qt::CaseInsensitive) == 0 &&
+                d.share.compare(name, Qt::CaseInsensitive) == 0)
                 m_VolumeList->SetItemText(row, 1, d.localName);
     }
     m_VolumeList->update();
@@ -484,6 +489,265 @@ void CHarbor_scanDlg::OnApply() {
         pause(kApplyPauseMs);
         OnRefresh();
     }
+}
+
+// ---- volume list and drive mapping ----------------------------------------
+
+namespace {
+
+bool rowSelected(const skin::CSkinListCtrl* list, int row) {
+    return list->selectionModel()->isRowSelected(row, QModelIndex());
+}
+
+QString letterName(int entry) { return QString(driveLetterOf(entry)) + QLatin1Char(':'); }
+
+}  // namespace
+
+void CHarbor_scanDlg::RefreshDriveTable() {
+    for (int i = 0; i < kDriveCount; ++i) {
+        DriveTableEntry& e = DriveTable[static_cast<std::size_t>(i)];
+        e.localName = letterName(i);
+        e.server.clear();
+        e.share.clear();
+        char remote[kRemoteNameBuffer] = {};
+        DWORD length = kRemoteNameBuffer;
+        const QByteArray local = e.localName.toLatin1();
+        if (!net || net->WNetGetConnectionA(local.constData(), remote, &length) != NO_ERROR) continue;
+        // "\\server\share": the server ends at the first backslash after the
+        // leading two.
+        const QString name = QString::fromUtf8(remote, static_cast<qsizetype>(strnlen(remote, sizeof remote)));
+        const qsizetype sep = name.indexOf(QLatin1Char('\\'), 2);
+        if (sep < 0) {
+            e.server = name.mid(2);
+        } else {
+            e.server = name.mid(2, sep - 2);
+            e.share = name.mid(sep + 1);
+        }
+    }
+}
+
+bool CHarbor_scanDlg::IsEligibleDrive(int entry) {
+    const QChar letter = driveLetterOf(entry);
+    if (letter == QLatin1Char('A') || letter == QLatin1Char('B')) return false;
+    if (!net) return true;
+    const QByteArray root = letterName(entry).toLatin1();
+    switch (net->GetDriveTypeA(root.constData())) {
+    case DRIVE_FIXED:
+    case DRIVE_REMOVABLE:
+    case DRIVE_CDROM:
+    case DRIVE_RAMDISK:
+        return false;
+    default:
+        return true;  // free, unknown, no root, network
+    }
+}
+
+void CHarbor_scanDlg::FillDriveLetterCombo() {
+    QComboBox* combo = driveLetterList();
+    if (!combo) return;
+    combo->clear();
+    int added = 0;
+    int firstFree = -1;
+    for (int i = 0; i < kDriveCount; ++i) {
+        if (!IsEligibleDrive(i)) continue;
+        const DriveTableEntry& e = DriveTable[static_cast<std::size_t>(i)];
+        const QString local = e.localName.isEmpty() ? letterName(i) : e.localName;
+        if (e.connected()) {
+            combo->addItem(QStringLiteral("%1 \\\\%2\\%3").arg(local, e.server, e.share));
+        } else {
+            combo->addItem(local);
+            if (firstFree < 0) firstFree = added;
+        }
+        ++added;
+    }
+    // Every letter connected: no selection.
+    combo->setCurrentIndex(firstFree);
+}
+
+QString CHarbor_scanDlg::FindSpareDriveLetter(const QString& avoid) {
+    for (int i = 0; i < kDriveCount; ++i) {
+        if (!IsEligibleDrive(i) || DriveTable[static_cast<std::size_t>(i)].connected()) continue;
+        if (avoid.isEmpty() || driveLetterOf(i) != avoid.at(0)) return letterName(i);
+    }
+    return {};
+}
+
+QString CHarbor_scanDlg::FindLetterOfShare(const QString& share) const {
+    for (const DriveTableEntry& e : DriveTable)
+        if (!e.share.isEmpty() && e.share == share) return e.localName;
+    return {};
+}
+
+void CHarbor_scanDlg::FillVolumeList(const QString& name, const QString& ip, bool exactServer) {
+    if (!m_VolumeList) return;
+    m_VolumeList->DeleteAllItems();
+    m_VolumeList->update();
+    const Qt::CaseSensitivity serverCase = exactServer ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    const ShareRegistry& shares = processLibrary().shares;
+    for (std::size_t i = 0; i < shares.count(); ++i) {
+        const std::string& raw = shares.at(i);
+        // The recycle bins are reached through their volumes.
+        if (raw.compare(0, 11, "Recycle Bin") == 0) continue;
+        // Names are UTF-8 on this system throughout.
+        const QString volume = QString::fromUtf8(raw.data(), static_cast<qsizetype>(std::min<std::size_t>(raw.size(), 256)));
+        const int row = m_VolumeList->InsertItem(m_VolumeList->GetItemCount(), volume);
+        // The last match from Z: on (the letter nearest A:) stays.
+        for (const DriveTableEntry& d : DriveTable) {
+            if (!d.connected()) continue;
+            const bool server = d.server.compare(name, serverCase) == 0 || d.server.compare(ip, serverCase) == 0;
+            if (server && d.share.compare(volume, Qt::CaseInsensitive) == 0) m_VolumeList->SetItemText(row, 1, d.localName);
+        }
+    }
+    m_VolumeList->update();
+}
+
+void CHarbor_scanDlg::OnConnect() {
+    // Connect leaves the library without credentials until the next device
+    // selection.
+    DeviceLibrary& lib = processLibrary();
+    lib.userName.clear();
+    lib.password.clear();
+    loginPurpose = 0;
+
+    QString deviceIP;
+    std::string key;
+    const int deviceRow = FindSelectedRow(m_DeviceList);
+    if (deviceRow >= 0) {
+        deviceIP = m_DeviceList->GetItemText(deviceRow, 1);
+        currentDeviceIP = deviceIP;
+        if (const auto id = uuidFromBytes(m_DeviceList->GetItemData(deviceRow))) key = MakeDeviceKey(*id);
+    }
+    std::string version;
+    int versionCode = 0;
+    GetWindowsVersionName(version, versionCode, versionQuery);
+    const bool nt = version.find("NT") != std::string::npos;
+    const bool vista = version.find("Vista") != std::string::npos;
+
+    const int volumeRow = FindSelectedRow(m_VolumeList);
+    if (volumeRow < 0 || deviceRow < 0) {
+        messageSink().show(this, QStringLiteral("Please select a device in the above section."), kCaptionWarning,
+                           MessageIcon::Warning);
+        return;
+    }
+    const QString volume = m_VolumeList->GetItemText(volumeRow, 0);
+
+    QComboBox* combo = driveLetterList();
+    if (!combo || combo->currentIndex() < 0) return;
+    const QString item = combo->currentText();
+    const QString letter = item.left(2);
+    const bool inUse = item.contains(QStringLiteral(": ")) && item.size() > 4;
+    if (inUse) {
+        mountAnswer = 0;  // closed any other way counts as Cancel
+        MountMessage ask(this);
+        ask.exec();
+        if (mountAnswer == 0) return;
+    }
+    if (!net) return;
+
+    const std::string local = letter.toStdString();
+    const std::string remote = QStringLiteral("\\\\%1\\%2").arg(deviceIP, volume).toStdString();
+    const std::string recycleRemote = QStringLiteral("\\\\%1\\Recycle Bin - %2").arg(deviceIP, volume).toStdString();
+    const std::string recycleLocal = FindSpareDriveLetter(letter).toStdString();
+
+    // The wait cursor while the system works, not over the messages.
+    std::optional<BusyCursor> busy;
+    busy.emplace();
+    net->WNetCancelConnection2A(local.c_str(), CONNECT_UPDATE_PROFILE, true);
+
+    // The credentials that worked, for the recycle bin too.
+    struct Credentials {
+        bool given = false;
+        std::string user, password;
+        DWORD flags = CONNECT_UPDATE_PROFILE;
+    } used;
+    auto cached = [&] {
+        FixedText<64> user, password;
+        loginCache.copyOut(key, user, password);
+        return std::pair<std::string, std::string>(user.str(), password.str());
+    };
+    bool mapped = false;
+    if (nt) {
+        const auto [user, password] = cached();
+        for (int attempt = 0; attempt < 6 && !mapped; ++attempt)
+            mapped = net->WNetAddConnection2A(local.c_str(), remote.c_str(), password.c_str(), user.c_str(),
+                                              CONNECT_UPDATE_PROFILE) == NO_ERROR;
+        used = {true, user, password, CONNECT_UPDATE_PROFILE};
+    } else if (net->WNetAddConnection2A(local.c_str(), remote.c_str(), "", "", CONNECT_UPDATE_PROFILE) == NO_ERROR) {
+        mapped = true;
+    } else if (vista) {
+        // The system may ask the user for credentials itself.
+        const DWORD flags = CONNECT_UPDATE_PROFILE | CONNECT_INTERACTIVE;
+        mapped = net->WNetAddConnection2A(local.c_str(), remote.c_str(), "", "", flags) == NO_ERROR;
+        used.flags = flags;
+    } else {
+        const auto [user, password] = cached();
+        mapped = net->WNetAddConnection2A(local.c_str(), remote.c_str(), password.c_str(), user.c_str(),
+                                          CONNECT_UPDATE_PROFILE) == NO_ERROR;
+        used = {true, user, password, CONNECT_UPDATE_PROFILE};
+    }
+
+    if (!mapped) {
+        busy.reset();
+        messageSink().show(this, QStringLiteral("Failed to map drive."), kCaptionError, MessageIcon::Error);
+        return;
+    }
+    if (!recycleLocal.empty()) {
+        if (used.given)
+            net->WNetAddConnection2A(recycleLocal.c_str(), recycleRemote.c_str(), used.password.c_str(),
+                                     used.user.c_str(), used.flags);
+        else
+            net->WNetAddConnection2A(recycleLocal.c_str(), recycleRemote.c_str(), nullptr, nullptr, used.flags);
+    }
+    busy.reset();
+    messageSink().show(this, QStringLiteral("Successfully mapped drive."), kCaptionConfirm, MessageIcon::Information);
+    RefreshDriveTable();
+    FillDriveLetterCombo();
+    FillVolumeList(m_DeviceList->GetItemText(deviceRow, 0), m_DeviceList->GetItemText(deviceRow, 1), true);
+}
+
+void CHarbor_scanDlg::OnDisconnect() {
+    const int deviceTop = m_DeviceList ? std::max(0, m_DeviceList->verticalPosition()) : 0;
+
+    // The selected volume row, from the top visible row on.
+    QString driveText, volume;
+    bool selected = false;
+    if (m_VolumeList) {
+        for (int row = std::max(0, m_VolumeList->verticalPosition()); row < m_VolumeList->GetItemCount(); ++row) {
+            if (!rowSelected(m_VolumeList, row)) continue;
+            driveText = m_VolumeList->GetItemText(row, 1);
+            volume = m_VolumeList->GetItemText(row, 0);
+            selected = true;
+        }
+    }
+    if (!selected) {
+        QComboBox* combo = driveLetterList();
+        if (!combo || combo->currentIndex() < 0) return;
+        driveText = combo->currentText();
+        volume.clear();
+    }
+    const std::string letter = driveText.left(2).toStdString();
+    const std::string recycleLetter = FindLetterOfShare(QStringLiteral("Recycle Bin - ") + volume).toStdString();
+
+    DWORD result = ERROR_NOT_CONNECTED;
+    if (net) {
+        BusyCursor busy;
+        result = net->WNetCancelConnection2A(letter.c_str(), CONNECT_UPDATE_PROFILE, true);
+        if (!recycleLetter.empty()) net->WNetCancelConnection2A(recycleLetter.c_str(), CONNECT_UPDATE_PROFILE, true);
+    }
+    if (result != NO_ERROR) {
+        messageSink().show(this,
+                           QStringLiteral("Unable to disconnect this drive.\nPlease select a drive to disconnect and "
+                                          "verify that the drive is not being accessed."),
+                           kCaptionError, MessageIcon::Error);
+        return;
+    }
+    messageSink().show(this, QStringLiteral("Successfully unmapped drive."), kCaptionConfirm, MessageIcon::Information);
+    RefreshDriveTable();
+    FillDriveLetterCombo();
+    if (!m_DeviceList) return;
+    for (int row = deviceTop; row < m_DeviceList->GetItemCount(); ++row)
+        if (rowSelected(m_DeviceList, row))
+            FillVolumeList(m_DeviceList->GetItemText(row, 0), m_DeviceList->GetItemText(row, 1), false);
 }
 
 // ---- web launch ---------------------------------------------------------
@@ -643,20 +907,6 @@ bool CHarbor_scanDlg::eventFilter(QObject* watched, QEvent* event) {
         QMetaObject::invokeMethod(this, [this] { OnDeviceClick(); emit deviceClicked(); }, Qt::QueuedConnection);
     }
     return QDialog::eventFilter(watched, event);
-}
-
-showabout::showabout(QWidget* parent) : QDialog(parent) {
-    if (const auto t = loadDialogTemplate(308)) {
-        controls_ = buildDialog(this, *t);
-        setWindowTitle(t->caption);
-    }
-    if (auto* ok = controls_.get<QAbstractButton>(1)) {
-        auto* s = skin::CxSkinButton::takeOver(ok);
-        s->SetSkin(306, 307, 307, 307, 0, 0);
-        controls_.replace(1, s);
-        connect(s, &QAbstractButton::clicked, this, &QDialog::accept);
-    }
-    setWindowIcon(artwork::appIcon());
 }
 
 }  // namespace qs::win

@@ -5,13 +5,18 @@
 
 #include "dialog_template.h"
 #include "ipaddressctrl.h"
+#include "picture_dialog.h"
 #include "login_cache.h"
+#include "netconnections.h"
 #include "weblaunch.h"
 
 #include <QDialog>
 #include <QIcon>
 #include <QImage>
 #include <QPoint>
+
+#include <array>
+#include <memory>
 
 class QComboBox;
 
@@ -49,13 +54,23 @@ enum Control : int {
 // The IP address of the device the user last acted on.
 extern QString currentDeviceIP;
 
-// One mapped drive: its letter ("Z:"), and the server and share of its
-// remote name "\\server\\share".
+// What the program knows of one drive letter's network connection: the
+// server and share of its remote name "\\server\share" (both empty when
+// the letter has none) and the letter itself ("Z:").
 struct DriveTableEntry {
-    QString localName;
     QString server;
     QString share;
+    QString localName;
+    // Both parts set.
+    bool connected() const { return !server.isEmpty() && !share.isEmpty(); }
 };
+// Entry 0 is Z:, entry 25 is A:.
+inline constexpr int kDriveCount = 26;
+inline QChar driveLetterOf(int entry) { return QChar('Z' - entry); }
+
+// The answer of the last MountMessage: 1 OK (use the letter anyway), 0
+// Cancel.
+extern int mountAnswer;
 
 // How long Apply waits before it searches again.
 inline constexpr int kApplyPauseMs = 2000;
@@ -85,8 +100,8 @@ public:
     void OnDhcpChange();
     void OnApply();
     void OnConfiguration();
-    void OnConnect() {}
-    void OnDisconnect() {}
+    void OnConnect();
+    void OnDisconnect();
     void OnAbout();
     void OnExit();
     void OnMinimizeButton();
@@ -112,13 +127,24 @@ public:
     // bins included, with the drive each is mapped to).
     void RebuildVolumeList(const QString& ip);
 
-    // Drive mapping and the volume list (filled in by the drive-mapping
-    // part of the program).
-    void RefreshDriveTable() {}
-    void FillDriveLetterCombo() {}
-    void FillVolumeList(const QString& name, const QString& ip, bool exactServer) {
-        (void)name, (void)ip, (void)exactServer;
-    }
+    // Drive mapping and the volume list.
+    void RefreshDriveTable();
+    void FillDriveLetterCombo();
+    // The first free eligible letter whose character differs from the first
+    // of `avoid`, as "X:"; empty when there is none.
+    QString FindSpareDriveLetter(const QString& avoid);
+    // The letter of the first entry (from Z:) connected to exactly this
+    // share; empty when none is.
+    QString FindLetterOfShare(const QString& share) const;
+    // Rebuilds the volume list from the share registry, with the letter each
+    // volume of this device (by name or address) is connected to.
+    void FillVolumeList(const QString& name, const QString& ip, bool exactServer);
+    // Whether a letter may be offered in the combo (not A:, B: or a local
+    // disk).
+    bool IsEligibleDrive(int entry);
+    QComboBox* driveLetterList() const;
+    // The connection functions (replaceable by tests).
+    std::unique_ptr<NetConnections> net = systemNetConnections();
 
     // Widgets, by role.
     skin::CSkinListCtrl* deviceList() const { return m_DeviceList; }
@@ -132,11 +158,12 @@ public:
     const DialogControls& controls() const { return controls_; }
 
     int deviceSelected = 0;
-    // Mapped drives, from Z: to A: (filled by the drive-mapping part).
-    std::vector<DriveTableEntry> DriveTable;
+    // Every drive letter's network connection, from Z: to A:.
+    std::array<DriveTableEntry, kDriveCount> DriveTable;
     int selectedPortIndex = 0;
     LoginCache loginCache;
-    // How the login dialog learns the system's version (replaceable).
+    // How the login dialog and Connect learn the system's version
+    // (replaceable).
     VersionQuery versionQuery = systemVersionQuery();
 
 signals:
@@ -175,14 +202,10 @@ private:
 };
 
 // The About box (template 308).
-class showabout : public QDialog {
+class showabout : public PictureDialog {
     Q_OBJECT
 public:
-    explicit showabout(QWidget* parent = nullptr);
-    const DialogControls& controls() const { return controls_; }
-
-private:
-    DialogControls controls_;
+    explicit showabout(QWidget* parent = nullptr) : PictureDialog(308, 0, parent) {}
 };
 
 }  // namespace qs::win

@@ -1,0 +1,68 @@
+// Drive letters for SMB shares on a Linux desktop. GVfs mounts the share
+// (smb://SERVER/SHARE/ through the GIO client); the letter becomes a
+// symbolic link "X:" in "~/Network Drives/" to the mount's local (FUSE)
+// path, with a bookmark for the file managers. Mappings made with
+// CONNECT_UPDATE_PROFILE are remembered, without their passwords, in
+// $XDG_STATE_HOME/quayside/drives.json and mounted again at the next start.
+//
+// Every call blocks its caller until GVfs has answered or the time limit
+// has passed; the GIO work runs on a private main context, so the caller's
+// own event loop does not run meanwhile.
+#pragma once
+
+#include "netconnections.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace qs::win {
+
+class GvfsNetConnections final : public NetConnections {
+public:
+    // Reads the remembered mappings (no GVfs call yet).
+    GvfsNetConnections();
+    ~GvfsNetConnections() override;
+
+    DWORD WNetAddConnection2A(const char* localName, const char* remoteName, const char* password,
+                              const char* userName, DWORD flags) override;
+    DWORD WNetGetConnectionA(const char* localName, char* remoteName, DWORD* length) override;
+    DWORD WNetCancelConnection2A(const char* name, DWORD flags, bool force) override;
+    unsigned GetDriveTypeA(const char* rootPathName) override;
+    // Mounts the remembered shares again (the keyring may know their
+    // passwords; this program never stores one) and renews their links.
+    void RestoreConnections() override;
+
+    // How long one mount or unmount may take.
+    int timeoutMs = 60000;
+
+    // Where the letters, bookmarks and the remembered table live, from the
+    // environment at the time of the call.
+    static std::string driveLinkDirectory();  // ~/Network Drives
+    static std::string bookmarksFile();       // ~/.config/gtk-3.0/bookmarks
+    static std::string tableFile();           // ~/.local/state/quayside/drives.json
+    // The link of a letter ("Z:" -> ~/Network Drives/Z:); the name comes from
+    // the letter alone.
+    static std::string linkPath(int driveIndex);
+
+private:
+    struct Drive {
+        std::string remoteName;  // "\\server\share"
+        RemoteName remote;
+        std::string userName;
+        bool remembered = false;
+        bool connected = false;  // mounted and linked
+    };
+    struct Gio;
+
+    Gio& gio();
+    void loadTable();
+    void saveTable() const;
+    void removeLetter(int index, bool bookmark);
+    bool shareInUseElsewhere(int index) const;
+
+    std::map<int, Drive> drives_;
+    std::unique_ptr<Gio> gio_;
+};
+
+}  // namespace qs::win

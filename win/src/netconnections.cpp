@@ -1,0 +1,155 @@
+#include "netconnections.h"
+
+#include <cstring>
+
+namespace qs::win {
+
+std::optional<int> driveIndex(std::string_view localName) {
+    if (localName.size() != 2 && !(localName.size() == 3 && localName[2] == '\\')) return std::nullopt;
+    if (localName[1] != ':') return std::nullopt;
+    const char c = localName[0];
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a';
+    return std::nullopt;
+}
+
+bool isDottedIPv4Text(std::string_view text) {
+    int parts = 0;
+    std::size_t i = 0;
+    while (true) {
+        std::size_t digits = 0;
+        int value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
+            value = value * 10 + (text[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) return false;
+        ++parts;
+        if (parts == 4) return i == text.size();
+        if (i >= text.size() || text[i] != '.') return false;
+        ++i;
+    }
+}
+
+bool isPublishableShareName(std::string_view share) {
+    if (share.empty() || share.size() > 255) return false;
+    if (share.find_first_not_of('.') == std::string_view::npos) return false;
+    for (const char ch : share) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) return false;
+        if (std::strchr("\\/\"*:<>?|", ch)) return false;
+    }
+    return true;
+}
+
+std::optional<RemoteName> parseRemoteName(std::string_view remoteName) {
+    if (remoteName.size() < 5 || remoteName.substr(0, 2) != "\\\\") return std::nullopt;
+    const std::size_t sep = remoteName.find('\\', 2);
+    if (sep == std::string_view::npos) return std::nullopt;
+    RemoteName r{std::string(remoteName.substr(2, sep - 2)), std::string(remoteName.substr(sep + 1))};
+    if (!isDottedIPv4Text(r.server) || !isPublishableShareName(r.share)) return std::nullopt;
+    return r;
+}
+
+std::string smbUri(const RemoteName& remote) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string uri = "smb://" + remote.server + "/";
+    for (const char ch : remote.share) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                c == '-' || c == '_' || c == '~';
+        if (unreserved) {
+            uri += ch;
+        } else {
+            // Dots too: a share name never becomes a path segment "..".
+            uri += '%';
+            uri += hex[c >> 4];
+            uri += hex[c & 15];
+        }
+    }
+    return uri + "/";
+}
+
+// ---- in memory -------------------------------------------------------------
+
+namespace {
+std::optional<std::string> opt(const char* s) { return s ? std::optional<std::string>(s) : std::nullopt; }
+std::string text(const char* s) { return s ? s : ""; }
+}  // namespace
+
+void FakeNetConnections::connect(char letter, const std::string& remoteName) {
+    if (auto i = driveIndex(std::string{letter, ':'})) connections[*i] = remoteName;
+}
+
+void FakeNetConnections::setDriveType(char letter, unsigned type) {
+    if (auto i = driveIndex(std::string{letter, ':'})) driveTypes[*i] = type;
+}
+
+std::vector<FakeNetConnections::Call> FakeNetConnections::callsOf(const std::string& function) const {
+    std::vector<Call> out;
+    for (const Call& c : calls)
+        if (c.function == function) out.push_back(c);
+    return out;
+}
+
+DWORD FakeNetConnections::WNetAddConnection2A(const char* localName, const char* remoteName, const char* password,
+                                              const char* userName, DWORD flags) {
+    Call call{"add", text(localName), text(remoteName), opt(password), opt(userName), flags, false, NO_ERROR};
+    const auto index = driveIndex(call.localName);
+    if (!index) {
+        call.result = ERROR_BAD_DEVICE;
+    } else if (connections.count(*index) || driveTypes.count(*index)) {
+        call.result = ERROR_ALREADY_ASSIGNED;
+    } else if (!parseRemoteName(call.remoteName)) {
+        call.result = ERROR_BAD_NET_NAME;
+    } else if (!addResults.empty()) {
+        call.result = addResults.front();
+        addResults.pop_front();
+    }
+    if (call.result == NO_ERROR) connections[*index] = call.remoteName;
+    calls.push_back(call);
+    return call.result;
+}
+
+DWORD FakeNetConnections::WNetGetConnectionA(const char* localName, char* remoteName, DWORD* length) {
+    Call call{"get", text(localName), {}, {}, {}, 0, false, NO_ERROR};
+    const auto index = driveIndex(call.localName);
+    if (!index) {
+        call.result = ERROR_BAD_DEVICE;
+    } else if (auto it = connections.find(*index); it == connections.end()) {
+        call.result = ERROR_NOT_CONNECTED;
+    } else if (!length || it->second.size() + 1 > *length || !remoteName) {
+        if (length) *length = static_cast<DWORD>(it->second.size() + 1);
+        call.result = ERROR_MORE_DATA;
+    } else {
+        std::memcpy(remoteName, it->second.c_str(), it->second.size() + 1);
+        call.remoteName = it->second;
+    }
+    calls.push_back(call);
+    return call.result;
+}
+
+DWORD FakeNetConnections::WNetCancelConnection2A(const char* name, DWORD flags, bool force) {
+    Call call{"cancel", text(name), {}, {}, {}, flags, force, NO_ERROR};
+    const auto index = driveIndex(call.localName);
+    if (!index || !connections.count(*index)) {
+        call.result = ERROR_NOT_CONNECTED;
+    } else if (auto it = cancelResults.find(*index); it != cancelResults.end()) {
+        call.result = it->second;
+    } else {
+        call.remoteName = connections[*index];
+        connections.erase(*index);
+    }
+    calls.push_back(call);
+    return call.result;
+}
+
+unsigned FakeNetConnections::GetDriveTypeA(const char* rootPathName) {
+    const auto index = driveIndex(text(rootPathName));
+    if (!index) return DRIVE_NO_ROOT_DIR;
+    if (auto it = driveTypes.find(*index); it != driveTypes.end()) return it->second;
+    return connections.count(*index) ? DRIVE_REMOTE : DRIVE_NO_ROOT_DIR;
+}
+
+}  // namespace qs::win
