@@ -1,0 +1,45 @@
+// A private SMB server and GVfs session for programs that map drive letters
+// through GVfs: a private smbd on 127.0.0.9:445 (users from nss_wrapper, all
+// its state in a temporary directory) and a private session bus with its own
+// gvfsd, runtime and home directories. Needs root, smbd, smbclient, gvfsd
+// with its smb and FUSE parts, dbus-daemon and /dev/fuse; `skip` tells why
+// when anything is missing. stop() ends every process the lab started,
+// removes its directory and restores the environment.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace qs::test {
+
+// The lab's server, its one share and its one user's password.
+inline constexpr const char* kLabServer = "127.0.0.9";
+inline constexpr const char* kLabPassword = "Harbour-7731";
+inline constexpr const char* kLabRemote = "\\\\127.0.0.9\\Volume_1";
+
+bool writeText(const std::string& path, const std::string& text);
+std::string readText(const std::string& path);
+
+struct Lab {
+    std::string skip;  // why nothing can run here
+    std::string dir;
+    std::string marker;
+    std::string home, runtime, share;
+    std::string smbclient;
+    pid_t smbd = -1, bus = -1;
+    std::vector<std::pair<std::string, std::string>> savedEnv;
+
+    void setEnv(const char* name, const std::string& value);
+    void unsetEnv(const char* name);
+
+    // Starts the server and the bus and points this process's environment
+    // (XDG_RUNTIME_DIR, HOME, DBUS_SESSION_BUS_ADDRESS, ...) at them; sets
+    // `skip` instead when that cannot be done here.
+    void start();
+    // Takes everything down again; safe to call when start() skipped.
+    void stop();
+};
+
+}  // namespace qs::test
