@@ -1,0 +1,84 @@
+#include "app.h"
+
+#include "main_window.h"
+#include "qt_runloop.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTimer>
+#include <cstdio>
+
+namespace qs::mac {
+
+namespace {
+
+// How long the screenshot waits for the first search's answers.
+constexpr int kScreenshotWaitMs = 1500;
+
+}  // namespace
+
+bool parseArguments(int argc, char** argv, AppOptions& options, QString* error) {
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QLatin1String("--loopback")) {
+            options.loopback = true;
+        } else if (arg == QLatin1String("--screenshot")) {
+            if (i + 1 >= argc) {
+                *error = QStringLiteral("--screenshot needs a file name");
+                return false;
+            }
+            options.screenshot = QString::fromLocal8Bit(argv[++i]);
+        } else {
+            *error = QStringLiteral("unknown argument '%1'").arg(arg);
+            return false;
+        }
+    }
+    return true;
+}
+
+int runApplication(const AppOptions& options) {
+    QtRunLoop loop;
+    MainController::Options controllerOptions;
+    controllerOptions.packager.net.loopbackLab = options.loopback;
+    QString socketFailure;
+    controllerOptions.packager.net.onSocketFailure = [&socketFailure](const std::string& why) {
+        socketFailure = QString::fromStdString(why);
+    };
+
+    MainWindow window(loop, std::move(controllerOptions));
+    Tarnex_s_Storage_UtilityAppDelegate delegate(&window);
+    window.start();
+    delegate.applicationDidFinishLaunching();
+    if (!socketFailure.isEmpty()) {
+        std::fprintf(stderr, "quayside-mac: %s\n", qPrintable(socketFailure));
+        if (options.screenshot.isEmpty())
+            QMessageBox::critical(nullptr, QApplication::applicationName(),
+                                  QObject::tr("The network sockets could not be opened:\n%1").arg(socketFailure));
+        return 1;
+    }
+
+    window.show();
+    if (options.screenshot.isEmpty()) return QApplication::exec();
+
+    int code = 0;
+    QTimer::singleShot(kScreenshotWaitMs, &window, [&] {
+        // Show the first device as a click would, without the login sheet.
+        auto& devices = window.controller().packager().serverArray();
+        if (!devices.empty()) {
+            window.deviceTable()->selectRow(0);
+            window.controller().fillDeviceInfo(devices.front(), true);
+        }
+        if (!window.grab().save(options.screenshot, "PNG")) {
+            std::fprintf(stderr, "quayside-mac: cannot write %s\n", qPrintable(options.screenshot));
+            code = 1;
+        } else {
+            std::printf("%s\n", qPrintable(options.screenshot));
+        }
+        QApplication::quit();
+    });
+    QApplication::exec();
+    return code;
+}
+
+}  // namespace qs::mac

@@ -1,0 +1,471 @@
+#include "main_controller.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+
+namespace qs::mac {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// How long after a device click the login sheet opens.
+constexpr auto kLanInfoDelay = 200ms;
+
+class StdLock final : public Lock {
+public:
+    void lock() override { mutex_.lock(); }
+    void unlock() override { mutex_.unlock(); }
+
+private:
+    std::mutex mutex_;
+};
+
+class Held {
+public:
+    explicit Held(Lock& lock) : lock_(lock) { lock_.lock(); }
+    ~Held() { lock_.unlock(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+private:
+    Lock& lock_;
+};
+
+}  // namespace
+
+std::unique_ptr<Lock> Toolkit::newLock() { return std::make_unique<StdLock>(); }
+
+std::string alertText(int code) {
+    static const char* const kTexts[] = {
+        "",
+        "Please select a device to configure.",
+        "Please select a device in the above section.",
+        "Unable to disconnect this drive.\nPlease select a drive to disconnect and verify that the drive is not "
+        "being accessed.",
+        "Please input IP address!",
+        "Please input net mask address!",
+        "Please input gateway address!",
+        "Username should not be null.",
+        "Password should not be null.",
+        "Wrong administrator password input!",
+        "Invalid IP address in 1st digit. It should be 1-223.",
+        "Invalid IP address in 2nd digit. It should be 0-254.",
+        "Invalid IP address in 3rd digit. It should be 0-254.",
+        "Invalid IP address in 4th digit. It should be 1-254.",
+        "Setting LAN1 and LAN2 to the same domain is not allowed.",
+        "Invalid subnet mask address in 1st digit. It should be 1-255.",
+        "Invalid subnet mask address in 2nd digit. It should be 0-255.",
+        "Invalid subnet mask address in 3rd digit. It should be 0-255.",
+        "Invalid subnet mask address in 4th digit. It should be 0-254.",
+        "Invalid gateway IP address in 1st digit. It should be 1-223.",
+        "Invalid gateway IP address in 2nd digit. It should be 0-255.",
+        "Invalid gateway IP address in 3rd digit. It should be 0-255.",
+        "Invalid gateway IP address in 4th digit. It should be 1-254.",
+        "Ip address and the multicast address have the same address. Please modify the ip address.",
+        "IP address and the gateway address have the same address. Please modify ip address.",
+        "IP address and the mask address have the same address. Please modify ip address.",
+        "Gateway address and the mask address have the same address. Please modify the mask or gateway address.",
+        "Successfully mapped drive.",
+        "Successfully unmapped drive.",
+        "No route to host.\n",
+        "Host is down.\n",
+        "Failed to map drive.",
+        "Unable to disconnect this drive.\nPlease select a drive to disconnect and verify that the drive is not "
+        "being accessed.",
+        "IP address input error. Please try again.",
+        "Netmask address input error. Please try again.",
+        "Gateway address input error. Please try again.",
+        "Netmask address input invalid. Please try again.",
+        "You enter incorrect TCP/IP configuration. Please try again.",
+        "is Locked.",
+        "You entered an incorrect TCP/IP configuration. Please try again.",
+    };
+    static_assert(std::size(kTexts) == 40);
+    if (code < 1 || code > 39) return {};
+    return kTexts[code];
+}
+
+MainController::MainController(RunLoop& loop, Toolkit& toolkit, Options options)
+    : loop_(loop), toolkit_(toolkit), options_(std::move(options)) {}
+
+MainController::~MainController() {
+    if (m_queryLanInfoTmrLock) {
+        Held held(*m_queryLanInfoTmrLock);
+        stopLanInfoTimer();
+    }
+    m_queryLanInfoTmrLock.reset();
+    packager_.reset();
+}
+
+void MainController::awakeFromNib() {
+    packager_ = std::make_unique<Packager>(loop_, options_.port, options_.group, this, options_.packager);
+    packager_->sendPackage(op_SEARCH, nullptr);
+    toolkit_.sleepMainThread(30ms);
+    noPassword_ = true;
+
+    m_arrInterface[0] = {"LAN"};
+    m_arrInterface[1] = {"LAN1+LAN2 Round Robin",
+                         "LAN1+LAN2 Active Backup",
+                         "LAN1+LAN2 Balace-XOR",
+                         "LAN1+LAN2 Broadcast",
+                         "LAN1+LAN2 802.3ad",
+                         "LAN1+LAN2 Adaptive Transmit Load Balancing",
+                         "LAN1+LAN2 Adaptive Load Balancing"};
+    m_arrInterface[3] = {"LAN1", "LAN2"};
+
+    m_queryLanInfoTmrLock = toolkit_.newLock();
+    m_queryLanInfoTmr = 0;
+    m_queryLanInfoCounter = 0;
+}
+
+// ---- tables ---------------------------------------------------------------
+
+std::shared_ptr<DeviceData_n> MainController::deviceAt(int row) const {
+    if (!packager_ || row < 0) return nullptr;
+    const auto& devices = packager_->serverArray();
+    if (static_cast<std::size_t>(row) >= devices.size()) return nullptr;
+    return devices[static_cast<std::size_t>(row)];
+}
+
+std::shared_ptr<DeviceData_n> MainController::selectedDevice() {
+    return deviceAt(toolkit_.selectedRow(Table::Device));
+}
+
+void MainController::reloadTable(int table) {
+    if (table == 1) toolkit_.reloadData(Table::Device);
+    else if (table == 2) toolkit_.reloadData(Table::Volume);
+}
+
+void MainController::cleanTable(int which) {
+    if (!packager_) return;
+    if (which == 0 || which == 1) {
+        packager_->serverArray().clear();
+        toolkit_.reloadData(Table::Device);
+    }
+    if (which == 0 || which == 2) {
+        packager_->volumeArray().clear();
+        toolkit_.reloadData(Table::Volume);
+    }
+}
+
+void MainController::tblDeviceChanged() {
+    const int row = toolkit_.selectedRow(Table::Device);
+    const auto record = deviceAt(row);
+    if (!record) {
+        const int column = toolkit_.clickedColumn(Table::Device);
+        if (column >= 0 && packager_) {
+            packager_->sortDeviceData(column, true);
+            toolkit_.reloadData(Table::Device);
+        }
+        return;
+    }
+    packager_->sendPackage(kLegacyItemQuery, kLanInformationItem, *record);
+    {
+        Held held(*m_queryLanInfoTmrLock);
+        m_queryLanInfoCounter = 0;
+        m_nSelectedRow = row;
+        stopLanInfoTimer();
+        m_queryLanInfoTmr = loop_.startTimer(kLanInfoDelay, true, [this] { checkQueryLanInfoStatus(); });
+    }
+    toolkit_.removeAllItems(Combo::Interface);
+}
+
+void MainController::stopLanInfoTimer() {
+    if (m_queryLanInfoTmr != 0) loop_.cancelTimer(m_queryLanInfoTmr);
+    m_queryLanInfoTmr = 0;
+}
+
+void MainController::checkQueryLanInfoStatus() {
+    ++m_queryLanInfoCounter;
+    const auto record = deviceAt(m_nSelectedRow);
+    {
+        Held held(*m_queryLanInfoTmrLock);
+        stopLanInfoTimer();
+    }
+    // The list was searched again meanwhile: the row is gone.
+    if (!record) return;
+    fillDeviceInfo(record, true);
+    cleanTable(2);
+    calledAction_ = kActionListVolumes;
+    openLoginSheet();
+}
+
+void MainController::tblVolumeChanged() {
+    const int row = toolkit_.selectedRow(Table::Volume);
+    if (!packager_ || row < 0 || static_cast<std::size_t>(row) >= packager_->volumeArray().size()) return;
+    if (packager_->volumeArray()[static_cast<std::size_t>(row)].isLocked) {
+        displayAlertMessage(kAlertLocked);
+        toolkit_.setEnabled(Button::Connect, false);
+        toolkit_.setEnabled(Button::Disconnect, false);
+        return;
+    }
+    toolkit_.setEnabled(Button::Connect, true);
+    toolkit_.setEnabled(Button::Disconnect, true);
+}
+
+// ---- the shown record -------------------------------------------------------
+
+int MainController::getIPCombo() { return toolkit_.indexOfSelectedItem(Combo::DHCP); }
+int MainController::getIFCombo() { return toolkit_.indexOfSelectedItem(Combo::Interface); }
+std::string MainController::getIP() { return toolkit_.stringValue(Field::IP); }
+std::string MainController::getNetmask() { return toolkit_.stringValue(Field::Netmask); }
+std::string MainController::getGateway() { return toolkit_.stringValue(Field::Gateway); }
+
+void MainController::setIPEditEnable(bool enabled) {
+    const Colour colour = enabled ? kBlackText : kGreyText;
+    for (Field field : {Field::IP, Field::Netmask, Field::Gateway}) {
+        toolkit_.setEditable(field, enabled);
+        toolkit_.setTextColour(field, colour);
+    }
+    toolkit_.setTextColour(Combo::Interface, colour);
+}
+
+void MainController::setIPEditable() { setIPEditEnable(getIPCombo() != 0); }
+
+void MainController::cleanDeviceInfo() {
+    setIPEditEnable(true);
+    for (Field field : {Field::IP, Field::Netmask, Field::Gateway}) toolkit_.setStringValue(field, {});
+    toolkit_.removeAllItems(Combo::Interface);
+    toolkit_.setText(Combo::Interface, {});
+}
+
+void MainController::showPort(const DeviceData_n& record, int port) {
+    const PortBlock& block = record.port[port == 0 ? 0 : 1];
+    toolkit_.setStringValue(Field::IP, block.IP.str());
+    toolkit_.setStringValue(Field::Netmask, block.netmask.str());
+    toolkit_.setStringValue(Field::Gateway, block.gateway.str());
+}
+
+void MainController::fillDeviceInfo(std::shared_ptr<DeviceData_n> record, bool setDhcpChoice) {
+    toolkit_.removeAllItems(Combo::Interface);
+    toolkit_.setEnabled(Combo::Interface, false);
+    tmpDeviceData_ = record;
+    if (!record) return;
+
+    if (record->ifCount == 2) {
+        toolkit_.addItems(Combo::Interface, m_arrInterface[3]);
+        toolkit_.setEnabled(Combo::Interface, true);
+    } else if (record->bondingEnable) {
+        toolkit_.addItems(Combo::Interface, m_arrInterface[1]);
+        toolkit_.selectItem(Combo::Interface, record->bondingMode);
+    } else {
+        toolkit_.addItems(Combo::Interface, m_arrInterface[0]);
+    }
+
+    bool dhcp;
+    if (record->nSendIF != 0) {
+        showPort(*record, 1);
+        toolkit_.selectItem(Combo::Interface, 1);
+        dhcp = record->port[1].dhcpEnable;
+    } else {
+        showPort(*record, 0);
+        dhcp = record->port[0].dhcpEnable;
+        if (!record->bondingEnable) toolkit_.selectItem(Combo::Interface, 0);
+    }
+
+    if (setDhcpChoice) {
+        toolkit_.selectItem(Combo::DHCP, dhcp ? 0 : 1);
+        setIPEditEnable(!dhcp);
+    }
+}
+
+void MainController::cmbInterfaceChanged() {
+    const auto record = selectedDevice();
+    if (!record) return;
+    const int port = getIFCombo() == 0 ? 0 : 1;
+    showPort(*record, port);
+    const bool dhcp = record->port[port].dhcpEnable;
+    toolkit_.selectItem(Combo::DHCP, dhcp ? 0 : 1);
+    setIPEditEnable(!dhcp);
+}
+
+void MainController::cmbDHCPChanged() {
+    const int index = getIPCombo();
+    if (index == 0) setIPEditEnable(false);
+    else if (index == 1) setIPEditEnable(true);
+}
+
+// ---- buttons ----------------------------------------------------------------
+
+void MainController::btnRefreashPressed() {
+    if (!packager_) return;
+    if (packager_->net()) packager_->net()->reopenSocket();
+    cleanTable(0);
+    cleanDeviceInfo();
+    packager_->sendPackage(op_SEARCH, nullptr);
+}
+
+void MainController::btnConfigurationPressed() {
+    const auto record = selectedDevice();
+    if (!record) {
+        displayAlertMessage(kAlertSelectDevice);
+        return;
+    }
+    toolkit_.openURL("http://" + record->port[0].IP.str());
+}
+
+void MainController::requireShownRecord(const std::shared_ptr<DeviceData_n>& fallback) {
+    // Apply pressed before the login sheet of a click has shown a record:
+    // the selected row's record is the one being edited.
+    if (!tmpDeviceData_) tmpDeviceData_ = fallback;
+}
+
+void MainController::btnApplyPressed() {
+    const auto record = selectedDevice();
+    if (!record) {
+        displayAlertMessage(kAlertSelectDeviceAbove);
+        return;
+    }
+    setIPEditEnable(false);
+    requireShownRecord(record);
+    DeviceData_n& shown = *tmpDeviceData_;
+    const bool secondPort = getIFCombo() != 0;
+    PortBlock& block = shown.port[secondPort ? 1 : 0];
+
+    if (getIPCombo() == 1) {
+        const std::string ip = getIP(), netmask = getNetmask(), gateway = getGateway();
+        if (const int code = validateStaticSettings(ip, netmask, gateway); code != 0) {
+            displayAlertMessage(code);
+            setIPEditable();
+            return;
+        }
+        calledAction_ = kActionApply;
+        shown.ifEdited = secondPort ? 1 : 0;
+        block.dhcpEnable = false;
+        block.dhcpText = "0";
+        block.IP = ip;
+        block.netmask = netmask;
+        block.gateway = gateway;
+        openLoginSheet();
+        return;
+    }
+    calledAction_ = kActionApply;
+    calledAction_sub_ = kSubActionDhcp;
+    shown.ifEdited = secondPort ? 1 : 0;
+    block.dhcpEnable = true;
+    block.dhcpText = "1";
+    openLoginSheet();
+}
+
+void MainController::btnExitPressed() { toolkit_.terminate(); }
+void MainController::windowWillClose() { toolkit_.terminate(); }
+void MainController::btnAboutPressed() { toolkit_.orderFrontStandardAboutPanel(); }
+
+// ---- login sheet ------------------------------------------------------------
+
+void MainController::processPackageReturn(int value) {
+    if (value == 1) openLoginSheet();
+}
+
+void MainController::openLoginSheet() {
+    toolkit_.setStringValue(Field::UserName, calledAction_ == kActionMount ? std::string() : std::string("admin"));
+    sheetOpen_ = true;
+    toolkit_.beginSheet();
+}
+
+void MainController::closeLoginSheet() {
+    sheetOpen_ = false;
+    toolkit_.endSheet();
+}
+
+void MainController::btnOKPressed() {
+    if (tmpDeviceData_) tmpDeviceData_->password = toolkit_.stringValue(Field::Password);
+    if (toolkit_.stringValue(Field::UserName).empty()) {
+        displayAlertMessage(kAlertUserNameEmpty);
+        return;
+    }
+    closeLoginSheet();
+    switch (calledAction_) {
+        case kActionApply:
+        case kActionListVolumes:
+            sendAuthPacket();
+            break;
+        case kActionMount:
+            credentialsMount();
+            break;
+        default:
+            break;
+    }
+}
+
+void MainController::credentialsMount() {
+    executeShell(1);
+    calledAction_ = kActionNone;
+    displayAlertMessage(checkMountResult() ? kAlertMapped : kAlertMapFailed);
+}
+
+void MainController::btnCancelPressed() {
+    setBtnApply(true);
+    if (getIPCombo() == 1) setIPEditEnable(true);
+    closeLoginSheet();
+}
+
+void MainController::sendAuthPacket() {
+    setBtnApply(false);
+    const auto record = selectedDevice();
+    if (!record) {
+        displayAlertMessage(kAlertSelectDeviceAbove);
+        setBtnApply(true);
+        return;
+    }
+    noPassword_ = false;
+    packager_->sendPackage(op_CHK_PASSWD, record.get());
+}
+
+// ---- engine callbacks -------------------------------------------------------
+
+int MainController::calledAction() {
+    return static_cast<int>(std::min<std::uint64_t>(calledAction_, INT_MAX));
+}
+
+void MainController::setBtnApply(bool enabled) { toolkit_.setEnabled(Button::Apply, enabled); }
+
+void MainController::passwordAccepted() {
+    // Logged in to see the volumes: the settings may be applied now. (Only
+    // a settings change keeps Apply off until its answer.)
+    if (calledAction_ == kActionListVolumes) setBtnApply(true);
+}
+
+void MainController::checkAuthFail() {
+    setBtnApply(true);
+    setIPEditEnable(true);
+    displayAlertMessage(kAlertWrongPassword);
+}
+
+void MainController::setIPFinish() {
+    if (calledAction_ == kActionApply) {
+        if (calledAction_sub_ == kSubActionDhcp) {
+            toolkit_.sleepMainThread(3s);
+            calledAction_sub_ = 0;
+        } else {
+            toolkit_.sleepMainThread(2s);
+        }
+        cleanTable(1);
+        cleanDeviceInfo();
+        cleanTable(2);
+        setBtnApply(true);
+        packager_->sendPackage(op_SEARCH, nullptr);
+        toolkit_.reloadData(Table::Device);
+    }
+    calledAction_ = kActionNone;
+}
+
+// ---- alerts -----------------------------------------------------------------
+
+void MainController::displayAlertMessage(int code) {
+    std::string message;
+    if (code == kAlertLocked) {
+        std::string share;
+        const int row = toolkit_.selectedRow(Table::Volume);
+        if (packager_ && row >= 0 && static_cast<std::size_t>(row) < packager_->volumeArray().size())
+            share = packager_->volumeArray()[static_cast<std::size_t>(row)].name;
+        message = share + " " + toolkit_.localizedString(alertText(code));
+    } else if (code >= 1 && code <= 39) {
+        message = toolkit_.localizedString(alertText(code));
+    }
+    toolkit_.runAlert(message);
+}
+
+}  // namespace qs::mac

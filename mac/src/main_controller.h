@@ -1,0 +1,152 @@
+// The whole user-interface logic of quayside-mac: the device and volume
+// tables, the TCP/IP fields of one LAN port, the login sheet, the pending
+// action it carries out, Apply, and the callbacks of the protocol engine.
+// It reaches the widgets only through Toolkit and runs on one RunLoop (the
+// program's main thread), so tests drive it with their own of both.
+#pragma once
+
+#include "quayside/packager.h"
+#include "quayside/runloop.h"
+#include "table_controls.h"
+#include "tcpip_checks.h"
+#include "toolkit.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qs::mac {
+
+// The pending action the login sheet carries out on OK.
+inline constexpr std::uint64_t kActionApply = 0;         // password check, then the settings
+inline constexpr std::uint64_t kActionMount = 1;         // mount with the typed credentials
+inline constexpr std::uint64_t kActionListVolumes = 2;   // password check, then the share list
+inline constexpr std::uint64_t kActionNone = 4;
+inline constexpr std::uint64_t kSubActionDhcp = 3;
+
+// Alert codes the controller raises itself.
+inline constexpr int kAlertSelectDevice = 1;
+inline constexpr int kAlertSelectDeviceAbove = 2;
+inline constexpr int kAlertUserNameEmpty = 7;
+inline constexpr int kAlertWrongPassword = 9;
+inline constexpr int kAlertMapped = 27;
+inline constexpr int kAlertMapFailed = 31;
+inline constexpr int kAlertLocked = 38;
+
+// The English text of an alert code ("" outside 1 to 39; 38 is composed
+// from the share name and is given here as its fixed part).
+std::string alertText(int code);
+
+struct ControllerOptions {
+    std::uint16_t port = kDevicePort;
+    std::string group = kRunLoopGroup;
+    Packager::Options packager;
+};
+
+class MainController : public PackagerReceiver, public TcpIpChecks {
+public:
+    using Options = ControllerOptions;
+
+    MainController(RunLoop& loop, Toolkit& toolkit, Options options = {});
+    ~MainController() override;
+    MainController(const MainController&) = delete;
+    MainController& operator=(const MainController&) = delete;
+
+    // Start-up, once the window's widgets exist.
+    void awakeFromNib();
+
+    // Widget actions.
+    void btnRefreashPressed();
+    void btnConfigurationPressed();
+    void btnApplyPressed();
+    void btnOKPressed();
+    void btnCancelPressed();
+    void btnExitPressed();
+    void btnAboutPressed();
+    void tblDeviceChanged();
+    void tblVolumeChanged();
+    void cmbDHCPChanged();
+    void cmbInterfaceChanged();
+    void windowWillClose();
+
+    // PackagerReceiver
+    void reloadTable(int table) override;
+    void checkAuthFail() override;
+    void setIPFinish() override;
+    void setBtnApply(bool enabled) override;
+    int calledAction() override;
+    std::shared_ptr<DeviceData_n> tmpDeviceData() override { return tmpDeviceData_; }
+    void passwordAccepted() override;
+
+    void processPackageReturn(int value);
+    void displayAlertMessage(int code);
+    int getIPCombo();
+    int getIFCombo();
+    void cleanTable(int which);
+    void cleanDeviceInfo();
+    void setIPEditEnable(bool enabled);
+    void setIPEditable();
+    void fillDeviceInfo(std::shared_ptr<DeviceData_n> record, bool setDhcpChoice);
+    std::string getIP();
+    std::string getNetmask();
+    std::string getGateway();
+    void openLoginSheet();
+    void closeLoginSheet();
+    void sendAuthPacket();
+    void checkQueryLanInfoStatus();
+
+    // Mounting (the login sheet's pending action 1 runs script kind 1).
+    void executeShell(int kind);
+    bool checkMountResult();
+
+    // Properties.
+    Packager& packager() { return *packager_; }
+    const Packager& packager() const { return *packager_; }
+    bool hasPackager() const { return packager_ != nullptr; }
+    DeviceTableControl& deviceCtl() { return deviceCtl_; }
+    VolumeTableControl& volumeCtl() { return volumeCtl_; }
+    bool noPassword() const { return noPassword_; }
+    void setNoPassword(bool value) { noPassword_ = value; }
+    std::uint64_t pendingAction() const { return calledAction_; }
+    void setCalledAction(std::uint64_t action) { calledAction_ = action; }
+    std::uint64_t calledActionSub() const { return calledAction_sub_; }
+    void setTmpDeviceData(std::shared_ptr<DeviceData_n> record) { tmpDeviceData_ = std::move(record); }
+    bool sheetOpen() const { return sheetOpen_; }
+    bool lanInfoTimerRunning() const { return m_queryLanInfoTmr != 0; }
+    int queryLanInfoCounter() const { return m_queryLanInfoCounter; }
+    const std::vector<std::string>& interfaceLabels(std::size_t list) const { return m_arrInterface.at(list); }
+
+    // Host for the guest test mount; nothing in this program sets it.
+    std::string testMountDevice;
+
+private:
+    // The record of a table row, or nothing when the row is not in the list.
+    std::shared_ptr<DeviceData_n> deviceAt(int row) const;
+    std::shared_ptr<DeviceData_n> selectedDevice();
+    void stopLanInfoTimer();  // caller holds the lock
+    void showPort(const DeviceData_n& record, int port);
+    void requireShownRecord(const std::shared_ptr<DeviceData_n>& fallback);
+    void credentialsMount();
+
+    RunLoop& loop_;
+    Toolkit& toolkit_;
+    Options options_;
+
+    std::unique_ptr<Packager> packager_;
+    DeviceTableControl deviceCtl_{this};
+    VolumeTableControl volumeCtl_{this};
+    std::uint64_t calledAction_ = kActionApply;
+    std::uint64_t calledAction_sub_ = 0;
+    bool noPassword_ = false;
+    bool sheetOpen_ = false;
+    std::array<std::vector<std::string>, 5> m_arrInterface;
+    RunLoop::Handle m_queryLanInfoTmr = 0;
+    std::int32_t m_queryLanInfoCounter = 0;
+    std::unique_ptr<Lock> m_queryLanInfoTmrLock;
+    std::int32_t m_nSelectedRow = -1;
+    std::shared_ptr<DeviceData_n> tmpDeviceData_;
+};
+
+}  // namespace qs::mac

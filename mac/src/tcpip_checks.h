@@ -1,0 +1,91 @@
+// quayside-mac's checks of a static TCP/IP configuration. Every
+// check returns 0 for valid input or the alert code of the alert table that
+// the apply flow shows. Standard C++ and the C library's inet_addr only.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qs::mac {
+
+// The integer value of a text, like C's atoi: skips leading blanks (space,
+// tab, line feed, vertical tab, form feed, carriage return), takes an
+// optional "+" or "-" and the decimal digits that follow, and is 0 when
+// there are none. Anything after the digits is ignored. A digit string too
+// large for int saturates at INT_MAX (INT_MIN with "-") instead of wrapping
+// around as the C library's atoi may.
+int dottedPartValue(std::string_view text);
+
+// A dotted text read as the checks read it: the four numbers and how many
+// of the three dots were found. numbers[i] is only meaningful when the dot
+// in front of it was found (numbers[0] when dots >= 1, numbers[3] when
+// dots == 3); the parts not reached are 0. The fourth number is the value
+// of everything after the third dot, so "1.2.3.4.5" reads as 1, 2, 3, 4.
+struct DottedText {
+    std::array<int, 4> numbers{};
+    int dots = 0;  // 0..3
+};
+DottedText readDottedText(std::string_view text);
+
+// The four numbers of inet_addr(text), first number first; an unparsable
+// text reads as 255.255.255.255 (INADDR_NONE).
+std::array<std::uint8_t, 4> inetAddrOctets(const std::string& text);
+
+class TcpIpChecks {
+public:
+    // Kinds of checkIPValidation: 2 netmask, 3 gateway, any other value an
+    // address (the apply sequence uses 1).
+    static constexpr int kAddress = 1;
+    static constexpr int kNetmask = 2;
+    static constexpr int kGateway = 3;
+
+    // Last parsed address (0), netmask (1) and gateway (2), host order.
+    // checkIPValidation writes the entry of its kind as it parses: the
+    // first number shifted left by 24 replaces the entry, then the second
+    // shifted by 16, the third by 8 and the fourth are OR-ed in (all on
+    // unsigned 32-bit values). A check that fails part-way leaves the entry
+    // partly filled.
+    std::array<std::uint32_t, 3> netmaskching{};
+
+    // Address (kind 1 or any kind but 2 and 3): 33, 10, 11, 12, 13 or 0.
+    // Netmask (kind 2): 34, 15, 16, 17, 18 or 0. Gateway (kind 3): 35, 19,
+    // 20, 21, 22 or 0. An absent text gives 0 and writes nothing.
+    int checkIPValidation(const std::string* text, int kind);
+
+    // Bit check of the mask through inet_addr: 36 when absent, when the
+    // first number is 0, when a 1 bit follows a 0 bit, or when all four
+    // numbers are 255 (also for an unparsable text); otherwise 0.
+    int checkSubnetValidation(const std::string* netmask);
+
+    // 37 when a text is absent, when the address (through inet_addr) is
+    // automatic (first number 169 or second number 254), or when the
+    // gateway is the subnet's network or broadcast address; otherwise 0.
+    int checkDomainValidation(const std::string* ip, const std::string* netmask,
+                              const std::string* gateway);
+
+    // True when the first number is 169 or, failing that, the second is
+    // 254. False for an absent text or a missing dot before the number.
+    bool isAutoIP(const std::string* ip);
+
+    // 39 when the stored address is outside the stored gateway's subnet
+    // (stored netmask); otherwise 0.
+    int checkNetmaskMappingValidation();
+
+    // The apply sequence (static address), first non-zero result wins:
+    // empty texts (4, 5, 6); address "225.0.0.1" (23); address equal to the
+    // netmask (25), to the gateway (24); netmask equal to the gateway (26);
+    // the address, netmask and (unless isAutoIP) gateway checks; the subnet
+    // bit check; the domain check; the mapping check.
+    //
+    // Unlike a literal run of the steps, the sequence first clears
+    // netmaskching: when isAutoIP skips the gateway check, step 11 would
+    // otherwise read a gateway left by an earlier (possibly failed) apply
+    // and its result would depend on history. With the entry cleared the
+    // unchecked gateway reads as 0.0.0.0.
+    int validateStaticSettings(const std::string& ip, const std::string& netmask,
+                               const std::string& gateway);
+};
+
+}  // namespace qs::mac

@@ -1,0 +1,419 @@
+// quayside-mac's controller on an in-memory toolkit: the device click and
+// its delayed login sheet, showing a record, the address mode and port
+// choices, Apply, the sheet's buttons and the alerts. Datagrams go to a
+// recorder here; the flows against the simulator are in the lab tests.
+#include "main_controller.h"
+#include "support/fake_toolkit.h"
+
+#include <gtest/gtest.h>
+
+using namespace qs;
+using namespace qs::mac;
+using namespace qs::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::shared_ptr<DeviceData_n> device(std::uint8_t id, const std::string& host, const std::string& ip) {
+    auto d = std::make_shared<DeviceData_n>();
+    d->serverUUID = Uuid8{0, 0, 0, 0, 0, 0, 0, id};
+    d->hostname = host;
+    d->modelName = "VSB-720K";
+    d->ifCount = 1;
+    d->port[0].IP = ip;
+    d->port[0].netmask = "255.255.255.0";
+    d->port[0].gateway = "192.168.77.1";
+    return d;
+}
+
+class Controller : public ::testing::Test {
+protected:
+    PollRunLoop loop;
+    FakeToolkit toolkit;
+    std::vector<Bytes> sent;
+    std::unique_ptr<MainController> ctl;
+
+    void SetUp() override {
+        MainController::Options options;
+        options.packager.sendOverride = [this](ByteView d) { sent.emplace_back(d.begin(), d.end()); };
+        options.packager.clientUUID = Uuid8{1, 2, 3, 4, 5, 6, 7, 8};
+        ctl = std::make_unique<MainController>(loop, toolkit, std::move(options));
+        ctl->awakeFromNib();
+    }
+
+    // Devices as a search would have listed them (sorted by host name).
+    void addDevices() {
+        auto two = device(2, "beta", "192.168.77.30");
+        two->ifCount = 2;
+        two->nSendIF = 1;
+        two->port[1].IP = "10.1.0.30";
+        two->port[1].netmask = "255.255.0.0";
+        two->port[1].gateway = "10.1.0.1";
+        two->port[1].dhcpEnable = true;
+        auto bonded = device(3, "gamma", "192.168.77.40");
+        bonded->ifCount = 1;
+        bonded->bondingEnable = 1;
+        bonded->bondingMode = 4;
+        for (auto d : {device(1, "alpha", "192.168.77.20"), two, bonded})
+            ASSERT_TRUE(ctl->packager().registry.addDataInfo(d));
+    }
+
+    std::uint16_t opcodeOf(const Bytes& d) const { return d.size() >= kHeaderSize ? readHeader(d)->opcode : 0; }
+
+    void click(int row) {
+        toolkit.selected[0] = row;
+        toolkit.clicked[0] = -1;
+        ctl->tblDeviceChanged();
+    }
+    void run(std::chrono::milliseconds d) { loop.runFor(d); }
+    void setFields(const std::string& ip, const std::string& mask, const std::string& gw) {
+        toolkit.setStringValue(Field::IP, ip);
+        toolkit.setStringValue(Field::Netmask, mask);
+        toolkit.setStringValue(Field::Gateway, gw);
+    }
+};
+
+TEST_F(Controller, StartUpSearchesSleepsAndBuildsTheLabelLists) {
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(opcodeOf(sent[0]), op_SEARCH);
+    EXPECT_EQ(toolkit.sleeps, std::vector<std::chrono::milliseconds>{30ms});
+    EXPECT_TRUE(ctl->noPassword());
+    EXPECT_EQ(ctl->pendingAction(), kActionApply);
+    EXPECT_EQ(ctl->interfaceLabels(0), std::vector<std::string>{"LAN"});
+    EXPECT_EQ(ctl->interfaceLabels(1).size(), 7u);
+    EXPECT_EQ(ctl->interfaceLabels(1)[2], "LAN1+LAN2 Balace-XOR");
+    EXPECT_EQ(ctl->interfaceLabels(3), (std::vector<std::string>{"LAN1", "LAN2"}));
+}
+
+TEST_F(Controller, AlertsAreLocalisedAndCode38NamesTheShare) {
+    toolkit.translations["Wrong administrator password input!"] = "Falsches Passwort!";
+    toolkit.translations["is Locked."] = "ist gesperrt.";
+    ctl->packager().volumeArray() = {{"Public", "", false}, {"Private", "", true}};
+    toolkit.selected[1] = 1;
+    for (int code : {0, 40, -1, 9, 38, 3, 32, 29})
+        ctl->displayAlertMessage(code);
+    const std::string cannot =
+        "Unable to disconnect this drive.\nPlease select a drive to disconnect and verify that the drive is not "
+        "being accessed.";
+    EXPECT_EQ(toolkit.alerts, (std::vector<std::string>{"", "", "", "Falsches Passwort!", "Private ist gesperrt.",
+                                                        cannot, cannot, "No route to host.\n"}));
+}
+
+TEST_F(Controller, DeviceClickSendsTheQueryAtOnceAndOpensTheSheetAfterTheDelay) {
+    addDevices();
+    sent.clear();
+    click(0);
+    ASSERT_EQ(sent.size(), 1u);
+    const Bytes& q = sent[0];
+    ASSERT_EQ(q.size(), 24u);
+    EXPECT_EQ(q[0], 3);
+    EXPECT_EQ(q[17], 20) << "LAN-information item";
+    EXPECT_EQ(q[16], 1) << "last byte of the clicked device's id";
+    EXPECT_TRUE(ctl->lanInfoTimerRunning());
+    EXPECT_TRUE(toolkit.combos[Combo::Interface].items.empty());
+
+    run(120ms);
+    EXPECT_FALSE(toolkit.sheetOpen) << "the sheet waits 0.2 s";
+    run(200ms);
+    EXPECT_TRUE(toolkit.sheetOpen);
+    EXPECT_EQ(toolkit.sheetsBegun, 1);
+    EXPECT_EQ(ctl->pendingAction(), kActionListVolumes);
+    EXPECT_EQ(toolkit.fields[Field::UserName].text, "admin");
+    EXPECT_EQ(toolkit.fields[Field::IP].text, "192.168.77.20");
+    EXPECT_FALSE(ctl->lanInfoTimerRunning()) << "the timer fires once";
+    EXPECT_EQ(ctl->queryLanInfoCounter(), 1);
+    EXPECT_EQ(ctl->tmpDeviceData(), ctl->packager().serverArray()[0]);
+}
+
+TEST_F(Controller, TwoQuickClicksOpenOneSheetForTheSecond) {
+    addDevices();
+    sent.clear();
+    click(0);
+    run(100ms);
+    click(1);
+    run(500ms);
+    EXPECT_EQ(sent.size(), 2u);
+    EXPECT_EQ(toolkit.sheetsBegun, 1);
+    EXPECT_EQ(ctl->tmpDeviceData()->hostname.str(), "beta");
+}
+
+TEST_F(Controller, ATickAfterTheListWasClearedOnlyStopsTheTimer) {
+    addDevices();
+    click(2);
+    ctl->cleanTable(1);
+    run(350ms);
+    EXPECT_FALSE(toolkit.sheetOpen);
+    EXPECT_FALSE(ctl->lanInfoTimerRunning());
+    EXPECT_EQ(ctl->pendingAction(), kActionApply);
+}
+
+TEST_F(Controller, ShowingARecordChoosesLabelsPortAndAddressMode) {
+    addDevices();
+    const auto& devices = ctl->packager().serverArray();
+
+    ctl->fillDeviceInfo(devices[0], true);  // one port, static
+    EXPECT_EQ(toolkit.combos[Combo::Interface].items, std::vector<std::string>{"LAN"});
+    EXPECT_EQ(toolkit.selectedText(Combo::Interface), "LAN");
+    EXPECT_FALSE(toolkit.combos[Combo::Interface].enabled);
+    EXPECT_EQ(toolkit.combos[Combo::DHCP].selected, 1);
+    EXPECT_TRUE(toolkit.fields[Field::IP].editable);
+    EXPECT_EQ(toolkit.fields[Field::Gateway].colour, kBlackText);
+
+    ctl->fillDeviceInfo(devices[1], true);  // two ports, answering on the second, DHCP there
+    EXPECT_EQ(toolkit.combos[Combo::Interface].items, (std::vector<std::string>{"LAN1", "LAN2"}));
+    EXPECT_TRUE(toolkit.combos[Combo::Interface].enabled);
+    EXPECT_EQ(toolkit.selectedText(Combo::Interface), "LAN2");
+    EXPECT_EQ(toolkit.fields[Field::IP].text, "10.1.0.30");
+    EXPECT_EQ(toolkit.fields[Field::Netmask].text, "255.255.0.0");
+    EXPECT_EQ(toolkit.combos[Combo::DHCP].selected, 0);
+    EXPECT_FALSE(toolkit.fields[Field::IP].editable);
+    EXPECT_EQ(toolkit.fields[Field::IP].colour, kGreyText);
+    EXPECT_EQ(toolkit.combos[Combo::Interface].colour, kGreyText);
+
+    ctl->fillDeviceInfo(devices[2], true);  // bonded, mode 4
+    EXPECT_EQ(toolkit.combos[Combo::Interface].items.size(), 7u);
+    EXPECT_EQ(toolkit.selectedText(Combo::Interface), "LAN1+LAN2 802.3ad");
+    EXPECT_FALSE(toolkit.combos[Combo::Interface].enabled);
+    EXPECT_EQ(toolkit.fields[Field::IP].text, "192.168.77.40");
+
+    // Without the address mode: the choice and editability stay as they were.
+    toolkit.selectItem(Combo::DHCP, 0);
+    ctl->fillDeviceInfo(devices[0], false);
+    EXPECT_EQ(toolkit.combos[Combo::DHCP].selected, 0);
+}
+
+TEST_F(Controller, PortAndAddressModeChoices) {
+    addDevices();
+    toolkit.selected[0] = 1;
+    ctl->fillDeviceInfo(ctl->packager().serverArray()[1], true);
+    toolkit.selectItem(Combo::Interface, 0);
+    ctl->cmbInterfaceChanged();
+    EXPECT_EQ(toolkit.fields[Field::IP].text, "192.168.77.30");
+    EXPECT_EQ(toolkit.combos[Combo::DHCP].selected, 1);
+    EXPECT_TRUE(toolkit.fields[Field::IP].editable);
+
+    toolkit.selectItem(Combo::DHCP, 0);
+    ctl->cmbDHCPChanged();
+    EXPECT_FALSE(toolkit.fields[Field::Netmask].editable);
+    toolkit.selectItem(Combo::DHCP, 1);
+    ctl->cmbDHCPChanged();
+    EXPECT_TRUE(toolkit.fields[Field::Netmask].editable);
+}
+
+TEST_F(Controller, HeaderClicksSortAndReverseOnlyWithoutASelectedRow) {
+    auto a = device(1, "a", "10.0.0.9"), b = device(2, "b", "10.0.0.10"), c = device(3, "c", "10.0.0.2");
+    for (auto d : {a, b, c}) ctl->packager().registry.addDataInfo(d);
+    auto ips = [&] {
+        std::string out;
+        for (int r = 0; r < ctl->deviceCtl().numberOfRowsInTableView(); ++r)
+            out += ctl->deviceCtl().objectValue("ColumnIP", r) + " ";
+        return out;
+    };
+    sent.clear();
+    toolkit.clicked[0] = 1;
+    ctl->tblDeviceChanged();
+    const std::string first = ips();
+    ctl->tblDeviceChanged();
+    const std::string second = ips();
+    EXPECT_EQ(first, "10.0.0.9 10.0.0.2 10.0.0.10 ");
+    EXPECT_EQ(second, "10.0.0.10 10.0.0.2 10.0.0.9 ") << "text order, reversed by the second click";
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(ctl->deviceCtl().objectValue("ColumnName", 0), "b");
+    EXPECT_EQ(ctl->deviceCtl().objectValue("Unknown", 0), "");
+    EXPECT_EQ(ctl->deviceCtl().objectValue("ColumnName", 7), "");
+
+    toolkit.selected[0] = 0;  // with a row selected a header click is a row click
+    ctl->tblDeviceChanged();
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(ips(), second);
+}
+
+TEST_F(Controller, ApplyWithoutADeviceOrWithBadAddressesChangesNothing) {
+    ctl->btnApplyPressed();
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Please select a device in the above section."});
+
+    addDevices();
+    click(0);
+    run(300ms);
+    ctl->btnCancelPressed();
+    toolkit.alerts.clear();
+    setFields("192.168.255.1", "255.255.255.0", "192.168.0.254");
+    toolkit.selectItem(Combo::DHCP, 1);
+    ctl->btnApplyPressed();
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Invalid IP address in 3rd digit. It should be 0-254."});
+    EXPECT_EQ(ctl->tmpDeviceData()->port[0].IP.str(), "192.168.77.20");
+    EXPECT_TRUE(toolkit.fields[Field::IP].editable) << "restored from the address mode";
+    EXPECT_EQ(toolkit.fields[Field::IP].text, "192.168.255.1") << "typed text kept";
+    EXPECT_FALSE(toolkit.sheetOpen);
+}
+
+TEST_F(Controller, StaticApplyStoresThePortAndOpensTheSheet) {
+    addDevices();
+    click(1);
+    run(300ms);
+    ctl->btnCancelPressed();
+    ctl->setCalledAction(kActionNone);
+    toolkit.selectItem(Combo::Interface, 1);
+    toolkit.selectItem(Combo::DHCP, 1);
+    setFields("10.1.0.31", "255.255.0.0", "10.1.0.1");
+    ctl->btnApplyPressed();
+    EXPECT_TRUE(toolkit.alerts.empty());
+    const auto rec = ctl->tmpDeviceData();
+    EXPECT_EQ(rec->ifEdited, 1);
+    EXPECT_FALSE(rec->port[1].dhcpEnable);
+    EXPECT_EQ(rec->port[1].IP.str(), "10.1.0.31");
+    EXPECT_EQ(rec->port[0].IP.str(), "192.168.77.30") << "the other port untouched";
+    EXPECT_EQ(ctl->pendingAction(), kActionApply);
+    EXPECT_EQ(ctl->calledActionSub(), 0u);
+    EXPECT_TRUE(toolkit.sheetOpen);
+    EXPECT_FALSE(toolkit.fields[Field::IP].editable) << "until the sheet is answered";
+}
+
+TEST_F(Controller, DhcpApplySkipsTheChecks) {
+    addDevices();
+    click(0);
+    run(300ms);
+    ctl->btnCancelPressed();
+    toolkit.selectItem(Combo::DHCP, 0);
+    setFields("not", "an", "address");
+    ctl->btnApplyPressed();
+    EXPECT_TRUE(toolkit.alerts.empty());
+    EXPECT_TRUE(ctl->tmpDeviceData()->port[0].dhcpEnable);
+    EXPECT_EQ(ctl->tmpDeviceData()->ifEdited, 0);
+    EXPECT_EQ(ctl->calledActionSub(), kSubActionDhcp);
+    EXPECT_TRUE(toolkit.sheetOpen);
+}
+
+TEST_F(Controller, SheetOkNeedsAUserNameAndSendsTheTypedPassword) {
+    addDevices();
+    click(0);
+    run(300ms);
+    sent.clear();
+    toolkit.setStringValue(Field::UserName, "");
+    toolkit.setStringValue(Field::Password, "");
+    ctl->btnOKPressed();
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Username should not be null."});
+    EXPECT_TRUE(toolkit.sheetOpen);
+    EXPECT_TRUE(sent.empty());
+
+    toolkit.setStringValue(Field::UserName, "x");
+    ctl->btnOKPressed();  // an empty password is fine
+    EXPECT_FALSE(toolkit.sheetOpen);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(opcodeOf(sent[0]), op_CHK_PASSWD);
+    EXPECT_FALSE(ctl->noPassword());
+    EXPECT_FALSE(toolkit.buttons[Button::Apply]) << "until the answer";
+}
+
+TEST_F(Controller, SheetCancelKeepsThePendingAction) {
+    addDevices();
+    click(0);
+    run(300ms);
+    toolkit.setEnabled(Button::Apply, false);
+    toolkit.selectItem(Combo::DHCP, 1);
+    toolkit.setEditable(Field::IP, false);
+    ctl->btnCancelPressed();
+    EXPECT_FALSE(toolkit.sheetOpen);
+    EXPECT_TRUE(toolkit.buttons[Button::Apply]);
+    EXPECT_TRUE(toolkit.fields[Field::IP].editable);
+    EXPECT_EQ(ctl->pendingAction(), kActionListVolumes);
+}
+
+TEST_F(Controller, PasswordCheckWithoutASelectedRow) {
+    toolkit.selected[0] = -1;
+    ctl->sendAuthPacket();
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Please select a device in the above section."});
+    EXPECT_TRUE(toolkit.buttons[Button::Apply]);
+    EXPECT_TRUE(ctl->noPassword());
+}
+
+TEST_F(Controller, RefusedPasswordReEnablesEvenInDhcpMode) {
+    toolkit.selectItem(Combo::DHCP, 0);
+    ctl->setIPEditEnable(false);
+    toolkit.setEnabled(Button::Apply, false);
+    ctl->setCalledAction(kActionListVolumes);
+    ctl->checkAuthFail();
+    EXPECT_TRUE(toolkit.buttons[Button::Apply]);
+    EXPECT_TRUE(toolkit.fields[Field::Gateway].editable);
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Wrong administrator password input!"});
+    EXPECT_EQ(ctl->pendingAction(), kActionListVolumes);
+}
+
+TEST_F(Controller, SettingsAppliedWaitThenSearchAgain) {
+    struct Case {
+        std::uint64_t action, sub;
+        std::vector<std::chrono::milliseconds> sleeps;
+        bool searches;
+    };
+    for (const Case& c : {Case{kActionApply, 0, {2000ms}, true}, Case{kActionApply, kSubActionDhcp, {3000ms}, true},
+                          Case{kActionListVolumes, 0, {}, false}, Case{kActionNone, 0, {}, false}}) {
+        addDevices();
+        ctl->packager().volumeArray() = {{"Public", "", false}};
+        toolkit.selected[0] = 0;
+        if (c.sub) {  // a DHCP apply, answered
+            toolkit.selectItem(Combo::DHCP, 0);
+            ctl->btnApplyPressed();
+            ctl->btnCancelPressed();
+        }
+        ctl->setCalledAction(c.action);
+        toolkit.sleeps.clear();
+        sent.clear();
+        ctl->setIPFinish();
+        EXPECT_EQ(toolkit.sleeps, c.sleeps);
+        EXPECT_EQ(ctl->pendingAction(), kActionNone);
+        EXPECT_EQ(ctl->calledActionSub(), 0u);
+        EXPECT_EQ(sent.size(), c.searches ? 1u : 0u);
+        EXPECT_EQ(ctl->packager().serverArray().empty(), c.searches);
+        EXPECT_EQ(ctl->packager().volumeArray().empty(), c.searches);
+        if (c.searches) {
+            EXPECT_EQ(opcodeOf(sent[0]), op_SEARCH);
+        }
+        ctl->packager().serverArray().clear();
+        toolkit.selected[0] = -1;
+    }
+}
+
+TEST_F(Controller, VolumeClicksEnableOrRefuseMounting) {
+    ctl->packager().volumeArray() = {{"Public", "", false}, {"Vault", "", true}};
+    toolkit.selected[1] = 1;
+    ctl->tblVolumeChanged();
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Vault is Locked."});
+    EXPECT_FALSE(toolkit.buttons[Button::Connect]);
+    EXPECT_FALSE(toolkit.buttons[Button::Disconnect]);
+    toolkit.selected[1] = 0;
+    ctl->tblVolumeChanged();
+    EXPECT_TRUE(toolkit.buttons[Button::Connect]);
+    EXPECT_TRUE(toolkit.buttons[Button::Disconnect]);
+    toolkit.selected[1] = 5;
+    ctl->tblVolumeChanged();
+    EXPECT_EQ(toolkit.alerts.size(), 1u);
+}
+
+TEST_F(Controller, WebAboutExitAndRefresh) {
+    ctl->btnConfigurationPressed();
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Please select a device to configure."});
+    addDevices();
+    toolkit.selected[0] = 1;
+    ctl->btnConfigurationPressed();
+    EXPECT_EQ(toolkit.openedURLs, std::vector<std::string>{"http://192.168.77.30"});
+
+    ctl->btnAboutPressed();
+    ctl->btnExitPressed();
+    ctl->windowWillClose();
+    EXPECT_EQ(toolkit.aboutPanels, 1);
+    EXPECT_EQ(toolkit.terminations, 2);
+
+    ctl->packager().volumeArray() = {{"Public", "", false}};
+    toolkit.addItems(Combo::Interface, {"LAN"});
+    toolkit.setStringValue(Field::IP, "1.2.3.4");
+    sent.clear();
+    ctl->btnRefreashPressed();
+    EXPECT_TRUE(ctl->packager().serverArray().empty());
+    EXPECT_TRUE(ctl->packager().volumeArray().empty());
+    EXPECT_TRUE(toolkit.combos[Combo::Interface].items.empty());
+    EXPECT_EQ(toolkit.fields[Field::IP].text, "");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(opcodeOf(sent[0]), op_SEARCH);
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// quayside-mac's real window off-screen against the simulator, on Qt's own
+// event loop: the first search, sorting by a header click, a row click
+// with its sheet, the volume list, a refused password, a static address
+// typed through the formatters and applied, the web button and the end.
+#include "main_window.h"
+#include "support/lab.h"
+#include "ui_LoginSheet.h"
+#include "ui_MainWindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QTranslator>
+#include <gtest/gtest.h>
+
+using namespace qs;
+using namespace qs::mac;
+using namespace qs::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<json> labDevices() {
+    json office = simDevice("00000000000000c1", "office", "VSB-720K", "192.168.77.20");
+    office["shares"] = "Public:Vault*6";
+    json archive = simDevice("00000000000000c2", "archive", "VSB-760K", "192.168.77.9");
+    archive["ports"].push_back(json{{"IP", "192.168.78.30"}, {"netmask", "255.255.0.0"}, {"dhcp", true}});
+    return {office, archive};
+}
+
+// The window with its modal alerts, sleeps and end recorded instead.
+class TestWindow final : public MainWindow {
+public:
+    using MainWindow::MainWindow;
+    std::vector<std::string> alerts;
+    std::vector<std::chrono::milliseconds> sleeps;
+    int terminations = 0;
+    void runAlert(const std::string& message) override { alerts.push_back(message); }
+    void sleepMainThread(std::chrono::milliseconds d) override { sleeps.push_back(d); }
+    void terminate() override { ++terminations; }
+};
+
+// A string table with one entry, to show alerts go through translation.
+class OneTranslation final : public QTranslator {
+public:
+    QString translate(const char* context, const char* source, const char*, int) const override {
+        if (QByteArray(context) == "MainController" && QByteArray(source) == "Wrong administrator password input!")
+            return QStringLiteral("Mot de passe incorrect !");
+        return {};
+    }
+    bool isEmpty() const override { return false; }
+};
+
+bool waitFor(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+class MacWindow : public ::testing::Test {
+protected:
+    Child sim;
+    QtRunLoop loop;
+    std::unique_ptr<TestWindow> window;
+
+    void SetUp() override {
+        ASSERT_TRUE(sim.start({simBin(), "--config", tempFile(simConfig(labDevices())), "--loopback"}));
+        ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+        MainController::Options options;
+        options.packager.net.loopbackLab = true;
+        window = std::make_unique<TestWindow>(loop, std::move(options));
+        window->start();
+        window->show();
+        ASSERT_TRUE(waitFor([&] { return rows() == 2; })) << "devices: " << rows();
+    }
+    void TearDown() override { window.reset(); }
+
+    int rows() { return window->deviceModel().rowCount(); }
+    QString cell(int row, int column) {
+        return window->deviceModel().index(row, column).data().toString();
+    }
+    void clickRow(QTableView* table, int row) {
+        const QRect r = table->visualRect(table->model()->index(row, 0));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, r.center());
+    }
+    Ui::LoginSheet& sheet() { return window->loginSheet().ui(); }
+    // Clicks a device row and answers its sheet.
+    void login(int row, const QString& password) {
+        clickRow(window->deviceTable(), row);
+        ASSERT_FALSE(window->loginSheet().isVisible());
+        ASSERT_TRUE(waitFor([&] { return window->loginSheet().isVisible(); }, 2000));
+        EXPECT_EQ(window->loginSheet().windowModality(), Qt::WindowModal);
+        EXPECT_EQ(sheet().txfUserName->text(), "admin");
+        sheet().txfPassword->clear();
+        QTest::keyClicks(sheet().txfPassword, password);
+        QTest::mouseClick(sheet().btnOK, Qt::LeftButton);
+    }
+};
+
+TEST_F(MacWindow, SearchSortAndVolumes) {
+    EXPECT_EQ(cell(0, 0), "archive");
+    EXPECT_EQ(cell(1, 0), "office");
+    EXPECT_EQ(window->deviceModel().headerData(1, Qt::Horizontal, Qt::UserRole).toString(), "ColumnIP");
+
+    // Header clicks sort by address as text, first inverted, then back.
+    QHeaderView* header = window->deviceTable()->horizontalHeader();
+    const QPoint ipHeader(header->sectionViewportPosition(1) + 5, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, ipHeader);
+    EXPECT_EQ(cell(0, 1), "192.168.77.9");
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, ipHeader);
+    EXPECT_EQ(cell(0, 1), "192.168.77.20");
+    EXPECT_EQ(cell(0, 0), "office");
+
+    login(0, "admin");
+    ASSERT_TRUE(waitFor([&] { return window->volumeModel().rowCount() == 2; })) << sim.errors();
+    EXPECT_FALSE(window->loginSheet().isVisible());
+    EXPECT_EQ(window->volumeModel().index(0, 0).data().toString(), "Public");
+    EXPECT_TRUE(window->ui().btnApply->isEnabled());
+    EXPECT_EQ(window->ui().cmbInterface->currentText(), "LAN");
+    EXPECT_TRUE(window->alerts.empty());
+
+    clickRow(window->volumeTable(), 1);
+    EXPECT_EQ(window->alerts, std::vector<std::string>{"Vault is Locked."});
+    EXPECT_FALSE(window->ui().btnConnect->isEnabled());
+}
+
+TEST_F(MacWindow, RefusedPasswordIsTranslatedAndEscapeCancels) {
+    OneTranslation translation;
+    QApplication::installTranslator(&translation);
+    login(1, "wrong");
+    ASSERT_TRUE(waitFor([&] { return !window->alerts.empty(); }));
+    QApplication::removeTranslator(&translation);
+    EXPECT_EQ(window->alerts, std::vector<std::string>{"Mot de passe incorrect !"});
+    EXPECT_TRUE(window->ui().btnApply->isEnabled());
+    EXPECT_FALSE(window->ui().txfIP->isReadOnly());
+
+    clickRow(window->deviceTable(), 1);
+    ASSERT_TRUE(waitFor([&] { return window->loginSheet().isVisible(); }, 2000));
+    QTest::keyClick(&window->loginSheet(), Qt::Key_Escape);
+    EXPECT_FALSE(window->loginSheet().isVisible());
+    EXPECT_EQ(window->controller().pendingAction(), kActionListVolumes);
+}
+
+TEST_F(MacWindow, StaticAddressTypedAppliedAndSearchedAgain) {
+    login(1, "admin");  // office
+    ASSERT_TRUE(waitFor([&] { return window->volumeModel().rowCount() == 2; }));
+    QComboBox* dhcp = window->ui().cmbDHCP;
+    EXPECT_EQ(dhcp->currentIndex(), 1);
+    for (QLineEdit* edit : {window->ui().txfIP, window->ui().txfNetmask, window->ui().txfGateway}) edit->clear();
+    QTest::keyClicks(window->ui().txfIP, "192.168.77.2x1");  // the letter is refused
+    QTest::keyClicks(window->ui().txfNetmask, "255.255.255.0");
+    QTest::keyClicks(window->ui().txfGateway, "192.168.77.1");
+    EXPECT_EQ(window->ui().txfIP->text(), "192.168.77.21");
+    QTest::mouseClick(window->ui().btnApply, Qt::LeftButton);
+    ASSERT_TRUE(window->loginSheet().isVisible()) << (window->alerts.empty() ? "" : window->alerts.front());
+    QTest::mouseClick(sheet().btnOK, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return window->controller().pendingAction() == kActionNone; })) << sim.errors();
+    EXPECT_EQ(window->sleeps.back(), 2000ms);
+    EXPECT_TRUE(window->ui().txfIP->text().isEmpty());
+    ASSERT_TRUE(waitFor([&] { return rows() == 2 && cell(1, 1) == "192.168.77.21"; })) << qPrintable(cell(1, 1));
+}
+
+TEST_F(MacWindow, WebButtonHandsTheAddressOverAsOneArgument) {
+    QTest::mouseClick(window->ui().btnConfiguration, Qt::LeftButton);
+    EXPECT_EQ(window->alerts, std::vector<std::string>{"Please select a device to configure."});
+
+    const std::string out = tempFile("", ".args");
+    qputenv("RECORD_ARGS_FILE", QByteArray::fromStdString(out));
+    window->urlOpener = QString::fromStdString(binDir() + "/record-args");
+    window->deviceTable()->selectRow(1);
+    QTest::mouseClick(window->ui().btnConfiguration, Qt::LeftButton);
+    QFile file(QString::fromStdString(out));
+    ASSERT_TRUE(waitFor([&] { return file.size() > 0; }));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[1], "http://192.168.77.20");
+}
+
+TEST_F(MacWindow, ExitAndClosingEndTheProgram) {
+    QTest::mouseClick(window->ui().btnExit, Qt::LeftButton);
+    window->close();
+    EXPECT_EQ(window->terminations, 2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
