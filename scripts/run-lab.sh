@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The main job: set up, build, start the simulated lab on the loopback
-# interface and run quayside-win against it. Without a display the window
-# is rendered off-screen to a PNG instead, and its path is printed. Nothing
-# is sent on the machine's real interfaces.
-#   scripts/run-lab.sh            the simulated lab
+# interface and run quayside-win (or quayside-mac) against it. Without a
+# display the window is rendered off-screen to a PNG instead, and its path
+# is printed. Nothing is sent on the machine's real interfaces.
+#   scripts/run-lab.sh            the simulated lab, quayside-win
+#   scripts/run-lab.sh --mac      the simulated lab, quayside-mac
 #   scripts/run-lab.sh --lan      the real LAN instead (sends on every interface)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,9 +12,20 @@ build=${BUILD_DIR:-$top/build}
 "$top/scripts/setup.sh"
 "$top/scripts/build.sh" "$build"
 
-win=(--loopback)
-if [ "${1:-}" = "--lan" ]; then
-  win=()
+program=quayside-win
+lan=no
+for arg in "$@"; do
+  case "$arg" in
+    --mac) program=quayside-mac ;;
+    --win) program=quayside-win ;;
+    --lan) lan=yes ;;
+    *) echo "usage: scripts/run-lab.sh [--mac] [--lan]" >&2; exit 2 ;;
+  esac
+done
+
+args=(--loopback)
+if [ "$lan" = yes ]; then
+  args=()
 else
   log=$(mktemp)
   "$build/bin/vsb-sim" --lab >"$log" 2>&1 &
@@ -26,10 +38,10 @@ else
 fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  "$build/bin/quayside-win" "${win[@]}"
+  "$build/bin/$program" "${args[@]}"
 else
-  shot="$build/quayside-win.png"
+  shot="$build/$program.png"
   echo "No display: rendering the main window off-screen."
-  "$build/bin/quayside-win" "${win[@]}" --screenshot "$shot" >/dev/null
-  echo "Screenshot of quayside-win: $shot"
+  "$build/bin/$program" "${args[@]}" --screenshot "$shot" >/dev/null
+  echo "Screenshot of $program: $shot"
 fi

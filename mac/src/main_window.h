@@ -126,6 +126,7 @@ private:
     DataSourceModel* volumeModel_ = nullptr;
     int clickedColumn_[2] = {-1, -1};
     bool started_ = false;
+    bool firstDeviceShown_ = false;
 };
 
 // The application delegate: holds the main window; the application ends
