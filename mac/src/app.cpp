@@ -1,5 +1,6 @@
 #include "app.h"
 
+#include "gvfs_mount_platform.h"
 #include "main_window.h"
 #include "qt_runloop.h"
 
@@ -41,6 +42,7 @@ int runApplication(const AppOptions& options) {
     QtRunLoop loop;
     MainController::Options controllerOptions;
     controllerOptions.packager.net.loopbackLab = options.loopback;
+    controllerOptions.mountPlatform = std::make_shared<GvfsMountPlatform>();
     QString socketFailure;
     controllerOptions.packager.net.onSocketFailure = [&socketFailure](const std::string& why) {
         socketFailure = QString::fromStdString(why);

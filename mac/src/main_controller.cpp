@@ -390,12 +390,6 @@ void MainController::btnOKPressed() {
     }
 }
 
-void MainController::credentialsMount() {
-    executeShell(1);
-    calledAction_ = kActionNone;
-    displayAlertMessage(checkMountResult() ? kAlertMapped : kAlertMapFailed);
-}
-
 void MainController::btnCancelPressed() {
     setBtnApply(true);
     if (getIPCombo() == 1) setIPEditEnable(true);

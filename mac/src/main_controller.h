@@ -5,6 +5,7 @@
 // program's main thread), so tests drive it with their own of both.
 #pragma once
 
+#include "mount_platform.h"
 #include "quayside/packager.h"
 #include "quayside/runloop.h"
 #include "table_controls.h"
@@ -43,6 +44,8 @@ struct ControllerOptions {
     std::uint16_t port = kDevicePort;
     std::string group = kRunLoopGroup;
     Packager::Options packager;
+    // Runs the mount scripts; without one nothing is ever mounted.
+    std::shared_ptr<MountPlatform> mountPlatform;
 };
 
 class MainController : public PackagerReceiver, public TcpIpChecks {
@@ -97,9 +100,16 @@ public:
     void sendAuthPacket();
     void checkQueryLanInfoStatus();
 
-    // Mounting (the login sheet's pending action 1 runs script kind 1).
+    // Mounting: script kinds 0 to 7, the marker test, the mount list.
+    void btnMountPressed();
+    void btnUnmountPressed();
+    int unmountVolume();
     void executeShell(int kind);
     bool checkMountResult();
+    bool checkVolumeLocked(int row);
+    // Copies the folder (below "Volumes/") of the first line of the mount
+    // list that names both `name` and `share` into the buffer.
+    bool getRealMountPath(char* buffer, std::size_t size, const std::string& name, const std::string& share);
 
     // Properties.
     Packager& packager() { return *packager_; }
@@ -129,6 +139,12 @@ private:
     void showPort(const DeviceData_n& record, int port);
     void requireShownRecord(const std::shared_ptr<DeviceData_n>& fallback);
     void credentialsMount();
+    std::shared_ptr<DeviceData_n> selectedBox();
+    const VolumeData* selectedShare();
+    // The box's address is a dotted IPv4 address and its host and share
+    // names can stand in a script string.
+    bool mountTargetSafe();
+    bool credentialsSafe();
 
     RunLoop& loop_;
     Toolkit& toolkit_;

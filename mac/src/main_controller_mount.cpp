@@ -1,9 +1,215 @@
+// Mounting and unmounting the selected box's volumes: composed scripts run
+// by the platform's script service, a marker file that tells a failed
+// mount, and the "mount" command's list that tells where a share is.
 #include "main_controller.h"
+#include "script_service.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstring>
 
 namespace qs::mac {
 
-// No script service is attached yet: nothing is mounted.
-void MainController::executeShell(int) {}
-bool MainController::checkMountResult() { return false; }
+namespace {
+
+constexpr std::size_t kMarkerBuffer = 2048;
+constexpr std::size_t kMountLine = 1023;
+
+// Only a dotted IPv4 address goes into a script as the box's address.
+bool dottedAddress(const std::string& text) {
+    in_addr a{};
+    return !text.empty() && ::inet_pton(AF_INET, text.c_str(), &a) == 1;
+}
+
+// Names from the network (host and share names) and typed credentials go
+// into script strings: nothing that could end a string, start an escape or
+// a line, or reach another folder.
+bool scriptSafe(const std::string& text, bool allowSlash = false) {
+    for (const unsigned char c : text)
+        if (c == '"' || c == '\\' || c < 0x20 || c == 0x7f || (c == '/' && !allowSlash)) return false;
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<DeviceData_n> MainController::selectedBox() { return selectedDevice(); }
+
+const VolumeData* MainController::selectedShare() {
+    const int row = toolkit_.selectedRow(Table::Volume);
+    if (!packager_ || row < 0 || static_cast<std::size_t>(row) >= packager_->volumeArray().size()) return nullptr;
+    return &packager_->volumeArray()[static_cast<std::size_t>(row)];
+}
+
+bool MainController::mountTargetSafe() {
+    const auto box = selectedBox();
+    const VolumeData* share = selectedShare();
+    if (!box || !share) return false;
+    return dottedAddress(box->port[0].IP.str()) && !box->hostname.empty() && scriptSafe(box->hostname.str()) &&
+           !share->name.empty() && scriptSafe(share->name);
+}
+
+bool MainController::credentialsSafe() {
+    const std::string user = toolkit_.stringValue(Field::UserName);
+    const std::string password = toolkit_.stringValue(Field::Password);
+    return scriptSafe(user) && user.find_first_of(":@") == std::string::npos && scriptSafe(password, true);
+}
+
+void MainController::executeShell(int kind) {
+    if (!options_.mountPlatform) return;
+    MountPlatform& platform = *options_.mountPlatform;
+    if (kind == 2) {
+        if (!testMountDevice.empty() && scriptSafe(testMountDevice))
+            platform.runAppleScript(composeScript(kScriptTestMount, {testMountDevice}));
+        return;
+    }
+    const auto box = selectedBox();
+    const VolumeData* share = selectedShare();
+    if (kind == 3) {
+        if (!box || !share || !mountTargetSafe()) return;
+        const std::string a = box->port[0].IP.str();
+        platform.runAppleScript(composeScript(kScriptDiskCheck, {a, share->name, a}));
+        return;
+    }
+    if (kind < 0 || kind > 7) return;
+    if (!box || !share) {
+        displayAlertMessage(kAlertSelectDeviceAbove);
+        return;
+    }
+    if (!mountTargetSafe()) return;
+    // A mount of the same share that may still be there goes first.
+    const std::string shareName = share->name;
+    unmountVolume();
+    const std::string a = box->port[0].IP.str(), h = box->hostname.str();
+    std::string script;
+    switch (kind) {
+        case 0: {
+            const std::string login = platform.loginName();
+            if (!scriptSafe(login) || login.find_first_of(":@") != std::string::npos) return;
+            script = composeScript(kScriptMountUser, {a, login, a, shareName, a});
+            break;
+        }
+        case 1:
+            if (!credentialsSafe()) return;
+            script = composeScript(kScriptMountCredentials, {a, toolkit_.stringValue(Field::UserName),
+                                                             toolkit_.stringValue(Field::Password), a, shareName, a});
+            break;
+        case 4: script = composeScript(kScriptMountGuest, {a, h, shareName, a}); break;
+        case 5: script = composeScript(kScriptMountGuest, {a, a, shareName, a}); break;
+        case 6: script = composeScript(kScriptMountPlain, {a, h, shareName, a}); break;
+        case 7: script = composeScript(kScriptRemoveMarker, {a}); break;
+        default: return;
+    }
+    platform.runAppleScript(script);
+}
+
+bool MainController::checkMountResult() {
+    const auto box = selectedBox();
+    if (!options_.mountPlatform || !box) return false;
+    const std::string a = box->port[0].IP.str();
+    if (!dottedAddress(a)) return false;
+    char marker[kMarkerBuffer];
+    std::snprintf(marker, sizeof marker, "/tmp/%s_no_pass_fail", a.c_str());
+    return !options_.mountPlatform->fileReadable(marker);
+}
+
+bool MainController::checkVolumeLocked(int row) {
+    if (row < 0 || !packager_ || static_cast<std::size_t>(row) >= packager_->volumeArray().size()) return false;
+    return packager_->volumeArray()[static_cast<std::size_t>(row)].isLocked;
+}
+
+bool MainController::getRealMountPath(char* buffer, std::size_t size, const std::string& name,
+                                      const std::string& share) {
+    if (!options_.mountPlatform || size == 0) return false;
+    const auto output = options_.mountPlatform->mountOutput();
+    if (!output) return false;
+    for (const std::string& whole : *output) {
+        // Read as the command's lines arrive, at most 1023 characters at a time.
+        for (std::size_t at = 0; at < whole.size() || at == 0; at += kMountLine) {
+            const std::string line = whole.substr(at, kMountLine);
+            if (line.find(name) == std::string::npos || line.find(share) == std::string::npos) continue;
+            const auto volumes = line.find("Volumes/");
+            if (volumes == std::string::npos) continue;
+            const auto start = volumes + std::strlen("Volumes/");
+            const auto end = line.find(" (", start);
+            if (end == std::string::npos || end == start) continue;
+            const std::string folder = line.substr(start, end - start);
+            const std::size_t n = std::min(folder.size(), size - 1);
+            std::memcpy(buffer, folder.data(), n);
+            buffer[n] = '\0';
+            return true;
+        }
+    }
+    return false;
+}
+
+int MainController::unmountVolume() {
+    const auto box = selectedBox();
+    const VolumeData* share = selectedShare();
+    if (!box || !share) return 3;
+    if (!mountTargetSafe()) return 32;
+    const std::string a = box->port[0].IP.str(), h = box->hostname.str(), shareName = share->name;
+    executeShell(3);
+    if (!checkMountResult()) return 32;
+
+    char folder[1024];
+    std::memset(folder, 0, sizeof folder);
+    const bool found = getRealMountPath(folder, sizeof folder, h, shareName) ||
+                       getRealMountPath(folder, sizeof folder, a, shareName);
+    if (found && options_.mountPlatform) {
+        char recycle[1024];
+        std::snprintf(recycle, sizeof recycle, "Recycle Bin - %s", shareName.c_str());
+        options_.mountPlatform->runAppleScript(composeScript(kScriptEject, {recycle, recycle}));
+        // The folder name comes from the mount list; it is put in a script
+        // only when it is as harmless as a share name.
+        if (scriptSafe(folder)) options_.mountPlatform->runAppleScript(composeScript(kScriptEject, {folder, folder}));
+    }
+    char again[1024] = {};
+    if (getRealMountPath(again, sizeof again, h, shareName) || getRealMountPath(again, sizeof again, a, shareName))
+        return 32;
+    return 28;
+}
+
+void MainController::btnMountPressed() {
+    toolkit_.setEnabled(Button::Connect, false);
+    const auto box = selectedBox();
+    const VolumeData* share = selectedShare();
+    if (!share || !box) {
+        displayAlertMessage(kAlertSelectDeviceAbove);
+        toolkit_.setEnabled(Button::Connect, true);
+        return;
+    }
+    if (checkVolumeLocked(toolkit_.selectedRow(Table::Volume))) {
+        displayAlertMessage(kAlertLocked);
+        toolkit_.setEnabled(Button::Connect, true);
+        return;
+    }
+    if (!mountTargetSafe()) {
+        displayAlertMessage(kAlertMapFailed);
+        toolkit_.setEnabled(Button::Connect, true);
+        return;
+    }
+    int code = kAlertMapped;
+    executeShell(4);
+    if (!checkMountResult()) {
+        executeShell(7);
+        executeShell(5);
+        if (!checkMountResult()) {
+            executeShell(6);
+            if (!checkMountResult()) code = kAlertMapFailed;
+        }
+    }
+    displayAlertMessage(code);
+    toolkit_.setEnabled(Button::Connect, true);
+}
+
+void MainController::btnUnmountPressed() { displayAlertMessage(unmountVolume()); }
+
+void MainController::credentialsMount() {
+    const bool safe = mountTargetSafe() && credentialsSafe();
+    // Without a box or share the script kind reports it (alert 2).
+    if (safe || !selectedBox() || !selectedShare()) executeShell(1);
+    calledAction_ = kActionNone;
+    displayAlertMessage(safe && checkMountResult() ? kAlertMapped : kAlertMapFailed);
+}
 
 }  // namespace qs::mac

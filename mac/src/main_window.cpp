@@ -142,6 +142,8 @@ void MainWindow::bind() {
     connect(ui_->btnApply, &QPushButton::clicked, this, [c] { c->btnApplyPressed(); });
     connect(ui_->btnExit, &QPushButton::clicked, this, [c] { c->btnExitPressed(); });
     connect(ui_->btnAbout, &QPushButton::clicked, this, [c] { c->btnAboutPressed(); });
+    connect(ui_->btnConnect, &QPushButton::clicked, this, [c] { c->btnMountPressed(); });
+    connect(ui_->btnDisconnect, &QPushButton::clicked, this, [c] { c->btnUnmountPressed(); });
     connect(sheet_->ui().btnOK, &QPushButton::clicked, this, [c] { c->btnOKPressed(); });
     connect(sheet_->ui().btnCancel, &QPushButton::clicked, this, [c] { c->btnCancelPressed(); });
     connect(sheet_, &LoginSheet::cancelRequested, this, [c] { c->btnCancelPressed(); });

@@ -121,247 +121,34 @@ std::string GvfsNetConnections::linkPath(int driveIndex) { return driveLinkDirec
 
 // ---- GIO -----------------------------------------------------------------------
 
-struct GvfsNetConnections::Gio {
-    GMainContext* context = g_main_context_new();
+namespace {
 
-    ~Gio() { g_main_context_unref(context); }
-
-    // The context is the thread's default while GIO calls are made, so
-    // their answers come back to it and nowhere else.
-    struct Scope {
-        GMainContext* c;
-        explicit Scope(GMainContext* c) : c(c) { g_main_context_push_thread_default(c); }
-        ~Scope() { g_main_context_pop_thread_default(c); }
-    };
-
-    struct Operation {
-        bool done = false;
-        bool timedOut = false;
-        GError* error = nullptr;
-        GCancellable* cancellable = g_cancellable_new();
-        // Credentials for the password question.
-        std::string user, domain, password;
-        bool havePassword = false;
-        int asked = 0;
-        bool refused = false;
-        ~Operation() {
-            g_clear_error(&error);
-            g_object_unref(cancellable);
-        }
-    };
-
-    // Runs the context until the operation is done; cancels it when the
-    // time is up. False when it did not end even then (the operation is
-    // then left to end on its own).
-    bool wait(Operation* op, int timeoutMs) {
-        GSource* timer = g_timeout_source_new(static_cast<guint>(timeoutMs));
-        g_source_set_callback(
-            timer,
-            [](gpointer data) -> gboolean {
-                auto* o = static_cast<Operation*>(data);
-                o->timedOut = true;
-                g_cancellable_cancel(o->cancellable);
-                return G_SOURCE_REMOVE;
-            },
-            op, nullptr);
-        g_source_attach(timer, context);
-        while (!op->done && !op->timedOut) g_main_context_iteration(context, TRUE);
-        g_source_destroy(timer);
-        g_source_unref(timer);
-        if (op->done) return true;
-        // Cancelled: give it a moment to say so.
-        const gint64 until = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
-        while (!op->done && g_get_monotonic_time() < until) g_main_context_iteration(context, FALSE);
-        return op->done;
+DWORD netError(shares::MountStatus status) {
+    using shares::MountStatus;
+    switch (status) {
+    case MountStatus::Ok: return NO_ERROR;
+    case MountStatus::TimedOut: return ERROR_SEM_TIMEOUT;
+    case MountStatus::PasswordRefused: return ERROR_INVALID_PASSWORD;
+    case MountStatus::AccessDenied: return ERROR_ACCESS_DENIED;
+    case MountStatus::Cancelled: return ERROR_CANCELLED;
+    case MountStatus::BadName: return ERROR_BAD_NET_NAME;
+    case MountStatus::BadPath: return ERROR_BAD_NETPATH;
+    case MountStatus::NotSupported: return ERROR_BAD_PROVIDER;
+    case MountStatus::NoLocalPath: return ERROR_NO_NET_OR_BAD_PATH;
+    case MountStatus::Failed: break;
     }
+    return ERROR_UNEXP_NET_ERR;
+}
 
-    static void askPassword(GMountOperation* mo, const char*, const char* defaultUser, const char* defaultDomain,
-                            GAskPasswordFlags flags, gpointer data) {
-        auto* op = static_cast<Operation*>(data);
-        // One answer only: a second question means the server refused it.
-        if (++op->asked > 1 || (!op->user.empty() && !op->havePassword)) {
-            op->refused = true;
-            g_mount_operation_reply(mo, G_MOUNT_OPERATION_ABORTED);
-            return;
-        }
-        if (!op->user.empty()) {
-            g_mount_operation_set_username(mo, op->user.c_str());
-            g_mount_operation_set_password(mo, op->password.c_str());
-            g_mount_operation_set_domain(mo, !op->domain.empty() ? op->domain.c_str()
-                                                                  : (defaultDomain ? defaultDomain : ""));
-        } else if (flags & G_ASK_PASSWORD_ANONYMOUS_SUPPORTED) {
-            g_mount_operation_set_anonymous(mo, TRUE);
-        } else {
-            g_mount_operation_set_username(mo, "guest");
-            g_mount_operation_set_password(mo, "");
-            g_mount_operation_set_domain(mo, defaultDomain ? defaultDomain : "");
-        }
-        (void)defaultUser;
-        g_mount_operation_set_password_save(mo, G_PASSWORD_SAVE_NEVER);
-        g_mount_operation_reply(mo, G_MOUNT_OPERATION_HANDLED);
-    }
-
-    static void askQuestion(GMountOperation* mo, const char*, const char**, gpointer) {
-        g_mount_operation_reply(mo, G_MOUNT_OPERATION_ABORTED);
-    }
-
-    static DWORD mountResult(const Operation& op) {
-        if (op.timedOut) return ERROR_SEM_TIMEOUT;
-        if (!op.error) return NO_ERROR;
-        if (op.refused) return ERROR_INVALID_PASSWORD;
-        if (op.error->domain != G_IO_ERROR) return ERROR_UNEXP_NET_ERR;
-        switch (op.error->code) {
-        case G_IO_ERROR_ALREADY_MOUNTED:
-            return NO_ERROR;
-        case G_IO_ERROR_PERMISSION_DENIED:
-            return op.asked ? ERROR_INVALID_PASSWORD : ERROR_ACCESS_DENIED;
-        case G_IO_ERROR_FAILED_HANDLED:
-        case G_IO_ERROR_CANCELLED:
-            return ERROR_CANCELLED;
-        case G_IO_ERROR_NOT_FOUND:
-        case G_IO_ERROR_INVALID_ARGUMENT:
-        case G_IO_ERROR_INVALID_FILENAME:
-            return ERROR_BAD_NET_NAME;
-        case G_IO_ERROR_HOST_NOT_FOUND:
-        case G_IO_ERROR_HOST_UNREACHABLE:
-        case G_IO_ERROR_NETWORK_UNREACHABLE:
-        case G_IO_ERROR_CONNECTION_REFUSED:
-        case G_IO_ERROR_TIMED_OUT:
-            return ERROR_BAD_NETPATH;
-        case G_IO_ERROR_NOT_SUPPORTED:
-            return ERROR_BAD_PROVIDER;
-        default:
-            return ERROR_UNEXP_NET_ERR;
-        }
-    }
-
-    // The local path of the share's mount, when it is mounted and GVfs
-    // shows it through FUSE; empty otherwise.
-    std::string mountedPath(GFile* file) {
-        std::string path;
-        GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
-        if (!mount) return path;
-        GFile* root = g_mount_get_root(mount);
-        if (char* p = g_file_get_path(root)) {
-            path = p;
-            g_free(p);
-        }
-        g_object_unref(root);
-        g_object_unref(mount);
-        return path;
-    }
-
-    // Whether the local path answers. It may take a moment: the FUSE view
-    // of a new session may not be there yet, and a share mounted again
-    // where it was mounted before answers with I/O errors for a while (the
-    // kernel still knows the old mount's node). So it is asked again for a
-    // few seconds.
-    static bool usable(const std::string& path) {
-        const gint64 until = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
-        for (;;) {
-            struct stat st{};
-            if (::stat(path.c_str(), &st) == 0) {
-                if (DIR* d = ::opendir(path.c_str())) {
-                    ::closedir(d);
-                    return true;
-                }
-            }
-            if ((errno != EIO && errno != ENOTCONN && errno != ENOENT) || g_get_monotonic_time() >= until) return false;
-            g_usleep(100 * 1000);
-        }
-    }
-
-    // Mounts the share (or finds it mounted) and gives its local path.
-    DWORD mount(const std::string& uri, const char* user, const char* password, int timeoutMs, std::string& path,
-                bool& mountedHere) {
-        Scope scope(context);
-        mountedHere = false;
-        GFile* file = g_file_new_for_uri(uri.c_str());
-        path = mountedPath(file);
-        if (!path.empty()) {
-            g_object_unref(file);
-            return usable(path) ? NO_ERROR : ERROR_NO_NET_OR_BAD_PATH;
-        }
-        auto* op = new Operation;
-        std::string name = user ? user : "";
-        // "DOMAIN\user" names the domain too.
-        if (const auto sep = name.find('\\'); sep != std::string::npos) {
-            op->domain = name.substr(0, sep);
-            name = name.substr(sep + 1);
-        }
-        op->user = name;
-        op->havePassword = password != nullptr;
-        op->password = password ? password : "";
-        GMountOperation* mo = g_mount_operation_new();
-        g_signal_connect(mo, "ask-password", G_CALLBACK(askPassword), op);
-        g_signal_connect(mo, "ask-question", G_CALLBACK(askQuestion), op);
-        g_file_mount_enclosing_volume(
-            file, G_MOUNT_MOUNT_NONE, mo, op->cancellable,
-            [](GObject* source, GAsyncResult* result, gpointer data) {
-                auto* o = static_cast<Operation*>(data);
-                g_file_mount_enclosing_volume_finish(G_FILE(source), result, &o->error);
-                o->done = true;
-            },
-            op);
-        const bool ended = wait(op, timeoutMs);
-        DWORD rc = ended ? mountResult(*op) : ERROR_SEM_TIMEOUT;
-        mountedHere = ended && !op->error;
-        if (rc == NO_ERROR) {
-            path = mountedPath(file);
-            // Mounted, but not reachable as a local path (no FUSE).
-            if (path.empty() || !usable(path)) {
-                if (mountedHere) unmountFile(file, true, timeoutMs);
-                rc = ERROR_NO_NET_OR_BAD_PATH;
-            }
-        }
-        if (ended) {
-            g_signal_handlers_disconnect_by_data(mo, op);
-            delete op;
-        }  // else the operation still refers to it: left to the process
-        g_object_unref(mo);
-        g_object_unref(file);
-        return rc;
-    }
-
-    // Unmounts what holds the share; true when it is not mounted afterwards.
-    // `busy` tells that files were open.
-    bool unmountFile(GFile* file, bool force, int timeoutMs, bool* busy = nullptr) {
-        GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
-        if (!mount) return true;
-        auto* op = new Operation;
-        g_mount_unmount_with_operation(
-            mount, force ? G_MOUNT_UNMOUNT_FORCE : G_MOUNT_UNMOUNT_NONE, nullptr, op->cancellable,
-            [](GObject* source, GAsyncResult* result, gpointer data) {
-                auto* o = static_cast<Operation*>(data);
-                g_mount_unmount_with_operation_finish(G_MOUNT(source), result, &o->error);
-                o->done = true;
-            },
-            op);
-        const bool ended = wait(op, timeoutMs);
-        bool ok = ended && !op->error;
-        if (ended && op->error && g_error_matches(op->error, G_IO_ERROR, G_IO_ERROR_NOT_MOUNTED)) ok = true;
-        if (busy) *busy = ended && op->error && g_error_matches(op->error, G_IO_ERROR, G_IO_ERROR_BUSY);
-        if (ended) delete op;
-        g_object_unref(mount);
-        return ok;
-    }
-
-    bool unmount(const std::string& uri, bool force, int timeoutMs, bool* busy) {
-        Scope scope(context);
-        GFile* file = g_file_new_for_uri(uri.c_str());
-        const bool ok = unmountFile(file, force, timeoutMs, busy);
-        g_object_unref(file);
-        return ok;
-    }
-};
+}  // namespace
 
 // ---- the connections ---------------------------------------------------------
 
 GvfsNetConnections::GvfsNetConnections() { loadTable(); }
 GvfsNetConnections::~GvfsNetConnections() = default;
 
-GvfsNetConnections::Gio& GvfsNetConnections::gio() {
-    if (!gio_) gio_ = std::make_unique<Gio>();
+shares::GvfsClient& GvfsNetConnections::gio() {
+    if (!gio_) gio_ = std::make_unique<shares::GvfsClient>();
     return *gio_;
 }
 
@@ -457,7 +244,7 @@ DWORD GvfsNetConnections::WNetAddConnection2A(const char* localName, const char*
 
     std::string path;
     bool mountedHere = false;
-    const DWORD rc = gio().mount(smbUri(*remote), userName, password, timeoutMs, path, mountedHere);
+    const DWORD rc = netError(gio().mount(smbUri(*remote), userName, password, timeoutMs, path, mountedHere));
     if (rc != NO_ERROR) return rc;
     if (!linkLetter(*index, path)) {
         if (mountedHere) gio().unmount(smbUri(*remote), true, timeoutMs, nullptr);
@@ -524,7 +311,7 @@ void GvfsNetConnections::RestoreConnections() {
         bool mountedHere = false;
         // No password: GVfs finds it in the keyring or the share stays
         // unavailable until it is mapped again.
-        const DWORD rc = gio().mount(smbUri(d.remote), d.userName.c_str(), nullptr, timeoutMs, path, mountedHere);
+        const DWORD rc = netError(gio().mount(smbUri(d.remote), d.userName.c_str(), nullptr, timeoutMs, path, mountedHere));
         d.connected = rc == NO_ERROR && linkLetter(index, path);
         if (d.connected)
             addBookmark(fileUri(linkPath(index)), bookmarkLabel(index, d.remote));

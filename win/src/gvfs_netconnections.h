@@ -10,6 +10,7 @@
 // own event loop does not run meanwhile.
 #pragma once
 
+#include "gvfs_client.h"
 #include "netconnections.h"
 
 #include <map>
@@ -53,16 +54,14 @@ private:
         bool remembered = false;
         bool connected = false;  // mounted and linked
     };
-    struct Gio;
-
-    Gio& gio();
+    shares::GvfsClient& gio();
     void loadTable();
     void saveTable() const;
     void removeLetter(int index, bool bookmark);
     bool shareInUseElsewhere(int index) const;
 
     std::map<int, Drive> drives_;
-    std::unique_ptr<Gio> gio_;
+    std::unique_ptr<shares::GvfsClient> gio_;
 };
 
 }  // namespace qs::win

@@ -1,0 +1,259 @@
+#include "gvfs_mount_platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qs::mac {
+
+namespace {
+
+std::string homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* pw = ::getpwuid(::getuid())) return pw->pw_dir;
+    return "/";
+}
+
+// A name directly below a folder: no slash, not "." or "..", not empty.
+bool plainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+}
+
+bool isLink(const std::string& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::string readLink(const std::string& path) {
+    char buf[4096];
+    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+// "smb://[USER[:PASSWORD]@]HOST/SHARE": the password may hold anything but
+// the user name no ":"; the last "@" before the host ends them.
+struct SmbAddress {
+    std::string user, password, host, share;
+    bool hasUser = false, hasPassword = false;
+};
+
+bool parseSmbAddress(std::string_view url, SmbAddress& out) {
+    constexpr std::string_view scheme = "smb://";
+    if (url.substr(0, scheme.size()) != scheme) return false;
+    url.remove_prefix(scheme.size());
+    if (const auto at = url.rfind('@'); at != std::string_view::npos) {
+        const std::string_view info = url.substr(0, at);
+        url.remove_prefix(at + 1);
+        const auto colon = info.find(':');
+        out.user = std::string(info.substr(0, colon));
+        out.hasUser = !out.user.empty();
+        if (colon != std::string_view::npos) {
+            out.password = std::string(info.substr(colon + 1));
+            out.hasPassword = true;
+        }
+    }
+    const auto slash = url.find('/');
+    if (slash == std::string_view::npos) return false;
+    out.host = std::string(url.substr(0, slash));
+    out.share = std::string(url.substr(slash + 1));
+    if (!out.share.empty() && out.share.back() == '/') out.share.pop_back();
+    return !out.host.empty() && plainName(out.share) && out.host.find('/') == std::string::npos;
+}
+
+int removeEntry(const char* path, const struct stat*, int type, FTW*) {
+    return type == FTW_DP ? ::rmdir(path) : ::unlink(path);
+}
+
+}  // namespace
+
+GvfsMountPlatform::Places GvfsMountPlatform::defaultPlaces() {
+    Places places;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime == '/') {
+        places.markers = std::string(runtime) + "/quayside";
+    } else {
+        const char* cache = std::getenv("XDG_CACHE_HOME");
+        places.markers = (cache && *cache == '/' ? std::string(cache) : homeDirectory() + "/.cache") + "/quayside/run";
+    }
+    places.volumes = homeDirectory() + "/Volumes";
+    return places;
+}
+
+GvfsMountPlatform::GvfsMountPlatform(Places places) : places_(std::move(places)) {}
+
+// A folder of this user's own, made when missing: the markers must not be
+// plantable by anyone else.
+bool GvfsMountPlatform::ensureDirectory(const std::string& dir) {
+    for (std::size_t at = 1; at <= dir.size(); ++at) {
+        if (at != dir.size() && dir[at] != '/') continue;
+        const std::string part = dir.substr(0, at);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st{};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+std::string GvfsMountPlatform::mapPath(std::string_view path) {
+    constexpr std::string_view tmp = "/tmp/", volumes = "/Volumes/";
+    if (path.substr(0, tmp.size()) == tmp && plainName(path.substr(tmp.size()))) {
+        if (!ensureDirectory(places_.markers)) return {};
+        return places_.markers + "/" + std::string(path.substr(tmp.size()));
+    }
+    if (path.substr(0, volumes.size()) == volumes && plainName(path.substr(volumes.size()))) {
+        if (!ensureDirectory(places_.volumes)) return {};
+        return places_.volumes + "/" + std::string(path.substr(volumes.size()));
+    }
+    return {};
+}
+
+void GvfsMountPlatform::runAppleScript(const std::string& text) {
+    last_ = runScript(text, *this);
+    if (!last_.ok && std::getenv("QUAYSIDE_SCRIPT_LOG"))
+        std::fprintf(stderr, "quayside-mac: script %s at line %d: %s\n", last_.compiled ? "failed" : "refused",
+                     last_.line, last_.error.c_str());
+}
+
+std::string GvfsMountPlatform::loginName() {
+    if (const passwd* pw = ::getpwuid(::getuid())) return pw->pw_name;
+    return {};
+}
+
+bool GvfsMountPlatform::fileReadable(const std::string& path) {
+    const std::string real = mapPath(path);
+    // A marker that cannot even be placed counts as there: a failure.
+    if (real.empty()) return true;
+    return ::access(real.c_str(), R_OK) == 0;
+}
+
+// ---- volumes -------------------------------------------------------------------
+
+std::string GvfsMountPlatform::liveTarget(const std::string& name, shares::SmbMount* mount) {
+    if (!plainName(name)) return {};
+    const std::string link = places_.volumes + "/" + name;
+    if (!isLink(link)) return {};
+    const std::string target = readLink(link);
+    shares::SmbMount found;
+    struct stat st{};
+    if (target.empty() || ::stat(target.c_str(), &st) != 0 || !gvfs_.mountOfPath(target, found)) return {};
+    if (mount) *mount = found;
+    return target;
+}
+
+bool GvfsMountPlatform::mountShare(const std::string& host, const std::string& share, const char* user,
+                                   const char* password, std::string& path) {
+    bool mountedHere = false;
+    return gvfs_.mount(shares::smbUri(host, share), user, password, timeoutMs, path, mountedHere) ==
+           shares::MountStatus::Ok;
+}
+
+bool GvfsMountPlatform::linkVolume(const std::string& share, const std::string& target, const std::string* linkPath) {
+    if (!ensureDirectory(places_.volumes)) return false;
+    if (linkPath) {
+        ::unlink(linkPath->c_str());
+        return ::symlink(target.c_str(), linkPath->c_str()) == 0;
+    }
+    // Named already.
+    if (DIR* d = ::opendir(places_.volumes.c_str())) {
+        bool named = false;
+        while (dirent* e = ::readdir(d))
+            if (isLink(places_.volumes + "/" + e->d_name) && readLink(places_.volumes + "/" + e->d_name) == target)
+                named = true;
+        ::closedir(d);
+        if (named) return true;
+    }
+    for (int n = 0; n < 100; ++n) {
+        const std::string name = n == 0 ? share : share + "-" + std::to_string(n);
+        const std::string link = places_.volumes + "/" + name;
+        if (isLink(link) && liveTarget(name, nullptr).empty()) ::unlink(link.c_str());  // a stale name is free
+        if (::symlink(target.c_str(), link.c_str()) == 0) return true;
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+bool GvfsMountPlatform::mountVolume(const std::string& url) {
+    SmbAddress a;
+    if (!parseSmbAddress(url, a)) return false;
+    std::string path;
+    const bool ok = a.hasUser ? mountShare(a.host, a.share, a.user.c_str(), a.password.c_str(), path)
+                              : mountShare(a.host, a.share, nullptr, nullptr, path);
+    return ok && linkVolume(a.share, path, nullptr);
+}
+
+bool GvfsMountPlatform::diskExists(const std::string& name) { return !liveTarget(name, nullptr).empty(); }
+
+bool GvfsMountPlatform::eject(const std::string& name) {
+    shares::SmbMount mount;
+    const std::string target = liveTarget(name, &mount);
+    if (target.empty()) return false;
+    if (!gvfs_.unmount(mount.uri, false, timeoutMs)) return false;
+    ::unlink((places_.volumes + "/" + name).c_str());
+    return true;
+}
+
+// ---- commands ------------------------------------------------------------------
+
+bool GvfsMountPlatform::runCommand(const std::vector<std::string>& argv) {
+    if (argv.empty()) return false;
+    const std::string& command = argv[0];
+    if (command == "rm" && argv.size() == 2) return ::unlink(argv[1].c_str()) == 0;
+    if (command == "rm" && argv.size() == 3 && argv[1] == "-rf") {
+        struct stat st{};
+        if (::lstat(argv[2].c_str(), &st) != 0) return errno == ENOENT;
+        if (!S_ISDIR(st.st_mode)) return ::unlink(argv[2].c_str()) == 0;
+        // Never into another file system (a share mounted there stays whole).
+        return ::nftw(argv[2].c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) == 0;
+    }
+    if (command == "touch" && argv.size() == 2) {
+        const int fd = ::open(argv[1].c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) return false;
+        const bool ok = ::futimens(fd, nullptr) == 0;
+        ::close(fd);
+        return ok;
+    }
+    if (command == "mkdir" && argv.size() == 2) return ::mkdir(argv[1].c_str(), 0700) == 0;
+    if (command == "mount_smbfs" && argv.size() == 3) {
+        // "//USER:@HOST/SHARE DIR": a guest mount shown at DIR.
+        if (argv[1].rfind("//", 0) != 0) return false;
+        SmbAddress a;
+        if (!parseSmbAddress("smb:" + argv[1], a)) return false;
+        std::string path;
+        const bool guest = !a.hasUser || a.user == "guest";
+        if (!(guest ? mountShare(a.host, a.share, nullptr, nullptr, path)
+                    : mountShare(a.host, a.share, a.user.c_str(), a.password.c_str(), path)))
+            return false;
+        struct stat st{};
+        if (::lstat(argv[2].c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::rmdir(argv[2].c_str()) != 0) return false;
+        return linkVolume(a.share, path, &argv[2]);
+    }
+    return false;
+}
+
+// ---- the "mount" command -------------------------------------------------------
+
+std::optional<std::vector<std::string>> GvfsMountPlatform::mountOutput() {
+    std::vector<std::string> lines;
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(places_.volumes.c_str())) {
+        while (dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    const std::string login = loginName();
+    for (const std::string& name : names) {
+        shares::SmbMount m;
+        if (liveTarget(name, &m).empty()) continue;
+        lines.push_back("//" + (m.user.empty() ? std::string("guest") : m.user) + "@" + m.host + "/" + m.share +
+                        " on " + places_.volumes + "/" + name + " (smbfs, nodev, nosuid, mounted by " + login + ")");
+    }
+    return lines;
+}
+
+}  // namespace qs::mac

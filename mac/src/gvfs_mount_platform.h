@@ -1,0 +1,66 @@
+// Mounting volumes on a Linux desktop. Scripts run on the interpreter of
+// script_service.h with GVfs behind it:
+//   - "mount volume smb://[USER[:PASSWORD]@]HOST/SHARE" mounts the share
+//     through GVfs (as a guest when no user is given) and names it in the
+//     user's volumes folder (~/Volumes): a link SHARE (SHARE-1, SHARE-2, ...
+//     when the name is taken) to the mount's local (FUSE) folder;
+//   - a "disk" is such a link to a live mount, known by the link's name;
+//     "eject" unmounts it and removes the link;
+//   - "/tmp/..." markers live in a folder of this user's own (under
+//     XDG_RUNTIME_DIR), "/Volumes/..." is the volumes folder; no other path
+//     is touched;
+//   - the "mount" command lists the linked mounts as
+//     "//USER@HOST/SHARE on <volumes folder>/NAME (smbfs, nodev, nosuid, mounted by LOGIN)".
+#pragma once
+
+#include "gvfs_client.h"
+#include "mount_platform.h"
+#include "script_service.h"
+
+#include <string>
+
+namespace qs::mac {
+
+class GvfsMountPlatform final : public MountPlatform, public ScriptHost {
+public:
+    struct Places {
+        std::string markers;  // stands for /tmp
+        std::string volumes;  // stands for /Volumes
+    };
+    // From the environment at the time of the call.
+    static Places defaultPlaces();
+
+    explicit GvfsMountPlatform(Places places = defaultPlaces());
+
+    // MountPlatform
+    void runAppleScript(const std::string& text) override;
+    std::string loginName() override;
+    std::optional<std::vector<std::string>> mountOutput() override;
+    bool fileReadable(const std::string& path) override;
+
+    // ScriptHost
+    bool diskExists(const std::string& name) override;
+    bool eject(const std::string& name) override;
+    bool mountVolume(const std::string& url) override;
+    bool runCommand(const std::vector<std::string>& argv) override;
+    std::string mapPath(std::string_view path) override;
+
+    const Places& places() const { return places_; }
+    // The result of the last script, for the log and tests.
+    const ScriptResult& lastScript() const { return last_; }
+    // How long one mount or unmount may take.
+    int timeoutMs = 60000;
+
+private:
+    bool mountShare(const std::string& host, const std::string& share, const char* user, const char* password,
+                    std::string& path);
+    bool linkVolume(const std::string& share, const std::string& target, const std::string* linkPath);
+    std::string liveTarget(const std::string& name, shares::SmbMount* mount);
+    bool ensureDirectory(const std::string& dir);
+
+    Places places_;
+    shares::GvfsClient gvfs_;
+    ScriptResult last_;
+};
+
+}  // namespace qs::mac

@@ -1,0 +1,303 @@
+#include "gvfs_client.h"
+
+#include <gio/gio.h>
+
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace qs::shares {
+
+std::string smbUri(const std::string& host, const std::string& share) { return "smb://" + host + "/" + share; }
+
+struct GvfsClient::Gio {
+    GMainContext* context = g_main_context_new();
+
+    ~Gio() { g_main_context_unref(context); }
+
+    // The context is the thread's default while GIO calls are made, so
+    // their answers come back to it and nowhere else.
+    struct Scope {
+        GMainContext* c;
+        explicit Scope(GMainContext* c) : c(c) { g_main_context_push_thread_default(c); }
+        ~Scope() { g_main_context_pop_thread_default(c); }
+    };
+
+    struct Operation {
+        bool done = false;
+        bool timedOut = false;
+        GError* error = nullptr;
+        GCancellable* cancellable = g_cancellable_new();
+        // Credentials for the password question.
+        std::string user, domain, password;
+        bool guest = true;
+        bool havePassword = false;
+        int asked = 0;
+        bool refused = false;
+        ~Operation() {
+            g_clear_error(&error);
+            g_object_unref(cancellable);
+        }
+    };
+
+    // Runs the context until the operation is done; cancels it when the
+    // time is up. False when it did not end even then (the operation is
+    // then left to end on its own).
+    bool wait(Operation* op, int timeoutMs) {
+        GSource* timer = g_timeout_source_new(static_cast<guint>(timeoutMs));
+        g_source_set_callback(
+            timer,
+            [](gpointer data) -> gboolean {
+                auto* o = static_cast<Operation*>(data);
+                o->timedOut = true;
+                g_cancellable_cancel(o->cancellable);
+                return G_SOURCE_REMOVE;
+            },
+            op, nullptr);
+        g_source_attach(timer, context);
+        while (!op->done && !op->timedOut) g_main_context_iteration(context, TRUE);
+        g_source_destroy(timer);
+        g_source_unref(timer);
+        if (op->done) return true;
+        // Cancelled: give it a moment to say so.
+        const gint64 until = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
+        while (!op->done && g_get_monotonic_time() < until) g_main_context_iteration(context, FALSE);
+        return op->done;
+    }
+
+    static void askPassword(GMountOperation* mo, const char*, const char*, const char* defaultDomain,
+                            GAskPasswordFlags flags, gpointer data) {
+        auto* op = static_cast<Operation*>(data);
+        // One answer only: a second question means the server refused it.
+        if (++op->asked > 1 || (!op->guest && !op->havePassword)) {
+            op->refused = true;
+            g_mount_operation_reply(mo, G_MOUNT_OPERATION_ABORTED);
+            return;
+        }
+        if (!op->guest) {
+            g_mount_operation_set_username(mo, op->user.c_str());
+            g_mount_operation_set_password(mo, op->password.c_str());
+            g_mount_operation_set_domain(mo, !op->domain.empty() ? op->domain.c_str()
+                                                                  : (defaultDomain ? defaultDomain : ""));
+        } else if (flags & G_ASK_PASSWORD_ANONYMOUS_SUPPORTED) {
+            g_mount_operation_set_anonymous(mo, TRUE);
+        } else {
+            g_mount_operation_set_username(mo, "guest");
+            g_mount_operation_set_password(mo, "");
+            g_mount_operation_set_domain(mo, defaultDomain ? defaultDomain : "");
+        }
+        g_mount_operation_set_password_save(mo, G_PASSWORD_SAVE_NEVER);
+        g_mount_operation_reply(mo, G_MOUNT_OPERATION_HANDLED);
+    }
+
+    static void askQuestion(GMountOperation* mo, const char*, const char**, gpointer) {
+        g_mount_operation_reply(mo, G_MOUNT_OPERATION_ABORTED);
+    }
+
+    static MountStatus mountResult(const Operation& op) {
+        if (op.timedOut) return MountStatus::TimedOut;
+        if (!op.error) return MountStatus::Ok;
+        if (op.refused) return MountStatus::PasswordRefused;
+        if (op.error->domain != G_IO_ERROR) return MountStatus::Failed;
+        switch (op.error->code) {
+        case G_IO_ERROR_ALREADY_MOUNTED:
+            return MountStatus::Ok;
+        case G_IO_ERROR_PERMISSION_DENIED:
+            return op.asked ? MountStatus::PasswordRefused : MountStatus::AccessDenied;
+        case G_IO_ERROR_FAILED_HANDLED:
+        case G_IO_ERROR_CANCELLED:
+            return MountStatus::Cancelled;
+        case G_IO_ERROR_NOT_FOUND:
+        case G_IO_ERROR_INVALID_ARGUMENT:
+        case G_IO_ERROR_INVALID_FILENAME:
+            return MountStatus::BadName;
+        case G_IO_ERROR_HOST_NOT_FOUND:
+        case G_IO_ERROR_HOST_UNREACHABLE:
+        case G_IO_ERROR_NETWORK_UNREACHABLE:
+        case G_IO_ERROR_CONNECTION_REFUSED:
+        case G_IO_ERROR_TIMED_OUT:
+            return MountStatus::BadPath;
+        case G_IO_ERROR_NOT_SUPPORTED:
+            return MountStatus::NotSupported;
+        default:
+            return MountStatus::Failed;
+        }
+    }
+
+    // The local path of the share's mount, when it is mounted and GVfs
+    // shows it through FUSE; empty otherwise.
+    static std::string mountedPath(GFile* file) {
+        std::string path;
+        GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
+        if (!mount) return path;
+        GFile* root = g_mount_get_root(mount);
+        if (char* p = g_file_get_path(root)) {
+            path = p;
+            g_free(p);
+        }
+        g_object_unref(root);
+        g_object_unref(mount);
+        return path;
+    }
+
+    // Whether the local path answers. It may take a moment: the FUSE view
+    // of a new session may not be there yet, and a share mounted again
+    // where it was mounted before answers with I/O errors for a while (the
+    // kernel still knows the old mount's node). So it is asked again for a
+    // few seconds.
+    static bool usable(const std::string& path) {
+        const gint64 until = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
+        for (;;) {
+            struct stat st{};
+            if (::stat(path.c_str(), &st) == 0) {
+                if (DIR* d = ::opendir(path.c_str())) {
+                    ::closedir(d);
+                    return true;
+                }
+            }
+            if ((errno != EIO && errno != ENOTCONN && errno != ENOENT) || g_get_monotonic_time() >= until) return false;
+            g_usleep(100 * 1000);
+        }
+    }
+
+    MountStatus mount(const std::string& uri, const char* user, const char* password, int timeoutMs,
+                      std::string& path, bool& mountedHere) {
+        Scope scope(context);
+        mountedHere = false;
+        GFile* file = g_file_new_for_uri(uri.c_str());
+        path = mountedPath(file);
+        if (!path.empty()) {
+            g_object_unref(file);
+            return usable(path) ? MountStatus::Ok : MountStatus::NoLocalPath;
+        }
+        auto* op = new Operation;
+        std::string name = user ? user : "";
+        // "DOMAIN\user" names the domain too.
+        if (const auto sep = name.find('\\'); sep != std::string::npos) {
+            op->domain = name.substr(0, sep);
+            name = name.substr(sep + 1);
+        }
+        op->user = name;
+        op->guest = name.empty();
+        op->havePassword = password != nullptr;
+        op->password = password ? password : "";
+        GMountOperation* mo = g_mount_operation_new();
+        g_signal_connect(mo, "ask-password", G_CALLBACK(askPassword), op);
+        g_signal_connect(mo, "ask-question", G_CALLBACK(askQuestion), op);
+        g_file_mount_enclosing_volume(
+            file, G_MOUNT_MOUNT_NONE, mo, op->cancellable,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                auto* o = static_cast<Operation*>(data);
+                g_file_mount_enclosing_volume_finish(G_FILE(source), result, &o->error);
+                o->done = true;
+            },
+            op);
+        const bool ended = wait(op, timeoutMs);
+        MountStatus rc = ended ? mountResult(*op) : MountStatus::TimedOut;
+        mountedHere = ended && !op->error;
+        if (rc == MountStatus::Ok) {
+            path = mountedPath(file);
+            if (path.empty() || !usable(path)) {
+                if (mountedHere) unmountFile(file, true, timeoutMs);
+                rc = MountStatus::NoLocalPath;
+            }
+        }
+        if (ended) {
+            g_signal_handlers_disconnect_by_data(mo, op);
+            delete op;
+        }  // else the operation still refers to it: left to the process
+        g_object_unref(mo);
+        g_object_unref(file);
+        return rc;
+    }
+
+    bool unmountFile(GFile* file, bool force, int timeoutMs, bool* busy = nullptr) {
+        GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
+        if (!mount) return true;
+        auto* op = new Operation;
+        g_mount_unmount_with_operation(
+            mount, force ? G_MOUNT_UNMOUNT_FORCE : G_MOUNT_UNMOUNT_NONE, nullptr, op->cancellable,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                auto* o = static_cast<Operation*>(data);
+                g_mount_unmount_with_operation_finish(G_MOUNT(source), result, &o->error);
+                o->done = true;
+            },
+            op);
+        const bool ended = wait(op, timeoutMs);
+        bool ok = ended && !op->error;
+        if (ended && op->error && g_error_matches(op->error, G_IO_ERROR, G_IO_ERROR_NOT_MOUNTED)) ok = true;
+        if (busy) *busy = ended && op->error && g_error_matches(op->error, G_IO_ERROR, G_IO_ERROR_BUSY);
+        if (ended) delete op;
+        g_object_unref(mount);
+        return ok;
+    }
+};
+
+GvfsClient::GvfsClient() : gio_(std::make_unique<Gio>()) {}
+GvfsClient::~GvfsClient() = default;
+
+MountStatus GvfsClient::mount(const std::string& uri, const char* user, const char* password, int timeoutMs,
+                              std::string& path, bool& mountedHere) {
+    return gio_->mount(uri, user, password, timeoutMs, path, mountedHere);
+}
+
+bool GvfsClient::unmount(const std::string& uri, bool force, int timeoutMs, bool* busy) {
+    Gio::Scope scope(gio_->context);
+    GFile* file = g_file_new_for_uri(uri.c_str());
+    const bool ok = gio_->unmountFile(file, force, timeoutMs, busy);
+    g_object_unref(file);
+    return ok;
+}
+
+std::string GvfsClient::mountedPath(const std::string& uri) {
+    Gio::Scope scope(gio_->context);
+    GFile* file = g_file_new_for_uri(uri.c_str());
+    std::string path = Gio::mountedPath(file);
+    g_object_unref(file);
+    return path;
+}
+
+bool GvfsClient::mountOfPath(const std::string& path, SmbMount& out) {
+    Gio::Scope scope(gio_->context);
+    // A path under the FUSE view becomes the GVfs location it shows.
+    GFile* file = g_file_new_for_path(path.c_str());
+    GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
+    g_object_unref(file);
+    if (!mount) return false;
+    GFile* root = g_mount_get_root(mount);
+    g_object_unref(mount);
+    char* uri = g_file_get_uri(root);
+    char* local = g_file_get_path(root);
+    g_object_unref(root);
+    bool found = false;
+    if (uri && g_str_has_prefix(uri, "smb://")) {
+        std::string rest = uri + 6;
+        out = SmbMount{};
+        out.uri = uri;
+        out.path = local ? local : "";
+        const auto slash = rest.find('/');
+        std::string authority = rest.substr(0, slash);
+        std::string share = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+        if (!share.empty() && share.back() == '/') share.pop_back();
+        if (const auto at = authority.rfind('@'); at != std::string::npos) {
+            out.user = authority.substr(0, at);
+            if (const auto colon = out.user.find(':'); colon != std::string::npos) out.user.resize(colon);
+            authority = authority.substr(at + 1);
+        }
+        char* host = g_uri_unescape_string(authority.c_str(), nullptr);
+        char* shareName = g_uri_unescape_string(share.c_str(), nullptr);
+        char* user = g_uri_unescape_string(out.user.c_str(), nullptr);
+        out.host = host ? host : authority;
+        out.share = shareName ? shareName : share;
+        out.user = user ? user : out.user;
+        g_free(host);
+        g_free(shareName);
+        g_free(user);
+        found = !out.host.empty() && !out.share.empty();
+    }
+    g_free(uri);
+    g_free(local);
+    return found;
+}
+
+}  // namespace qs::shares
