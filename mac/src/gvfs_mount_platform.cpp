@@ -1,6 +1,8 @@
 #include "gvfs_mount_platform.h"
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -178,13 +180,41 @@ bool GvfsMountPlatform::linkVolume(const std::string& share, const std::string& 
     return false;
 }
 
+void GvfsMountPlatform::remember(const std::string& path, const Asked& asked) {
+    auto table = remembered();
+    table[path] = asked;
+    if (!ensureDirectory(places_.markers)) return;
+    const std::string file = places_.markers + "/volumes", fresh = file + ".new";
+    {
+        std::ofstream out(fresh, std::ios::trunc);
+        for (const auto& [p, a] : table) out << p << '\t' << a.user << '\t' << a.host << '\t' << a.share << '\n';
+    }
+    ::rename(fresh.c_str(), file.c_str());
+}
+
+std::map<std::string, GvfsMountPlatform::Asked> GvfsMountPlatform::remembered() {
+    std::map<std::string, Asked> table;
+    std::ifstream in(places_.markers + "/volumes");
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string path;
+        Asked a;
+        if (std::getline(fields, path, '\t') && std::getline(fields, a.user, '\t') &&
+            std::getline(fields, a.host, '\t') && std::getline(fields, a.share))
+            table[path] = a;
+    }
+    return table;
+}
+
 bool GvfsMountPlatform::mountVolume(const std::string& url) {
     SmbAddress a;
     if (!parseSmbAddress(url, a)) return false;
     std::string path;
     const bool ok = a.hasUser ? mountShare(a.host, a.share, a.user.c_str(), a.password.c_str(), path)
                               : mountShare(a.host, a.share, nullptr, nullptr, path);
-    return ok && linkVolume(a.share, path, nullptr);
+    if (!ok || !linkVolume(a.share, path, nullptr)) return false;
+    remember(path, {a.hasUser ? a.user : "guest", a.host, a.share});
+    return true;
 }
 
 bool GvfsMountPlatform::diskExists(const std::string& name) { return !liveTarget(name, nullptr).empty(); }
@@ -231,7 +261,9 @@ bool GvfsMountPlatform::runCommand(const std::vector<std::string>& argv) {
             return false;
         struct stat st{};
         if (::lstat(argv[2].c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::rmdir(argv[2].c_str()) != 0) return false;
-        return linkVolume(a.share, path, &argv[2]);
+        if (!linkVolume(a.share, path, &argv[2])) return false;
+        remember(path, {guest ? "guest" : a.user, a.host, a.share});
+        return true;
     }
     return false;
 }
@@ -247,11 +279,15 @@ std::optional<std::vector<std::string>> GvfsMountPlatform::mountOutput() {
     }
     std::sort(names.begin(), names.end());
     const std::string login = loginName();
+    const auto asked = remembered();
     for (const std::string& name : names) {
         shares::SmbMount m;
-        if (liveTarget(name, &m).empty()) continue;
-        lines.push_back("//" + (m.user.empty() ? std::string("guest") : m.user) + "@" + m.host + "/" + m.share +
-                        " on " + places_.volumes + "/" + name + " (smbfs, nodev, nosuid, mounted by " + login + ")");
+        const std::string target = liveTarget(name, &m);
+        if (target.empty()) continue;
+        Asked a{m.user.empty() ? std::string("guest") : m.user, m.host, m.share};
+        if (const auto it = asked.find(target); it != asked.end()) a = it->second;
+        lines.push_back("//" + a.user + "@" + a.host + "/" + a.share + " on " + places_.volumes + "/" + name +
+                        " (smbfs, nodev, nosuid, mounted by " + login + ")");
     }
     return lines;
 }

@@ -10,13 +10,15 @@
 //     XDG_RUNTIME_DIR), "/Volumes/..." is the volumes folder; no other path
 //     is touched;
 //   - the "mount" command lists the linked mounts as
-//     "//USER@HOST/SHARE on <volumes folder>/NAME (smbfs, nodev, nosuid, mounted by LOGIN)".
+//     "//USER@HOST/SHARE on <volumes folder>/NAME (smbfs, nodev, nosuid, mounted by LOGIN)",
+//     with user, host and share as the mount asked for them.
 #pragma once
 
 #include "gvfs_client.h"
 #include "mount_platform.h"
 #include "script_service.h"
 
+#include <map>
 #include <string>
 
 namespace qs::mac {
@@ -57,6 +59,14 @@ private:
     bool linkVolume(const std::string& share, const std::string& target, const std::string* linkPath);
     std::string liveTarget(const std::string& name, shares::SmbMount* mount);
     bool ensureDirectory(const std::string& dir);
+    // What each mount was asked for (user, host and share as given; GVfs
+    // keeps the share in lower case and no user), by local path, kept
+    // beside the markers for as long as the session's mounts live.
+    struct Asked {
+        std::string user, host, share;
+    };
+    void remember(const std::string& path, const Asked& asked);
+    std::map<std::string, Asked> remembered();
 
     Places places_;
     shares::GvfsClient gvfs_;

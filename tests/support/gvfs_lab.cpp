@@ -197,10 +197,12 @@ void Lab::start() {
     home = dir + "/home";
     runtime = dir + "/run";
     share = dir + "/share";
-    for (const char* sub : {"home", "run", "share", "state", "private", "lock", "cache", "pid", "ncalrpc", "binddns"})
+    publicShare = dir + "/public";
+    for (const char* sub : {"home", "run", "share", "public", "state", "private", "lock", "cache", "pid", "ncalrpc", "binddns"})
         fs::create_directories(dir + "/" + sub);
     ::chmod(runtime.c_str(), 0700);
     ::chmod(share.c_str(), 0777);
+    ::chmod(publicShare.c_str(), 0777);
     writeText(dir + "/passwd",
               "root:x:0:0:root:/root:/bin/sh\nadmin:x:4711:4711:admin:" + home +
                   ":/bin/false\nnobody:x:65534:65534:nobody:/nonexistent:/bin/false\n");
@@ -210,7 +212,8 @@ void Lab::start() {
                        "  bind interfaces only = yes\n"
                        "  smb ports = 445\n"
                        "  server role = standalone server\n"
-                       "  map to guest = never\n"
+                       "  map to guest = " + std::string(guestShare ? "bad user" : "never") + "\n"
+                       "  guest account = nobody\n"
                        "  load printers = no\n"
                        "  printing = bsd\n"
                        "  printcap name = /dev/null\n"
@@ -225,6 +228,9 @@ void Lab::start() {
     conf += "  log file = " + dir + "/smbd.log\n";
     conf += "  passdb backend = tdbsam:" + dir + "/private/passdb.tdb\n";
     conf += "[Volume_1]\n  path = " + share + "\n  valid users = admin\n  read only = no\n";
+    if (guestShare)
+        conf += std::string("[") + kLabGuestShare + "]\n  path = " + publicShare +
+                "\n  guest ok = yes\n  read only = no\n";
     writeText(dir + "/smb.conf", conf);
 
     const std::vector<std::string> nss = {marker, "LD_PRELOAD=libnss_wrapper.so", "NSS_WRAPPER_PASSWD=" + dir + "/passwd",
@@ -245,7 +251,17 @@ void Lab::start() {
     unsetEnv("XDG_CONFIG_HOME");
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return void(skip = "no pipe");
-    bus = spawnWith({dbus, "--session", "--nofork", "--print-address=1"}, {marker}, out[1]);
+    // The session's services (GVfs among them) inherit the bus's
+    // environment: the lab's host names reach them through nss_wrapper.
+    std::vector<std::string> busEnv = {marker};
+    if (!hosts.empty()) {
+        std::string table;
+        for (const auto& [name, address] : hosts) table += address + " " + name + "\n";
+        writeText(dir + "/hosts", table);
+        busEnv.push_back("LD_PRELOAD=libnss_wrapper.so");
+        busEnv.push_back("NSS_WRAPPER_HOSTS=" + dir + "/hosts");
+    }
+    bus = spawnWith({dbus, "--session", "--nofork", "--print-address=1"}, busEnv, out[1]);
     ::close(out[1]);
     std::string address;
     pollfd p{out[0], POLLIN, 0};

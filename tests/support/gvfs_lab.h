@@ -22,11 +22,19 @@ inline constexpr const char* kLabRemote = "\\\\127.0.0.9\\Volume_1";
 bool writeText(const std::string& path, const std::string& text);
 std::string readText(const std::string& path);
 
+// The guest share that Lab::guestShare adds.
+inline constexpr const char* kLabGuestShare = "Public";
+
 struct Lab {
+    // Set before start(): a second share, "Public", open to guests; and host
+    // names that GVfs (and only the lab's session) resolves, name -> address.
+    bool guestShare = false;
+    std::vector<std::pair<std::string, std::string>> hosts;
+
     std::string skip;  // why nothing can run here
     std::string dir;
     std::string marker;
-    std::string home, runtime, share;
+    std::string home, runtime, share, publicShare;
     std::string smbclient;
     pid_t smbd = -1, bus = -1;
     std::vector<std::pair<std::string, std::string>> savedEnv;
