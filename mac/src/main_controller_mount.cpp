@@ -4,6 +4,7 @@
 #include "main_controller.h"
 #include "script_service.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
