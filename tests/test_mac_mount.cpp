@@ -30,7 +30,7 @@ public:
     bool mountCommandWorks = true;
 
     // MountPlatform
-    void runAppleScript(const std::string& text) override {
+    void runScriptText(const std::string& text) override {
         scripts.push_back(text);
         const ScriptResult r = runScript(text, *this);
         EXPECT_TRUE(r.compiled) << r.error << "\n" << text;

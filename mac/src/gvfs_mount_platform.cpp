@@ -115,7 +115,7 @@ std::string GvfsMountPlatform::mapPath(std::string_view path) {
     return {};
 }
 
-void GvfsMountPlatform::runAppleScript(const std::string& text) {
+void GvfsMountPlatform::runScriptText(const std::string& text) {
     last_ = runScript(text, *this);
     if (!last_.ok && std::getenv("QUAYSIDE_SCRIPT_LOG"))
         std::fprintf(stderr, "quayside-mac: script %s at line %d: %s\n", last_.compiled ? "failed" : "refused",

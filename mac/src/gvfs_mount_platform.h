@@ -35,7 +35,7 @@ public:
     explicit GvfsMountPlatform(Places places = defaultPlaces());
 
     // MountPlatform
-    void runAppleScript(const std::string& text) override;
+    void runScriptText(const std::string& text) override;
     std::string loginName() override;
     std::optional<std::vector<std::string>> mountOutput() override;
     bool fileReadable(const std::string& path) override;

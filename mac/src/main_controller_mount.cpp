@@ -60,7 +60,7 @@ void MainController::executeShell(int kind) {
     MountPlatform& platform = *options_.mountPlatform;
     if (kind == 2) {
         if (!testMountDevice.empty() && scriptSafe(testMountDevice))
-            platform.runAppleScript(composeScript(kScriptTestMount, {testMountDevice}));
+            platform.runScriptText(composeScript(kScriptTestMount, {testMountDevice}));
         return;
     }
     const auto box = selectedBox();
@@ -68,7 +68,7 @@ void MainController::executeShell(int kind) {
     if (kind == 3) {
         if (!box || !share || !mountTargetSafe()) return;
         const std::string a = box->port[0].IP.str();
-        platform.runAppleScript(composeScript(kScriptDiskCheck, {a, share->name, a}));
+        platform.runScriptText(composeScript(kScriptDiskCheck, {a, share->name, a}));
         return;
     }
     if (kind < 0 || kind > 7) return;
@@ -100,7 +100,7 @@ void MainController::executeShell(int kind) {
         case 7: script = composeScript(kScriptRemoveMarker, {a}); break;
         default: return;
     }
-    platform.runAppleScript(script);
+    platform.runScriptText(script);
 }
 
 bool MainController::checkMountResult() {
@@ -159,10 +159,10 @@ int MainController::unmountVolume() {
     if (found && options_.mountPlatform) {
         char recycle[1024];
         std::snprintf(recycle, sizeof recycle, "Recycle Bin - %s", shareName.c_str());
-        options_.mountPlatform->runAppleScript(composeScript(kScriptEject, {recycle, recycle}));
+        options_.mountPlatform->runScriptText(composeScript(kScriptEject, {recycle, recycle}));
         // The folder name comes from the mount list; it is put in a script
         // only when it is as harmless as a share name.
-        if (scriptSafe(folder)) options_.mountPlatform->runAppleScript(composeScript(kScriptEject, {folder, folder}));
+        if (scriptSafe(folder)) options_.mountPlatform->runScriptText(composeScript(kScriptEject, {folder, folder}));
     }
     char again[1024] = {};
     if (getRealMountPath(again, sizeof again, h, shareName) || getRealMountPath(again, sizeof again, a, shareName))

@@ -13,7 +13,7 @@ namespace qs::mac {
 class MountPlatform {
 public:
     virtual ~MountPlatform() = default;
-    virtual void runAppleScript(const std::string& text) = 0;
+    virtual void runScriptText(const std::string& text) = 0;
     virtual std::string loginName() = 0;
     // Nothing when the command cannot be started.
     virtual std::optional<std::vector<std::string>> mountOutput() = 0;
