@@ -201,7 +201,7 @@ DeviceConfig parseDevice(const json& j, const std::string& path) {
     rejectUnknownKeys(j, path,
                       {"serverUUID", "hostname", "model", "devModel", "ports", "answerPort", "defaultGatewayPort",
                        "bonding", "user", "password", "shares", "reply", "delayMs", "lateMs", "faults", "http",
-                       "smb"});
+                       "smb", "smbGuest"});
     DeviceConfig d;
     d.serverUUID = parseServerUUID(j, path);
     d.hostname = textValue(required(j, path, "hostname"), member(path, "hostname"));
@@ -224,6 +224,7 @@ DeviceConfig parseDevice(const json& j, const std::string& path) {
     parseFaults(j, path, d);
     optionalBool(j, path, "http", d.http);
     optionalBool(j, path, "smb", d.smb);
+    optionalBool(j, path, "smbGuest", d.smbGuest);
     if (d.hasServers() && !isLoopbackIPv4(d.serverAddress()))
         fail(serverAddressPath(path, d), shown(json(d.serverAddress())) +
                                             " is not a loopback address (127.x.x.x), which \"http\" and \"smb\" need");
@@ -291,6 +292,15 @@ bool isDottedIPv4(std::string_view text) {
 }
 
 bool isLoopbackIPv4(std::string_view text) { return isDottedIPv4(text) && text.substr(0, 4) == "127."; }
+
+bool shareLocked(std::string_view shares, std::string_view name) {
+    for (const std::string& token : splitFields(shares, ':', false)) {
+        const auto marker = token.find_first_of("*@");
+        if (marker != std::string::npos && token.compare(0, marker, name) == 0 && marker == name.size())
+            return token.back() == '6';
+    }
+    return false;
+}
 
 std::vector<std::string> shareNames(std::string_view shares) {
     std::vector<std::string> names;
@@ -366,6 +376,7 @@ std::vector<DeviceConfig> labDevices() {
 
     DeviceConfig single = device("51a0000000000001", "vsb-reception", "VSB-720K", volumes);
     single.ports = {home(0)};
+    single.smbGuest = true;  // Volume_2 and its bin admit guests; Volume_1 is locked
 
     // Answers from its second port, which therefore has the lab address.
     DeviceConfig dual = device("51a0000000000002", "vsb-archive", "VSB-760K", "Public@5:Media*6:Recycle Bin - Public");

@@ -25,7 +25,8 @@
 //                                                lateReply fault
 //       "faults": ["duplicate"],                 names as faultName() gives
 //       "http": false,                           web pages on port 80
-//       "smb": false                             file shares on port 445
+//       "smb": false,                            file shares on port 445
+//       "smbGuest": false                        unlocked shares open to guests
 //   }]}
 //
 // Addresses must be dotted IPv4. Unknown keys are errors, so typos show.
@@ -107,6 +108,7 @@ struct DeviceConfig {
     std::vector<Fault> faults;
     bool http = false;  // web pages on port 80 of serverAddress()
     bool smb = false;   // one file share per share-list entry, on port 445
+    bool smbGuest = false;  // shares not marked locked admit guests too
 
     bool hasFault(Fault f) const;
     bool hasServers() const { return http || smb; }
@@ -151,6 +153,9 @@ bool isLoopbackIPv4(std::string_view text);
 // repeats dropped. "Volume_1*6:Recycle Bin - Volume_1" gives "Volume_1" and
 // "Recycle Bin - Volume_1".
 std::vector<std::string> shareNames(std::string_view shares);
+// Whether the share list marks that share locked (its entry ends in "6"
+// after "*" or "@").
+bool shareLocked(std::string_view shares, std::string_view name);
 const char* replyModeName(ReplyMode m);
 
 }  // namespace qs::sim

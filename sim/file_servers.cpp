@@ -155,7 +155,8 @@ std::string smbConf(const std::string& dir, const DeviceConfig& d, const std::ve
         set("path", dir + "/shares/" + std::to_string(i + 1));
         set("read only", "no");
         set("browseable", "yes");
-        set("valid users", d.user);
+        if (d.smbGuest && !shareLocked(d.shares, shares[i])) set("guest ok", "yes");
+        else set("valid users", d.user);
         set("create mask", "0664");
         set("directory mask", "0775");
     }
@@ -314,7 +315,8 @@ bool FileServers::prepare(Server& s, const DeviceConfig& d, const std::vector<st
     ok = ok && makeDir(dir + "/private", 0700);
     for (std::size_t i = 0; ok && i < s.shares.size(); ++i) {
         const std::string share = dir + "/shares/" + std::to_string(i + 1);
-        ok = makeDir(share, 0770) && ::chown(share.c_str(), kAdminId, kAdminId) == 0;
+        const bool guests = d.smbGuest && !shareLocked(d.shares, s.shares[i]);
+        ok = makeDir(share, guests ? 0777 : 0770) && ::chown(share.c_str(), kAdminId, kAdminId) == 0;
     }
     const std::string id = std::to_string(kAdminId);
     ok = ok && writeFile(dir + "/passwd",

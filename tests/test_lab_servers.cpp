@@ -433,6 +433,19 @@ TEST_F(LabServers, WrongPasswordAndGuestAreRefused) {
     EXPECT_EQ(right.exitCode, 0) << right.out << right.err;
 }
 
+TEST_F(LabServers, ReceptionAdmitsGuestsToItsUnlockedShareOnly) {
+    if (auto why = sharesUnavailable()) GTEST_SKIP() << *why;
+    expectEveryFileServer();
+    // vsb-reception lists "Volume_1*6:Volume_2@5:...": Volume_1 is locked.
+    const std::string base = "//" + kLab[0].address + "/";
+    const RunResult open = smbclient({base + "Volume_2", "-N", "-c", "ls"});
+    EXPECT_EQ(open.exitCode, 0) << open.out << open.err;
+    const RunResult locked = smbclient({base + "Volume_1", "-N", "-c", "ls"});
+    EXPECT_NE(locked.exitCode, 0) << locked.out << locked.err;
+    const RunResult user = smbclient({base + "Volume_1", "-U", "admin%admin", "-c", "ls"});
+    EXPECT_EQ(user.exitCode, 0) << user.out << user.err;
+}
+
 // ---- labs of their own ---------------------------------------------------
 
 TEST(LabServersLifetime, StoppingTheLabLeavesNoServerOrDirectory) {

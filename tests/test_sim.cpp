@@ -444,4 +444,19 @@ TEST(SimConfig, LabDevicesHaveTheirOwnShareLists) {
     EXPECT_EQ(lab[0].shares, kShares);
     EXPECT_EQ(lab[1].shares, "Public@5:Media*6:Recycle Bin - Public");
     EXPECT_EQ(lab[2].shares, "Archive@5:Backup@5");
+    EXPECT_TRUE(lab[0].smbGuest);
+    EXPECT_FALSE(lab[1].smbGuest);
+}
+
+TEST(SimConfig, LockedSharesFromTheShareList) {
+    const std::string shares = "Volume_1*6:Volume_2@5:Vol*6x:Plain:Recycle Bin - Volume_1";
+    EXPECT_TRUE(shareLocked(shares, "Volume_1"));
+    EXPECT_FALSE(shareLocked(shares, "Volume_2"));
+    EXPECT_FALSE(shareLocked(shares, "Vol")) << "the entry must end in 6";
+    EXPECT_FALSE(shareLocked(shares, "Plain"));
+    EXPECT_FALSE(shareLocked(shares, "Volume"));
+    EXPECT_FALSE(shareLocked(shares, "Recycle Bin - Volume_1"));
+    EXPECT_TRUE(parseConfig(std::string(R"({"devices": [)") + kGoodDevice + R"(, "smbGuest": true}]})")
+                    .devices[0]
+                    .smbGuest);
 }

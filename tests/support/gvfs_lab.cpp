@@ -251,6 +251,11 @@ void Lab::start() {
     unsetEnv("XDG_CONFIG_HOME");
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return void(skip = "no pipe");
+    // The SMB client of the session resolves names only through the host
+    // table (never by broadcast), so nothing leaves the machine.
+    fs::create_directories(home + "/.smb");
+    writeText(home + "/.smb/smb.conf",
+              "[global]\n  name resolve order = host\n  disable netbios = yes\n  client min protocol = SMB2\n");
     // The session's services (GVfs among them) inherit the bus's
     // environment: the lab's host names reach them through nss_wrapper.
     std::vector<std::string> busEnv = {marker};
