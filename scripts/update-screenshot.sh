@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Renders quayside-win against the simulated lab off-screen and stores the
-# picture the README shows (docs/quayside-win.png).
+# Renders quayside-win and quayside-mac against the simulated lab off-screen
+# and stores the pictures the README shows (docs/quayside-win.png,
+# docs/quayside-mac.png).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -12,3 +13,4 @@ trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f "$log"' EXIT
 for _ in $(seq 50); do grep -q '^ready' "$log" && break; sleep 0.1; done
 mkdir -p "$top/docs"
 QT_QPA_PLATFORM=offscreen "$build/bin/quayside-win" --loopback --screenshot "$top/docs/quayside-win.png"
+QT_QPA_PLATFORM=offscreen "$build/bin/quayside-mac" --loopback --screenshot "$top/docs/quayside-mac.png"

@@ -187,6 +187,15 @@ TEST_F(MacWindow, WebButtonHandsTheAddressOverAsOneArgument) {
     EXPECT_EQ(lines[1], "http://192.168.77.20");
 }
 
+TEST_F(MacWindow, MountButtonsReachTheController) {
+    QTest::mouseClick(window->ui().btnConnect, Qt::LeftButton);
+    QTest::mouseClick(window->ui().btnDisconnect, Qt::LeftButton);
+    ASSERT_EQ(window->alerts.size(), 2u);
+    EXPECT_EQ(window->alerts[0], "Please select a device in the above section.");
+    EXPECT_EQ(window->alerts[1].substr(0, 32), "Unable to disconnect this drive.");
+    EXPECT_TRUE(window->ui().btnConnect->isEnabled());
+}
+
 TEST_F(MacWindow, ExitAndClosingEndTheProgram) {
     QTest::mouseClick(window->ui().btnExit, Qt::LeftButton);
     window->close();
