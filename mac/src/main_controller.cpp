@@ -22,16 +22,6 @@ private:
     std::mutex mutex_;
 };
 
-class Held {
-public:
-    explicit Held(Lock& lock) : lock_(lock) { lock_.lock(); }
-    ~Held() { lock_.unlock(); }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-
-private:
-    Lock& lock_;
-};
 
 }  // namespace
 
@@ -92,7 +82,7 @@ MainController::MainController(RunLoop& loop, Toolkit& toolkit, Options options)
 
 MainController::~MainController() {
     if (m_queryLanInfoTmrLock) {
-        Held held(*m_queryLanInfoTmrLock);
+        std::lock_guard<Lock> held(*m_queryLanInfoTmrLock);
         stopLanInfoTimer();
     }
     m_queryLanInfoTmrLock.reset();
@@ -163,7 +153,7 @@ void MainController::tblDeviceChanged() {
     }
     packager_->sendPackage(kLegacyItemQuery, kLanInformationItem, *record);
     {
-        Held held(*m_queryLanInfoTmrLock);
+        std::lock_guard<Lock> held(*m_queryLanInfoTmrLock);
         m_queryLanInfoCounter = 0;
         m_nSelectedRow = row;
         stopLanInfoTimer();
@@ -181,7 +171,7 @@ void MainController::checkQueryLanInfoStatus() {
     ++m_queryLanInfoCounter;
     const auto record = deviceAt(m_nSelectedRow);
     {
-        Held held(*m_queryLanInfoTmrLock);
+        std::lock_guard<Lock> held(*m_queryLanInfoTmrLock);
         stopLanInfoTimer();
     }
     // The list was searched again meanwhile: the row is gone.
@@ -193,9 +183,9 @@ void MainController::checkQueryLanInfoStatus() {
 }
 
 void MainController::tblVolumeChanged() {
-    const int row = toolkit_.selectedRow(Table::Volume);
-    if (!packager_ || row < 0 || static_cast<std::size_t>(row) >= packager_->volumeArray().size()) return;
-    if (packager_->volumeArray()[static_cast<std::size_t>(row)].isLocked) {
+    const VolumeData* share = selectedShare();
+    if (!share) return;
+    if (share->isLocked) {
         displayAlertMessage(kAlertLocked);
         toolkit_.setEnabled(Button::Connect, false);
         toolkit_.setEnabled(Button::Disconnect, false);
@@ -306,12 +296,6 @@ void MainController::btnConfigurationPressed() {
     toolkit_.openURL("http://" + record->port[0].IP.str());
 }
 
-void MainController::requireShownRecord(const std::shared_ptr<DeviceData_n>& fallback) {
-    // Apply pressed before the login sheet of a click has shown a record:
-    // the selected row's record is the one being edited.
-    if (!tmpDeviceData_) tmpDeviceData_ = fallback;
-}
-
 void MainController::btnApplyPressed() {
     const auto record = selectedDevice();
     if (!record) {
@@ -319,7 +303,9 @@ void MainController::btnApplyPressed() {
         return;
     }
     setIPEditEnable(false);
-    requireShownRecord(record);
+    // Apply pressed before the login sheet of a click has shown a record:
+    // the selected row's record is the one being edited.
+    if (!tmpDeviceData_) tmpDeviceData_ = record;
     DeviceData_n& shown = *tmpDeviceData_;
     const bool secondPort = getIFCombo() != 0;
     PortBlock& block = shown.port[secondPort ? 1 : 0];
@@ -451,11 +437,8 @@ void MainController::setIPFinish() {
 void MainController::displayAlertMessage(int code) {
     std::string message;
     if (code == kAlertLocked) {
-        std::string share;
-        const int row = toolkit_.selectedRow(Table::Volume);
-        if (packager_ && row >= 0 && static_cast<std::size_t>(row) < packager_->volumeArray().size())
-            share = packager_->volumeArray()[static_cast<std::size_t>(row)].name;
-        message = share + " " + toolkit_.localizedString(alertText(code));
+        const VolumeData* share = selectedShare();
+        message = (share ? share->name : std::string()) + " " + toolkit_.localizedString(alertText(code));
     } else if (code >= 1 && code <= 39) {
         message = toolkit_.localizedString(alertText(code));
     }

@@ -137,9 +137,7 @@ private:
     std::shared_ptr<DeviceData_n> selectedDevice();
     void stopLanInfoTimer();  // caller holds the lock
     void showPort(const DeviceData_n& record, int port);
-    void requireShownRecord(const std::shared_ptr<DeviceData_n>& fallback);
     void credentialsMount();
-    std::shared_ptr<DeviceData_n> selectedBox();
     const VolumeData* selectedShare();
     // The box's address is a dotted IPv4 address and its host and share
     // names can stand in a script string.

@@ -33,8 +33,6 @@ bool scriptSafe(const std::string& text, bool allowSlash = false) {
 
 }  // namespace
 
-std::shared_ptr<DeviceData_n> MainController::selectedBox() { return selectedDevice(); }
-
 const VolumeData* MainController::selectedShare() {
     const int row = toolkit_.selectedRow(Table::Volume);
     if (!packager_ || row < 0 || static_cast<std::size_t>(row) >= packager_->volumeArray().size()) return nullptr;
@@ -42,7 +40,7 @@ const VolumeData* MainController::selectedShare() {
 }
 
 bool MainController::mountTargetSafe() {
-    const auto box = selectedBox();
+    const auto box = selectedDevice();
     const VolumeData* share = selectedShare();
     if (!box || !share) return false;
     return dottedAddress(box->port[0].IP.str()) && !box->hostname.empty() && scriptSafe(box->hostname.str()) &&
@@ -63,7 +61,7 @@ void MainController::executeShell(int kind) {
             platform.runScriptText(composeScript(kScriptTestMount, {testMountDevice}));
         return;
     }
-    const auto box = selectedBox();
+    const auto box = selectedDevice();
     const VolumeData* share = selectedShare();
     if (kind == 3) {
         if (!box || !share || !mountTargetSafe()) return;
@@ -104,7 +102,7 @@ void MainController::executeShell(int kind) {
 }
 
 bool MainController::checkMountResult() {
-    const auto box = selectedBox();
+    const auto box = selectedDevice();
     if (!options_.mountPlatform || !box) return false;
     const std::string a = box->port[0].IP.str();
     if (!dottedAddress(a)) return false;
@@ -144,7 +142,7 @@ bool MainController::getRealMountPath(char* buffer, std::size_t size, const std:
 }
 
 int MainController::unmountVolume() {
-    const auto box = selectedBox();
+    const auto box = selectedDevice();
     const VolumeData* share = selectedShare();
     if (!box || !share) return 3;
     if (!mountTargetSafe()) return 32;
@@ -172,7 +170,7 @@ int MainController::unmountVolume() {
 
 void MainController::btnMountPressed() {
     toolkit_.setEnabled(Button::Connect, false);
-    const auto box = selectedBox();
+    const auto box = selectedDevice();
     const VolumeData* share = selectedShare();
     if (!share || !box) {
         displayAlertMessage(kAlertSelectDeviceAbove);
@@ -208,7 +206,7 @@ void MainController::btnUnmountPressed() { displayAlertMessage(unmountVolume());
 void MainController::credentialsMount() {
     const bool safe = mountTargetSafe() && credentialsSafe();
     // Without a box or share the script kind reports it (alert 2).
-    if (safe || !selectedBox() || !selectedShare()) executeShell(1);
+    if (safe || !selectedDevice() || !selectedShare()) executeShell(1);
     calledAction_ = kActionNone;
     displayAlertMessage(safe && checkMountResult() ? kAlertMapped : kAlertMapFailed);
 }

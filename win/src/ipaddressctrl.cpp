@@ -10,7 +10,15 @@
 #include <QRegularExpressionValidator>
 
 namespace qs::win {
+
 namespace {
+
+// Focus to a neighbouring field, the cursor at its end or its start.
+void moveTo(QLineEdit* f, bool atEnd) {
+    f->setFocus(Qt::OtherFocusReason);
+    f->deselect();
+    f->setCursorPosition(atEnd ? static_cast<int>(f->text().size()) : 0);
+}
 
 constexpr int kFieldMax = 255;
 constexpr int kFieldDigits = 3;
@@ -206,28 +214,19 @@ bool CIPAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
     switch (key->key()) {
     case Qt::Key_Backspace:
         if (f->text().isEmpty() && i > 0) {
-            QLineEdit* prev = field(i - 1);
-            prev->setFocus(Qt::OtherFocusReason);
-            prev->deselect();
-            prev->setCursorPosition(static_cast<int>(prev->text().size()));
+            moveTo(field(i - 1), true);
             return true;
         }
         return false;
     case Qt::Key_Right:
         if (!f->hasSelectedText() && f->cursorPosition() == f->text().size() && i < 3) {
-            QLineEdit* next = field(i + 1);
-            next->setFocus(Qt::OtherFocusReason);
-            next->deselect();
-            next->setCursorPosition(0);
+            moveTo(field(i + 1), false);
             return true;
         }
         return false;
     case Qt::Key_Left:
         if (!f->hasSelectedText() && f->cursorPosition() == 0 && i > 0) {
-            QLineEdit* prev = field(i - 1);
-            prev->setFocus(Qt::OtherFocusReason);
-            prev->deselect();
-            prev->setCursorPosition(static_cast<int>(prev->text().size()));
+            moveTo(field(i - 1), true);
             return true;
         }
         return false;
