@@ -14,6 +14,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core fonts-liberation
   libglib2.0-dev
   gvfs gvfs-backends gvfs-fuse fuse3 dbus
+  gnome-keyring
 )
 
 missing=()

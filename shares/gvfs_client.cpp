@@ -2,8 +2,10 @@
 
 #include <gio/gio.h>
 
+#include <atomic>
 #include <cerrno>
 #include <dirent.h>
+#include <mutex>
 #include <sys/stat.h>
 
 namespace qs::shares {
@@ -12,6 +14,10 @@ std::string smbUri(const std::string& host, const std::string& share) { return "
 
 struct GvfsClient::Gio {
     GMainContext* context = g_main_context_new();
+    // The operation cancel() ends, and whether it was called.
+    std::mutex cancelMutex;
+    GCancellable* current = nullptr;
+    std::atomic<bool> cancelled{false};
 
     ~Gio() { g_main_context_unref(context); }
 
@@ -32,6 +38,7 @@ struct GvfsClient::Gio {
         std::string user, domain, password;
         bool guest = true;
         bool havePassword = false;
+        bool keepPassword = false;
         int asked = 0;
         bool refused = false;
         ~Operation() {
@@ -44,6 +51,18 @@ struct GvfsClient::Gio {
     // time is up. False when it did not end even then (the operation is
     // then left to end on its own).
     bool wait(Operation* op, int timeoutMs) {
+        {
+            std::lock_guard<std::mutex> lock(cancelMutex);
+            current = op->cancellable;
+            if (cancelled) g_cancellable_cancel(op->cancellable);
+        }
+        struct Done {
+            Gio* gio;
+            ~Done() {
+                std::lock_guard<std::mutex> lock(gio->cancelMutex);
+                gio->current = nullptr;
+            }
+        } done{this};
         GSource* timer = g_timeout_source_new(static_cast<guint>(timeoutMs));
         g_source_set_callback(
             timer,
@@ -55,7 +74,7 @@ struct GvfsClient::Gio {
             },
             op, nullptr);
         g_source_attach(timer, context);
-        while (!op->done && !op->timedOut) g_main_context_iteration(context, TRUE);
+        while (!op->done && !op->timedOut && !cancelled) g_main_context_iteration(context, TRUE);
         g_source_destroy(timer);
         g_source_unref(timer);
         if (op->done) return true;
@@ -86,7 +105,9 @@ struct GvfsClient::Gio {
             g_mount_operation_set_password(mo, "");
             g_mount_operation_set_domain(mo, defaultDomain ? defaultDomain : "");
         }
-        g_mount_operation_set_password_save(mo, G_PASSWORD_SAVE_NEVER);
+        // Kept by GVfs in the desktop's keyring, never by this program.
+        g_mount_operation_set_password_save(mo, op->keepPassword && !op->guest ? G_PASSWORD_SAVE_PERMANENTLY
+                                                                                : G_PASSWORD_SAVE_NEVER);
         g_mount_operation_reply(mo, G_MOUNT_OPERATION_HANDLED);
     }
 
@@ -161,7 +182,7 @@ struct GvfsClient::Gio {
     }
 
     MountStatus mount(const std::string& uri, const char* user, const char* password, int timeoutMs,
-                      std::string& path, bool& mountedHere) {
+                      std::string& path, bool& mountedHere, bool keepPassword) {
         Scope scope(context);
         mountedHere = false;
         GFile* file = g_file_new_for_uri(uri.c_str());
@@ -181,6 +202,7 @@ struct GvfsClient::Gio {
         op->guest = name.empty();
         op->havePassword = password != nullptr;
         op->password = password ? password : "";
+        op->keepPassword = keepPassword;
         GMountOperation* mo = g_mount_operation_new();
         g_signal_connect(mo, "ask-password", G_CALLBACK(askPassword), op);
         g_signal_connect(mo, "ask-question", G_CALLBACK(askQuestion), op);
@@ -236,9 +258,16 @@ struct GvfsClient::Gio {
 GvfsClient::GvfsClient() : gio_(std::make_unique<Gio>()) {}
 GvfsClient::~GvfsClient() = default;
 
+void GvfsClient::cancel() {
+    std::lock_guard<std::mutex> lock(gio_->cancelMutex);
+    gio_->cancelled = true;
+    if (gio_->current) g_cancellable_cancel(gio_->current);
+    g_main_context_wakeup(gio_->context);
+}
+
 MountStatus GvfsClient::mount(const std::string& uri, const char* user, const char* password, int timeoutMs,
-                              std::string& path, bool& mountedHere) {
-    return gio_->mount(uri, user, password, timeoutMs, path, mountedHere);
+                              std::string& path, bool& mountedHere, bool keepPassword) {
+    return gio_->mount(uri, user, password, timeoutMs, path, mountedHere, keepPassword);
 }
 
 bool GvfsClient::unmount(const std::string& uri, bool force, int timeoutMs, bool* busy) {

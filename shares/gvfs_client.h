@@ -3,7 +3,8 @@
 // path, unmount it, list what is mounted. Every call blocks its caller
 // until GVfs has answered or the time limit has passed; the GIO work runs
 // on a private main context, so the caller's own event loop does not run
-// meanwhile. The header stays free of GIO's (whose names clash with Qt's
+// meanwhile. One client serves one thread at a time; clients on different
+// threads work side by side. The header stays free of GIO's (whose names clash with Qt's
 // macros).
 #pragma once
 
@@ -46,10 +47,14 @@ public:
 
     // Mounts the share `uri` names. A null `user` logs in as a guest (or
     // anonymously); "DOMAIN\user" names the domain too; a null `password`
-    // with a user refuses the password question. `path` receives the
-    // local path; `mountedHere` tells whether this call mounted it.
+    // with a user refuses the password question (GVfs answers it from the
+    // desktop's keyring first, when that knows the share). With
+    // `keepPassword` GVfs keeps the given password in that keyring, when
+    // there is one, for the next mount; it never reaches a file or a
+    // command line of this program's. `path` receives the local path;
+    // `mountedHere` tells whether this call mounted it.
     MountStatus mount(const std::string& uri, const char* user, const char* password, int timeoutMs,
-                      std::string& path, bool& mountedHere);
+                      std::string& path, bool& mountedHere, bool keepPassword = false);
     // Unmounts what holds `uri`; true when it is not mounted afterwards.
     // `busy` tells that files were open.
     bool unmount(const std::string& uri, bool force, int timeoutMs, bool* busy = nullptr);
@@ -58,6 +63,9 @@ public:
     // The SMB mount a local path lies in (a path under GVfs's FUSE view),
     // or nothing.
     bool mountOfPath(const std::string& path, SmbMount& mount);
+    // Ends the mount or unmount in progress as cancelled, and every later
+    // one at once; callable from any thread.
+    void cancel();
 
 private:
     struct Gio;

@@ -4,6 +4,7 @@
 // bus with its own gvfsd, runtime and home directories. Needs root, smbd,
 // smbclient, gvfsd with its smb and FUSE parts, dbus-daemon and /dev/fuse;
 // skipped, with the reason, otherwise.
+#include "gvfs_client.h"
 #include "gvfs_netconnections.h"
 #include "main_dialog.h"
 #include "messages.h"
@@ -21,6 +22,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -66,6 +68,18 @@ std::vector<std::string> fuseEntries() {
     return out;
 }
 
+// Starts the restore of the remembered letters and waits until it is done.
+bool restored(NetConnections& c) {
+    auto done = std::make_shared<std::promise<void>>();
+    c.RestoreConnections([done] { done->set_value(); });
+    return done->get_future().wait_for(60s) == std::future_status::ready;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
 // The FUSE view drops an unmounted share a moment after GVfs has.
 bool fuseEmptySoon() {
     for (int i = 0; i < 50 && !fuseEntries().empty(); ++i) std::this_thread::sleep_for(100ms);
@@ -91,6 +105,7 @@ protected:
         // Each test leaves no letter behind.
         GvfsNetConnections c;
         for (const char* l : {"Z:", "Y:", "X:"}) c.WNetCancelConnection2A(l, CONNECT_UPDATE_PROFILE, true);
+        fuseEmptySoon();
     }
     // A first mapping that fails only for want of FUSE means the sandbox
     // cannot show GVfs mounts as files.
@@ -104,6 +119,10 @@ protected:
 }  // namespace
 
 TEST_F(GvfsMapping, MapWriteReadRestoreAndCancel) {
+    // A folder of the user's own keeps its mode; the program's own are private.
+    const std::string gtk = lab->home + "/.config/gtk-3.0";
+    fs::create_directories(gtk);
+    ::chmod(gtk.c_str(), 0755);
     {
         GvfsNetConnections c;
         const DWORD rc = c.WNetAddConnection2A("Z:", kRemote, kPassword, "admin", CONNECT_UPDATE_PROFILE);
@@ -142,12 +161,15 @@ TEST_F(GvfsMapping, MapWriteReadRestoreAndCancel) {
     struct stat st{};
     ASSERT_EQ(::stat((lab->home + "/.local/state/quayside/drives.json").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0077, 0u);
+    EXPECT_EQ(modeOf(gtk), 0755u);
+    EXPECT_EQ(modeOf(lab->home + "/.local/state/quayside"), 0700u);
+    EXPECT_EQ(modeOf(lab->home + "/Network Drives"), 0700u);
 
     // The next start: the remembered letter comes back (its link too).
     fs::remove(link);
     {
         GvfsNetConnections c;
-        c.RestoreConnections();
+        ASSERT_TRUE(restored(c));
         DWORD got = 0;
         EXPECT_EQ(remoteOf(c, "Z:", &got), kRemote);
         EXPECT_EQ(got, NO_ERROR);
@@ -195,6 +217,83 @@ TEST_F(GvfsMapping, WrongPasswordAndGuestAreRefused) {
     EXPECT_EQ(readText(lab->home + "/.local/state/quayside/drives.json").find("\"Y:\""), std::string::npos);
     EXPECT_EQ(c.WNetAddConnection2A("Y:", "\\\\127.0.0.9\\No_Such_Share", kPassword, "admin", 0) == NO_ERROR, false);
     EXPECT_TRUE(fuseEmptySoon());
+}
+
+// Without a secret service the password is nowhere to be found at the next
+// start: the letters stay remembered and taken, unavailable, until a Connect
+// gives the password again, and then every letter of that share is back.
+TEST_F(GvfsMapping, RememberedLettersThatCannotComeBackWaitForTheNextConnect) {
+    {
+        GvfsNetConnections c;
+        const DWORD rc = c.WNetAddConnection2A("Z:", kRemote, kPassword, "admin", CONNECT_UPDATE_PROFILE);
+        skipWithoutFuse(rc);
+        if (IsSkipped()) return;
+        ASSERT_EQ(rc, NO_ERROR);
+        ASSERT_EQ(c.WNetAddConnection2A("Y:", kRemote, kPassword, "admin", CONNECT_UPDATE_PROFILE), NO_ERROR);
+        // The session ends: unmounted, still remembered.
+        EXPECT_EQ(c.WNetCancelConnection2A("Z:", 0, true), NO_ERROR);
+        EXPECT_EQ(c.WNetCancelConnection2A("Y:", 0, true), NO_ERROR);
+    }
+    ASSERT_TRUE(fuseEmptySoon());
+    GvfsNetConnections c;
+    ASSERT_TRUE(restored(c));
+    for (const char* letter : {"Z:", "Y:"}) {
+        DWORD got = 0;
+        EXPECT_EQ(remoteOf(c, letter, &got), kRemote) << letter;
+        EXPECT_EQ(got, ERROR_CONNECTION_UNAVAIL) << letter;
+        EXPECT_EQ(c.GetDriveTypeA(letter), DRIVE_REMOTE) << letter;
+    }
+    EXPECT_TRUE(fuseEntries().empty());
+    EXPECT_NE(readText(lab->home + "/.local/state/quayside/drives.json").find("\"Y:\""), std::string::npos);
+    // Another share cannot take the letter; this one brings it back.
+    EXPECT_EQ(c.WNetAddConnection2A("Z:", "\\\\127.0.0.9\\Other", kPassword, "admin", 0), ERROR_ALREADY_ASSIGNED);
+    ASSERT_EQ(c.WNetAddConnection2A("Z:", kRemote, kPassword, "admin", CONNECT_UPDATE_PROFILE), NO_ERROR);
+    for (const char* letter : {"Z:", "Y:"}) {
+        DWORD got = 0;
+        remoteOf(c, letter, &got);
+        EXPECT_EQ(got, NO_ERROR) << letter;
+    }
+    EXPECT_TRUE(fs::is_directory(linkOf('Y')));
+}
+
+// With a secret service, a mapping remembered for the next start leaves its
+// password with GVfs's keyring and comes back without a question; one that
+// is not remembered leaves nothing there.
+TEST_F(GvfsMapping, RememberedPasswordRestoresFromTheKeyring) {
+    const std::string why = lab->startKeyring();
+    if (!why.empty()) GTEST_SKIP() << "no secret service: " << why;
+    struct StopKeyring {
+        ~StopKeyring() { lab->stopKeyring(); }
+    } stopKeyring;
+    const std::string uri = "smb://127.0.0.9/Volume_1/";
+    {
+        GvfsNetConnections c;
+        const DWORD rc = c.WNetAddConnection2A("Y:", kRemote, kPassword, "admin", 0);
+        skipWithoutFuse(rc);
+        if (IsSkipped()) return;
+        ASSERT_EQ(rc, NO_ERROR);
+        ASSERT_EQ(c.WNetCancelConnection2A("Y:", 0, true), NO_ERROR);
+    }
+    ASSERT_TRUE(fuseEmptySoon());
+    {
+        shares::GvfsClient probe;
+        std::string path;
+        bool here = false;
+        EXPECT_EQ(probe.mount(uri, "admin", nullptr, 30000, path, here), shares::MountStatus::PasswordRefused);
+    }
+    {
+        GvfsNetConnections c;
+        ASSERT_EQ(c.WNetAddConnection2A("Z:", kRemote, kPassword, "admin", CONNECT_UPDATE_PROFILE), NO_ERROR);
+        ASSERT_EQ(c.WNetCancelConnection2A("Z:", 0, true), NO_ERROR);
+    }
+    ASSERT_TRUE(fuseEmptySoon());
+    EXPECT_EQ(readText(lab->home + "/.local/state/quayside/drives.json").find(kPassword), std::string::npos);
+    GvfsNetConnections c;
+    ASSERT_TRUE(restored(c));
+    DWORD got = 0;
+    EXPECT_EQ(remoteOf(c, "Z:", &got), kRemote);
+    EXPECT_EQ(got, NO_ERROR);
+    EXPECT_TRUE(fs::is_directory(linkOf('Z')));
 }
 
 // The main window's Connect and Disconnect on this system: a guest attempt,

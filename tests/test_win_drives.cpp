@@ -22,6 +22,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using namespace qs;
 using namespace qs::win;
 
@@ -231,6 +233,34 @@ TEST_F(Drives, EveryLetterConnectedLeavesNoSelectionAndConnectSilent) {
     press(IDC_CONNECT);
     EXPECT_TRUE(messages->messages.empty());
     EXPECT_EQ(net->calls.size(), before);
+}
+
+// A remembered letter whose share is not there now keeps its place: the
+// combo shows it in use, the recycle bin does not take it, the volume list
+// names it.
+TEST_F(Drives, RememberedButUnavailableLetterIsNotFree) {
+    net->remember('Z', "\\\\192.168.0.20\\Volume_1");
+    start();
+    EXPECT_EQ(comboItems().at(0), "Z: \\\\192.168.0.20\\Volume_1");
+    EXPECT_EQ(dlg->driveLetterList()->currentText(), "X:");
+    EXPECT_EQ(dlg->FindSpareDriveLetter(QStringLiteral("X:")), "W:");
+    EXPECT_EQ(location("Volume_1"), "Z:");
+}
+
+// Start-up does not wait for the remembered connections; when they are
+// back, the table and the combo are read again on the window's thread, and
+// the letter the user chose meanwhile stays chosen.
+TEST_F(Drives, RestoresEndingLaterRefreshTheLettersOnTheWindowThread) {
+    start();
+    ASSERT_TRUE(net->restored);
+    selectLetter(QStringLiteral("T:"));
+    net->connect('W', "\\\\192.168.0.20\\Volume_2");
+    std::thread([this] { net->restored(); }).join();
+    EXPECT_EQ(comboItems().at(3), "W:");  // not from the worker's thread
+    QApplication::processEvents();
+    EXPECT_EQ(comboItems().at(3), "W: \\\\192.168.0.20\\Volume_2");
+    EXPECT_EQ(dlg->DriveTable[3].share, "Volume_2");
+    EXPECT_EQ(dlg->driveLetterList()->currentText(), "T:");
 }
 
 // ---- volume list ------------------------------------------------------------------

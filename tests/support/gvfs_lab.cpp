@@ -173,6 +173,7 @@ void Lab::unsetEnv(const char* name) {
 }
 
 void Lab::start() {
+    if (serverless) return startSession();
     if (::geteuid() != 0) return void(skip = "needs root (smbd on port 445 of 127.0.0.9, FUSE mounts)");
     const std::string smbd_ = findProgram("smbd", kBinDirs);
     const std::string smbpasswd = findProgram("smbpasswd", kBinDirs);
@@ -188,7 +189,13 @@ void Lab::start() {
     if (::access("/dev/fuse", R_OK | W_OK) != 0) return void(skip = "no usable /dev/fuse");
     if (findLibrary("libnss_wrapper.so").empty()) return void(skip = "no libnss_wrapper.so (package libnss-wrapper)");
     if (portOpen(kLabServer, 445)) return void(skip = "127.0.0.9:445 is already taken");
+    startSession();
+}
 
+void Lab::startSession() {
+    const std::string dbus = findProgram("dbus-daemon", kBinDirs);
+    if (dbus.empty()) return void(skip = "no dbus-daemon (package dbus)");
+    if (findProgram("gvfsd", kLibexecDirs).empty()) return void(skip = "no gvfsd (package gvfs)");
     char tmpl[] = "/tmp/qs-gvfs-lab-XXXXXX";
     if (!::mkdtemp(tmpl)) return void(skip = "cannot make a temporary directory");
     dir = tmpl;
@@ -203,6 +210,13 @@ void Lab::start() {
     ::chmod(runtime.c_str(), 0700);
     ::chmod(share.c_str(), 0777);
     ::chmod(publicShare.c_str(), 0777);
+    if (!serverless && !startServer()) return;
+    startBus(dbus);
+}
+
+bool Lab::startServer() {
+    const std::string smbd_ = findProgram("smbd", kBinDirs);
+    const std::string smbpasswd = findProgram("smbpasswd", kBinDirs);
     writeText(dir + "/passwd",
               "root:x:0:0:root:/root:/bin/sh\nadmin:x:4711:4711:admin:" + home +
                   ":/bin/false\nnobody:x:65534:65534:nobody:/nonexistent:/bin/false\n");
@@ -236,12 +250,20 @@ void Lab::start() {
     const std::vector<std::string> nss = {marker, "LD_PRELOAD=libnss_wrapper.so", "NSS_WRAPPER_PASSWD=" + dir + "/passwd",
                                           "NSS_WRAPPER_GROUP=" + dir + "/group"};
     const std::string pw = std::string(kLabPassword) + "\n" + kLabPassword + "\n";
-    if (runWith({smbpasswd, "-c", dir + "/smb.conf", "-s", "-a", "admin"}, nss, pw) != 0)
-        return void(skip = "smbpasswd could not add the user");
+    if (runWith({smbpasswd, "-c", dir + "/smb.conf", "-s", "-a", "admin"}, nss, pw) != 0) {
+        skip = "smbpasswd could not add the user";
+        return false;
+    }
     smbd = spawnWith({smbd_, "-s", dir + "/smb.conf", "--foreground", "--no-process-group"}, nss);
     for (int i = 0; i < 200 && !portOpen(kLabServer, 445); ++i) std::this_thread::sleep_for(50ms);
-    if (!portOpen(kLabServer, 445)) return void(skip = "smbd did not start listening on 127.0.0.9:445");
+    if (!portOpen(kLabServer, 445)) {
+        skip = "smbd did not start listening on 127.0.0.9:445";
+        return false;
+    }
+    return true;
+}
 
+void Lab::startBus(const std::string& dbus) {
     // The session: runtime directory first, then the bus that gvfsd
     // starts from; home, links, bookmarks and table under the lab.
     setEnv("XDG_RUNTIME_DIR", runtime);
@@ -266,7 +288,22 @@ void Lab::start() {
         busEnv.push_back("LD_PRELOAD=libnss_wrapper.so");
         busEnv.push_back("NSS_WRAPPER_HOSTS=" + dir + "/hosts");
     }
-    bus = spawnWith({dbus, "--session", "--nofork", "--print-address=1"}, busEnv, out[1]);
+    // The bus offers GVfs's services only: a desktop's others (a secret
+    // service among them) are the lab's choice, not the machine's.
+    fs::create_directories(dir + "/services");
+    for (const char* service : {"org.gtk.vfs.Daemon.service", "org.gtk.vfs.Metadata.service"}) {
+        const std::string text = readText(std::string("/usr/share/dbus-1/services/") + service);
+        if (!text.empty()) writeText(dir + "/services/" + service, text);
+    }
+    writeText(dir + "/bus.conf",
+              "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+              "<busconfig>\n  <type>session</type>\n  <keep_umask/>\n"
+              "  <listen>unix:dir=" + runtime + "</listen>\n  <auth>EXTERNAL</auth>\n"
+              "  <servicedir>" + dir + "/services</servicedir>\n"
+              "  <policy context=\"default\">\n    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+              "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n");
+    bus = spawnWith({dbus, "--config-file=" + dir + "/bus.conf", "--nofork", "--print-address=1"}, busEnv, out[1]);
     ::close(out[1]);
     std::string address;
     pollfd p{out[0], POLLIN, 0};
@@ -282,10 +319,46 @@ void Lab::start() {
     setEnv("DBUS_SESSION_BUS_ADDRESS", address);
 }
 
+std::string Lab::startKeyring() {
+    const std::string daemon = findProgram("gnome-keyring-daemon", kBinDirs);
+    if (daemon.empty()) return "no gnome-keyring-daemon (package gnome-keyring)";
+    const std::string dbusSend = findProgram("dbus-send", kBinDirs);
+    if (dbusSend.empty()) return "no dbus-send (package dbus-bin)";
+    // Its login keyring, made and unlocked with a password read from
+    // standard input (an empty one makes no keyring).
+    int in[2];
+    if (::pipe2(in, O_CLOEXEC) != 0) return "no pipe";
+    keyringDaemon = spawnWith({daemon, "--foreground", "--unlock", "--components=secrets"}, {marker}, -1, in[0]);
+    ::close(in[0]);
+    ::signal(SIGPIPE, SIG_IGN);
+    const std::string unlock = "lab-keyring";
+    (void)!::write(in[1], unlock.data(), unlock.size());
+    ::close(in[1]);
+    if (keyringDaemon <= 0) return "gnome-keyring-daemon did not start";
+    // Ready once the secret service answers on the bus.
+    for (int i = 0; i < 100; ++i) {
+        if (runWith({dbusSend, "--session", "--print-reply", "--dest=org.freedesktop.secrets", "/org/freedesktop/secrets",
+                     "org.freedesktop.DBus.Peer.Ping"},
+                    {}, "") == 0)
+            return {};
+        std::this_thread::sleep_for(100ms);
+    }
+    stopKeyring();
+    return "gnome-keyring-daemon did not take org.freedesktop.secrets on the lab's bus";
+}
+
+void Lab::stopKeyring() {
+    if (keyringDaemon <= 0) return;
+    ::kill(keyringDaemon, SIGTERM);
+    ::waitpid(keyringDaemon, nullptr, 0);
+    keyringDaemon = -1;
+}
+
 void Lab::stop() {
     if (dir.empty()) return;
     // The FUSE view first, so nothing below can hang on it.
     ::umount2((runtime + "/gvfs").c_str(), MNT_DETACH);
+    stopKeyring();
     for (pid_t pid : {bus, smbd})
         if (pid > 0) ::kill(pid, SIGTERM);
     for (pid_t pid : processesMarked(marker)) ::kill(pid, SIGTERM);

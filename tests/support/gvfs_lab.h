@@ -1,7 +1,9 @@
 // A private SMB server and GVfs session for programs that map drive letters
 // through GVfs: a private smbd on 127.0.0.9:445 (users from nss_wrapper, all
 // its state in a temporary directory) and a private session bus with its own
-// gvfsd, runtime and home directories. Needs root, smbd, smbclient, gvfsd
+// gvfsd, runtime and home directories. The bus starts GVfs's services and
+// nothing else: no secret service until startKeyring() adds one (a private
+// gnome-keyring-daemon, unlocked). Needs root, smbd, smbclient, gvfsd
 // with its smb and FUSE parts, dbus-daemon and /dev/fuse; `skip` tells why
 // when anything is missing. stop() ends every process the lab started,
 // removes its directory and restores the environment.
@@ -29,6 +31,9 @@ struct Lab {
     // Set before start(): a second share, "Public", open to guests; and host
     // names that GVfs (and only the lab's session) resolves, name -> address.
     bool guestShare = false;
+    // Set before start(): the session only (bus, GVfs, home and runtime
+    // directories), no SMB server; needs neither root nor samba.
+    bool serverless = false;
     std::vector<std::pair<std::string, std::string>> hosts;
 
     std::string skip;  // why nothing can run here
@@ -36,7 +41,7 @@ struct Lab {
     std::string marker;
     std::string home, runtime, share, publicShare;
     std::string smbclient;
-    pid_t smbd = -1, bus = -1;
+    pid_t smbd = -1, bus = -1, keyringDaemon = -1;
     std::vector<std::pair<std::string, std::string>> savedEnv;
 
     void setEnv(const char* name, const std::string& value);
@@ -48,6 +53,18 @@ struct Lab {
     void start();
     // Takes everything down again; safe to call when start() skipped.
     void stop();
+
+    // A secret service on the lab's bus: a gnome-keyring-daemon with a
+    // login keyring, unlocked, under the lab's home. Empty when it answers,
+    // else why it cannot run. stopKeyring() ends it (the keyring file stays
+    // until stop()).
+    std::string startKeyring();
+    void stopKeyring();
+
+private:
+    void startSession();
+    bool startServer();
+    void startBus(const std::string& dbus);
 };
 
 }  // namespace qs::test

@@ -3,13 +3,13 @@
 
 #include "gvfs_netconnections.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -39,12 +39,17 @@ std::string xdgDirectory(const char* variable, const char* fallback) {
     return homeDirectory() + "/" + fallback;
 }
 
-bool makeDirectories(const std::string& path) {
-    return QDir().mkpath(QString::fromStdString(path)) &&
-           ::chmod(path.c_str(), S_IRWXU) == 0;
-}
-
 std::string parentOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+// Makes what is missing of `path`, each new folder the user's alone; the
+// folders that are there already keep their modes.
+bool makeDirectories(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    const std::string parent = parentOf(path);
+    if (!parent.empty() && parent != path && !makeDirectories(parent)) return false;
+    return ::mkdir(path.c_str(), S_IRWXU) == 0 || errno == EEXIST;
+}
 
 bool isSymlink(const std::string& path) {
     struct stat st{};
@@ -145,7 +150,15 @@ DWORD netError(shares::MountStatus status) {
 // ---- the connections ---------------------------------------------------------
 
 GvfsNetConnections::GvfsNetConnections() { loadTable(); }
-GvfsNetConnections::~GvfsNetConnections() = default;
+
+GvfsNetConnections::~GvfsNetConnections() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        for (shares::GvfsClient* c : restoring_) c->cancel();
+    }
+    for (std::thread& t : restorers_) t.join();
+}
 
 shares::GvfsClient& GvfsNetConnections::gio() {
     if (!gio_) gio_ = std::make_unique<shares::GvfsClient>();
@@ -169,9 +182,9 @@ void GvfsNetConnections::loadTable() {
         d.remote = *remote;
         d.userName = o.value(QLatin1String("userName")).toString().toStdString();
         d.remembered = true;
-        // Linked to a live mount: still connected from an earlier run.
-        struct stat st{};
-        d.connected = isSymlink(linkPath(*index)) && ::stat(linkPath(*index).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        // Not connected until RestoreConnections has found or made the
+        // mount: even a look through the old link could wait on a server
+        // that is gone.
         drives_[*index] = d;
     }
 }
@@ -221,43 +234,79 @@ void GvfsNetConnections::removeLetter(int index, bool bookmark) {
     if (bookmark) removeBookmark(fileUri(link));
 }
 
+namespace {
+
+bool sameShare(const RemoteName& a, const RemoteName& b) {
+    return a.server == b.server && g_ascii_strcasecmp(a.share.c_str(), b.share.c_str()) == 0;
+}
+
+}  // namespace
+
 bool GvfsNetConnections::shareInUseElsewhere(int index) const {
     const Drive& me = drives_.at(index);
-    for (const auto& [other, d] : drives_) {
-        if (other == index || !d.connected) continue;
-        if (d.remote.server == me.remote.server && g_ascii_strcasecmp(d.remote.share.c_str(), me.remote.share.c_str()) == 0)
-            return true;
-    }
+    for (const auto& [other, d] : drives_)
+        if (other != index && d.connected && sameShare(d.remote, me.remote)) return true;
     return false;
+}
+
+void GvfsNetConnections::linkWaitingLetters(const RemoteName& remote, const std::string& path) {
+    for (auto& [index, d] : drives_) {
+        if (!d.remembered || d.connected || !sameShare(d.remote, remote)) continue;
+        d.connected = linkLetter(index, path);
+        if (d.connected) addBookmark(fileUri(linkPath(index)), bookmarkLabel(index, d.remote));
+    }
 }
 
 DWORD GvfsNetConnections::WNetAddConnection2A(const char* localName, const char* remoteName, const char* password,
                                               const char* userName, DWORD flags) {
     const auto index = driveIndex(localName ? localName : "");
     if (!index) return ERROR_BAD_DEVICE;
-    if (drives_.count(*index)) return ERROR_ALREADY_ASSIGNED;
-    // Something of the user's own under the letter's name stays.
-    const std::string link = linkPath(*index);
-    if (exists(link) && !isSymlink(link)) return ERROR_ALREADY_ASSIGNED;
     const auto remote = parseRemoteName(remoteName ? remoteName : "");
+    const std::string link = linkPath(*index);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // A letter is taken unless it waits for this very share, which
+        // this mapping then brings back.
+        if (const auto it = drives_.find(*index); it != drives_.end()) {
+            const Drive& d = it->second;
+            if (d.connected || !d.remembered || !remote || !sameShare(d.remote, *remote)) return ERROR_ALREADY_ASSIGNED;
+        } else if (exists(link) && !isSymlink(link)) {
+            // Something of the user's own under the letter's name stays.
+            return ERROR_ALREADY_ASSIGNED;
+        }
+    }
     if (!remote) return ERROR_BAD_NET_NAME;
 
     std::string path;
     bool mountedHere = false;
-    const DWORD rc = netError(gio().mount(smbUri(*remote), userName, password, timeoutMs, path, mountedHere));
+    // A mapping remembered for the next start has GVfs keep its password
+    // in the desktop's keyring (when there is one), so the restore needs
+    // no question.
+    const bool keep = (flags & CONNECT_UPDATE_PROFILE) != 0;
+    const DWORD rc = netError(gio().mount(smbUri(*remote), userName, password, timeoutMs, path, mountedHere, keep));
     if (rc != NO_ERROR) return rc;
-    if (!linkLetter(*index, path)) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Taken meanwhile by a mapping of another share, or no link: the mount
+    // made for it goes again.
+    const auto taken = drives_.find(*index);
+    const DWORD failed = taken != drives_.end() && !sameShare(taken->second.remote, *remote) ? ERROR_ALREADY_ASSIGNED
+                         : !linkLetter(*index, path)                                      ? ERROR_NO_NET_OR_BAD_PATH
+                                                                                           : NO_ERROR;
+    if (failed != NO_ERROR) {
+        lock.unlock();
         if (mountedHere) gio().unmount(smbUri(*remote), true, timeoutMs, nullptr);
-        return ERROR_NO_NET_OR_BAD_PATH;
+        return failed;
     }
     addBookmark(fileUri(link), bookmarkLabel(*index, *remote));
-    Drive d;
+    Drive& d = drives_[*index];
+    const bool wasRemembered = d.remembered;
     d.remoteName = remoteName;
     d.remote = *remote;
-    d.userName = userName ? userName : "";
-    d.remembered = (flags & CONNECT_UPDATE_PROFILE) != 0;
+    if (!wasRemembered || (flags & CONNECT_UPDATE_PROFILE)) d.userName = userName ? userName : "";
+    d.remembered = wasRemembered || (flags & CONNECT_UPDATE_PROFILE) != 0;
     d.connected = true;
-    drives_[*index] = d;
+    // The share is back: so are the other letters remembered for it.
+    linkWaitingLetters(*remote, path);
     if (d.remembered) saveTable();
     return NO_ERROR;
 }
@@ -265,6 +314,7 @@ DWORD GvfsNetConnections::WNetAddConnection2A(const char* localName, const char*
 DWORD GvfsNetConnections::WNetGetConnectionA(const char* localName, char* remoteName, DWORD* length) {
     const auto index = driveIndex(localName ? localName : "");
     if (!index) return ERROR_BAD_DEVICE;
+    std::lock_guard<std::mutex> lock(mutex_);
     const auto it = drives_.find(*index);
     if (it == drives_.end()) return ERROR_NOT_CONNECTED;
     const std::string& name = it->second.remoteName;
@@ -280,13 +330,22 @@ DWORD GvfsNetConnections::WNetGetConnectionA(const char* localName, char* remote
 DWORD GvfsNetConnections::WNetCancelConnection2A(const char* name, DWORD flags, bool force) {
     const auto index = driveIndex(name ? name : "");
     if (!index) return ERROR_NOT_CONNECTED;
-    const auto it = drives_.find(*index);
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto it = drives_.find(*index);
     if (it == drives_.end()) return ERROR_NOT_CONNECTED;
-    Drive& d = it->second;
-    if (d.connected && !shareInUseElsewhere(*index)) {
+    // The share's mount goes with its last letter; a letter still linked
+    // from an earlier run counts, whether or not it has been restored yet.
+    const RemoteName remote = it->second.remote;
+    const bool unmount = (it->second.connected || isSymlink(linkPath(*index))) && !shareInUseElsewhere(*index);
+    lock.unlock();
+    if (unmount) {
         bool busy = false;
-        if (!gio().unmount(smbUri(d.remote), force, timeoutMs, &busy) && busy) return ERROR_OPEN_FILES;
+        if (!gio().unmount(smbUri(remote), force, timeoutMs, &busy) && busy) return ERROR_OPEN_FILES;
     }
+    lock.lock();
+    it = drives_.find(*index);
+    if (it == drives_.end()) return NO_ERROR;
+    Drive& d = it->second;
     d.connected = false;
     const bool forget = !d.remembered || (flags & CONNECT_UPDATE_PROFILE);
     removeLetter(*index, forget);
@@ -300,24 +359,61 @@ DWORD GvfsNetConnections::WNetCancelConnection2A(const char* name, DWORD flags, 
 
 unsigned GvfsNetConnections::GetDriveTypeA(const char* rootPathName) {
     const auto index = driveIndex(rootPathName ? rootPathName : "");
+    std::lock_guard<std::mutex> lock(mutex_);
     if (index && drives_.count(*index)) return DRIVE_REMOTE;
     return DRIVE_NO_ROOT_DIR;
 }
 
-void GvfsNetConnections::RestoreConnections() {
-    for (auto& [index, d] : drives_) {
-        if (!d.remembered) continue;
-        std::string path;
-        bool mountedHere = false;
-        // No password: GVfs finds it in the keyring or the share stays
-        // unavailable until it is mapped again.
-        const DWORD rc = netError(gio().mount(smbUri(d.remote), d.userName.c_str(), nullptr, timeoutMs, path, mountedHere));
-        d.connected = rc == NO_ERROR && linkLetter(index, path);
-        if (d.connected)
-            addBookmark(fileUri(linkPath(index)), bookmarkLabel(index, d.remote));
-        else
-            removeLetter(index, false);
+void GvfsNetConnections::RestoreConnections(std::function<void()> restored) {
+    // One worker per share, so a server that is gone holds up only its own
+    // letters.
+    std::vector<std::pair<RemoteName, std::string>> shares;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& [index, d] : drives_) {
+            if (!d.remembered || d.connected) continue;
+            const bool listed = std::any_of(shares.begin(), shares.end(),
+                                            [&](const auto& s) { return sameShare(s.first, d.remote); });
+            if (!listed) shares.emplace_back(d.remote, d.userName);
+        }
     }
+    if (shares.empty()) return;
+    auto left = std::make_shared<std::atomic<int>>(static_cast<int>(shares.size()));
+    auto done = std::make_shared<std::function<void()>>(std::move(restored));
+    for (auto& [remote, user] : shares) {
+        restorers_.emplace_back([this, remote = remote, user = user, left, done] {
+            restoreShare(remote, user);
+            if (left->fetch_sub(1) == 1 && !stopping_ && *done) (*done)();
+        });
+    }
+}
+
+void GvfsNetConnections::restoreShare(const RemoteName& remote, const std::string& userName) {
+    shares::GvfsClient client;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return;
+        restoring_.push_back(&client);
+    }
+    std::string path;
+    bool mountedHere = false;
+    // No password: GVfs finds it in the keyring, or the share stays
+    // unavailable (and remembered) until it is mapped again.
+    const auto status = client.mount(smbUri(remote), userName.c_str(), nullptr, timeoutMs, path, mountedHere);
+    std::unique_lock<std::mutex> lock(mutex_);
+    restoring_.erase(std::find(restoring_.begin(), restoring_.end(), &client));
+    if (status == shares::MountStatus::Ok) {
+        linkWaitingLetters(remote, path);
+        bool wanted = false;
+        for (const auto& [index, d] : drives_) wanted = wanted || (d.connected && sameShare(d.remote, remote));
+        lock.unlock();
+        // Its letters were cancelled meanwhile: the mount goes too.
+        if (!wanted && mountedHere) client.unmount(smbUri(remote), true, timeoutMs, nullptr);
+        return;
+    }
+    // A link left from an earlier run would lead nowhere.
+    for (const auto& [index, d] : drives_)
+        if (d.remembered && !d.connected && sameShare(d.remote, remote)) removeLetter(index, false);
 }
 
 }  // namespace qs::win

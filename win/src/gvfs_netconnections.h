@@ -3,19 +3,31 @@
 // symbolic link "X:" in "~/Network Drives/" to the mount's local (FUSE)
 // path, with a bookmark for the file managers. Mappings made with
 // CONNECT_UPDATE_PROFILE are remembered, without their passwords, in
-// $XDG_STATE_HOME/quayside/drives.json and mounted again at the next start.
+// $XDG_STATE_HOME/quayside/drives.json and mounted again at the next start;
+// GVfs keeps their passwords in the desktop's keyring when it has one. A
+// remembered letter that does not come back stays remembered and taken
+// (ERROR_CONNECTION_UNAVAIL) until the next mapping of its share. Folders
+// this program makes are the user's alone; existing ones keep their modes.
 //
 // Every call blocks its caller until GVfs has answered or the time limit
 // has passed; the GIO work runs on a private main context, so the caller's
-// own event loop does not run meanwhile.
+// own event loop does not run meanwhile. Only RestoreConnections returns at
+// once: the remembered shares are mounted again on worker threads, one per
+// share, while the table already names their letters (unavailable until
+// they are back).
 #pragma once
 
 #include "gvfs_client.h"
 #include "netconnections.h"
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace qs::win {
 
@@ -23,16 +35,21 @@ class GvfsNetConnections final : public NetConnections {
 public:
     // Reads the remembered mappings (no GVfs call yet).
     GvfsNetConnections();
+    // Cancels the restores still running and waits for their threads.
     ~GvfsNetConnections() override;
+    GvfsNetConnections(const GvfsNetConnections&) = delete;
+    GvfsNetConnections& operator=(const GvfsNetConnections&) = delete;
 
     DWORD WNetAddConnection2A(const char* localName, const char* remoteName, const char* password,
                               const char* userName, DWORD flags) override;
     DWORD WNetGetConnectionA(const char* localName, char* remoteName, DWORD* length) override;
     DWORD WNetCancelConnection2A(const char* name, DWORD flags, bool force) override;
     unsigned GetDriveTypeA(const char* rootPathName) override;
-    // Mounts the remembered shares again (the keyring may know their
-    // passwords; this program never stores one) and renews their links.
-    void RestoreConnections() override;
+    // Mounts the remembered shares again in the background (the keyring
+    // may know their passwords; this program never stores one) and renews
+    // their links; `restored` is called, on a worker thread, when every
+    // one has been tried. A share that does not come back stays remembered.
+    void RestoreConnections(std::function<void()> restored) override;
 
     // How long one mount or unmount may take.
     int timeoutMs = 60000;
@@ -59,9 +76,20 @@ private:
     void saveTable() const;
     void removeLetter(int index, bool bookmark);
     bool shareInUseElsewhere(int index) const;
+    // Links every remembered letter of `remote` that is not connected to
+    // the share's mount at `path`.
+    void linkWaitingLetters(const RemoteName& remote, const std::string& path);
+    void restoreShare(const RemoteName& remote, const std::string& userName);
 
+    // The table, the links, the bookmarks and the table file; never held
+    // across a GVfs call.
+    mutable std::mutex mutex_;
     std::map<int, Drive> drives_;
-    std::unique_ptr<shares::GvfsClient> gio_;
+    std::unique_ptr<shares::GvfsClient> gio_;  // the caller's thread
+    // The restores in the background, each with its own client.
+    std::vector<std::thread> restorers_;
+    std::vector<shares::GvfsClient*> restoring_;
+    std::atomic<bool> stopping_{false};
 };
 
 }  // namespace qs::win

@@ -162,8 +162,23 @@ void CHarbor_scanDlg::OnInitDialog() {
     }
     for (const ButtonImages& b : kButtonImages)
         if (auto* s = button(b.id)) s->SetSkin(b.normal, b.pressed, b.hover, b.disabled, 0, 0, 0, 0, 0);
-    // Remembered mappings come back before the table is read.
-    if (net) net->RestoreConnections();
+    // Remembered mappings come back in the background; meanwhile the table
+    // already shows their letters as taken. When they are back, the table
+    // and the combo are read again here, on the window's own thread.
+    if (net)
+        net->RestoreConnections([this] {
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    QComboBox* combo = driveLetterList();
+                    const QString chosen = combo && combo->currentIndex() >= 0 ? combo->currentText().left(2) : QString();
+                    RefreshDriveTable();
+                    FillDriveLetterCombo();
+                    for (int i = 0; combo && !chosen.isEmpty() && i < combo->count(); ++i)
+                        if (combo->itemText(i) == chosen) combo->setCurrentIndex(i);
+                },
+                Qt::QueuedConnection);
+        });
     RefreshDriveTable();
     FillDriveLetterCombo();
     OnRefresh();
@@ -512,7 +527,10 @@ void CHarbor_scanDlg::RefreshDriveTable() {
         char remote[kRemoteNameBuffer] = {};
         DWORD length = kRemoteNameBuffer;
         const QByteArray local = e.localName.toLatin1();
-        if (!net || net->WNetGetConnectionA(local.constData(), remote, &length) != NO_ERROR) continue;
+        // A remembered connection that is not there now still holds its
+        // letter: it is named, only unavailable.
+        const DWORD rc = net ? net->WNetGetConnectionA(local.constData(), remote, &length) : ERROR_NOT_CONNECTED;
+        if (rc != NO_ERROR && rc != ERROR_CONNECTION_UNAVAIL) continue;
         // "\\server\share": the server ends at the first backslash after the
         // leading two.
         const QString name = QString::fromUtf8(remote, static_cast<qsizetype>(strnlen(remote, sizeof remote)));

@@ -82,6 +82,11 @@ void FakeNetConnections::connect(char letter, const std::string& remoteName) {
     if (auto i = driveIndex(std::string{letter, ':'})) connections[*i] = remoteName;
 }
 
+void FakeNetConnections::remember(char letter, const std::string& remoteName) {
+    connect(letter, remoteName);
+    if (auto i = driveIndex(std::string{letter, ':'})) unavailable.insert(*i);
+}
+
 void FakeNetConnections::setDriveType(char letter, unsigned type) {
     if (auto i = driveIndex(std::string{letter, ':'})) driveTypes[*i] = type;
 }
@@ -99,7 +104,8 @@ DWORD FakeNetConnections::WNetAddConnection2A(const char* localName, const char*
     const auto index = driveIndex(call.localName);
     if (!index) {
         call.result = ERROR_BAD_DEVICE;
-    } else if (connections.count(*index) || driveTypes.count(*index)) {
+    } else if ((connections.count(*index) && !(unavailable.count(*index) && connections[*index] == call.remoteName)) ||
+               driveTypes.count(*index)) {
         call.result = ERROR_ALREADY_ASSIGNED;
     } else if (!parseRemoteName(call.remoteName)) {
         call.result = ERROR_BAD_NET_NAME;
@@ -107,7 +113,10 @@ DWORD FakeNetConnections::WNetAddConnection2A(const char* localName, const char*
         call.result = addResults.front();
         addResults.pop_front();
     }
-    if (call.result == NO_ERROR) connections[*index] = call.remoteName;
+    if (call.result == NO_ERROR) {
+        connections[*index] = call.remoteName;
+        unavailable.erase(*index);
+    }
     calls.push_back(call);
     return call.result;
 }
@@ -125,6 +134,7 @@ DWORD FakeNetConnections::WNetGetConnectionA(const char* localName, char* remote
     } else {
         std::memcpy(remoteName, it->second.c_str(), it->second.size() + 1);
         call.remoteName = it->second;
+        if (unavailable.count(*index)) call.result = ERROR_CONNECTION_UNAVAIL;
     }
     calls.push_back(call);
     return call.result;
@@ -140,6 +150,7 @@ DWORD FakeNetConnections::WNetCancelConnection2A(const char* name, DWORD flags, 
     } else {
         call.remoteName = connections[*index];
         connections.erase(*index);
+        unavailable.erase(*index);
     }
     calls.push_back(call);
     return call.result;

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,7 +67,9 @@ public:
     // Writes the remote name of the letter's connection into `remoteName`
     // (`*length` characters, terminating NUL included). ERROR_MORE_DATA,
     // with the needed length in `*length`, when it does not fit;
-    // ERROR_NOT_CONNECTED when the letter has no connection.
+    // ERROR_NOT_CONNECTED when the letter has no connection;
+    // ERROR_CONNECTION_UNAVAIL, with the name written, when the connection
+    // is remembered but not there now (its letter is still taken).
     virtual DWORD WNetGetConnectionA(const char* localName, char* remoteName, DWORD* length) = 0;
     // Removes the letter's connection; CONNECT_UPDATE_PROFILE forgets it for
     // the next start as well, `force` unmaps even with files open.
@@ -73,8 +77,10 @@ public:
     // What kind of drive "X:" (or "X:\") is.
     virtual unsigned GetDriveTypeA(const char* rootPathName) = 0;
 
-    // Brings back the remembered connections; called once at start-up.
-    virtual void RestoreConnections() {}
+    // Starts bringing back the remembered connections and returns at once;
+    // called once at start-up. `restored` is called, on any thread, when
+    // every one has been tried (not at all when there is nothing to do).
+    virtual void RestoreConnections(std::function<void()> restored) { (void)restored; }
 };
 
 // The program's own connections (GVfs).
@@ -121,6 +127,11 @@ public:
     std::vector<Call> calls;
     // Connected letters (index 0 = A:) and their remote names.
     std::map<int, std::string> connections;
+    // Those of them that are remembered but unavailable; mapping the same
+    // share to one brings it back.
+    std::set<int> unavailable;
+    // What the dialog asked to be told when the restores are done.
+    std::function<void()> restored;
     // Letters that are local drives, by type.
     std::map<int, unsigned> driveTypes;
     // Results of the next mapping attempts that pass the name checks; an
@@ -130,6 +141,7 @@ public:
     std::map<int, DWORD> cancelResults;
 
     void connect(char letter, const std::string& remoteName);
+    void remember(char letter, const std::string& remoteName);
     void setDriveType(char letter, unsigned type);
     std::vector<Call> callsOf(const std::string& function) const;
 
@@ -138,6 +150,7 @@ public:
     DWORD WNetGetConnectionA(const char* localName, char* remoteName, DWORD* length) override;
     DWORD WNetCancelConnection2A(const char* name, DWORD flags, bool force) override;
     unsigned GetDriveTypeA(const char* rootPathName) override;
+    void RestoreConnections(std::function<void()> done) override { restored = std::move(done); }
 };
 
 }  // namespace qs::win
