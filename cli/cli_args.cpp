@@ -1,6 +1,5 @@
 #include "cli_args.h"
 
-#include <arpa/inet.h>
 
 namespace qs::cli {
 
@@ -53,10 +52,5 @@ std::vector<std::string> Args::values(const std::string& name) const {
     return out;
 }
 
-bool isDottedIPv4(const std::string& text) {
-    // inet_pton takes exactly four decimal parts 0..255 and nothing else.
-    in_addr a{};
-    return text.size() <= 15 && ::inet_pton(AF_INET, text.c_str(), &a) == 1;
-}
 
 }  // namespace qs::cli

@@ -30,6 +30,5 @@ private:
 };
 
 // True for a dotted IPv4 address of four decimal parts 0..255.
-bool isDottedIPv4(const std::string& text);
 
 }  // namespace qs::cli

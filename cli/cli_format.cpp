@@ -35,6 +35,10 @@ nlohmann::json deviceJson(const DeviceData_n& d) {
     return j;
 }
 
+std::string shareText(std::string_view name, bool isLocked) {
+    return std::string(name) + (isLocked ? " (locked)" : "");
+}
+
 namespace {
 std::string column(std::string_view s, std::size_t width) {
     std::string out(s.substr(0, width));

@@ -11,6 +11,9 @@ namespace qs::cli {
 // One device as a JSON object (keys and types are part of the tool's contract).
 nlohmann::json deviceJson(const DeviceData_n& d);
 
+// One share line: the bare name, marked when the volume is locked.
+std::string shareText(std::string_view name, bool isLocked);
+
 // The readable table: a header line, one line per reported port, and a count.
 std::string deviceTable(const DeviceRegistry& devices);
 

@@ -3,6 +3,7 @@
 #include "cli_device.h"
 #include "cli_format.h"
 #include "cli_runloop.h"
+#include "quayside/address.h"
 #include "quayside/library.h"
 
 #include <cstdio>
@@ -123,7 +124,7 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     req.runloop = args.has("--runloop") || req.command == "lan-info";
     req.transport.loopbackLab = args.has("--loopback");
     for (const auto& addr : args.values("--interface")) {
-        if (!isDottedIPv4(addr)) return usageError("--interface needs a dotted IPv4 address, not '" + addr + "'");
+        if (!qs::isDottedIPv4(addr)) return usageError("--interface needs a dotted IPv4 address, not '" + addr + "'");
         req.transport.onlyAddresses.push_back(addr);
     }
     if (req.command == "search") return std::nullopt;
@@ -149,7 +150,7 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
             for (const char* name : {"--ip", "--netmask", "--gateway"}) {
                 const auto v = args.value(name);
                 if (!v) return usageError(std::string("set-lan needs --dhcp, or --ip, --netmask and --gateway"));
-                if (!isDottedIPv4(*v)) return usageError(std::string(name) + " needs a dotted IPv4 address, not '" + *v + "'");
+                if (!qs::isDottedIPv4(*v)) return usageError(std::string(name) + " needs a dotted IPv4 address, not '" + *v + "'");
             }
             req.ip = *args.value("--ip");
             req.netmask = *args.value("--netmask");
@@ -237,8 +238,13 @@ int blockingCommand(const Request& req, const std::string& password) {
         if (auth != qs::Outcome::Accepted) return outcomeExit(auth);
         const qs::Outcome o = lib.getShareList();
         if (o != qs::Outcome::Accepted) return outcomeExit(o);
-        for (const auto& name : lib.shares.names())
-            std::cout << (req.json ? jsonLine({{"name", name}}) : name) << "\n";
+        // The device's tokens in its order, recycle bins included.
+        for (const auto& token : lib.shares.names()) {
+            const qs::ShareToken share = qs::readShareToken(token);
+            std::cout << (req.json ? jsonLine({{"name", share.name}, {"isLocked", share.isLocked}, {"token", token}})
+                                   : shareText(share.name, share.isLocked))
+                      << "\n";
+        }
         return kExitOk;
     }
     // set-lan
@@ -314,7 +320,8 @@ int runLoopCommand(const Request& req, const std::string& password) {
         if (!session.waitFor([&] { return session.volumesLoaded; }, kRunLoopAnswerWait))
             return failure(kExitNoAnswer, "the device did not send its share list in time");
         for (const auto& v : engine.volumeArray())
-            std::cout << (req.json ? jsonLine({{"name", v.name}, {"isLocked", v.isLocked}}) : v.name) << "\n";
+            std::cout << (req.json ? jsonLine({{"name", v.name}, {"isLocked", v.isLocked}})
+                                   : shareText(v.name, v.isLocked)) << "\n";
         return kExitOk;
     }
     if (!session.waitFor([&] { return session.settingsAnswered; }, kRunLoopAnswerWait))

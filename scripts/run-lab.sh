@@ -28,9 +28,22 @@ if [ "$lan" = yes ]; then
   args=()
 else
   log=$(mktemp)
-  "$build/bin/vsb-sim" --lab >"$log" 2>&1 &
+  # The lab's web pages (port 80) and file shares (smbd) need root; they
+  # listen on 127.0.0.N only. An ordinary user starts the simulator through
+  # sudo and runs the program as themselves.
+  sim_cmd=("$build/bin/vsb-sim" --lab)
+  stop=(kill)
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null && sudo -v; then
+      sim_cmd=(sudo "${sim_cmd[@]}")
+      stop=(sudo kill)
+    else
+      echo "run-lab: no sudo: the lab runs without its web pages and file shares." >&2
+    fi
+  fi
+  "${sim_cmd[@]}" >"$log" 2>&1 &
   sim=$!
-  trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f "$log"' EXIT
+  trap '"${stop[@]}" $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f "$log"' EXIT
   for _ in $(seq 50); do grep -q '^ready' "$log" && break; sleep 0.1; done
   grep -q '^ready' "$log" || { echo "run-lab: the simulator did not start:" >&2; cat "$log" >&2; exit 1; }
   echo "Simulated lab running on 127.0.0.1 (vsb-sim --lab); every box's administrator password is 'admin'."

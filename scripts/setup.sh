@@ -13,8 +13,9 @@ packages=(
   samba smbclient libnss-wrapper
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core fonts-liberation
   libglib2.0-dev
-  gvfs gvfs-backends gvfs-fuse fuse3 dbus
+  gvfs gvfs-backends gvfs-fuse fuse3 dbus xdg-utils
   gnome-keyring
+  xvfb xdotool x11-utils x11-apps imagemagick libx11-dev libxext-dev
 )
 
 missing=()

@@ -273,31 +273,12 @@ const char* replyModeName(ReplyMode m) { return m == ReplyMode::Unicast ? "unica
 
 bool DeviceConfig::hasFault(Fault f) const { return std::find(faults.begin(), faults.end(), f) != faults.end(); }
 
-bool isDottedIPv4(std::string_view text) {
-    int parts = 0;
-    std::size_t i = 0;
-    while (parts < 4) {
-        const std::size_t start = i;
-        int value = 0;
-        while (i < text.size() && i - start < 4 && text[i] >= '0' && text[i] <= '9') value = value * 10 + (text[i++] - '0');
-        const std::size_t digits = i - start;
-        if (digits == 0 || digits > 3 || value > 255) return false;
-        if (digits > 1 && text[start] == '0') return false;  // "010" reads as octal to some tools
-        if (++parts < 4) {
-            if (i >= text.size() || text[i] != '.') return false;
-            ++i;
-        }
-    }
-    return i == text.size();
-}
-
 bool isLoopbackIPv4(std::string_view text) { return isDottedIPv4(text) && text.substr(0, 4) == "127."; }
 
 bool shareLocked(std::string_view shares, std::string_view name) {
     for (const std::string& token : splitFields(shares, ':', false)) {
-        const auto marker = token.find_first_of("*@");
-        if (marker != std::string::npos && token.compare(0, marker, name) == 0 && marker == name.size())
-            return token.back() == '6';
+        const ShareToken share = readShareToken(token);
+        if (share.name == name) return share.isLocked;
     }
     return false;
 }
@@ -309,8 +290,8 @@ std::vector<std::string> shareNames(std::string_view shares) {
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         return s;
     };
-    for (std::string name : splitFields(shares, ':', false)) {
-        name.resize(std::min(name.find_first_of("*@"), name.size()));
+    for (const std::string& token : splitFields(shares, ':', false)) {
+        std::string name(readShareToken(token).name);
         if (name.empty()) continue;
         // Share names are not case-sensitive to SMB clients.
         const bool seen =
@@ -379,13 +360,13 @@ std::vector<DeviceConfig> labDevices() {
     single.smbGuest = true;  // Volume_2 and its bin admit guests; Volume_1 is locked
 
     // Answers from its second port, which therefore has the lab address.
-    DeviceConfig dual = device("51a0000000000002", "vsb-archive", "VSB-760K", "Public@5:Media*6:Recycle Bin - Public");
+    DeviceConfig dual = device("51a0000000000002", "vsb-archive", "VSB-760K", "Public@5:Media*6:Recycle Bin - Public:Recycle Bin - Media");
     dual.ports = {port("192.168.1.30", "192.168.1.1"), home(1)};
     dual.ports[1].dhcp = true;
     dual.answerPort = 1;
     dual.defaultGatewayPort = 1;
 
-    DeviceConfig bonded = device("51a0000000000003", "vsb-render", "VSB-790K", "Archive@5:Backup@5");
+    DeviceConfig bonded = device("51a0000000000003", "vsb-render", "VSB-790K", "Archive@5:Backup@5:Recycle Bin - Archive:Recycle Bin - Backup");
     bonded.ports = {home(2), port("192.168.1.41", "192.168.1.1")};
     bonded.bondEnable = true;
     bonded.bondMode = 4;

@@ -37,6 +37,7 @@
 // that address when a settings change moves the port elsewhere.
 #pragma once
 
+#include "quayside/address.h"
 #include "quayside/wire.h"
 
 #include <optional>
@@ -145,11 +146,10 @@ std::vector<DeviceConfig> labDevices();
 // `count` supported devices (1..kMaxGenerated), all distinct.
 std::vector<DeviceConfig> generatedDevices(int count);
 
-bool isDottedIPv4(std::string_view text);
 // A dotted IPv4 address in 127.0.0.0/8.
 bool isLoopbackIPv4(std::string_view text);
 // The volume names of a share list: the text split at ':', each piece cut
-// at its first '*' or '@' (the flags the devices append), empty pieces and
+// to the name before its mark (the flags the devices append), empty pieces and
 // repeats dropped. "Volume_1*6:Recycle Bin - Volume_1" gives "Volume_1" and
 // "Recycle Bin - Volume_1".
 std::vector<std::string> shareNames(std::string_view shares);

@@ -77,14 +77,17 @@ TEST_F(LabOperations, PasswordFromStandardInputIsNeverPrinted) {
     EXPECT_EQ(r.err.find("s3cret"), std::string::npos);
 }
 
-TEST_F(LabOperations, SharesBlockingFormListsRawNames) {
+TEST_F(LabOperations, SharesBlockingFormListsNamesWithTheirTokens) {
     startStandard();
     const RunResult r = tool({"shares", "--device", "192.168.77.20", "--user", "admin", "--password", "admin", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto lines = jsonLines(r.out);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], (json{{"name", "Volume_1*6"}}));
-    EXPECT_EQ(lines[2], (json{{"name", "Recycle Bin - Volume_1"}}));
+    EXPECT_EQ(lines[0], (json{{"name", "Volume_1"}, {"isLocked", true}, {"token", "Volume_1*6"}}));
+    EXPECT_EQ(lines[1], (json{{"name", "Volume_2"}, {"isLocked", false}, {"token", "Volume_2@5"}}));
+    EXPECT_EQ(lines[2], (json{{"name", "Recycle Bin - Volume_1"}, {"isLocked", false}, {"token", "Recycle Bin - Volume_1"}}));
+    const RunResult text = tool({"shares", "--device", "office", "--user", "admin", "--password", "admin"});
+    EXPECT_EQ(text.out, "Volume_1 (locked)\nVolume_2\nRecycle Bin - Volume_1\nRecycle Bin - Volume_2\n");
 }
 
 TEST_F(LabOperations, SharesRunLoopFormListsVolumes) {

@@ -396,6 +396,10 @@ TEST_F(Controller, WebAboutExitAndRefresh) {
     toolkit.selected[0] = 1;
     ctl->btnConfigurationPressed();
     EXPECT_EQ(toolkit.openedURLs, std::vector<std::string>{"http://192.168.77.30"});
+    EXPECT_EQ(toolkit.alerts.size(), 1u);
+    toolkit.browserStarts = false;  // no opener on this desktop: say where the pages are
+    ctl->btnConfigurationPressed();
+    EXPECT_EQ(toolkit.alerts.back(), "No web browser could be started.\nOpen http://192.168.77.30 in a web browser.");
 
     ctl->btnAboutPressed();
     ctl->btnExitPressed();

@@ -137,7 +137,7 @@ TEST_F(TwoHostLan, DeviceOperationsInBothForms) {
         if (!form.empty()) shares.push_back(form);
         const RunResult r = run(client->exec(shares));
         EXPECT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(r.out, form.empty() ? "Public@5\nMedia*6\nRecycle Bin - Public\n" : "Public\nMedia\n");
+        EXPECT_EQ(r.out, form.empty() ? "Public\nMedia (locked)\nRecycle Bin - Public\n" : "Public\nMedia (locked)\n");
     }
 }
 

@@ -1,4 +1,5 @@
 // Device records from search replies, the registries and the port summary.
+#include "quayside/address.h"
 #include "quayside/records.h"
 #include "support/packets.h"
 
@@ -257,4 +258,14 @@ TEST(SplitFields, KeepsOrDropsEmptyPieces) {
     EXPECT_EQ(splitFields("a::b:", ':', true), (std::vector<std::string>{"a", "", "b", ""}));
     EXPECT_EQ(splitFields("", ':', true), (std::vector<std::string>{""}));
     EXPECT_TRUE(splitFields("", ':', false).empty());
+}
+
+TEST(DottedIPv4, ExactlyFourDecimalNumbersWithoutLeadingZeros) {
+    EXPECT_EQ(parseDottedIPv4("192.168.0.20"), 0xC0A80014u);
+    EXPECT_EQ(parseDottedIPv4("0.0.0.0"), 0u);
+    EXPECT_EQ(parseDottedIPv4("255.255.255.255"), 0xFFFFFFFFu);
+    for (const char* bad : {"010.0.0.1", "10.0.0.01", "10..0.5", "1.2.3.4.5", "1.2.3", "256.1.1.1", "1.2.3.4 ",
+                            " 1.2.3.4", "1.2.3.4.", "1234.1.1.1", "0x1.2.3.4", "1.2.3.-4", "", "1.2.3.4\n"})
+        EXPECT_FALSE(parseDottedIPv4(bad)) << bad;
+    EXPECT_EQ(formatDottedIPv4(0xC0A80014u), "192.168.0.20");
 }

@@ -442,8 +442,8 @@ TEST(SimConfig, LabDevicesHaveTheirOwnShareLists) {
         EXPECT_EQ(d.password, "admin");
     }
     EXPECT_EQ(lab[0].shares, kShares);
-    EXPECT_EQ(lab[1].shares, "Public@5:Media*6:Recycle Bin - Public");
-    EXPECT_EQ(lab[2].shares, "Archive@5:Backup@5");
+    EXPECT_EQ(lab[1].shares, "Public@5:Media*6:Recycle Bin - Public:Recycle Bin - Media");
+    EXPECT_EQ(lab[2].shares, "Archive@5:Backup@5:Recycle Bin - Archive:Recycle Bin - Backup");
     EXPECT_TRUE(lab[0].smbGuest);
     EXPECT_FALSE(lab[1].smbGuest);
 }

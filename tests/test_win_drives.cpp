@@ -295,6 +295,33 @@ TEST_F(Drives, PortSwitchRebuildsWithTheRealTable) {
 
 // ---- Connect ----------------------------------------------------------------------
 
+// Devices send tokens with a lock mark: the list shows the volume's name, the
+// mapping uses it, and a locked volume is not mapped at all.
+TEST_F(Drives, ShareTokensListAsNamesAndALockedVolumeIsNotMapped) {
+    net->connections.erase('Y' - 'A');
+    start(QString::fromLatin1(kDeviceIP), {"Public@5", "Media*6", "Recycle Bin - Public", "Recycle Bin - Media"});
+    auto* list = dlg->volumeList();
+    ASSERT_EQ(list->GetItemCount(), 2);
+    EXPECT_EQ(list->GetItemText(0, 0), "Public");
+    EXPECT_EQ(list->GetItemText(1, 0), "Media");
+
+    selectVolume(QStringLiteral("Media"));
+    press(IDC_CONNECT);
+    expectOnlyMessage("Media is Locked.", "Warning", MessageIcon::Warning);
+    EXPECT_TRUE(net->callsOf("add").empty());
+    EXPECT_TRUE(net->callsOf("cancel").empty());
+
+    messages->messages.clear();
+    selectVolume(QStringLiteral("Public"));
+    press(IDC_CONNECT);
+    expectOnlyMessage(kMapped, "Confirm", MessageIcon::Information);
+    const auto adds = net->callsOf("add");
+    ASSERT_EQ(adds.size(), 2u);
+    EXPECT_EQ(adds[0].remoteName, "\\\\192.168.0.20\\Public");
+    EXPECT_EQ(adds[1].remoteName, "\\\\192.168.0.20\\Recycle Bin - Public");
+    EXPECT_EQ(location("Public"), "Z:");
+}
+
 TEST_F(Drives, ConnectMapsTheVolumeAndItsRecycleBin) {
     processLibrary().userName = "admin";
     processLibrary().password = "secret";
@@ -614,7 +641,7 @@ TEST(RemoteNames, OnlyDottedAddressesAndPublishableShares) {
     EXPECT_EQ(smbUri({"10.0.0.5", "a%b#c?d"}), "smb://10.0.0.5/a%25b%23c%3Fd/");
     for (const char* bad : {"\\\\1;rm -rf ~\\Volume_1", "\\\\nas1\\Volume_1", "\\\\10.0.0.256\\V", "\\\\10.0.0\\V",
                             "\\\\10.0.0.5\\../../.ssh", "\\\\10.0.0.5\\..", "\\\\10.0.0.5\\a\\b", "\\\\10.0.0.5\\",
-                            "\\\\10.0.0.5\\a\nb", "\\\\10.0.0.5\\a:b", "//10.0.0.5/V", "\\\\10.0.0.5"})
+                            "\\\\10.0.0.5\\a\nb", "\\\\10.0.0.5\\a:b", "//10.0.0.5/V", "\\\\10.0.0.5", "\\\\010.0.0.5\\V"})
         EXPECT_FALSE(parseRemoteName(bad)) << bad;
     EXPECT_EQ(driveIndex("Z:"), 25);
     EXPECT_EQ(driveIndex("c:\\"), 2);

@@ -110,10 +110,22 @@ TEST_F(Web, FailedStartsFallBackToTheShellOpener) {
         dlg->OnConfiguration();
         EXPECT_EQ(started, (std::vector<std::string>{" http://127.0.0.1", "explorer http://127.0.0.1"})) << code;
     }
+    EXPECT_TRUE(messages->messages.empty());
     started.clear();
     results = {0};  // any other result ends it
     dlg->OnConfiguration();
     EXPECT_EQ(started.size(), 1u);
+}
+
+// No opener on the desktop either: the user is told where the pages are.
+TEST_F(Web, NoBrowserAtAllSaysWhereThePagesAre) {
+    results = {2, 2};
+    dlg->OnConfiguration();
+    EXPECT_EQ(started.size(), 2u);
+    ASSERT_EQ(messages->messages.size(), 1u);
+    EXPECT_EQ(messages->messages[0].text, "No web browser could be started.\nOpen http://127.0.0.1 in a web browser.");
+    EXPECT_EQ(messages->messages[0].caption, "Warning");
+    EXPECT_EQ(messages->messages[0].icon, MessageIcon::Warning);
 }
 
 TEST_F(Web, UnreachableDeviceIsReportedAndTheListSearchedAgain) {

@@ -293,7 +293,11 @@ void MainController::btnConfigurationPressed() {
         displayAlertMessage(kAlertSelectDevice);
         return;
     }
-    toolkit_.openURL("http://" + record->port[0].IP.str());
+    const std::string url = "http://" + record->port[0].IP.str();
+    // Nothing could show the pages: say where they are, to open by hand.
+    if (!toolkit_.openURL(url))
+        toolkit_.runAlert(toolkit_.localizedString("No web browser could be started.") + "\nOpen " + url +
+                          " in a web browser.");
 }
 
 void MainController::btnApplyPressed() {

@@ -3,9 +3,9 @@
 // mount, and the "mount" command's list that tells where a share is.
 #include "main_controller.h"
 #include "script_service.h"
+#include "quayside/address.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
 
@@ -16,11 +16,6 @@ namespace {
 constexpr std::size_t kMarkerBuffer = 2048;
 constexpr std::size_t kMountLine = 1023;
 
-// Only a dotted IPv4 address goes into a script as the box's address.
-bool dottedAddress(const std::string& text) {
-    in_addr a{};
-    return !text.empty() && ::inet_pton(AF_INET, text.c_str(), &a) == 1;
-}
 
 // Names from the network (host and share names) and typed credentials go
 // into script strings: nothing that could end a string, start an escape or
@@ -43,7 +38,7 @@ bool MainController::mountTargetSafe() {
     const auto box = selectedDevice();
     const VolumeData* share = selectedShare();
     if (!box || !share) return false;
-    return dottedAddress(box->port[0].IP.str()) && !box->hostname.empty() && scriptSafe(box->hostname.str()) &&
+    return isDottedIPv4(box->port[0].IP.str()) && !box->hostname.empty() && scriptSafe(box->hostname.str()) &&
            !share->name.empty() && scriptSafe(share->name);
 }
 
@@ -105,7 +100,7 @@ bool MainController::checkMountResult() {
     const auto box = selectedDevice();
     if (!options_.mountPlatform || !box) return false;
     const std::string a = box->port[0].IP.str();
-    if (!dottedAddress(a)) return false;
+    if (!isDottedIPv4(a)) return false;
     char marker[kMarkerBuffer];
     std::snprintf(marker, sizeof marker, "/tmp/%s_no_pass_fail", a.c_str());
     return !options_.mountPlatform->fileReadable(marker);

@@ -270,10 +270,9 @@ void MainWindow::setTextColour(Field f, Colour colour) { mac::setTextColour(fiel
 void MainWindow::setEnabled(Button b, bool enabled) { button(b)->setEnabled(enabled); }
 std::unique_ptr<Lock> MainWindow::newLock() { return std::make_unique<QtLock>(); }
 
-void MainWindow::openURL(const std::string& url) {
+bool MainWindow::openURL(const std::string& url) {
     // One argument, no shell in between.
-    if (!QProcess::startDetached(urlOpener, {qstr(url)}))
-        qWarning("quayside-mac: cannot start %s for %s", qPrintable(urlOpener), url.c_str());
+    return QProcess::startDetached(urlOpener, {qstr(url)});
 }
 
 void MainWindow::orderFrontStandardAboutPanel() {

@@ -106,7 +106,7 @@ public:
     void setTextColour(Field field, Colour colour) override;
     void setEnabled(Button button, bool enabled) override;
     std::unique_ptr<Lock> newLock() override;
-    void openURL(const std::string& url) override;
+    bool openURL(const std::string& url) override;
     void orderFrontStandardAboutPanel() override;
     void terminate() override;
     std::string localizedString(const std::string& english) override;

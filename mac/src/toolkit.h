@@ -67,7 +67,8 @@ public:
     // A new lock; the default is a plain mutex.
     virtual std::unique_ptr<Lock> newLock();
 
-    virtual void openURL(const std::string& url) = 0;
+    // False when nothing could be started to open it.
+    virtual bool openURL(const std::string& url) = 0;
     virtual void orderFrontStandardAboutPanel() = 0;
     virtual void terminate() = 0;
     // The localised form of an English text (the text itself when there is

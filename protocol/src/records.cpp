@@ -177,16 +177,18 @@ void RunLoopRegistry::sortDeviceData(int key, bool reverse) {
     });
 }
 
-void RunLoopRegistry::stripVolumeName(std::string_view token) {
-    VolumeData share;
+ShareToken readShareToken(std::string_view token) {
     std::size_t marker = token.find('*');
     if (marker == std::string_view::npos) marker = token.find('@');
-    if (marker == std::string_view::npos) {
-        share.name = std::string(token);
-    } else {
-        share.name = std::string(token.substr(0, marker));
-        share.isLocked = !token.empty() && token.back() == '6';
-    }
+    if (marker == std::string_view::npos) return {token, false};
+    return {token.substr(0, marker), token.back() == '6'};
+}
+
+void RunLoopRegistry::stripVolumeName(std::string_view token) {
+    const ShareToken read = readShareToken(token);
+    VolumeData share;
+    share.name = std::string(read.name);
+    share.isLocked = read.isLocked;
     addVolumeInfo(std::move(share));
 }
 

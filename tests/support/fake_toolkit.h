@@ -96,7 +96,11 @@ public:
     int terminations = 0;
     std::vector<std::chrono::milliseconds> sleeps;
     std::map<std::string, std::string> translations;
-    void openURL(const std::string& url) override { openedURLs.push_back(url); }
+    bool browserStarts = true;
+    bool openURL(const std::string& url) override {
+        openedURLs.push_back(url);
+        return browserStarts;
+    }
     void orderFrontStandardAboutPanel() override { ++aboutPanels; }
     void terminate() override { ++terminations; }
     std::string localizedString(const std::string& english) override {

@@ -5,6 +5,7 @@
 #include "memdc.h"
 #include "messages.h"
 #include "mount_message.h"
+#include "quayside/address.h"
 #include "quayside/library.h"
 #include "skinlistctrl.h"
 #include "tcpip_validation.h"
@@ -42,14 +43,40 @@ void reportFirstPaint(double searchMs) {
 
 namespace {
 
-// The nine image buttons and their pictures: normal, pressed, hover, disabled.
+// The name a share token gives its volume, as the list shows it and the
+// server publishes it. Names are UTF-8 on this system throughout.
+QString volumeName(std::string_view token) {
+    const std::string_view name = readShareToken(token).name;
+    return QString::fromUtf8(name.data(), static_cast<qsizetype>(std::min<std::size_t>(name.size(), 256)));
+}
+
+// Whether the device marks the volume locked in its share list.
+bool volumeLocked(const QString& volume) {
+    const ShareRegistry& shares = processLibrary().shares;
+    for (std::size_t i = 0; i < shares.count(); ++i) {
+        const ShareToken share = readShareToken(shares.at(i));
+        if (share.isLocked && volumeName(shares.at(i)) == volume) return true;
+    }
+    return false;
+}
+
+// The nine image buttons and their pictures: normal, pressed, hover,
+// disabled; and the caption each picture shows, the button's name for
+// screen readers.
 struct ButtonImages {
     int id, normal, pressed, hover, disabled;
+    const char* caption;
 };
 constexpr ButtonImages kButtonImages[] = {
-    {IDC_CLOSE, 262, 378, 378, 262},        {IDC_MINIMIZE, 263, 379, 379, 263}, {IDC_REFRESH, 284, 285, 285, 284},
-    {IDC_CONFIGURATION, 286, 287, 287, 286}, {IDC_APPLY, 294, 295, 295, 294},    {IDC_CONNECT, 296, 297, 297, 296},
-    {IDC_DISCONNECT, 298, 299, 299, 298},    {IDC_ABOUT, 300, 301, 301, 300},    {IDC_EXIT, 302, 303, 303, 302},
+    {IDC_CLOSE, 262, 378, 378, 262, "Close"},
+    {IDC_MINIMIZE, 263, 379, 379, 263, "Minimize"},
+    {IDC_REFRESH, 284, 285, 285, 284, "Refresh"},
+    {IDC_CONFIGURATION, 286, 287, 287, 286, "Configuration"},
+    {IDC_APPLY, 294, 295, 295, 294, "Apply"},
+    {IDC_CONNECT, 296, 297, 297, 296, "Connect"},
+    {IDC_DISCONNECT, 298, 299, 299, 298, "Disconnect"},
+    {IDC_ABOUT, 300, 301, 301, 300, "About"},
+    {IDC_EXIT, 302, 303, 303, 302, "Exit"},
 };
 constexpr int kImageButtons[] = {IDC_EXIT,     IDC_ABOUT,   IDC_APPLY,   IDC_HIDDEN_1025,   IDC_CLOSE,   IDC_MINIMIZE,
                                  IDC_HIDDEN_1022, IDC_CONFIGURATION, IDC_DISCONNECT, IDC_CONNECT, IDC_HIDDEN_1032,
@@ -161,7 +188,10 @@ void CHarbor_scanDlg::OnInitDialog() {
         m_VolumeList->InsertColumn(1, QStringLiteral("Location"), 111);
     }
     for (const ButtonImages& b : kButtonImages)
-        if (auto* s = button(b.id)) s->SetSkin(b.normal, b.pressed, b.hover, b.disabled, 0, 0, 0, 0, 0);
+        if (auto* s = button(b.id)) {
+            s->SetSkin(b.normal, b.pressed, b.hover, b.disabled, 0, 0, 0, 0, 0);
+            s->setAccessibleName(QString::fromLatin1(b.caption));
+        }
     // Remembered mappings come back in the background; meanwhile the table
     // already shows their letters as taken. When they are back, the table
     // and the combo are read again here, on the window's own thread.
@@ -427,8 +457,7 @@ void CHarbor_scanDlg::RebuildVolumeList(const QString& ip) {
     m_VolumeList->DeleteAllItems();
     const ShareRegistry& shares = processLibrary().shares;
     for (std::size_t i = 0; i < shares.count(); ++i) {
-        // Names are UTF-8 on this system throughout.
-        const QString name = QString::fromUtf8(shares.at(i).c_str());
+        const QString name = volumeName(shares.at(i));
         const int row = m_VolumeList->InsertItem(static_cast<int>(i), name);
         for (const DriveTableEntry& d : DriveTable)
             if (d.connected() && d.server.compare(ip, Qt::CaseInsensitive) == 0 &&
@@ -602,12 +631,14 @@ void CHarbor_scanDlg::FillVolumeList(const QString& name, const QString& ip, boo
     m_VolumeList->update();
     const Qt::CaseSensitivity serverCase = exactServer ? Qt::CaseSensitive : Qt::CaseInsensitive;
     const ShareRegistry& shares = processLibrary().shares;
+    QStringList listed;
     for (std::size_t i = 0; i < shares.count(); ++i) {
-        const std::string& raw = shares.at(i);
+        const QString volume = volumeName(shares.at(i));
         // The recycle bins are reached through their volumes.
-        if (raw.compare(0, 11, "Recycle Bin") == 0) continue;
-        // Names are UTF-8 on this system throughout.
-        const QString volume = QString::fromUtf8(raw.data(), static_cast<qsizetype>(std::min<std::size_t>(raw.size(), 256)));
+        if (volume.startsWith(QLatin1String("Recycle Bin"))) continue;
+        // "Public@5" and "Public*6" name one volume.
+        if (listed.contains(volume)) continue;
+        listed.append(volume);
         const int row = m_VolumeList->InsertItem(m_VolumeList->GetItemCount(), volume);
         // The last match from Z: on (the letter nearest A:) stays.
         for (const DriveTableEntry& d : DriveTable) {
@@ -648,6 +679,11 @@ void CHarbor_scanDlg::OnConnect() {
         return;
     }
     const QString volume = m_VolumeList->GetItemText(volumeRow, 0);
+    // A locked volume is served to no one until it is unlocked on the box.
+    if (volumeLocked(volume)) {
+        messageSink().show(this, QStringLiteral("%1 is Locked.").arg(volume), kCaptionWarning, MessageIcon::Warning);
+        return;
+    }
 
     QComboBox* combo = driveLetterList();
     if (!combo || combo->currentIndex() < 0) return;
@@ -814,7 +850,7 @@ void CHarbor_scanDlg::OnConfiguration() {
     availabilityWord = 0;
     // The address comes from the network: only a dotted IPv4 address is
     // ever probed or handed to a browser.
-    if (isDottedIPv4(currentDeviceIP))
+    if (isDottedIPv4(currentDeviceIP.toStdString()))
         ProbeDeviceWeb();
     else
         availabilityWord = -1;
@@ -828,8 +864,13 @@ void CHarbor_scanDlg::OnConfiguration() {
         const std::string key = std::string(kStartMenuInternet) + "\\" + name + "\\shell\\open\\command";
         command = ReadRegistryString(*registry, key, "") + " http://" + ip;
     }
-    const unsigned rc = startProgram(command, 0);
-    if (rc == 2 || rc == 3 || rc == 11) startProgram("explorer http://" + ip, 0);
+    unsigned rc = startProgram(command, 0);
+    if (rc == 2 || rc == 3 || rc == 11) rc = startProgram("explorer http://" + ip, 0);
+    // Results above 31 mean started. Nothing could show the pages: say where
+    // they are, so the user can open them by hand.
+    if (rc <= 31)
+        messageSink().show(this, noBrowserMessage(QString::fromStdString("http://" + ip)), kCaptionWarning,
+                           MessageIcon::Warning);
 }
 
 void CHarbor_scanDlg::OnAbout() {

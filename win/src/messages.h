@@ -17,6 +17,11 @@ inline const QString kCaptionError = QStringLiteral("Error");
 inline const QString kCaptionWarning = QStringLiteral("Warning");
 inline const QString kCaptionConfirm = QStringLiteral("Confirm");
 
+// When no browser could be started: where the pages are, to open by hand.
+inline QString noBrowserMessage(const QString& url) {
+    return QStringLiteral("No web browser could be started.\nOpen %1 in a web browser.").arg(url);
+}
+
 class MessageSink {
 public:
     virtual ~MessageSink() = default;

@@ -1,5 +1,7 @@
 #include "netconnections.h"
 
+#include "quayside/address.h"
+
 #include <cstring>
 
 namespace qs::win {
@@ -11,25 +13,6 @@ std::optional<int> driveIndex(std::string_view localName) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a';
     return std::nullopt;
-}
-
-bool isDottedIPv4Text(std::string_view text) {
-    int parts = 0;
-    std::size_t i = 0;
-    while (true) {
-        std::size_t digits = 0;
-        int value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            value = value * 10 + (text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) return false;
-        ++parts;
-        if (parts == 4) return i == text.size();
-        if (i >= text.size() || text[i] != '.') return false;
-        ++i;
-    }
 }
 
 bool isPublishableShareName(std::string_view share) {
@@ -48,7 +31,7 @@ std::optional<RemoteName> parseRemoteName(std::string_view remoteName) {
     const std::size_t sep = remoteName.find('\\', 2);
     if (sep == std::string_view::npos) return std::nullopt;
     RemoteName r{std::string(remoteName.substr(2, sep - 2)), std::string(remoteName.substr(sep + 1))};
-    if (!isDottedIPv4Text(r.server) || !isPublishableShareName(r.share)) return std::nullopt;
+    if (!isDottedIPv4(r.server) || !isPublishableShareName(r.share)) return std::nullopt;
     return r;
 }
 

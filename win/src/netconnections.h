@@ -102,7 +102,6 @@ struct RemoteName {
 // publish (empty, only dots, a path separator, a control character or one
 // of  " * : < > ? |  ). Such names never reach a mount or a path.
 std::optional<RemoteName> parseRemoteName(std::string_view remoteName);
-bool isDottedIPv4Text(std::string_view text);
 bool isPublishableShareName(std::string_view share);
 
 // "smb://SERVER/SHARE/" with the share percent-encoded.

@@ -1,5 +1,7 @@
 #include "weblaunch.h"
 
+#include "quayside/address.h"
+
 #include <QFile>
 #include <QStandardPaths>
 #include <QString>
@@ -213,14 +215,14 @@ unsigned WinExec(const std::string& commandLine, int show) {
 }
 
 bool InternetCheckConnection(const std::string& ipv4, int port, int timeoutMs) {
-    in_addr addr{};
-    if (::inet_pton(AF_INET, ipv4.c_str(), &addr) != 1) return false;
+    const auto address = parseDottedIPv4(ipv4);
+    if (!address) return false;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(port));
-    to.sin_addr = addr;
+    to.sin_addr.s_addr = htonl(*address);
     bool ok = false;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
         ok = true;
@@ -237,10 +239,5 @@ bool InternetCheckConnection(const std::string& ipv4, int port, int timeoutMs) {
     return ok;
 }
 
-bool isDottedIPv4(const QString& text) {
-    const std::string s = text.toStdString();
-    in_addr a{};
-    return s.size() <= 15 && ::inet_pton(AF_INET, s.c_str(), &a) == 1;
-}
 
 }  // namespace qs::win

@@ -50,7 +50,4 @@ bool InternetCheckConnection(const std::string& ipv4, int port, int timeoutMs);
 // the user-interface thread.
 extern std::atomic<int> availabilityWord;
 
-// True for four decimal parts 0..255 and nothing else.
-bool isDottedIPv4(const QString& text);
-
 }  // namespace qs::win

@@ -91,6 +91,16 @@ struct VolumeData {
     bool isLocked = false;
 };
 
+// A share as a device names it in its share list: the volume's name, then
+// a mark ("*" or "@") and a digit; a token that ends in "6" after its mark
+// is a locked volume. A token without a mark (the recycle bins) is the
+// bare name of an unlocked share.
+struct ShareToken {
+    std::string_view name;
+    bool isLocked = false;
+};
+ShareToken readShareToken(std::string_view token);
+
 // Port settings sent by op_SET_LAN.
 struct TmpDeviceData {
     std::string IP, netmask, gateway, dns1, dns2;
