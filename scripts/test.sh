@@ -3,14 +3,17 @@
 #   1. the ordinary build and its whole suite (unit, loopback lab, and the
 #      network-namespace LAN when run as root);
 #   2. a clang build with AddressSanitizer and UndefinedBehaviorSanitizer,
-#      the same suite again, and the reply fuzzer for a bounded time
-#      (FUZZ_SECONDS, default 60).
+#      the same suite again, and each fuzzer for a bounded time: the reply
+#      decoders for FUZZ_SECONDS (default 60), the simulator's requests and
+#      config, the web server's requests and the script interpreter for
+#      FUZZ_TARGET_SECONDS each (default 20).
 # Everything sends only on loopback or inside namespaces the tests create.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 asan=${ASAN_BUILD_DIR:-$top/build-asan}
 fuzz_seconds=${FUZZ_SECONDS:-60}
+fuzz_target_seconds=${FUZZ_TARGET_SECONDS:-20}
 
 "$top/scripts/setup.sh" || exit 1
 
@@ -37,6 +40,25 @@ run_suite() {  # run_suite NAME BUILD_DIR
   rm -f "$log"
 }
 
+run_fuzz() {  # run_fuzz TARGET SECONDS: bin/fuzz_TARGET from fuzz/seeds/TARGET/
+  local corpus found
+  echo "== fuzz_$1 for $2s"
+  corpus=$(mktemp -d)
+  found=$(mktemp -d)
+  cp "$top/fuzz/seeds/$1"/* "$corpus"/
+  if "$asan/bin/fuzz_$1" -max_total_time="$2" -timeout=10 -print_final_stats=1 -artifact_prefix="$found/" \
+      "$corpus" >"$corpus.log" 2>&1; then
+    grep -E '^stat::number_of_executed_units|^Done' "$corpus.log"
+    passed=$((passed + 1))
+    rm -rf "$found"
+  else
+    tail -40 "$corpus.log" >&2
+    echo "== fuzz_$1 found a fault; the input is kept in $found" >&2
+    failed=$((failed + 1)); status=1
+  fi
+  rm -rf "$corpus" "$corpus.log"
+}
+
 echo "== build (gcc)"
 if "$top/scripts/build.sh" "$build"; then
   run_suite "ordinary build" "$build"
@@ -48,18 +70,10 @@ echo "== build (clang, address and undefined-behaviour sanitizers, fuzzer)"
 if CC=clang CXX=clang++ "$top/scripts/build.sh" "$asan" -DQS_SANITIZE=ON -DQS_FUZZ=ON -DQS_GUI=OFF; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   run_suite "sanitizer build" "$asan"
-  echo "== fuzz_reply for ${fuzz_seconds}s"
-  corpus=$(mktemp -d)
-  cp "$top"/fuzz/seeds/* "$corpus"/ 2>/dev/null
-  if "$asan/bin/fuzz_reply" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" >"$corpus.log" 2>&1; then
-    grep -E '^stat::number_of_executed_units|^Done' "$corpus.log"
-    passed=$((passed + 1))
-  else
-    tail -40 "$corpus.log" >&2
-    echo "== fuzz_reply found a fault" >&2
-    failed=$((failed + 1)); status=1
-  fi
-  rm -rf "$corpus" "$corpus.log"
+  run_fuzz reply "$fuzz_seconds"
+  for target in sim_request web_request script sim_config; do
+    run_fuzz "$target" "$fuzz_target_seconds"
+  done
 else
   echo "== sanitizer build failed" >&2; failed=$((failed + 1)); status=1
 fi

@@ -305,7 +305,7 @@ SimConfig parseConfig(std::string_view jsonText, std::string_view source) {
     json root;
     try {
         root = json::parse(jsonText);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {  // a syntax error, or a number out of range (1e999)
         throw ConfigError(std::string(source) + ": not valid JSON: " + e.what());
     }
     requireObject(root, "");

@@ -434,6 +434,17 @@ TEST(SimConfig, ErrorsNameTheField) {
     EXPECT_EQ(fault.rfind(R"(devices[0].faults[0]: "noreply" is not a fault)", 0), 0u) << fault;
 }
 
+TEST(SimConfig, TextThatIsNotJsonNamesTheFile) {
+    for (const char* text : {R"({"devices": [)", R"({"devices": [{"delayMs": 1e999}]})"}) {
+        try {
+            parseConfig(text, "lab.json");
+            ADD_FAILURE() << text << " accepted";
+        } catch (const ConfigError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("lab.json: not valid JSON: ", 0), 0u) << e.what();
+        }
+    }
+}
+
 TEST(SimConfig, LabDevicesHaveTheirOwnShareLists) {
     const std::vector<DeviceConfig> lab = labDevices();
     ASSERT_GE(lab.size(), 3u);
