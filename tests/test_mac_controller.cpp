@@ -59,6 +59,18 @@ protected:
     }
 
     std::uint16_t opcodeOf(const Bytes& d) const { return d.size() >= kHeaderSize ? readHeader(d)->opcode : 0; }
+    // A device's answer (header only) to a request of this controller.
+    void answer(std::uint16_t opcode, std::uint8_t device, std::uint16_t ret) {
+        PacketHeader h;
+        h.magic = kReplyMagic;
+        h.opcode = opcode;
+        h.ret_code = ret;
+        h.clientUUID = Uuid8{1, 2, 3, 4, 5, 6, 7, 8};
+        h.serverUUID = Uuid8{0, 0, 0, 0, 0, 0, 0, device};
+        ByteWriter w;
+        writeHeader(w, h);
+        ctl->packager().dePacket(sockaddr_storage{}, w.data());
+    }
 
     void click(int row) {
         toolkit.selected[0] = row;
@@ -269,6 +281,28 @@ TEST_F(Controller, StaticApplyStoresThePortAndOpensTheSheet) {
     EXPECT_FALSE(toolkit.fields[Field::IP].editable) << "until the sheet is answered";
 }
 
+TEST_F(Controller, ApplyOnABondWritesTheShownPort) {
+    addDevices();
+    click(2);  // bonded, mode 4: the choice shows the mode, the fields port 0
+    run(300ms);
+    ctl->btnCancelPressed();
+    toolkit.selectItem(Combo::DHCP, 1);
+    setFields("192.168.77.41", "255.255.255.0", "192.168.77.1");
+    ctl->btnApplyPressed();
+    ASSERT_TRUE(toolkit.alerts.empty()) << toolkit.alerts.front();
+    const auto rec = ctl->tmpDeviceData();
+    EXPECT_EQ(rec->ifEdited, 0);
+    EXPECT_EQ(rec->port[0].IP.str(), "192.168.77.41");
+    EXPECT_EQ(rec->port[1].IP.str(), "");
+
+    ctl->btnCancelPressed();
+    toolkit.selectItem(Combo::DHCP, 0);
+    ctl->btnApplyPressed();
+    EXPECT_EQ(rec->ifEdited, 0);
+    EXPECT_TRUE(rec->port[0].dhcpEnable);
+    EXPECT_FALSE(rec->port[1].dhcpEnable);
+}
+
 TEST_F(Controller, DhcpApplySkipsTheChecks) {
     addDevices();
     click(0);
@@ -303,6 +337,19 @@ TEST_F(Controller, SheetOkNeedsAUserNameAndSendsTheTypedPassword) {
     EXPECT_EQ(opcodeOf(sent[0]), op_CHK_PASSWD);
     EXPECT_FALSE(ctl->noPassword());
     EXPECT_FALSE(toolkit.buttons[Button::Apply]) << "until the answer";
+}
+
+TEST_F(Controller, SheetOpensWithAnEmptyPassword) {
+    addDevices();
+    click(0);
+    run(300ms);
+    toolkit.setStringValue(Field::Password, "s3cret");
+    ctl->btnOKPressed();
+    EXPECT_EQ(ctl->tmpDeviceData()->password, "s3cret");
+    click(1);
+    run(300ms);
+    ASSERT_TRUE(toolkit.sheetOpen);
+    EXPECT_EQ(toolkit.fields[Field::Password].text, "");
 }
 
 TEST_F(Controller, SheetCancelKeepsThePendingAction) {
@@ -371,6 +418,40 @@ TEST_F(Controller, SettingsAppliedWaitThenSearchAgain) {
         ctl->packager().serverArray().clear();
         toolkit.selected[0] = -1;
     }
+}
+
+TEST_F(Controller, RefusedSettingsAreReportedAndTheRecordKept) {
+    addDevices();
+    click(0);
+    run(300ms);
+    ctl->btnCancelPressed();
+    toolkit.selectItem(Combo::DHCP, 1);
+    setFields("192.168.77.21", "255.255.255.0", "192.168.77.1");
+    ctl->btnApplyPressed();
+    ctl->btnOKPressed();
+    answer(op_CHK_PASSWD, 1, 1);
+    ASSERT_EQ(opcodeOf(sent.back()), op_SET_LAN);
+    sent.clear();
+    answer(op_SET_LAN, 1, 0);
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"The device refused the new settings."});
+    EXPECT_TRUE(sent.empty()) << "no new search";
+    EXPECT_EQ(toolkit.sleeps, std::vector<std::chrono::milliseconds>{30ms}) << "only the start-up pause";
+    const auto rec = ctl->packager().serverArray()[0];
+    EXPECT_EQ(rec->port[0].IP.str(), "192.168.77.20") << "the record as before Apply";
+    EXPECT_EQ(toolkit.fields[Field::IP].text, "192.168.77.21") << "the typed text stays to be corrected";
+    EXPECT_TRUE(toolkit.buttons[Button::Apply]);
+    EXPECT_TRUE(toolkit.fields[Field::IP].editable);
+
+    // Accepted: the pause and the new search.
+    ctl->btnApplyPressed();
+    ctl->btnOKPressed();
+    answer(op_CHK_PASSWD, 1, 1);
+    sent.clear();
+    answer(op_SET_LAN, 1, 1);
+    EXPECT_EQ(toolkit.alerts.size(), 1u);
+    EXPECT_EQ(toolkit.sleeps.back(), 2000ms);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(opcodeOf(sent[0]), op_SEARCH);
 }
 
 TEST_F(Controller, VolumeClicksEnableOrRefuseMounting) {

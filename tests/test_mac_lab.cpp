@@ -130,6 +130,7 @@ TEST_F(MacLab, StaticApplyChangesTheSecondPortAndSearchesAgain) {
     ctl->btnApplyPressed();
     ASSERT_TRUE(toolkit.alerts.empty()) << toolkit.alerts.front();
     ASSERT_TRUE(toolkit.sheetOpen);
+    toolkit.setStringValue(Field::Password, "admin");
     ctl->btnOKPressed();
     ASSERT_TRUE(until([&] { return ctl->pendingAction() == kActionNone; })) << sim.errors();
     EXPECT_EQ(toolkit.sleeps.back(), 2000ms);
@@ -144,6 +145,23 @@ TEST_F(MacLab, StaticApplyChangesTheSecondPortAndSearchesAgain) {
     EXPECT_EQ(rec->port[0].IP.str(), "192.168.77.30");
 }
 
+TEST_F(MacLab, StaticApplyOnABondChangesTheBond) {
+    login("render", "admin");
+    ASSERT_TRUE(until([&] { return toolkit.buttons[Button::Apply]; }));
+    toolkit.selectItem(Combo::DHCP, 1);
+    toolkit.setStringValue(Field::IP, "192.168.77.41");
+    toolkit.setStringValue(Field::Netmask, "255.255.255.0");
+    toolkit.setStringValue(Field::Gateway, "192.168.77.1");
+    ctl->btnApplyPressed();
+    ASSERT_TRUE(toolkit.sheetOpen);
+    toolkit.setStringValue(Field::Password, "admin");
+    ctl->btnOKPressed();
+    ASSERT_TRUE(until([&] { return ctl->pendingAction() == kActionNone; })) << sim.errors();
+    EXPECT_TRUE(toolkit.alerts.empty()) << toolkit.alerts.front();
+    ASSERT_TRUE(until([&] { return rows() == 3; }));
+    EXPECT_EQ(ctl->deviceCtl().objectValue("ColumnIP", row("render")), "192.168.77.41");
+}
+
 TEST_F(MacLab, DhcpApplyWaitsThreeSecondsAndTheDeviceReportsDhcp) {
     login("office", "admin");
     ASSERT_TRUE(until([&] { return volumes().size() == 3; }));
@@ -151,6 +169,7 @@ TEST_F(MacLab, DhcpApplyWaitsThreeSecondsAndTheDeviceReportsDhcp) {
     ctl->cmbDHCPChanged();
     ctl->btnApplyPressed();
     ASSERT_TRUE(toolkit.sheetOpen);
+    toolkit.setStringValue(Field::Password, "admin");
     ctl->btnOKPressed();
     ASSERT_TRUE(until([&] { return ctl->pendingAction() == kActionNone; })) << sim.errors();
     EXPECT_EQ(toolkit.sleeps.back(), 3000ms);

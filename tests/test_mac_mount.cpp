@@ -144,6 +144,29 @@ TEST_F(Mount, FallsBackToTheAddressThenToThePlainAddress) {
     EXPECT_FALSE(desktop->files.count(kMarker));
 }
 
+TEST_F(Mount, WithoutAHostNameOnlyTheAddressIsTried) {
+    box()->hostname = "";
+    auto mounts = [&] {
+        std::vector<std::string> out;
+        for (const auto& c : desktop->calls)
+            if (c.rfind("mount ", 0) == 0) out.push_back(c);
+        return out;
+    };
+    ctl->btnMountPressed();
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Failed to map drive."});
+    EXPECT_EQ(mounts(), std::vector<std::string>{"mount smb://@192.168.77.20/Public"});
+
+    toolkit.alerts.clear();
+    desktop->calls.clear();
+    mountable("smb://@192.168.77.20/Public");
+    ctl->btnMountPressed();
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Successfully mapped drive."});
+    EXPECT_EQ(mounts(), std::vector<std::string>{"mount smb://@192.168.77.20/Public"});
+    ctl->btnUnmountPressed();
+    EXPECT_EQ(toolkit.alerts.back(), "Successfully unmapped drive.");
+    EXPECT_TRUE(desktop->disks.empty());
+}
+
 TEST_F(Mount, NothingMountsFailedToMap) {
     ctl->btnMountPressed();
     EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Failed to map drive."});
@@ -189,6 +212,17 @@ TEST_F(Mount, UnmountWithAndWithoutADisk) {
     EXPECT_EQ(ctl->unmountVolume(), 3);
 }
 
+TEST_F(Mount, UnmountLeavesAnotherBoxsShare) {
+    // The login name stands in every line; a box of that name owns none of them.
+    box()->hostname = "maker";
+    desktop->disks["Public"] = {"guest", "nas2", "Public"};
+    ctl->btnUnmountPressed();
+    EXPECT_EQ(toolkit.alerts.back(), "Successfully unmapped drive.") << "nothing of this box to eject";
+    EXPECT_EQ(desktop->disks.count("Public"), 1u);
+    EXPECT_TRUE(std::none_of(desktop->calls.begin(), desktop->calls.end(),
+                             [](const std::string& c) { return c.rfind("eject", 0) == 0; }));
+}
+
 TEST_F(Mount, MountListLines) {
     desktop->extraMountLines = {"/dev/sda1 on / (ext4, local)",
                                 "//guest@nas1/Public on /Volumes/Public-1 (smbfs, nodev, nosuid, mounted by user1)",
@@ -197,6 +231,14 @@ TEST_F(Mount, MountListLines) {
     ASSERT_TRUE(ctl->getRealMountPath(buffer, sizeof buffer, "nas1", "Public"));
     EXPECT_STREQ(buffer, "Public-1");
     EXPECT_FALSE(ctl->getRealMountPath(buffer, sizeof buffer, "nas2", "Public"));
+    // Host and share are the line's own fields, whole.
+    desktop->extraMountLines = {"//guest@nas10/Public on /Volumes/A (smbfs)", "//guest@nas1/Public2 on /Volumes/B (smbfs)",
+                                "//nas1@nas2/Public on /home/nas1/Volumes/C (smbfs, mounted by nas1)",
+                                "//admin:@nas1/Public on /Volumes/D (smbfs)"};
+    ASSERT_TRUE(ctl->getRealMountPath(buffer, sizeof buffer, "nas1", "Public"));
+    EXPECT_STREQ(buffer, "D");
+    EXPECT_FALSE(ctl->getRealMountPath(buffer, sizeof buffer, "nas1", "Pub"));
+    EXPECT_FALSE(ctl->getRealMountPath(buffer, sizeof buffer, "", "Public"));
     desktop->extraMountLines = {"//guest@nas1/Public on /mnt/Public (smbfs)", "//guest@nas1/Public on /Volumes/ (smbfs)",
                                 "//guest@nas1/Public on /Volumes/Public"};
     EXPECT_FALSE(ctl->getRealMountPath(buffer, sizeof buffer, "nas1", "Public")) << "no folder in these lines";

@@ -244,8 +244,11 @@ void MainController::fillDeviceInfo(std::shared_ptr<DeviceData_n> record, bool s
         toolkit_.addItems(Combo::Interface, m_arrInterface[0]);
     }
 
+    // A bond is one interface: its settings are those of port 0, whichever
+    // interface answered, and the choice keeps showing the bonding mode.
+    const bool bond = record->ifCount != 2 && record->bondingEnable;
     bool dhcp;
-    if (record->nSendIF != 0) {
+    if (record->nSendIF != 0 && !bond) {
         showPort(*record, 1);
         toolkit_.selectItem(Combo::Interface, 1);
         dhcp = record->port[1].dhcpEnable;
@@ -261,10 +264,15 @@ void MainController::fillDeviceInfo(std::shared_ptr<DeviceData_n> record, bool s
     }
 }
 
+int MainController::editedPort(const DeviceData_n& record) {
+    const bool bond = record.ifCount != 2 && record.bondingEnable;
+    return bond || getIFCombo() == 0 ? 0 : 1;
+}
+
 void MainController::cmbInterfaceChanged() {
     const auto record = selectedDevice();
     if (!record) return;
-    const int port = getIFCombo() == 0 ? 0 : 1;
+    const int port = editedPort(*record);
     showPort(*record, port);
     const bool dhcp = record->port[port].dhcpEnable;
     toolkit_.selectItem(Combo::DHCP, dhcp ? 0 : 1);
@@ -311,7 +319,7 @@ void MainController::btnApplyPressed() {
     // the selected row's record is the one being edited.
     if (!tmpDeviceData_) tmpDeviceData_ = record;
     DeviceData_n& shown = *tmpDeviceData_;
-    const bool secondPort = getIFCombo() != 0;
+    const bool secondPort = editedPort(shown) == 1;
     PortBlock& block = shown.port[secondPort ? 1 : 0];
 
     if (getIPCombo() == 1) {
@@ -321,6 +329,7 @@ void MainController::btnApplyPressed() {
             setIPEditable();
             return;
         }
+        beforeApply_ = {tmpDeviceData_, shown.port, shown.ifEdited};
         calledAction_ = kActionApply;
         shown.ifEdited = secondPort ? 1 : 0;
         block.dhcpEnable = false;
@@ -331,6 +340,7 @@ void MainController::btnApplyPressed() {
         openLoginSheet();
         return;
     }
+    beforeApply_ = {tmpDeviceData_, shown.port, shown.ifEdited};
     calledAction_ = kActionApply;
     calledAction_sub_ = kSubActionDhcp;
     shown.ifEdited = secondPort ? 1 : 0;
@@ -351,6 +361,8 @@ void MainController::processPackageReturn(int value) {
 
 void MainController::openLoginSheet() {
     toolkit_.setStringValue(Field::UserName, calledAction_ == kActionMount ? std::string() : std::string("admin"));
+    // No password is carried over from an earlier sheet.
+    toolkit_.setStringValue(Field::Password, {});
     sheetOpen_ = true;
     toolkit_.beginSheet();
 }
@@ -419,7 +431,20 @@ void MainController::checkAuthFail() {
 }
 
 void MainController::setIPFinish() {
-    if (calledAction_ == kActionApply) {
+    const bool refused = packager_ && packager_->lastSetLanReturnCode.value_or(1) != 1;
+    if (calledAction_ == kActionApply && refused) {
+        // Refused: nothing changed on the box, so nothing changes here; the
+        // typed texts stay for another try.
+        if (beforeApply_.record) {
+            beforeApply_.record->port = beforeApply_.port;
+            beforeApply_.record->ifEdited = beforeApply_.ifEdited;
+            toolkit_.reloadData(Table::Device);
+        }
+        calledAction_sub_ = 0;
+        setBtnApply(true);
+        setIPEditable();
+        toolkit_.runAlert(toolkit_.localizedString(kSettingsRefusedText));
+    } else if (calledAction_ == kActionApply) {
         if (calledAction_sub_ == kSubActionDhcp) {
             toolkit_.sleepMainThread(3s);
             calledAction_sub_ = 0;
@@ -433,6 +458,7 @@ void MainController::setIPFinish() {
         packager_->sendPackage(op_SEARCH, nullptr);
         toolkit_.reloadData(Table::Device);
     }
+    beforeApply_ = {};
     calledAction_ = kActionNone;
 }
 

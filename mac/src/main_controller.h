@@ -36,6 +36,9 @@ inline constexpr int kAlertMapped = 27;
 inline constexpr int kAlertMapFailed = 31;
 inline constexpr int kAlertLocked = 38;
 
+// Said when a box answers a settings change with anything but success.
+inline constexpr const char* kSettingsRefusedText = "The device refused the new settings.";
+
 // The English text of an alert code ("" outside 1 to 39; 38 is composed
 // from the share name and is given here as its fixed part).
 std::string alertText(int code);
@@ -108,7 +111,8 @@ public:
     bool checkMountResult();
     bool checkVolumeLocked(int row);
     // Copies the folder (below "Volumes/") of the first line of the mount
-    // list that names both `name` and `share` into the buffer.
+    // list whose own host field is `name` and share field is `share` into
+    // the buffer. An empty name is found nowhere.
     bool getRealMountPath(char* buffer, std::size_t size, const std::string& name, const std::string& share);
 
     // Properties.
@@ -137,6 +141,9 @@ private:
     std::shared_ptr<DeviceData_n> selectedDevice();
     void stopLanInfoTimer();  // caller holds the lock
     void showPort(const DeviceData_n& record, int port);
+    // The port whose settings the fields show for this record: for two
+    // separate ports the interface choice; a bond is one interface, port 0.
+    int editedPort(const DeviceData_n& record);
     void credentialsMount();
     const VolumeData* selectedShare();
     // The box's address is a dotted IPv4 address and its host and share
@@ -161,6 +168,14 @@ private:
     std::unique_ptr<Lock> m_queryLanInfoTmrLock;
     std::int32_t m_nSelectedRow = -1;
     std::shared_ptr<DeviceData_n> tmpDeviceData_;
+    // The ports of the record an Apply changed, as they were before it, so
+    // that a box refusing the settings leaves the record as it was.
+    struct BeforeApply {
+        std::shared_ptr<DeviceData_n> record;
+        std::array<PortBlock, 2> port;
+        int ifEdited = 0;
+    };
+    BeforeApply beforeApply_;
 };
 
 }  // namespace qs::mac

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 namespace qs::mac {
 
@@ -26,6 +28,25 @@ bool scriptSafe(const std::string& text, bool allowSlash = false) {
     return true;
 }
 
+// The host and share of a line of the mount list, "//[user@]host/share on
+// /mount/point (...)": the fields themselves, so that a name that is only
+// part of another host's name, of the login name or of a folder matches
+// nothing. Nothing for a line of another form.
+struct MountSource {
+    std::string_view host, share;
+};
+std::optional<MountSource> mountSource(std::string_view line) {
+    if (line.substr(0, 2) != "//") return std::nullopt;
+    const auto on = line.find(" on /", 2);
+    if (on == std::string_view::npos) return std::nullopt;
+    const std::string_view source = line.substr(2, on - 2);
+    const auto slash = source.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    std::string_view host = source.substr(0, slash);
+    if (const auto at = host.rfind('@'); at != std::string_view::npos) host.remove_prefix(at + 1);
+    return MountSource{host, source.substr(slash + 1)};
+}
+
 }  // namespace
 
 const VolumeData* MainController::selectedShare() {
@@ -38,8 +59,9 @@ bool MainController::mountTargetSafe() {
     const auto box = selectedDevice();
     const VolumeData* share = selectedShare();
     if (!box || !share) return false;
-    return isDottedIPv4(box->port[0].IP.str()) && !box->hostname.empty() && scriptSafe(box->hostname.str()) &&
-           !share->name.empty() && scriptSafe(share->name);
+    // A box without a host name is still reached by its address.
+    return isDottedIPv4(box->port[0].IP.str()) && scriptSafe(box->hostname.str()) && !share->name.empty() &&
+           scriptSafe(share->name);
 }
 
 bool MainController::credentialsSafe() {
@@ -70,6 +92,8 @@ void MainController::executeShell(int kind) {
         return;
     }
     if (!mountTargetSafe()) return;
+    // No host name: there is no try by name.
+    if ((kind == 4 || kind == 6) && box->hostname.empty()) return;
     // A mount of the same share that may still be there goes first.
     const std::string shareName = share->name;
     unmountVolume();
@@ -113,14 +137,15 @@ bool MainController::checkVolumeLocked(int row) {
 
 bool MainController::getRealMountPath(char* buffer, std::size_t size, const std::string& name,
                                       const std::string& share) {
-    if (!options_.mountPlatform || size == 0) return false;
+    if (!options_.mountPlatform || size == 0 || name.empty()) return false;
     const auto output = options_.mountPlatform->mountOutput();
     if (!output) return false;
     for (const std::string& whole : *output) {
         // Read as the command's lines arrive, at most 1023 characters at a time.
         for (std::size_t at = 0; at < whole.size() || at == 0; at += kMountLine) {
             const std::string line = whole.substr(at, kMountLine);
-            if (line.find(name) == std::string::npos || line.find(share) == std::string::npos) continue;
+            const auto source = mountSource(line);
+            if (!source || source->host != name || source->share != share) continue;
             const auto volumes = line.find("Volumes/");
             if (volumes == std::string::npos) continue;
             const auto start = volumes + std::strlen("Volumes/");
@@ -182,17 +207,24 @@ void MainController::btnMountPressed() {
         toolkit_.setEnabled(Button::Connect, true);
         return;
     }
-    int code = kAlertMapped;
-    executeShell(4);
-    if (!checkMountResult()) {
+    // By host name, by address, then by host name without the guest "@";
+    // a box without a host name is tried by its address only.
+    const bool byName = !box->hostname.empty();
+    bool mounted = false;
+    if (byName) {
+        executeShell(4);
+        mounted = checkMountResult();
+    }
+    if (!mounted) {
         executeShell(7);
         executeShell(5);
-        if (!checkMountResult()) {
-            executeShell(6);
-            if (!checkMountResult()) code = kAlertMapFailed;
-        }
+        mounted = checkMountResult();
     }
-    displayAlertMessage(code);
+    if (!mounted && byName) {
+        executeShell(6);
+        mounted = checkMountResult();
+    }
+    displayAlertMessage(mounted ? kAlertMapped : kAlertMapFailed);
     toolkit_.setEnabled(Button::Connect, true);
 }
 

@@ -1,5 +1,7 @@
 #include "tcpip_checks.h"
 
+#include "quayside/address.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
@@ -103,7 +105,7 @@ int TcpIpChecks::checkIPValidation(const std::string* text, int kind) {
         if (!(n[0] == 255 && n[2] == 0 && n[3] == 0) && !inS1(n[1])) return 34;
         if (!(n[0] == 255 && n[1] == 255 && n[3] == 0) && !inS2(n[2])) return 34;
         if (!(n[0] == 255 && n[1] == 255 && n[2] == 255) && !inS3(n[3])) return 34;
-        return 0;
+        return isDottedIPv4(*text) ? 0 : 34;
     }
 
     if (kind == kGateway) {
@@ -119,7 +121,7 @@ int TcpIpChecks::checkIPValidation(const std::string* text, int kind) {
         if (!inRange(n[2], 0, 255)) return 21;
         entry |= placed(n[3], 0);
         if (!inRange(n[3], 1, 254)) return 22;
-        return 0;
+        return isDottedIPv4(*text) ? 0 : 35;
     }
 
     // Address.
@@ -135,7 +137,7 @@ int TcpIpChecks::checkIPValidation(const std::string* text, int kind) {
     if (!inRange(n[2], 0, 254)) return 12;
     entry |= placed(n[3], 0);
     if (!inRange(n[3], 1, 254)) return 13;
-    return 0;
+    return isDottedIPv4(*text) ? 0 : 33;
 }
 
 int TcpIpChecks::checkSubnetValidation(const std::string* netmask) {

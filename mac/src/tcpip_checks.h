@@ -1,6 +1,7 @@
 // quayside-mac's checks of a static TCP/IP configuration. Every
 // check returns 0 for valid input or the alert code of the alert table that
-// the apply flow shows. Standard C++ and the C library's inet_addr only.
+// the apply flow shows. Standard C++, the C library's inet_addr and the
+// tree's dotted-address reader (quayside/address.h).
 #pragma once
 
 #include <array>
@@ -51,7 +52,11 @@ public:
 
     // Address (kind 1 or any kind but 2 and 3): 33, 10, 11, 12, 13 or 0.
     // Netmask (kind 2): 34, 15, 16, 17, 18 or 0. Gateway (kind 3): 35, 19,
-    // 20, 21, 22 or 0. An absent text gives 0 and writes nothing.
+    // 20, 21, 22 or 0. An absent text gives 0 and writes nothing. The
+    // numbers are read leniently (readDottedText) for the range codes; a
+    // text whose numbers pass but that is not exactly a dotted address
+    // ("10..0.5", "1.2.3.4.5", " 1.2.3.4", "010.0.0.1") then gives the
+    // kind's input-error code (33, 34, 35), so only a real address is sent.
     int checkIPValidation(const std::string* text, int kind);
 
     // Bit check of the mask through inet_addr: 36 when absent, when the
@@ -79,11 +84,10 @@ public:
     // the address, netmask and (unless isAutoIP) gateway checks; the subnet
     // bit check; the domain check; the mapping check.
     //
-    // Unlike a literal run of the steps, the sequence first clears
-    // netmaskching: when isAutoIP skips the gateway check, step 11 would
-    // otherwise read a gateway left by an earlier (possibly failed) apply
-    // and its result would depend on history. With the entry cleared the
-    // unchecked gateway reads as 0.0.0.0.
+    // The sequence first clears netmaskching, so that no entry of an
+    // earlier (possibly failed) apply is ever read. (An automatic address,
+    // which skips the gateway check, is refused by the domain check before
+    // step 11 in any case.)
     int validateStaticSettings(const std::string& ip, const std::string& netmask,
                                const std::string& gateway);
 };
