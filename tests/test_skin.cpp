@@ -1,7 +1,9 @@
 // The skinned controls, driven off-screen: pixels they paint, thumb
-// arithmetic, mouse areas and timers of the bars, and the image button's
-// compositing, shape, press tracking and radio groups.
+// arithmetic, mouse areas and timers of the bars, the image button's
+// compositing, shape, press tracking and radio groups, and the gallery as a
+// user finds it.
 #include "artwork.h"
+#include "gallery.h"
 #include "memdc.h"
 #include "skinlistctrl.h"
 #include "skinscrollbar.h"
@@ -15,6 +17,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 
 using namespace qs::skin;
 
@@ -59,6 +62,18 @@ struct ListFixture : ::testing::Test {
 };
 
 bool sameColor(QRgb a, QRgb b) { return (a & 0xFFFFFF) == (b & 0xFFFFFF); }
+
+// Pixels of `shot` in `area` that are not a neutral grey (white, the
+// selection grey, black text and its grey edges are all neutral).
+int tintedPixels(const QImage& shot, const QRect& area) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb c = shot.pixel(x, y);
+            if (qRed(c) != qGreen(c) || qGreen(c) != qBlue(c)) ++n;
+        }
+    return n;
+}
 
 }  // namespace
 
@@ -375,6 +390,66 @@ TEST(SkinButton, DisabledTextIsDrawnTwice) {
         }
     EXPECT_GT(red, 10);
     EXPECT_GT(blue, 10);
+}
+
+// The gallery as a user finds it: the list has the focus, with a row
+// current and selected, and the pointer rests on a button.
+TEST(Gallery, ShowsTheSkinAndNothingOfTheStyle) {
+    const Gallery g = buildGallery();
+    const std::unique_ptr<QWidget> window(g.window);
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_TRUE(g.list->hasFocus());
+    ASSERT_EQ(g.list->currentIndex().row(), 2);
+    ASSERT_EQ(g.list->GetSelectedRow(), 2);
+    CxSkinButton* hovered = g.buttons.back().front();  // 102 x 28 around a 100 x 25 picture
+    QTest::mouseMove(hovered, QPoint(30, 10));
+    ASSERT_TRUE(hovered->hover());
+    const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QImage backdrop(window->size(), QImage::Format_RGB32);
+    window->render(&backdrop, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+
+    // Rows: white, or the flat grey band with black text; no focus frame
+    // or highlight colour from the style.
+    const QRect body(g.list->viewport()->mapTo(window.get(), QPoint(0, 0)), g.list->viewport()->size());
+    EXPECT_EQ(tintedPixels(shot, body), 0);
+    const int blank = body.left() + g.list->columnViewportPosition(1) - 2;  // past the first column's text
+    const QRect row = g.list->visualItemRect(g.list->topLevelItem(2)).translated(body.topLeft());
+    EXPECT_TRUE(sameColor(shot.pixel(blank, row.center().y()), CSkinListCtrl::kSelectedBackground));
+    const QRect first = g.list->visualItemRect(g.list->topLevelItem(0)).translated(body.topLeft());
+    EXPECT_TRUE(sameColor(shot.pixel(blank, first.center().y()), qRgb(255, 255, 255)));
+
+    // The header band runs on past the last column, over its whole height.
+    const QImage band = qs::artwork::bitmap(kHeaderBandBitmap);
+    QWidget* header = g.empty->headerCtrl()->viewport();
+    const QPoint h0 = header->mapTo(window.get(), QPoint(0, 0));
+    ASSERT_GT(header->width(), g.empty->headerCtrl()->length() + 4);
+    for (int y = 0; y < header->height(); ++y)
+        EXPECT_TRUE(sameColor(shot.pixel(h0.x() + header->width() - 2, h0.y() + y), band.pixel(0, y))) << y;
+
+    // The list's border: a black line around it.
+    const QRect frame = g.empty->geometry();
+    EXPECT_TRUE(sameColor(shot.pixel(frame.left(), frame.center().y()), qRgb(0, 0, 0)));
+    EXPECT_TRUE(sameColor(shot.pixel(frame.center().x(), frame.bottom()), qRgb(0, 0, 0)));
+
+    // The last row's buttons are larger than their 100 x 25 pictures: the
+    // window's background shows beside and below them. The hovered one
+    // shows its lit picture.
+    const QImage lit = qs::artwork::bitmap(285);
+    for (CxSkinButton* b : g.buttons.back()) {
+        const QRect r = b->geometry();
+        int strays = 0;
+        for (int y = 0; y < r.height(); ++y)
+            for (int x = 0; x < r.width(); ++x) {
+                const QRgb got = shot.pixel(r.x() + x, r.y() + y);
+                if (x >= lit.width() || y >= lit.height())
+                    strays += !sameColor(got, backdrop.pixel(r.x() + x, r.y() + y));
+                else if (b == hovered)
+                    strays += !sameColor(got, lit.pixel(x, y));
+            }
+        EXPECT_EQ(strays, 0) << "button at " << r.x() << "," << r.y();
+    }
 }
 
 int main(int argc, char** argv) {

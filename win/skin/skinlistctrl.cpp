@@ -7,7 +7,6 @@
 #include <QItemSelectionModel>
 #include <QPaintEvent>
 #include <QScrollBar>
-#include <QSignalBlocker>
 
 namespace qs::skin {
 
@@ -79,6 +78,14 @@ CSkinListCtrl::~CSkinListCtrl() {
     // The bars live in the parent; they go with the list.
     delete m_SkinHorizontalScrollbar;
     delete m_SkinVerticleScrollbar;
+}
+
+void CSkinListCtrl::SetBorder(bool on) {
+    setFrameStyle(on ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
+    setLineWidth(1);
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, Qt::black);  // the line's colour
+    setPalette(pal);
 }
 
 void CSkinListCtrl::Init() {
@@ -174,33 +181,33 @@ void CSkinListCtrl::paintEvent(QPaintEvent* e) {
 }
 
 void CSkinListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
-    // The list draws its selected row itself: the row is unselected while
-    // the platform draws it (so no highlight appears), on a grey band with
-    // black text, and selected again straight after. Signals stay blocked,
-    // so nobody sees the selection change.
-    static bool selected = false;
+    // The list draws its rows itself, never through the platform's style:
+    // a selected row is the flat grey band with black text, whether the
+    // list has the focus or not, and every other row is white, the current
+    // one too. No highlight, focus frame or hover look from the style.
     QItemSelectionModel* sel = selectionModel();
-    selected = sel && sel->isRowSelected(index.row(), index.parent());
-    if (!selected) {
-        QTreeWidget::drawRow(painter, option, index);
-        return;
+    const bool selected = sel && sel->isRowSelected(index.row(), index.parent());
+    const QColor background =
+        selected ? QColor::fromRgb(kSelectedBackground) : palette().color(QPalette::Active, QPalette::Base);
+    const QColor text = selected ? QColor::fromRgb(kSelectedText) : palette().color(QPalette::Active, QPalette::Text);
+    const QHeaderView* h = header();
+    // The band covers the row's columns, as in a report list.
+    painter->fillRect(QRect(-h->offset(), option.rect.top(), h->length(), option.rect.height()), background);
+    painter->save();
+    painter->setFont(option.font);
+    painter->setPen(text);
+    const QFontMetrics metrics(option.font);
+    for (int visual = 0; visual < h->count(); ++visual) {
+        const int column = h->logicalIndex(visual);
+        if (h->isSectionHidden(column)) continue;
+        const QRect cell(columnViewportPosition(column), option.rect.top(), columnWidth(column), option.rect.height());
+        const QRect textRect = cell.adjusted(kCellMargin, 0, -kCellMargin, 0);
+        if (textRect.width() <= 0) continue;
+        const QString value = index.siblingAtColumn(column).data(Qt::DisplayRole).toString();
+        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                          metrics.elidedText(value, Qt::ElideRight, textRect.width()));
     }
-    QStyleOptionViewItem opt = option;
-    opt.palette.setColor(QPalette::Text, QColor::fromRgb(kSelectedText));
-    opt.palette.setColor(QPalette::HighlightedText, QColor::fromRgb(kSelectedText));
-    opt.palette.setColor(QPalette::Base, QColor::fromRgb(kSelectedBackground));
-    painter->fillRect(QRect(0, option.rect.top(), viewport()->width(), option.rect.height()),
-                      QColor::fromRgb(kSelectedBackground));
-    const QItemSelection rowSelection(index.siblingAtColumn(0), index.siblingAtColumn(model()->columnCount() - 1));
-    {
-        const QSignalBlocker block(sel);
-        sel->select(rowSelection, QItemSelectionModel::Deselect);
-    }
-    QTreeWidget::drawRow(painter, opt, index);
-    if (selected) {
-        const QSignalBlocker block(sel);
-        sel->select(rowSelection, QItemSelectionModel::Select);
-    }
+    painter->restore();
 }
 
 void CSkinListCtrl::wheelEvent(QWheelEvent* e) {

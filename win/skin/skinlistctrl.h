@@ -13,7 +13,11 @@ class CSkinVerticleScrollbar;
 
 inline constexpr int kHeaderBandBitmap = 374;
 inline constexpr int kHeaderSeparatorBitmap = 240;
-inline constexpr int kHeaderHeight = 20;
+// The header is as tall as the band's strip: the list font's 13 pixels and
+// the header's 4-pixel border.
+inline constexpr int kHeaderHeight = 17;
+// Space between a column's edge and its text.
+inline constexpr int kCellMargin = 3;
 inline constexpr int kBarThickness = 14;
 // Pixels one horizontal line step moves the list.
 inline constexpr int kHorizontalLine = 8;
@@ -39,6 +43,10 @@ public:
 
     static constexpr QRgb kSelectedText = 0xFF000000;        // RGB(0, 0, 0)
     static constexpr QRgb kSelectedBackground = 0xFFBEBEBE;  // RGB(190, 190, 190)
+
+    // A one-pixel black line around the list, inside its rectangle (the
+    // window border of a list made with a border style).
+    void SetBorder(bool on);
 
     // Creates the two bars beside the list in its parent and places them.
     void Init();

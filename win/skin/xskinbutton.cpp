@@ -180,11 +180,7 @@ void CxSkinButton::DrawBitmap(QPainter& p, const QImage& image, const QRect& r) 
     if (!m_bMask.isNull()) {
         // Work on a copy of what is under r: image ^ dest, & mask, ^ image.
         // White mask pixels give back the destination, black ones the image.
-        const QImage* surface = dynamic_cast<const QImage*>(p.device());
-        const QPoint origin = p.transform().map(r.topLeft());
-        QImage scratch = surface ? surface->copy(QRect(origin, r.size())).convertToFormat(QImage::Format_RGB32)
-                                 : QImage(r.size(), QImage::Format_RGB32);
-        if (!surface) scratch.fill(Qt::black);
+        QImage scratch = destination(p, r);
         {
             QPainter s(&scratch);
             const QRect local(QPoint(0, 0), r.size());
@@ -210,12 +206,27 @@ void CxSkinButton::DrawBitmap(QPainter& p, const QImage& image, const QRect& r) 
         blit(p, r, image);
 }
 
+QImage CxSkinButton::destination(const QPainter& p, const QRect& r) const {
+    const QPoint origin = p.transform().map(r.topLeft());
+    if (const auto* surface = dynamic_cast<const QImage*>(p.device()))
+        return surface->copy(QRect(origin, r.size())).convertToFormat(QImage::Format_RGB32);
+    QImage under(r.size(), QImage::Format_RGB32);
+    under.fill(palette().color(QPalette::Window));
+    // On the screen, what lies under the button is what its parent painted
+    // there.
+    if (p.device() == this && parentWidget())
+        parentWidget()->render(&under, QPoint(), QRegion(QRect(mapToParent(origin), r.size())),
+                               QWidget::DrawWindowBackground);
+    return under;
+}
+
 void CxSkinButton::paintEvent(QPaintEvent*) {
-    QPainter screen(this);
+    // Straight onto the button: where a picture does not reach (a button
+    // larger than its picture in copy mode), nothing is drawn and the
+    // parent's background shows, as under a control that paints nothing
+    // there.
+    QPainter p(this);
     const QRect R = rect();
-    CMemDC mem(&screen, R);
-    QPainter& p = mem.painter();
-    p.setFont(font());
     QRect T = R.adjusted(m_FocusRectMargin + 2, 0, -(m_FocusRectMargin + 2), 0);
     const QColor face = palette().color(QPalette::Button);
     const bool hasFocus = this->hasFocus();

@@ -72,6 +72,8 @@ protected:
     void leaveEvent(QEvent* e) override;
 
 private:
+    // A copy of what r of p holds now (the destination of a masked draw).
+    QImage destination(const QPainter& p, const QRect& r) const;
     void uncheckGroup();
     void releaseOverSelf();
 

@@ -19,8 +19,8 @@
 // static texts and icons may leave out "id" (they are then unnumbered);
 // "text", "items", "style" and "limit" are optional. Control styles the
 // loader acts on: "hidden", "disabled" (every kind), "password" (edit),
-// "default" (button), "singleSelection" and "noSortHeader" (listview);
-// other words are kept in the data for the dialog code.
+// "default" (button), "singleSelection", "noSortHeader" and "border"
+// (listview); other words are kept in the data for the dialog code.
 #include "dialog_template.h"
 
 #include "artwork.h"
@@ -304,6 +304,7 @@ QWidget* makeControl(QWidget* dialog, const ControlSpec& c) {
         if (c.style.contains(QLatin1String("singleSelection")))
             list->setSelectionMode(QAbstractItemView::SingleSelection);
         if (c.style.contains(QLatin1String("noSortHeader"))) list->headerCtrl()->setSectionsClickable(false);
+        list->SetBorder(c.style.contains(QLatin1String("border")));
         list->setGeometry(px);
         return list;
     }
@@ -314,9 +315,12 @@ QWidget* makeControl(QWidget* dialog, const ControlSpec& c) {
 }
 
 // The widgets that take the keyboard focus for a control, in tab order.
+// An address field goes in whole: the control itself (which hands the
+// focus to its first part) and then its four parts, so that Tab from the
+// last control comes round to the first and not to a field left behind.
 QList<QWidget*> focusTargets(QWidget* w) {
     if (auto* address = qobject_cast<CIPAddressCtrl*>(w))
-        return {address->field(0), address->field(1), address->field(2), address->field(3)};
+        return {address, address->field(0), address->field(1), address->field(2), address->field(3)};
     if (w->focusPolicy() & Qt::TabFocus) return {w};
     return {};
 }

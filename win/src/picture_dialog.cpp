@@ -15,16 +15,20 @@ PictureDialog::PictureDialog(int templateId, int background, QWidget* parent) : 
         for (QWidget* w : controls_.statics)
             w->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
     }
-    // The pictures read Ok and Cancel; their window texts are empty.
-    auto skin = [this](int id, int normal, int lit) {
+    // The pictures read Ok and Cancel; their window texts are empty, so the
+    // captions are the buttons' names for screen readers. In copy mode each
+    // picture is drawn at its own size from the button's corner; where it
+    // does not reach, the dialog's picture shows.
+    auto skin = [this](int id, int normal, int lit, const QString& caption) {
         auto* b = controls_.get<QAbstractButton>(id);
         if (!b) return;
         auto* s = skin::CxSkinButton::takeOver(b);
-        s->SetSkin(normal, lit, lit, lit, 0, 0);
+        s->SetSkin(normal, lit, lit, lit, 0, 0, 0, 0, 0);
+        s->setAccessibleName(caption);
         controls_.replace(id, s);
     };
-    skin(1, 306, 307);
-    skin(2, 304, 305);
+    skin(1, 306, 307, QStringLiteral("OK"));
+    skin(2, 304, 305, QStringLiteral("Cancel"));
     if (auto* ok = controls_.get<QAbstractButton>(1)) connect(ok, &QAbstractButton::clicked, this, [this] { OnOK(); });
     if (auto* cancel = controls_.get<QAbstractButton>(2))
         connect(cancel, &QAbstractButton::clicked, this, [this] { OnCancel(); });
