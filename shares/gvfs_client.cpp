@@ -19,7 +19,12 @@ struct GvfsClient::Gio {
     GCancellable* current = nullptr;
     std::atomic<bool> cancelled{false};
 
-    ~Gio() { g_main_context_unref(context); }
+    ~Gio() {
+        // What GVfs still has to say to this context is heard out first,
+        // or it would be left undelivered (and unfreed) with the context.
+        for (int i = 0; i < 100 && g_main_context_pending(context); ++i) g_main_context_iteration(context, FALSE);
+        g_main_context_unref(context);
+    }
 
     // The context is the thread's default while GIO calls are made, so
     // their answers come back to it and nowhere else.

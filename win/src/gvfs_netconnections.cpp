@@ -370,7 +370,8 @@ void GvfsNetConnections::RestoreConnections(std::function<void()> restored) {
     std::vector<std::pair<RemoteName, std::string>> shares;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& [index, d] : drives_) {
+        for (const auto& entry : drives_) {
+            const Drive& d = entry.second;
             if (!d.remembered || d.connected) continue;
             const bool listed = std::any_of(shares.begin(), shares.end(),
                                             [&](const auto& s) { return sameShare(s.first, d.remote); });
