@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -19,12 +21,20 @@ struct Figures {
     std::size_t minFound = SIZE_MAX;
 };
 
+// What the transport reports (a smaller receive buffer, a refused socket
+// option) is printed once, since it bears on the figures.
+void reportOnce(const std::string& line) {
+    static std::set<std::string> seen;
+    if (seen.insert(line).second) std::printf("note: %s\n", line.c_str());
+}
+
 Figures measure(int runs) {
     Figures f;
     for (int r = 0; r < runs; ++r) {
         auto transport = std::make_unique<qs::SocketTransport>();
         qs::TransportOptions options;
         options.loopbackLab = true;
+        options.log = reportOnce;
         transport->OpenSockets(options);
         qs::DeviceLibrary lib(std::move(transport));
         const auto start = Clock::now();

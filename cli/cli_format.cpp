@@ -1,9 +1,60 @@
 #include "cli_format.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
 namespace qs::cli {
+
+std::string escapeText(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned char b) {
+        out += "\\x";
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            if (b < 0x20 || b == 0x7F)
+                escape(b);
+            else
+                out += static_cast<char>(b);
+            ++i;
+            continue;
+        }
+        // A multi-byte sequence is kept only when it is well formed (no
+        // overlong form, no surrogate, nothing past U+10FFFF) and does not
+        // encode a C1 control.
+        std::size_t n = 0;
+        char32_t cp = 0, least = 0;
+        if (b >= 0xC2 && b <= 0xDF) {
+            n = 2, cp = b & 0x1F, least = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            n = 3, cp = b & 0x0F, least = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            n = 4, cp = b & 0x07, least = 0x10000;
+        }
+        bool ok = n != 0 && i + n <= text.size();
+        for (std::size_t k = 1; ok && k < n; ++k) {
+            const auto c = static_cast<unsigned char>(text[i + k]);
+            ok = (c & 0xC0) == 0x80;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        ok = ok && cp >= least && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && cp > 0x9F;
+        if (!ok) {
+            escape(b);
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, n));
+        i += n;
+    }
+    return out;
+}
 
 nlohmann::json deviceJson(const DeviceData_n& d) {
     nlohmann::json ports = nlohmann::json::array();
@@ -36,12 +87,14 @@ nlohmann::json deviceJson(const DeviceData_n& d) {
 }
 
 std::string shareText(std::string_view name, bool isLocked) {
-    return std::string(name) + (isLocked ? " (locked)" : "");
+    return escapeText(name) + (isLocked ? " (locked)" : "");
 }
 
 namespace {
+// Device text is escaped before it is cut to the column.
 std::string column(std::string_view s, std::size_t width) {
-    std::string out(s.substr(0, width));
+    std::string out = escapeText(s);
+    out.resize(std::min(out.size(), width));
     out.resize(width + 2, ' ');
     return out;
 }
@@ -77,8 +130,10 @@ namespace qs::cli {
 
 nlohmann::json lanInformationJson(const LanInformation& info) {
     nlohmann::json ports = nlohmann::json::array();
-    for (const auto& p : info.ports)
+    for (std::size_t i = 0; i < info.portCount(); ++i) {
+        const auto& p = info.ports[i];
         ports.push_back({{"label", p.label}, {"IP", p.IP}, {"netmask", p.netmask}, {"gateway", p.gateway}, {"dhcp", p.dhcp}});
+    }
     nlohmann::json j = {{"ports", ports}, {"bondingMode", nullptr}, {"ifNum", info.ifNum}};
     if (info.bondingMode) j["bondingMode"] = *info.bondingMode;
     return j;
@@ -86,9 +141,11 @@ nlohmann::json lanInformationJson(const LanInformation& info) {
 
 std::string lanInformationText(const LanInformation& info) {
     std::ostringstream out;
-    for (const auto& p : info.ports)
-        out << p.label << ": address " << p.IP << ", netmask " << p.netmask << ", gateway " << p.gateway << ", DHCP "
-            << (p.dhcp ? "on" : "off") << "\n";
+    for (std::size_t i = 0; i < info.portCount(); ++i) {
+        const auto& p = info.ports[i];
+        out << escapeText(p.label) << ": address " << escapeText(p.IP) << ", netmask " << escapeText(p.netmask)
+            << ", gateway " << escapeText(p.gateway) << ", DHCP " << (p.dhcp ? "on" : "off") << "\n";
+    }
     if (info.bondingMode) out << "bonding mode: " << *info.bondingMode << "\n";
     out << "ports: " << info.ifNum << "\n";
     return out.str();

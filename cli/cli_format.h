@@ -8,6 +8,11 @@
 
 namespace qs::cli {
 
+// Text from the network made safe for a terminal: control characters (C0,
+// DEL, C1) and bytes that are not valid UTF-8 become \xNN; everything else
+// is kept. Every text-form line the tool prints passes through this.
+std::string escapeText(std::string_view text);
+
 // One device as a JSON object (keys and types are part of the tool's contract).
 nlohmann::json deviceJson(const DeviceData_n& d);
 
@@ -23,8 +28,8 @@ std::string deviceTable(const DeviceRegistry& devices);
 
 namespace qs::cli {
 
-// A LAN-information answer: JSON keys ports, bondingMode (null when not
-// bonded) and ifNum; or readable lines.
+// A LAN-information answer: JSON keys ports (as many as ifNum says),
+// bondingMode (null when not bonded) and ifNum; or readable lines.
 nlohmann::json lanInformationJson(const LanInformation& info);
 std::string lanInformationText(const LanInformation& info);
 

@@ -1,10 +1,22 @@
 #include "cli_runloop.h"
 
+#include "cli_format.h"
+
+#include <iostream>
+
 namespace qs::cli {
 
-RunLoopSession::RunLoopSession(bool loopbackLab) {
+namespace {
+class StderrLog final : public SystemLog {
+public:
+    void log(const std::string& line) override { std::cerr << "quayside: " << escapeText(line) << "\n"; }
+};
+}  // namespace
+
+RunLoopSession::RunLoopSession(bool loopbackLab, bool verbose) {
     Packager::Options options;
     options.net.loopbackLab = loopbackLab;
+    if (verbose) options.net.log = std::make_shared<StderrLog>();
     options.net.onSocketFailure = [this](const std::string& why) { failure_ = why; };
     engine_ = std::make_unique<Packager>(loop_, kDevicePort, kRunLoopGroup, this, std::move(options));
 }

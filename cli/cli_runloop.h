@@ -16,7 +16,8 @@ namespace qs::cli {
 
 class RunLoopSession final : public PackagerReceiver {
 public:
-    explicit RunLoopSession(bool loopbackLab);
+    // With `verbose` the engine's log lines go to stderr instead of syslog.
+    RunLoopSession(bool loopbackLab, bool verbose = false);
 
     // False (with the reason) when the engine's sockets could not be made.
     bool ok(std::string* why) const;

@@ -19,7 +19,7 @@ const char* kUsage =
     "usage: quayside <command> [options]\n"
     "\n"
     "commands:\n"
-    "  search [--json] [--loopback] [--interface ADDR]...\n"
+    "  search [--json] [--loopback] [--interface ADDR]... [--verbose]\n"
     "      search the LAN for storage devices and list them\n"
     "  check-password --device D --user U [--password P] [--runloop] [--loopback]\n"
     "      check the administrator password; prints accepted or refused\n"
@@ -39,6 +39,11 @@ const char* kUsage =
     "  --runloop          use the run-loop engine instead of the blocking calls\n"
     "  --loopback         use the loopback lab (127.0.0.1, multicast loopback on)\n"
     "  --interface ADDR   search only on the local interface with this address (repeatable)\n"
+    "  --verbose          say on standard error what the sockets could not be given\n"
+    "                     (a socket option refused, a smaller receive buffer)\n"
+    "\n"
+    "Text from a device is shown with control characters and bytes that are not\n"
+    "UTF-8 written as \\xNN; --json output carries it as JSON strings.\n"
     "\n"
     "exit codes: 0 done, 1 refused by the device, 2 usage error, 3 no answer in time,\n"
     "            4 device not found, 5 sockets could not be opened\n";
@@ -46,15 +51,19 @@ const char* kUsage =
 constexpr auto kRunLoopAnswerWait = 6s;
 constexpr auto kRunLoopSearchTime = 2s;
 
+// Messages may carry device text (a host name); they are escaped like the
+// rest of the text output.
 int usageError(const std::string& message) {
-    std::cerr << "quayside: " << message << "\n" << "Try 'quayside --help'.\n";
+    std::cerr << "quayside: " << escapeText(message) << "\n" << "Try 'quayside --help'.\n";
     return kExitUsage;
 }
 
 int failure(int code, const std::string& message) {
-    std::cerr << "quayside: " << message << "\n";
+    std::cerr << "quayside: " << escapeText(message) << "\n";
     return code;
 }
+
+void verboseLine(const std::string& line) { std::cerr << "quayside: " << escapeText(line) << "\n"; }
 
 // Progress on stderr, only for a person watching a terminal.
 class ProgressLine {
@@ -87,6 +96,7 @@ struct Request {
     std::string command;
     bool json = false;
     bool runloop = false;
+    bool verbose = false;
     qs::TransportOptions transport;
     std::string device;
     std::string user;
@@ -98,9 +108,9 @@ struct Request {
 
 std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     req.command = argv[1];
-    std::set<std::string> flags{"--loopback"}, options{"--device"};
+    std::set<std::string> flags{"--loopback", "--verbose"}, options{"--device"};
     if (req.command == "search") {
-        flags = {"--json", "--loopback"};
+        flags = {"--json", "--loopback", "--verbose"};
         options = {"--interface"};
     } else if (req.command == "check-password") {
         flags.insert("--runloop");
@@ -123,6 +133,8 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     req.json = args.has("--json");
     req.runloop = args.has("--runloop") || req.command == "lan-info";
     req.transport.loopbackLab = args.has("--loopback");
+    req.verbose = args.has("--verbose");
+    if (req.verbose) req.transport.log = verboseLine;
     for (const auto& addr : args.values("--interface")) {
         if (!qs::isDottedIPv4(addr)) return usageError("--interface needs a dotted IPv4 address, not '" + addr + "'");
         req.transport.onlyAddresses.push_back(addr);
@@ -268,7 +280,7 @@ int blockingCommand(const Request& req, const std::string& password) {
 // ---- run-loop form ----------------------------------------------------
 
 int runLoopCommand(const Request& req, const std::string& password) {
-    RunLoopSession session(req.transport.loopbackLab);
+    RunLoopSession session(req.transport.loopbackLab, req.verbose);
     std::string why;
     if (!session.ok(&why)) return failure(kExitLocalFailure, why);
     session.search(kRunLoopSearchTime);

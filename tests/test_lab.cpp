@@ -3,7 +3,13 @@
 #include "quayside/library.h"
 #include "support/lab.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <limits>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <unistd.h>
 
 using namespace qs;
 using namespace qs::test;
@@ -125,8 +131,18 @@ TEST_F(LoopbackLab, LibraryRecordsTheAnsweringPortsAddresses) {
     auto transport = std::make_unique<SocketTransport>();
     TransportOptions options;
     options.loopbackLab = true;
+    std::vector<std::string> log;
+    options.log = [&](const std::string& line) { log.push_back(line); };
     ASSERT_TRUE(transport->OpenSockets(options));
-    EXPECT_GE(transport->receiveBufferSize(0), 200000);
+    // The buffer asked for is granted, or the size granted is reported.
+    const int granted = transport->receiveBufferSize(0);
+    if (granted < options.receiveBufferBytes) {
+        EXPECT_EQ(transport->receiveBufferShortfall(), granted);
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_NE(log[0].find(std::to_string(granted) + " bytes granted"), std::string::npos) << log[0];
+    } else {
+        EXPECT_TRUE(log.empty()) << log[0];
+    }
     DeviceLibrary lib(std::move(transport));
     ASSERT_TRUE(lib.SearchDevices());
     ASSERT_EQ(lib.devices.count(), 3u);
@@ -139,6 +155,59 @@ TEST_F(LoopbackLab, LibraryRecordsTheAnsweringPortsAddresses) {
             EXPECT_EQ(d.answeringPort(), 1);
         }
         EXPECT_FALSE(lib.lanSummary.entry[0].IP.empty());
+    }
+}
+
+TEST(BlockingTransport, SmallerReceiveBufferIsReportedOnceWithTheSizeGranted) {
+    // More than the kernel grants even with privilege.
+    SocketTransport transport;
+    TransportOptions options;
+    options.loopbackLab = true;
+    options.receiveBufferBytes = std::numeric_limits<int>::max();
+    std::vector<std::string> log;
+    options.log = [&](const std::string& line) { log.push_back(line); };
+    ASSERT_TRUE(transport.OpenSockets(options));
+    const int granted = transport.receiveBufferSize(0);
+    ASSERT_LT(granted, options.receiveBufferBytes);
+    EXPECT_EQ(transport.receiveBufferShortfall(), granted);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find(std::to_string(granted) + " bytes granted"), std::string::npos) << log[0];
+}
+
+TEST(BlockingTransport, DatagramFromAnotherInterfaceIsDropped) {
+    // The table gives the loopback address a device name the kernel does not
+    // know, so the socket cannot be tied to a device and hears every
+    // interface: only the arrival interface keeps it to its own.
+    const unsigned lo = ::if_nametoindex("lo");
+    for (const unsigned index : {lo, lo + 100}) {
+        SocketTransport transport;
+        TransportOptions options;
+        options.loopbackLab = true;
+        options.enumerate = [index] { return std::vector<LocalInterface>{{"127.0.0.1", "qs-nosuch0", index}}; };
+        std::vector<std::string> log;
+        options.log = [&](const std::string& line) { log.push_back(line); };
+        ASSERT_TRUE(transport.OpenSockets(options));
+        const auto bindLines = std::count_if(log.begin(), log.end(), [](const std::string& l) {
+            return l.find("SO_BINDTODEVICE") != std::string::npos && l.find("qs-nosuch0") != std::string::npos;
+        });
+        EXPECT_EQ(bindLines, 1);
+
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(kDevicePort);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const char datagram[] = "arrives on lo";
+        ASSERT_EQ(::sendto(fd, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
+                  static_cast<ssize_t>(sizeof datagram));
+        ::close(fd);
+        std::uint8_t buffer[kBlockingBufferSize];
+        const auto n = transport.poll(0, 300ms, buffer);
+        if (index == lo)
+            EXPECT_EQ(n, sizeof datagram);
+        else
+            EXPECT_FALSE(n) << "a datagram that arrived on lo was taken for interface " << index;
     }
 }
 

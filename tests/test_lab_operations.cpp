@@ -162,6 +162,24 @@ TEST_F(LabOperations, LanInformationOfOneAndTwoPortDevices) {
     EXPECT_EQ(info["ports"][1]["IP"], "192.168.78.30");
 }
 
+TEST_F(LabOperations, DeviceTextReachesTheTerminalEscaped) {
+    json box = simDevice(kOffice, "\x1b]0;owned\x07" "box", "VSB-720K", "192.168.77.20");
+    box["shares"] = "Vol\x1b[2J*6";
+    start({box});
+    const std::string shown = "\\x1b]0;owned\\x07box";
+    RunResult r = tool({"search", "--verbose"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find(shown), std::string::npos) << r.out;
+    r = tool({"shares", "--device", kOffice, "--user", "admin", "--password", "admin"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Vol\\x1b[2J (locked)\n");
+    // An error message that names the device.
+    r = tool({"set-lan", "--device", kOffice, "--user", "admin", "--password", "admin", "--port", "LAN2", "--dhcp"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find(shown), std::string::npos) << r.err;
+    EXPECT_EQ((r.out + r.err).find('\x1b'), std::string::npos);
+}
+
 TEST_F(LabOperations, DeviceNotFoundAndAmbiguousNames) {
     json a = simDevice("00000000000000f3", "twin", "VSB-720K", "192.168.77.50");
     json b = simDevice("00000000000000f4", "twin", "VSB-760K", "192.168.77.51");

@@ -93,6 +93,21 @@ TEST(ModelCheck, LastModelItemDecides) {
     EXPECT_FALSE(replyIsSupportedModel(dg({{v_MODEL_NAME, "vsb-720k"}})));
     EXPECT_FALSE(replyIsSupportedModel(dg({{v_MODEL_NAME, "VSB-720K "}})));
     EXPECT_FALSE(replyIsSupportedModel(dg({{v_HOSTNAME, "no model"}})));
+    // The value is measured whole (var_len - 4): a supported name padded
+    // with NULs to 20 bytes is refused, to 19 accepted.
+    auto padded = [&](std::size_t valueBytes) {
+        Bytes d = dg({});
+        const std::string name = "VSB-720K";
+        const auto varLen = static_cast<std::uint16_t>(valueBytes + 4);
+        for (std::uint8_t b : {std::uint8_t(v_MODEL_NAME & 0xFF), std::uint8_t(v_MODEL_NAME >> 8),
+                               std::uint8_t(varLen & 0xFF), std::uint8_t(varLen >> 8)})
+            d.push_back(b);
+        d.insert(d.end(), name.begin(), name.end());
+        d.resize(d.size() + valueBytes - name.size(), 0);
+        return d;
+    };
+    EXPECT_FALSE(replyIsSupportedModel(padded(20)));
+    EXPECT_TRUE(replyIsSupportedModel(padded(19)));
     // A model item that ends the walk early is never reached.
     Bytes bad = dg({{v_MODEL_NAME, "VSB-720K"}});
     bad[44 + 2] = 2;
@@ -223,9 +238,15 @@ TEST(RunLoopRegistry, SortsAddressesAsTextAndReverses) {
     EXPECT_EQ(hosts(r), (std::vector<std::string>{"b", "a"}));
     r.sortDeviceData(1, true);
     EXPECT_EQ(hosts(r), (std::vector<std::string>{"a", "b"}));
-    // The flag stays inverted until reversed again; other keys keep theirs.
+    // Each sort below starts from the other order. The flag stays inverted
+    // until reversed again; other keys keep theirs.
+    r.sortDeviceData(0, true);
+    EXPECT_EQ(hosts(r), (std::vector<std::string>{"b", "a"}));
     r.sortDeviceData(1, false);
     EXPECT_EQ(hosts(r), (std::vector<std::string>{"a", "b"}));
+    r.sortDeviceData(0, true);  // host names ascending again
+    r.sortDeviceData(1, true);  // addresses ascending again
+    EXPECT_EQ(hosts(r), (std::vector<std::string>{"b", "a"}));
     r.sortDeviceData(42, false);  // unknown key sorts by host name
     EXPECT_EQ(hosts(r), (std::vector<std::string>{"a", "b"}));
 }

@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <limits>
 #include <unistd.h>
 
 using namespace qs;
@@ -244,6 +245,13 @@ TEST_F(Engine, EmptyShareItemListsNothing) {
     EXPECT_EQ(receiver.reloads, (std::vector<int>{2}));
 }
 
+TEST_F(Engine, HeaderOnlyShareAnswerIsAnEmptyList) {
+    engine->sendPackage(op_GET_SAMBA_SHARE, receiver.device.get());
+    deliver(answer(op_GET_SAMBA_SHARE, 1));
+    EXPECT_TRUE(engine->volumeArray().empty());
+    EXPECT_EQ(receiver.reloads, (std::vector<int>{2}));
+}
+
 TEST_F(Engine, LanInformationAnswerReachesOnlyTheObserver) {
     std::vector<LanInformation> seen;
     engine->onLanInformation = [&](const LanInformation& i) { seen.push_back(i); };
@@ -283,17 +291,44 @@ TEST_F(Engine, LanInformationAnswerReachesOnlyTheObserver) {
 TEST_F(Engine, ShortOlderFormatDatagramIsIgnored) {
     int seen = 0;
     engine->onLanInformation = [&](const LanInformation&) { ++seen; };
-    Bytes nine(9, 4);
-    engine->olderFormatCheck(nine);
+    // A whole answer from the right client id is taken; every cut of it
+    // shorter than the answer's header is dropped by its length alone, and
+    // is read no further than it goes (each cut is a buffer of its own).
+    ByteWriter w;
+    w.u8(kLegacyItemAnswer);
+    w.bytes(kClient.data(), 8);
+    w.bytes(kDevice.data(), 8);
+    w.u8(kLanInformationItem);
+    w.zeros(2);
+    w.u32le(0);
+    const std::string text = "LAN1:192.168.0.20:255.255.255.0:192.168.0.1:0:LAN2:::::IFNUM:1";
+    w.bytes(text.data(), text.size());
+    const Bytes whole = w.take();
+    for (std::size_t n = 1; n < 25; ++n) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+        engine->olderFormatCheck(cut);
+    }
     EXPECT_EQ(seen, 0);
+    engine->olderFormatCheck(whole);
+    EXPECT_EQ(seen, 1);
 }
 
-TEST(LanInformation, BondedAnswerCarriesTheMode) {
-    const auto info = parseLanInformation("LAN1+LAN2:10.0.0.5:255.255.255.0:10.0.0.1:0:4:10.0.1.5:255.255.255.0:10.0.1.1:0:IFNUM:2");
-    ASSERT_TRUE(info);
-    EXPECT_EQ(info->bondingMode, 4);
-    ASSERT_EQ(info->ports.size(), 1u);
-    EXPECT_EQ(info->ports[0].label, "LAN1+LAN2");
+TEST(LanInformation, EveryPortFieldIsKeptAndIfNumCountsThePorts) {
+    const auto bonded =
+        parseLanInformation("LAN1+LAN2:10.0.0.5:255.255.255.0:10.0.0.1:0:4:10.0.1.5:255.255.0.0:10.0.1.1:1:IFNUM:2");
+    ASSERT_TRUE(bonded);
+    EXPECT_EQ(bonded->bondingMode, 4);
+    ASSERT_EQ(bonded->portCount(), 2u);
+    EXPECT_EQ(bonded->ports[0].label, "LAN1+LAN2");
+    EXPECT_EQ(bonded->ports[1].label, "LAN2");
+    EXPECT_EQ(bonded->ports[1].IP, "10.0.1.5");
+    EXPECT_EQ(bonded->ports[1].netmask, "255.255.0.0");
+    EXPECT_EQ(bonded->ports[1].gateway, "10.0.1.1");
+    EXPECT_TRUE(bonded->ports[1].dhcp);
+    const auto one = parseLanInformation("LAN1:192.168.0.20:255.255.255.0:192.168.0.1:0:LAN2:::::IFNUM:1");
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->portCount(), 1u);
+    EXPECT_FALSE(one->bondingMode);
     EXPECT_FALSE(parseLanInformation("LAN1:a:b:c:0:LAN2:::::NOPE:1"));
 }
 
@@ -366,10 +401,25 @@ TEST(NetManager, UnusableGroupIsReportedToTheOwner) {
     EXPECT_FALSE(net.ok());
     EXPECT_NE(why.find("send socket"), std::string::npos) << why;
     ASSERT_FALSE(log->lines.empty());
-    EXPECT_EQ(log->lines[0].rfind("Connect a socket fail! erron:", 0), 0u) << log->lines[0];
+    EXPECT_EQ(log->lines.back().rfind("Connect a socket fail! erron:", 0), 0u) << log->lines.back();
     log->lines.clear();
     net.sendData(ByteView());
     EXPECT_EQ(log->lines, (std::vector<std::string>{"Data or socket is null!"}));
+}
+
+TEST(NetManager, SmallerReceiveBufferIsLoggedOnceWithTheSizeGranted) {
+    PollRunLoop loop;
+    auto log = std::make_shared<Lines>();
+    NetOptions o;
+    o.log = log;
+    o.enumerate = [] { return std::vector<LocalInterface>{}; };
+    o.receiveBufferBytes = std::numeric_limits<int>::max();  // more than is ever granted
+    NetManager net(loop, 0, "127.0.0.1", nullptr, o);
+    ASSERT_TRUE(net.ok()) << net.failure();
+    ASSERT_TRUE(net.reopenSocket());
+    ASSERT_EQ(log->lines.size(), 1u);
+    EXPECT_EQ(log->lines[0].rfind("Receive buffer ", 0), 0u) << log->lines[0];
+    EXPECT_NE(log->lines[0].find(" bytes granted of 2147483647 asked"), std::string::npos) << log->lines[0];
 }
 
 TEST(EngineLog, UnreadableSenderAddressIsLoggedAndTheReplyStillDecoded) {

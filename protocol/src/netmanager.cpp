@@ -129,9 +129,18 @@ int NetManager::createCFSocket(std::uint16_t port, const std::string* address) {
             ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         }
         // Room for the search replies of a crowded LAN, which arrive at once.
-        const int buffer = kRunLoopReceiveBuffer;
+        const int buffer = options_.receiveBufferBytes;
         if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
             ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        int granted = 0;
+        socklen_t grantedLen = sizeof granted;
+        // The kernel reports twice what it grants, the rest being its own
+        // bookkeeping.
+        if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &grantedLen) == 0 && granted / 2 < buffer &&
+            !bufferReported_) {
+            bufferReported_ = true;
+            log(format("Receive buffer %d bytes granted of %d asked", granted / 2, buffer));
+        }
         int rc;
         if (v6) {
             sockaddr_in6 any{};

@@ -16,10 +16,8 @@ std::optional<LanInformation> parseLanInformation(std::string_view text) {
     LanInformation info;
     const bool bonded = f[0] == "LAN1+LAN2";
     info.ports.push_back({f[0], f[1], f[2], f[3], f[4] == "1"});
-    if (bonded)
-        info.bondingMode = itemNumber(f[5]);
-    else
-        info.ports.push_back({f[5], f[6], f[7], f[8], f[9] == "1"});
+    if (bonded) info.bondingMode = itemNumber(f[5]);
+    info.ports.push_back({bonded ? std::string("LAN2") : f[5], f[6], f[7], f[8], f[9] == "1"});
     info.ifNum = itemNumber(f[11]);
     return info;
 }
@@ -204,7 +202,7 @@ void Packager::callCurrentView(const PacketHeader& header, ByteView) {
 void Packager::decodeShares(const PacketHeader& header, ByteView datagram) {
     if (!fromTarget(op_GET_SAMBA_SHARE, header.serverUUID)) return;
     targets_.erase(op_GET_SAMBA_SHARE);
-    if (datagram.size() <= kHeaderSize) return;
+    // A header with no item is an answer too: the device has no shares.
     std::string value;
     walkItems(datagram, kHeaderSize, 1, [&](const Item& item) { value = item.text(); });
     if (value.size() > kShareValueCap) value.resize(kShareValueCap);

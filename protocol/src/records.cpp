@@ -1,6 +1,7 @@
 #include "quayside/records.h"
 
 #include <cctype>
+#include <optional>
 #include <strings.h>
 
 namespace qs {
@@ -74,17 +75,25 @@ WalkEnd fillDeviceFromReply(DeviceData_n& rec, ByteView datagram, std::size_t ma
     });
 }
 
-std::string lastModelName(ByteView datagram, std::size_t maxItems) {
-    std::string model;
+namespace {
+std::optional<Item> lastModelItem(ByteView datagram, std::size_t maxItems) {
+    std::optional<Item> found;
     walkItems(datagram, kHeaderSize, maxItems, [&](const Item& item) {
-        if (item.type == v_MODEL_NAME) model = item.text();
+        if (item.type == v_MODEL_NAME) found = item;
     });
-    return model;
+    return found;
+}
+}  // namespace
+
+std::string lastModelName(ByteView datagram, std::size_t maxItems) {
+    const auto item = lastModelItem(datagram, maxItems);
+    return item ? item->text() : std::string();
 }
 
 bool replyIsSupportedModel(ByteView datagram) {
-    const std::string model = lastModelName(datagram);
-    return model.size() < 20 && isSupportedModel(model);
+    // The value is measured whole (var_len - 4), padding after a NUL included.
+    const auto item = lastModelItem(datagram, 0);
+    return item && item->value.size() < 20 && isSupportedModel(item->text());
 }
 
 DeviceData_n* DeviceRegistry::FindDevice(const Uuid8& serverUUID) {

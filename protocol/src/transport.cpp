@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
 
@@ -64,49 +65,66 @@ in_addr parseAddress(const std::string& text) {
     return a;
 }
 
-int openSendSocket(const LocalInterface& li, bool loop) {
+}  // namespace
+
+bool SocketTransport::setOption(int fd, const LocalInterface& li, int level, int name, const char* what,
+                                const void* value, socklen_t size) {
+    if (::setsockopt(fd, level, name, value, size) == 0) return true;
+    const int err = errno;
+    if (options_.log && reported_.insert(li.name + "/" + what).second)
+        options_.log(std::string(what) + " failed on " + li.name + " (" + li.address + "): " + std::strerror(err));
+    return false;
+}
+
+int SocketTransport::openSocket(const LocalInterface& li) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    const unsigned char loopValue = loop ? 1 : 0;
-    ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loopValue, sizeof loopValue);
-    (void)li;
+    if (fd < 0 && options_.log)
+        options_.log("no socket for " + li.name + " (" + li.address + "): " + std::strerror(errno));
     return fd;
 }
 
-int openReceiveSocket(const LocalInterface& li, bool loop, int bufferBytes) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+int SocketTransport::openReceiveSocket(const LocalInterface& li) {
+    const int fd = openSocket(li);
     if (fd < 0) return -1;
     const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setOption(fd, li, SOL_SOCKET, SO_REUSEADDR, "SO_REUSEADDR", &one, sizeof one);
     // A socket bound to a unicast address hears no multicast on Linux, so the
     // socket is bound to the wildcard address and tied to its interface's
     // device instead: unicast and group datagrams arriving on that device
-    // reach it, and those arriving on other devices do not.
-    ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, li.name.c_str(), static_cast<socklen_t>(li.name.size()));
+    // reach it, and those arriving on other devices do not. The arrival
+    // interface is also checked on every receive (IP_PKTINFO), so a socket
+    // the kernel would not tie still keeps to its interface.
+    setOption(fd, li, SOL_SOCKET, SO_BINDTODEVICE, "SO_BINDTODEVICE", li.name.c_str(),
+              static_cast<socklen_t>(li.name.size()));
+    setOption(fd, li, IPPROTO_IP, IP_PKTINFO, "IP_PKTINFO", &one, sizeof one);
     // Room for the replies of a large LAN; the forced form needs privilege
     // and lifts the system cap, the plain form is capped by rmem_max.
+    const int bufferBytes = options_.receiveBufferBytes;
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+        setOption(fd, li, SOL_SOCKET, SO_RCVBUF, "SO_RCVBUF", &bufferBytes, sizeof bufferBytes);
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_port = htons(kDevicePort);
     sin.sin_addr.s_addr = htonl(INADDR_ANY);
-    ::bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0) {
+        const int err = errno;
+        if (options_.log && reported_.insert(li.name + "/bind").second)
+            options_.log("binding port " + std::to_string(kDevicePort) + " failed on " + li.name + " (" +
+                         li.address + "): " + std::strerror(err));
+    }
     ip_mreqn mreq{};
     mreq.imr_multiaddr = parseAddress(kBlockingGroup);
     mreq.imr_address = parseAddress(li.address);
     mreq.imr_ifindex = static_cast<int>(li.index);
-    ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq);
+    setOption(fd, li, IPPROTO_IP, IP_ADD_MEMBERSHIP, "IP_ADD_MEMBERSHIP", &mreq, sizeof mreq);
     // Only the groups joined on this socket, not those of every socket on
     // the port.
     const int zero = 0;
-    ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &zero, sizeof zero);
-    const unsigned char loopValue = loop ? 1 : 0;
-    ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loopValue, sizeof loopValue);
+    setOption(fd, li, IPPROTO_IP, IP_MULTICAST_ALL, "IP_MULTICAST_ALL", &zero, sizeof zero);
+    const unsigned char loopValue = options_.loopbackLab ? 1 : 0;
+    setOption(fd, li, IPPROTO_IP, IP_MULTICAST_LOOP, "IP_MULTICAST_LOOP", &loopValue, sizeof loopValue);
     return fd;
 }
-
-}  // namespace
 
 bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* error) {
     CloseSockets();
@@ -132,10 +150,27 @@ bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* 
     if (all.size() > kMaxInterfaces) all.resize(kMaxInterfaces);
     table_ = std::move(all);
     sockets_.assign(table_.size(), Sockets{});
-    for (std::size_t i = 0; i < table_.size(); ++i) sockets_[i].send = openSendSocket(table_[i], options.loopbackLab);
-    for (std::size_t i = 0; i < table_.size(); ++i)
-        sockets_[i].receive = openReceiveSocket(table_[i], options.loopbackLab, options.receiveBufferBytes);
+    for (std::size_t i = 0; i < table_.size(); ++i) {
+        const int fd = openSocket(table_[i]);
+        const unsigned char loopValue = options.loopbackLab ? 1 : 0;
+        if (fd >= 0) setOption(fd, table_[i], IPPROTO_IP, IP_MULTICAST_LOOP, "IP_MULTICAST_LOOP", &loopValue, 1);
+        sockets_[i].send = fd;
+    }
+    for (std::size_t i = 0; i < table_.size(); ++i) sockets_[i].receive = openReceiveSocket(table_[i]);
     open_ = true;
+    int smallest = 0;
+    std::string where;
+    for (int i = 0; i < interfaceCount(); ++i) {
+        const int granted = receiveBufferSize(i);
+        if (granted > 0 && granted < options.receiveBufferBytes && (smallest == 0 || granted < smallest)) {
+            smallest = granted;
+            where = table_[static_cast<std::size_t>(i)].name;
+        }
+    }
+    bufferShortfall_ = smallest;
+    if (smallest != 0 && options.log)
+        options.log("receive buffer on " + where + ": " + std::to_string(smallest) + " bytes granted of " +
+                    std::to_string(options.receiveBufferBytes) + " asked (replies of a large LAN may be lost)");
     return true;
 }
 
@@ -146,6 +181,8 @@ void SocketTransport::CloseSockets() {
     }
     sockets_.clear();
     table_.clear();
+    reported_.clear();
+    bufferShortfall_ = 0;
     open_ = false;
 }
 
@@ -154,7 +191,9 @@ int SocketTransport::receiveBufferSize(int i) const {
     int size = 0;
     socklen_t len = sizeof size;
     ::getsockopt(sockets_[static_cast<std::size_t>(i)].receive, SOL_SOCKET, SO_RCVBUF, &size, &len);
-    return size;
+    // The kernel reports twice what it grants, the rest being its own
+    // bookkeeping.
+    return size / 2;
 }
 
 std::string SocketTransport::interfaceAddress(int i) const {
@@ -198,7 +237,7 @@ void SocketTransport::sendRequest(int i, ByteView request) {
     const int fd = sockets_[static_cast<std::size_t>(i)].send;
     if (fd >= 0) {
         in_addr local = parseAddress(li.address);
-        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &local, sizeof local);
+        setOption(fd, li, IPPROTO_IP, IP_MULTICAST_IF, "IP_MULTICAST_IF", &local, sizeof local);
     }
     drain(i);
     if (fd < 0) return;
@@ -213,10 +252,33 @@ std::optional<std::size_t> SocketTransport::poll(int i, std::chrono::millisecond
                                                  std::span<std::uint8_t> buffer) {
     if (i < 0 || i >= interfaceCount()) return std::nullopt;
     const int fd = sockets_[static_cast<std::size_t>(i)].receive;
-    if (!waitReadable(fd, timeout)) return std::nullopt;
-    const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
-    if (n < 0) return std::nullopt;
-    return static_cast<std::size_t>(n);
+    const unsigned wanted = table_[static_cast<std::size_t>(i)].index;
+    const auto deadline = now() + timeout;
+    for (;;) {
+        // Rounded up, so a whole wait is as long as asked.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now());
+        if (!waitReadable(fd, std::max(left, std::chrono::milliseconds(0)))) return std::nullopt;
+        iovec iov{buffer.data(), buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
+        if (n < 0) return std::nullopt;
+        // A datagram that came in on another interface belongs to that
+        // interface's socket; it is dropped here and the wait goes on.
+        unsigned arrived = 0;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info{};
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                arrived = static_cast<unsigned>(info.ipi_ifindex);
+            }
+        if (wanted != 0 && arrived != 0 && arrived != wanted) continue;
+        return static_cast<std::size_t>(n);
+    }
 }
 
 }  // namespace qs

@@ -41,6 +41,8 @@ struct NetOptions {
     // to systemInterfaces() (or 127.0.0.1 in the loopback lab).
     std::function<std::vector<LocalInterface>()> enumerate;
     std::shared_ptr<SystemLog> log;  // defaults to syslog
+    // Receive buffer asked of the kernel; a smaller grant is logged once.
+    int receiveBufferBytes = kRunLoopReceiveBuffer;
     // Called once when a socket cannot be made; the owner decides how to end.
     std::function<void(const std::string& why)> onSocketFailure;
 };
@@ -81,6 +83,7 @@ private:
     RunLoop::Handle serverWatch_ = 0;
     RunLoop::Handle clientWatch_ = 0;
     std::string failure_;
+    bool bufferReported_ = false;  // a smaller receive buffer is said once
 };
 
 }  // namespace qs

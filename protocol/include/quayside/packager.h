@@ -6,6 +6,7 @@
 #include "quayside/netmanager.h"
 #include "quayside/records.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -37,10 +38,17 @@ struct LanInformation {
         std::string label, IP, netmask, gateway;
         bool dhcp = false;
     };
+    // Both port blocks the answer carries: fields 0-4, then 5-9 (a bonded
+    // box sends the mode in field 5; its second port is labelled "LAN2").
     std::vector<Port> ports;
     std::optional<int> bondingMode;  // present when the ports are bonded
     int ifNum = 0;
     Uuid8 serverUUID{};
+
+    // How many of `ports` the box has, as ifNum says (at least one).
+    std::size_t portCount() const {
+        return std::min(ports.size(), static_cast<std::size_t>(std::max(ifNum, 1)));
+    }
 };
 // Parses the colon-separated answer text; nothing when it is not one.
 std::optional<LanInformation> parseLanInformation(std::string_view text);

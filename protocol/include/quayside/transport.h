@@ -7,8 +7,10 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
+#include <sys/socket.h>
 #include <vector>
 
 namespace qs {
@@ -42,6 +44,7 @@ public:
     virtual void sendRequest(int i, ByteView request) = 0;
     // Waits up to timeout for one datagram on interface i and reads it into
     // buffer. Returns its length, or nothing when the wait ended empty.
+    // Datagrams that arrived on another interface are not returned.
     virtual std::optional<std::size_t> poll(int i, std::chrono::milliseconds timeout,
                                             std::span<std::uint8_t> buffer) = 0;
     virtual Clock::time_point now() const { return Clock::now(); }
@@ -62,6 +65,10 @@ struct TransportOptions {
     std::chrono::milliseconds drainBound{2000};
     // Receive buffer asked of the kernel: room for well over 1000 replies.
     int receiveBufferBytes = 8 * 1024 * 1024;
+    // Where the transport says what went wrong while it carries on: a socket
+    // option that failed (once per option and interface), a receive buffer
+    // granted smaller than asked (once). Nothing is said when unset.
+    std::function<void(const std::string&)> log;
 };
 
 class SocketTransport final : public BlockingLink {
@@ -80,8 +87,12 @@ public:
     bool isOpen() const { return open_; }
 
     const std::vector<LocalInterface>& interfaces() const { return table_; }
-    // Receive buffer size the kernel granted on interface i (0 if closed).
+    // Receive buffer size granted on interface i, in the terms it is asked
+    // (half what the kernel reports); 0 if closed.
     int receiveBufferSize(int i) const;
+    // The smallest receive buffer granted when it is below what was asked
+    // (and was reported through the log); 0 when every one was granted.
+    int receiveBufferShortfall() const { return bufferShortfall_; }
 
     int interfaceCount() const override { return static_cast<int>(table_.size()); }
     std::string interfaceAddress(int i) const override;
@@ -97,9 +108,17 @@ private:
         int send = -1;
         int receive = -1;
     };
+    int openSocket(const LocalInterface& li);
+    int openReceiveSocket(const LocalInterface& li);
+    // setsockopt that reports its first failure per option and interface.
+    bool setOption(int fd, const LocalInterface& li, int level, int name, const char* what, const void* value,
+                   socklen_t size);
+
     TransportOptions options_;
     std::vector<LocalInterface> table_;
     std::vector<Sockets> sockets_;
+    std::set<std::string> reported_;
+    int bufferShortfall_ = 0;
     bool open_ = false;
 };
 
