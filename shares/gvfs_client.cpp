@@ -10,8 +10,6 @@
 
 namespace qs::shares {
 
-std::string smbUri(const std::string& host, const std::string& share) { return "smb://" + host + "/" + share; }
-
 struct GvfsClient::Gio {
     GMainContext* context = g_main_context_new();
     // The operation cancel() ends, and whether it was called.
@@ -304,30 +302,9 @@ bool GvfsClient::mountOfPath(const std::string& path, SmbMount& out) {
     char* local = g_file_get_path(root);
     g_object_unref(root);
     bool found = false;
-    if (uri && g_str_has_prefix(uri, "smb://")) {
-        std::string rest = uri + 6;
-        out = SmbMount{};
-        out.uri = uri;
-        out.path = local ? local : "";
-        const auto slash = rest.find('/');
-        std::string authority = rest.substr(0, slash);
-        std::string share = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
-        if (!share.empty() && share.back() == '/') share.pop_back();
-        if (const auto at = authority.rfind('@'); at != std::string::npos) {
-            out.user = authority.substr(0, at);
-            if (const auto colon = out.user.find(':'); colon != std::string::npos) out.user.resize(colon);
-            authority = authority.substr(at + 1);
-        }
-        char* host = g_uri_unescape_string(authority.c_str(), nullptr);
-        char* shareName = g_uri_unescape_string(share.c_str(), nullptr);
-        char* user = g_uri_unescape_string(out.user.c_str(), nullptr);
-        out.host = host ? host : authority;
-        out.share = shareName ? shareName : share;
-        out.user = user ? user : out.user;
-        g_free(host);
-        g_free(shareName);
-        g_free(user);
-        found = !out.host.empty() && !out.share.empty();
+    if (const auto address = uri ? parseSmbAddress(uri) : std::nullopt) {
+        out = SmbMount{uri, address->user.value_or(std::string()), address->host, address->share, local ? local : ""};
+        found = true;
     }
     g_free(uri);
     g_free(local);

@@ -8,6 +8,8 @@
 // macros).
 #pragma once
 
+#include "smb_address.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,9 +36,6 @@ struct SmbMount {
     std::string share;
     std::string path;  // local path; empty without FUSE
 };
-
-// "smb://host/share" with host and share as given.
-std::string smbUri(const std::string& host, const std::string& share);
 
 class GvfsClient {
 public:

@@ -637,8 +637,6 @@ TEST(RemoteNames, OnlyDottedAddressesAndPublishableShares) {
     ASSERT_TRUE(ok);
     EXPECT_EQ(ok->server, "192.168.0.20");
     EXPECT_EQ(ok->share, "Recycle Bin - Volume_1");
-    EXPECT_EQ(smbUri(*ok), "smb://192.168.0.20/Recycle%20Bin%20-%20Volume_1/");
-    EXPECT_EQ(smbUri({"10.0.0.5", "a%b#c?d"}), "smb://10.0.0.5/a%25b%23c%3Fd/");
     for (const char* bad : {"\\\\1;rm -rf ~\\Volume_1", "\\\\nas1\\Volume_1", "\\\\10.0.0.256\\V", "\\\\10.0.0\\V",
                             "\\\\10.0.0.5\\../../.ssh", "\\\\10.0.0.5\\..", "\\\\10.0.0.5\\a\\b", "\\\\10.0.0.5\\",
                             "\\\\10.0.0.5\\a\nb", "\\\\10.0.0.5\\a:b", "//10.0.0.5/V", "\\\\10.0.0.5", "\\\\010.0.0.5\\V"})

@@ -39,34 +39,11 @@ std::string readLink(const std::string& path) {
     return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
 }
 
-// "smb://[USER[:PASSWORD]@]HOST/SHARE": the password may hold anything but
-// the user name no ":"; the last "@" before the host ends them.
-struct SmbAddress {
-    std::string user, password, host, share;
-    bool hasUser = false, hasPassword = false;
-};
-
-bool parseSmbAddress(std::string_view url, SmbAddress& out) {
-    constexpr std::string_view scheme = "smb://";
-    if (url.substr(0, scheme.size()) != scheme) return false;
-    url.remove_prefix(scheme.size());
-    if (const auto at = url.rfind('@'); at != std::string_view::npos) {
-        const std::string_view info = url.substr(0, at);
-        url.remove_prefix(at + 1);
-        const auto colon = info.find(':');
-        out.user = std::string(info.substr(0, colon));
-        out.hasUser = !out.user.empty();
-        if (colon != std::string_view::npos) {
-            out.password = std::string(info.substr(colon + 1));
-            out.hasPassword = true;
-        }
-    }
-    const auto slash = url.find('/');
-    if (slash == std::string_view::npos) return false;
-    out.host = std::string(url.substr(0, slash));
-    out.share = std::string(url.substr(slash + 1));
-    if (!out.share.empty() && out.share.back() == '/') out.share.pop_back();
-    return !out.host.empty() && plainName(out.share) && out.host.find('/') == std::string::npos;
+// A mount's address with the share's real name: one that can name a volume.
+std::optional<shares::SmbAddress> shareAddress(const std::string& url) {
+    auto address = shares::parseSmbAddress(url);
+    if (!address || !plainName(address->share)) return std::nullopt;
+    return address;
 }
 
 int removeEntry(const char* path, const struct stat*, int type, FTW*) {
@@ -180,6 +157,11 @@ bool GvfsMountPlatform::linkVolume(const std::string& share, const std::string& 
     return false;
 }
 
+GvfsMountPlatform::Asked GvfsMountPlatform::listed(const std::string& user, const std::string& host,
+                                                   const std::string& share) {
+    return {shares::encodeAddressPart(user), shares::encodeHost(host), shares::encodeAddressPart(share)};
+}
+
 void GvfsMountPlatform::remember(const std::string& path, const Asked& asked) {
     auto table = remembered();
     table[path] = asked;
@@ -207,13 +189,14 @@ std::map<std::string, GvfsMountPlatform::Asked> GvfsMountPlatform::remembered() 
 }
 
 bool GvfsMountPlatform::mountVolume(const std::string& url) {
-    SmbAddress a;
-    if (!parseSmbAddress(url, a)) return false;
+    const auto a = shareAddress(url);
+    if (!a) return false;
+    const bool asUser = a->user && !a->user->empty();
     std::string path;
-    const bool ok = a.hasUser ? mountShare(a.host, a.share, a.user.c_str(), a.password.c_str(), path)
-                              : mountShare(a.host, a.share, nullptr, nullptr, path);
-    if (!ok || !linkVolume(a.share, path, nullptr)) return false;
-    remember(path, {a.hasUser ? a.user : "guest", a.host, a.share});
+    const bool ok = asUser ? mountShare(a->host, a->share, a->user->c_str(), a->password.value_or("").c_str(), path)
+                           : mountShare(a->host, a->share, nullptr, nullptr, path);
+    if (!ok || !linkVolume(a->share, path, nullptr)) return false;
+    remember(path, listed(asUser ? *a->user : "guest", a->host, a->share));
     return true;
 }
 
@@ -252,17 +235,17 @@ bool GvfsMountPlatform::runCommand(const std::vector<std::string>& argv) {
     if (command == "mount_smbfs" && argv.size() == 3) {
         // "//USER:@HOST/SHARE DIR": a guest mount shown at DIR.
         if (argv[1].rfind("//", 0) != 0) return false;
-        SmbAddress a;
-        if (!parseSmbAddress("smb:" + argv[1], a)) return false;
+        const auto a = shareAddress("smb:" + argv[1]);
+        if (!a) return false;
         std::string path;
-        const bool guest = !a.hasUser || a.user == "guest";
-        if (!(guest ? mountShare(a.host, a.share, nullptr, nullptr, path)
-                    : mountShare(a.host, a.share, a.user.c_str(), a.password.c_str(), path)))
+        const bool guest = !a->user || a->user->empty() || *a->user == "guest";
+        if (!(guest ? mountShare(a->host, a->share, nullptr, nullptr, path)
+                    : mountShare(a->host, a->share, a->user->c_str(), a->password.value_or("").c_str(), path)))
             return false;
         struct stat st{};
         if (::lstat(argv[2].c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::rmdir(argv[2].c_str()) != 0) return false;
-        if (!linkVolume(a.share, path, &argv[2])) return false;
-        remember(path, {guest ? "guest" : a.user, a.host, a.share});
+        if (!linkVolume(a->share, path, &argv[2])) return false;
+        remember(path, listed(guest ? "guest" : *a->user, a->host, a->share));
         return true;
     }
     return false;
@@ -284,7 +267,7 @@ std::optional<std::vector<std::string>> GvfsMountPlatform::mountOutput() {
         shares::SmbMount m;
         const std::string target = liveTarget(name, &m);
         if (target.empty()) continue;
-        Asked a{m.user.empty() ? std::string("guest") : m.user, m.host, m.share};
+        Asked a = listed(m.user.empty() ? std::string("guest") : m.user, m.host, m.share);
         if (const auto it = asked.find(target); it != asked.end()) a = it->second;
         lines.push_back("//" + a.user + "@" + a.host + "/" + a.share + " on " + places_.volumes + "/" + name +
                         " (smbfs, nodev, nosuid, mounted by " + login + ")");

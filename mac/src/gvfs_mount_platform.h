@@ -1,6 +1,7 @@
 // Mounting volumes on a Linux desktop. Scripts run on the interpreter of
 // script_service.h with GVfs behind it:
-//   - "mount volume smb://[USER[:PASSWORD]@]HOST/SHARE" mounts the share
+//   - "mount volume smb://[USER[:PASSWORD]@]HOST/SHARE" (every part
+//     percent-encoded, shares/smb_address.h) mounts the share
 //     through GVfs (as a guest when no user is given) and names it in the
 //     user's volumes folder (~/Volumes): a link SHARE (SHARE-1, SHARE-2, ...
 //     when the name is taken) to the mount's local (FUSE) folder;
@@ -11,7 +12,8 @@
 //     is touched;
 //   - the "mount" command lists the linked mounts as
 //     "//USER@HOST/SHARE on <volumes folder>/NAME (smbfs, nodev, nosuid, mounted by LOGIN)",
-//     with user, host and share as the mount asked for them.
+//     with user, host and share as the mount asked for them, each
+//     percent-encoded as in the address (NAME is the share's real name).
 #pragma once
 
 #include "gvfs_client.h"
@@ -61,10 +63,12 @@ private:
     bool ensureDirectory(const std::string& dir);
     // What each mount was asked for (user, host and share as given; GVfs
     // keeps the share in lower case and no user), by local path, kept
-    // beside the markers for as long as the session's mounts live.
+    // beside the markers for as long as the session's mounts live; each
+    // field percent-encoded, as the mount list shows it.
     struct Asked {
         std::string user, host, share;
     };
+    static Asked listed(const std::string& user, const std::string& host, const std::string& share);
     void remember(const std::string& path, const Asked& asked);
     std::map<std::string, Asked> remembered();
 

@@ -4,6 +4,7 @@
 #include "main_controller.h"
 #include "script_service.h"
 #include "quayside/address.h"
+#include "smb_address.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,11 +30,13 @@ bool scriptSafe(const std::string& text, bool allowSlash = false) {
 }
 
 // The host and share of a line of the mount list, "//[user@]host/share on
-// /mount/point (...)": the fields themselves, so that a name that is only
-// part of another host's name, of the login name or of a folder matches
-// nothing. Nothing for a line of another form.
+// /mount/point (...)", decoded from the address form the list writes them
+// in: the fields themselves, so that a name that is only part of another
+// host's name, of the login name or of a folder matches nothing. Nothing for
+// a line of another form.
 struct MountSource {
-    std::string_view host, share;
+    std::string host, share;
+    std::size_t mountPoint = 0;  // where " on /" starts
 };
 std::optional<MountSource> mountSource(std::string_view line) {
     if (line.substr(0, 2) != "//") return std::nullopt;
@@ -44,8 +47,16 @@ std::optional<MountSource> mountSource(std::string_view line) {
     if (slash == std::string_view::npos) return std::nullopt;
     std::string_view host = source.substr(0, slash);
     if (const auto at = host.rfind('@'); at != std::string_view::npos) host.remove_prefix(at + 1);
-    return MountSource{host, source.substr(slash + 1)};
+    auto hostName = shares::decodeAddressPart(host);
+    auto shareName = shares::decodeAddressPart(source.substr(slash + 1));
+    if (!hostName || !shareName) return std::nullopt;
+    return MountSource{std::move(*hostName), std::move(*shareName), on};
 }
+
+// The parts of a mount address, percent-encoded: no name, user or password
+// can change the address it goes into.
+std::string encoded(const std::string& text) { return shares::encodeAddressPart(text); }
+std::string encodedHost(const std::string& name) { return shares::encodeHost(name); }
 
 }  // namespace
 
@@ -97,23 +108,27 @@ void MainController::executeShell(int kind) {
     // A mount of the same share that may still be there goes first.
     const std::string shareName = share->name;
     unmountVolume();
-    const std::string a = box->port[0].IP.str(), h = box->hostname.str();
+    // The marker path takes the address as it is; the mount address takes
+    // every part encoded. The disk check (kind 3) names the disk, which
+    // bears the share's real name.
+    const std::string a = box->port[0].IP.str(), h = box->hostname.str(), s = encoded(shareName);
     std::string script;
     switch (kind) {
         case 0: {
             const std::string login = platform.loginName();
             if (!scriptSafe(login) || login.find_first_of(":@") != std::string::npos) return;
-            script = composeScript(kScriptMountUser, {a, login, a, shareName, a});
+            script = composeScript(kScriptMountUser, {a, encoded(login), encodedHost(a), s, a});
             break;
         }
         case 1:
             if (!credentialsSafe()) return;
-            script = composeScript(kScriptMountCredentials, {a, toolkit_.stringValue(Field::UserName),
-                                                             toolkit_.stringValue(Field::Password), a, shareName, a});
+            script = composeScript(kScriptMountCredentials,
+                                   {a, encoded(toolkit_.stringValue(Field::UserName)),
+                                    encoded(toolkit_.stringValue(Field::Password)), encodedHost(a), s, a});
             break;
-        case 4: script = composeScript(kScriptMountGuest, {a, h, shareName, a}); break;
-        case 5: script = composeScript(kScriptMountGuest, {a, a, shareName, a}); break;
-        case 6: script = composeScript(kScriptMountPlain, {a, h, shareName, a}); break;
+        case 4: script = composeScript(kScriptMountGuest, {a, encodedHost(h), s, a}); break;
+        case 5: script = composeScript(kScriptMountGuest, {a, encodedHost(a), s, a}); break;
+        case 6: script = composeScript(kScriptMountPlain, {a, encodedHost(h), s, a}); break;
         case 7: script = composeScript(kScriptRemoveMarker, {a}); break;
         default: return;
     }
@@ -146,11 +161,12 @@ bool MainController::getRealMountPath(char* buffer, std::size_t size, const std:
             const std::string line = whole.substr(at, kMountLine);
             const auto source = mountSource(line);
             if (!source || source->host != name || source->share != share) continue;
-            const auto volumes = line.find("Volumes/");
+            // The folder bears the share's real name, which may hold " (".
+            const auto volumes = line.find("Volumes/", source->mountPoint);
             if (volumes == std::string::npos) continue;
             const auto start = volumes + std::strlen("Volumes/");
-            const auto end = line.find(" (", start);
-            if (end == std::string::npos || end == start) continue;
+            const auto end = line.rfind(" (");
+            if (end == std::string::npos || end <= start) continue;
             const std::string folder = line.substr(start, end - start);
             const std::size_t n = std::min(folder.size(), size - 1);
             std::memcpy(buffer, folder.data(), n);

@@ -63,6 +63,8 @@ bool exists(const std::string& path) {
 
 std::string letterText(int index) { return std::string{static_cast<char>('A' + index), ':'}; }
 
+std::string shareUri(const RemoteName& remote) { return shares::smbUri(remote.server, remote.share); }
+
 std::string fileUri(const std::string& path) {
     gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
     std::string out = uri ? uri : "";
@@ -283,7 +285,7 @@ DWORD GvfsNetConnections::WNetAddConnection2A(const char* localName, const char*
     // in the desktop's keyring (when there is one), so the restore needs
     // no question.
     const bool keep = (flags & CONNECT_UPDATE_PROFILE) != 0;
-    const DWORD rc = netError(gio().mount(smbUri(*remote), userName, password, timeoutMs, path, mountedHere, keep));
+    const DWORD rc = netError(gio().mount(shareUri(*remote), userName, password, timeoutMs, path, mountedHere, keep));
     if (rc != NO_ERROR) return rc;
     std::unique_lock<std::mutex> lock(mutex_);
     // Taken meanwhile by a mapping of another share, or no link: the mount
@@ -294,7 +296,7 @@ DWORD GvfsNetConnections::WNetAddConnection2A(const char* localName, const char*
                                                                                            : NO_ERROR;
     if (failed != NO_ERROR) {
         lock.unlock();
-        if (mountedHere) gio().unmount(smbUri(*remote), true, timeoutMs, nullptr);
+        if (mountedHere) gio().unmount(shareUri(*remote), true, timeoutMs, nullptr);
         return failed;
     }
     addBookmark(fileUri(link), bookmarkLabel(*index, *remote));
@@ -340,7 +342,7 @@ DWORD GvfsNetConnections::WNetCancelConnection2A(const char* name, DWORD flags, 
     lock.unlock();
     if (unmount) {
         bool busy = false;
-        if (!gio().unmount(smbUri(remote), force, timeoutMs, &busy) && busy) return ERROR_OPEN_FILES;
+        if (!gio().unmount(shareUri(remote), force, timeoutMs, &busy) && busy) return ERROR_OPEN_FILES;
     }
     lock.lock();
     it = drives_.find(*index);
@@ -400,7 +402,7 @@ void GvfsNetConnections::restoreShare(const RemoteName& remote, const std::strin
     bool mountedHere = false;
     // No password: GVfs finds it in the keyring, or the share stays
     // unavailable (and remembered) until it is mapped again.
-    const auto status = client.mount(smbUri(remote), userName.c_str(), nullptr, timeoutMs, path, mountedHere);
+    const auto status = client.mount(shareUri(remote), userName.c_str(), nullptr, timeoutMs, path, mountedHere);
     std::unique_lock<std::mutex> lock(mutex_);
     restoring_.erase(std::find(restoring_.begin(), restoring_.end(), &client));
     if (status == shares::MountStatus::Ok) {
@@ -409,7 +411,7 @@ void GvfsNetConnections::restoreShare(const RemoteName& remote, const std::strin
         for (const auto& [index, d] : drives_) wanted = wanted || (d.connected && sameShare(d.remote, remote));
         lock.unlock();
         // Its letters were cancelled meanwhile: the mount goes too.
-        if (!wanted && mountedHere) client.unmount(smbUri(remote), true, timeoutMs, nullptr);
+        if (!wanted && mountedHere) client.unmount(shareUri(remote), true, timeoutMs, nullptr);
         return;
     }
     // A link left from an earlier run would lead nowhere.

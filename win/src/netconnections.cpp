@@ -35,25 +35,6 @@ std::optional<RemoteName> parseRemoteName(std::string_view remoteName) {
     return r;
 }
 
-std::string smbUri(const RemoteName& remote) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string uri = "smb://" + remote.server + "/";
-    for (const char ch : remote.share) {
-        const auto c = static_cast<unsigned char>(ch);
-        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                                c == '-' || c == '_' || c == '~';
-        if (unreserved) {
-            uri += ch;
-        } else {
-            // Dots too: a share name never becomes a path segment "..".
-            uri += '%';
-            uri += hex[c >> 4];
-            uri += hex[c & 15];
-        }
-    }
-    return uri + "/";
-}
-
 // ---- in memory -------------------------------------------------------------
 
 namespace {

@@ -104,9 +104,6 @@ struct RemoteName {
 std::optional<RemoteName> parseRemoteName(std::string_view remoteName);
 bool isPublishableShareName(std::string_view share);
 
-// "smb://SERVER/SHARE/" with the share percent-encoded.
-std::string smbUri(const RemoteName& remote);
-
 // ---- in memory -----------------------------------------------------------
 
 // Connections kept in memory, for tests: every call is recorded, local
