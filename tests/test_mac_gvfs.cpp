@@ -1,9 +1,10 @@
 // quayside-mac's mount and unmount for real: the controller's scripts run on
 // the interpreter over GVfs, against the GVfs lab's private smbd on
-// 127.0.0.9 (a user share and a guest share; the host names "vsb-lab" and
-// "dead-box", where no server answers, known to the lab's session only:
-// nothing is looked up outside the machine). Needs root, Samba, GVfs with FUSE;
-// skipped, with the reason, otherwise.
+// 127.0.0.9 (a user share and guest shares, one named with "#", "@", "%"
+// and a blank; the host names "vsb-lab" and "dead-box", where no server
+// answers, known to the lab's session only: nothing is looked up outside the
+// machine). Needs root, Samba, GVfs with FUSE; skipped, with the reason,
+// otherwise.
 #include "gvfs_mount_platform.h"
 #include "main_controller.h"
 #include "support/fake_toolkit.h"
@@ -60,13 +61,14 @@ protected:
         ctl = std::make_unique<MainController>(loop, toolkit, std::move(options));
         ctl->awakeFromNib();
         box("vsb-lab");
-        ctl->packager().volumeArray() = {{kLabGuestShare, "", false}, {"Volume_1", "", false}};
+        ctl->packager().volumeArray() = {
+            {kLabGuestShare, "", false}, {"Volume_1", "", false}, {kLabOddShare, "", false}};
         toolkit.selected = {0, 0};
     }
     void TearDown() override {
         if (!lab->skip.empty() || !ctl) return;
         // Nothing stays mounted for the next test.
-        for (int row : {0, 1}) {
+        for (int row : {0, 1, 2}) {
             toolkit.selected[1] = row;
             ctl->unmountVolume();
         }
@@ -105,6 +107,34 @@ TEST_F(MacGvfs, GuestMountByHostNameWritesThroughTheVolume) {
     EXPECT_STREQ(folder, "Public");
     EXPECT_FALSE(fs::exists(marker()));
     EXPECT_FALSE(fs::exists(std::string("/tmp/") + kLabServer + "_no_pass_fail"));
+}
+
+// A share named with what an address uses itself ("#", "@", "%", a blank)
+// mounts under its own name, is listed, and unmounts.
+TEST_F(MacGvfs, ShareNamedWithAddressSyntax) {
+    toolkit.selected[1] = 2;
+    ctl->btnMountPressed();
+    skipWithoutFuse();
+    ASSERT_EQ(toolkit.alerts, std::vector<std::string>{"Successfully mapped drive."}) << platform->lastScript().error;
+    ASSERT_TRUE(isLink(volume(kLabOddShare)));
+    {
+        std::ofstream(volume(kLabOddShare) + "/odd.txt") << "through an odd name";
+    }
+    std::ifstream in(lab->publicShare + "/odd.txt");
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, "through an odd name");
+    const auto lines = platform->mountOutput();
+    ASSERT_TRUE(lines && lines->size() == 1u);
+    EXPECT_EQ(lines->front().find("//guest@vsb-lab/a%23b%40c%251%20e on "), 0u) << lines->front();
+    char folder[1024];
+    ASSERT_TRUE(ctl->getRealMountPath(folder, sizeof folder, "vsb-lab", kLabOddShare)) << lines->front();
+    EXPECT_STREQ(folder, kLabOddShare);
+
+    ctl->btnUnmountPressed();
+    EXPECT_EQ(toolkit.alerts.back(), "Successfully unmapped drive.");
+    EXPECT_FALSE(isLink(volume(kLabOddShare)));
+    EXPECT_TRUE(platform->mountOutput()->empty());
 }
 
 TEST_F(MacGvfs, HostNameWithoutAServerFallsBackToTheAddress) {

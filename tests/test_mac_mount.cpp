@@ -262,7 +262,8 @@ TEST_F(Mount, SharesNamedWithAddressSyntaxMountAndUnmount) {
     EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Successfully mapped drive."});
     ASSERT_EQ(desktop->scripts.size(), 2u);
     EXPECT_EQ(desktop->scripts[0], composeScript(kScriptDiskCheck, {"192.168.77.20", name, "192.168.77.20"}));
-    EXPECT_EQ(desktop->scripts[1], composeScript(kScriptMountGuest, {"192.168.77.20", "nas1", encoded, "192.168.77.20"}));
+    EXPECT_EQ(desktop->scripts[1],
+              composeScript(kScriptMountGuest, {"192.168.77.20", "nas1", encoded, "192.168.77.20"}));
     ASSERT_EQ(desktop->disks.count(name), 1u);
     EXPECT_EQ(desktop->disks[name].host, "nas1");
 

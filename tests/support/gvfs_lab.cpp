@@ -243,8 +243,8 @@ bool Lab::startServer() {
     conf += "  passdb backend = tdbsam:" + dir + "/private/passdb.tdb\n";
     conf += "[Volume_1]\n  path = " + share + "\n  valid users = admin\n  read only = no\n";
     if (guestShare)
-        conf += std::string("[") + kLabGuestShare + "]\n  path = " + publicShare +
-                "\n  guest ok = yes\n  read only = no\n";
+        for (const char* name : {kLabGuestShare, kLabOddShare})
+            conf += std::string("[") + name + "]\n  path = " + publicShare + "\n  guest ok = yes\n  read only = no\n";
     writeText(dir + "/smb.conf", conf);
 
     const std::vector<std::string> nss = {marker, "LD_PRELOAD=libnss_wrapper.so", "NSS_WRAPPER_PASSWD=" + dir + "/passwd",

@@ -24,12 +24,16 @@ inline constexpr const char* kLabRemote = "\\\\127.0.0.9\\Volume_1";
 bool writeText(const std::string& path, const std::string& text);
 std::string readText(const std::string& path);
 
-// The guest share that Lab::guestShare adds.
+// The guest shares that Lab::guestShare adds: "Public", and the same folder
+// again under a name made of what an smb address uses itself.
 inline constexpr const char* kLabGuestShare = "Public";
+// (Samba reads "%" and a letter in a share name as a substitution.)
+inline constexpr const char* kLabOddShare = "a#b@c%1 e";
 
 struct Lab {
-    // Set before start(): a second share, "Public", open to guests; and host
-    // names that GVfs (and only the lab's session) resolves, name -> address.
+    // Set before start(): shares open to guests (kLabGuestShare and
+    // kLabOddShare); and host names that GVfs (and only the lab's session)
+    // resolves, name -> address.
     bool guestShare = false;
     // Set before start(): the session only (bus, GVfs, home and runtime
     // directories), no SMB server; needs neither root nor samba.
