@@ -175,9 +175,17 @@ TEST_F(ListFixture, EmptyListShowsTheDisabledBarsWithoutThumb) {
     const QImage shot = v->grab().toImage();
     const QImage thumb = qs::artwork::bitmap(236);
     const QImage track = qs::artwork::bitmap(384);
-    // Where the thumb would be, the disabled track shows.
-    EXPECT_TRUE(sameColor(shot.pixel(7, 30), track.pixel(7, 0)));
-    EXPECT_FALSE(sameColor(shot.pixel(7, 30), thumb.pixel(7, 14)) && !sameColor(track.pixel(7, 0), thumb.pixel(7, 14)));
+    // Where the thumb would be (14x26 at y = 20 - 4), the disabled track
+    // shows, pixel for pixel; the thumb differs from it in many of them.
+    const QRect thumbPlace(0, v->nThumbTop - 4, 14, 26);
+    int trackPixels = 0, thumbDiffers = 0;
+    for (int y = thumbPlace.top(); y <= thumbPlace.bottom(); ++y)
+        for (int x = thumbPlace.left(); x <= thumbPlace.right(); ++x) {
+            trackPixels += sameColor(shot.pixel(x, y), track.pixel(x, 0));
+            thumbDiffers += !sameColor(thumb.pixel(x, y - thumbPlace.top()), track.pixel(x, 0));
+        }
+    EXPECT_EQ(trackPixels, thumbPlace.width() * thumbPlace.height());
+    EXPECT_GT(thumbDiffers, thumbPlace.width() * thumbPlace.height() / 2);
     // Dragging where the thumb's area is does nothing (nothing to scroll).
     QTest::mousePress(v, Qt::LeftButton, {}, QPoint(5, 25));
     QTest::mouseMove(v, QPoint(5, 60));
@@ -195,18 +203,27 @@ TEST_F(ListFixture, ClicksOnArrowsAndTrackScrollByLineAndPage) {
     auto* v = list->verticalBar();
     const int H = v->height();
     const int page = list->verticalScrollBar()->pageStep();
-    QTest::mouseClick(v, Qt::LeftButton, {}, QPoint(5, H - 8));  // down arrow
+    ASSERT_GT(page, 2);
+    for (int i = 1; i <= 3; ++i) {
+        QTest::mouseClick(v, Qt::LeftButton, {}, QPoint(5, H - 8));  // down arrow
+        EXPECT_EQ(list->verticalPosition(), i);
+    }
+    // The up arrow's area is the drawn arrow: a press on its top starts the
+    // repeat, the click is one line up (not a page, which would reach 0).
+    QTest::mousePress(v, Qt::LeftButton, {}, QPoint(5, 3));
+    EXPECT_EQ(vTimers->running, (std::map<int, int>{{kTimerStartDelay, 250}}));
+    QTest::mouseRelease(v, Qt::LeftButton, {}, QPoint(5, 3));
+    EXPECT_EQ(list->verticalPosition(), 2);
+    QTest::mouseClick(v, Qt::LeftButton, {}, QPoint(5, 14));  // its lower part
     EXPECT_EQ(list->verticalPosition(), 1);
-    QTest::mouseClick(v, Qt::LeftButton, {}, QPoint(5, 3));  // top of the drawn up arrow
-    EXPECT_EQ(list->verticalPosition(), 0);
     QTest::mouseClick(v, Qt::LeftButton, {}, QPoint(5, H - 40));  // track below the thumb
-    EXPECT_EQ(list->verticalPosition(), page);
+    EXPECT_EQ(list->verticalPosition(), 1 + page);
     v->UpdateThumbPosition();
     const int thumb = v->nThumbTop;
     QTest::mouseClick(v, Qt::LeftButton, {}, QPoint(5, thumb + 10));  // on the thumb: no page
-    EXPECT_EQ(list->verticalPosition(), page);
+    EXPECT_EQ(list->verticalPosition(), 1 + page);
     QTest::mouseClick(v, Qt::LeftButton, {}, QPoint(5, 18));  // track above the thumb
-    EXPECT_EQ(list->verticalPosition(), 0);
+    EXPECT_EQ(list->verticalPosition(), 1);
 
     auto* h = list->horizontalBar();
     const int W = h->width();
