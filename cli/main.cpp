@@ -5,6 +5,7 @@
 #include "cli_runloop.h"
 #include "quayside/address.h"
 #include "quayside/library.h"
+#include "quayside_version.h"
 
 #include <cstdio>
 #include <iostream>
@@ -17,6 +18,7 @@ namespace {
 
 const char* kUsage =
     "usage: quayside <command> [options]\n"
+    "       quayside --help | --version\n"
     "\n"
     "commands:\n"
     "  search [--json] [--loopback] [--interface ADDR]... [--verbose]\n"
@@ -349,6 +351,10 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
+        return kExitOk;
+    }
+    if (command == "--version") {
+        std::cout << "quayside " << QUAYSIDE_VERSION_TEXT << "\n";
         return kExitOk;
     }
     Request req;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test:
 #   1. the ordinary build and its whole suite (unit, loopback lab, and the
-#      network-namespace LAN when run as root);
+#      network-namespace LAN when run as root); then, as root, the Debian
+#      package built from it, installed, run from /usr/bin on the loopback lab
+#      in a network namespace of its own, and purged;
 #   2. a clang build with AddressSanitizer and UndefinedBehaviorSanitizer,
 #      the same suite again, and each fuzzer for a bounded time: the reply
 #      decoders for FUZZ_SECONDS (default 60), the simulator's requests and
@@ -59,9 +61,61 @@ run_fuzz() {  # run_fuzz TARGET SECONDS: bin/fuzz_TARGET from fuzz/seeds/TARGET/
   rm -rf "$corpus" "$corpus.log"
 }
 
+run_package() {  # run_package BUILD_DIR: one test, passed or failed
+  echo "== package: build, install, run from /usr/bin, purge"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "== package: skipped (installing a package needs root)"
+    return
+  fi
+  local log deb files ns="qspkg-$$" sim ok=1
+  log=$(mktemp); files=$(mktemp)
+  fail() { echo "== package: $*" >&2; ok=0; }
+  export DEBIAN_FRONTEND=noninteractive
+  if deb=$(timeout 1800 "$top/scripts/package.sh" "$1" 2>"$log" | tail -1) && [ -f "$deb" ]; then
+    ls -l "$deb"
+    dpkg-query -W quayside >/dev/null 2>&1 && timeout 300 apt-get purge -y -qq quayside >/dev/null
+    if ! timeout 300 apt-get install -y -qq "$deb" >"$log" 2>&1; then
+      cat "$log" >&2; fail "apt-get install failed"
+    else
+      dpkg -L quayside >"$files"
+      timeout 10 /usr/bin/quayside --version || fail "quayside --version failed"
+      ip netns add "$ns" && ip netns exec "$ns" ip link set lo up
+      ip netns exec "$ns" timeout 120 /usr/bin/vsb-sim --lab >"$log" 2>&1 &
+      sim=$!
+      for _ in $(seq 300); do grep -qx ready "$log" && break; sleep 0.1; done
+      if ! grep -qx ready "$log"; then
+        cat "$log" >&2; fail "vsb-sim --lab did not say ready"
+      else
+        ip netns exec "$ns" timeout 30 /usr/bin/quayside search --loopback | grep -q 'vsb-reception' ||
+          fail "quayside search --loopback did not find the lab"
+        local shot="$log.png"
+        ip netns exec "$ns" env QT_QPA_PLATFORM=offscreen timeout 60 \
+          /usr/bin/quayside-win --loopback --screenshot "$shot" >/dev/null &&
+          [ -s "$shot" ] || fail "quayside-win --screenshot failed"
+        rm -f "$shot"
+      fi
+      kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null
+      ip netns del "$ns"
+    fi
+    timeout 300 apt-get purge -y -qq quayside >/dev/null 2>&1 || fail "apt-get purge failed"
+    while read -r f; do
+      [ -f "$f" ] && fail "$f is left after the purge"
+    done <"$files"
+  else
+    tail -40 "$log" >&2; fail "the package was not built"
+  fi
+  rm -f "$log" "$files"
+  if [ "$ok" -eq 1 ]; then
+    echo "== package: passed"; passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); status=1
+  fi
+}
+
 echo "== build (gcc)"
 if "$top/scripts/build.sh" "$build"; then
   run_suite "ordinary build" "$build"
+  run_package "$build"
 else
   echo "== build failed" >&2; failed=$((failed + 1)); status=1
 fi

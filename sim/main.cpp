@@ -8,6 +8,7 @@
 #include "web_server.h"
 
 #include "quayside/wire.h"
+#include "quayside_version.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -40,7 +41,8 @@ using namespace qs::sim;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
-    "usage: vsb-sim [--config FILE] [--lab] [--generate N] [--loopback] [--verbose] [--reply unicast|group]\n";
+    "usage: vsb-sim [--config FILE] [--lab] [--generate N] [--loopback] [--verbose] [--reply unicast|group]\n"
+    "       vsb-sim --help | --version\n";
 constexpr int kSendBufferBytes = 4 * 1024 * 1024;
 constexpr int kReceiveBufferBytes = 1024 * 1024;
 constexpr auto kSendRetryBound = std::chrono::seconds(2);
@@ -58,6 +60,7 @@ struct Options {
     bool loopback = false;
     bool verbose = false;
     bool help = false;
+    bool version = false;
     std::optional<ReplyMode> reply;
 };
 
@@ -111,6 +114,9 @@ Options parseArgs(int argc, char** argv) {
             flag(o.verbose);
         } else if (arg == "--help" || arg == "-h") {
             o.help = true;
+            return o;
+        } else if (arg == "--version") {
+            o.version = true;
             return o;
         } else {
             throw UsageError("unknown argument '" + std::string(argv[i]) + "'");
@@ -584,6 +590,10 @@ void Simulator::log(const Arrival& a, const PacketHeader& h, const std::string& 
 int runSimulator(const Options& options) {
     if (options.help) {
         std::cout << kUsage;
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "vsb-sim " << QUAYSIDE_VERSION_TEXT << "\n";
         return 0;
     }
     std::vector<Device> devices = loadDevices(options);
