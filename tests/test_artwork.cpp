@@ -63,6 +63,12 @@ TEST(Artwork, EveryTableEntryLoadsAtItsSize) {
         EXPECT_EQ(image.width(), e.width) << "bitmap " << e.number;
         EXPECT_EQ(image.height(), e.height) << "bitmap " << e.number;
         EXPECT_FALSE(image.hasAlphaChannel()) << "bitmap " << e.number << " must be 24-bit";
+        // for screens of device-pixel ratio 2: twice the pixels, the same logical size
+        const QImage twice = bitmap(e.number, 2);
+        ASSERT_FALSE(twice.isNull()) << "bitmap " << e.number << " at 2x";
+        EXPECT_EQ(twice.size(), image.size() * 2) << "bitmap " << e.number;
+        EXPECT_EQ(twice.devicePixelRatio(), 2.0) << "bitmap " << e.number;
+        EXPECT_EQ(bitmap(e.number, 1).size(), image.size()) << "bitmap " << e.number;
     }
 }
 

@@ -1,11 +1,13 @@
 // The program's pictures, drawn at build time by gen-artwork and compiled into
 // this library as the resource bundle "artwork":
 //   :/bitmaps/N.png        bitmap N (24-bit)
-//   :/icons/128.png        the program icon
+//   :/bitmaps/N@2x.png     bitmap N drawn at twice the size
+//   :/icons/128.png        the program icon (and 128@2x.png)
 //   :/artwork/bitmaps.json the picture table
 #include "artwork.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,7 +28,7 @@ constexpr int kIconNumber = 128;
 struct Store {
     std::mutex mutex;
     std::vector<Entry> bitmaps; // sorted by number
-    std::map<int, QImage> cache;
+    std::map<std::pair<int, int>, QImage> cache; // (number, scale)
     QImage icon;
 };
 
@@ -55,15 +57,22 @@ bool known(const Store& s, int number) {
 
 } // namespace
 
-QImage bitmap(int number) {
+QImage bitmap(int number, qreal devicePixelRatio) {
     Store& s = store();
     if (!known(s, number)) return {};
+    const int scale = devicePixelRatio > 1 ? 2 : 1;
     std::lock_guard lock(s.mutex);
-    auto it = s.cache.find(number);
-    if (it == s.cache.end())
-        it = s.cache.emplace(number, QImage(QStringLiteral(":/bitmaps/%1.png").arg(number))).first;
+    auto it = s.cache.find({number, scale});
+    if (it == s.cache.end()) {
+        QImage image(scale == 1 ? QStringLiteral(":/bitmaps/%1.png").arg(number)
+                                : QStringLiteral(":/bitmaps/%1@2x.png").arg(number));
+        image.setDevicePixelRatio(scale);
+        it = s.cache.emplace(std::make_pair(number, scale), image).first;
+    }
     return it->second;
 }
+
+QImage bitmap(int number) { return bitmap(number, qGuiApp ? qGuiApp->devicePixelRatio() : 1.0); }
 
 QImage appIconImage() {
     Store& s = store();
@@ -76,6 +85,8 @@ QIcon appIcon() {
     QIcon icon;
     const QImage image = appIconImage();
     if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
+    const QImage twice(QStringLiteral(":/icons/%1@2x.png").arg(kIconNumber));
+    if (!twice.isNull()) icon.addPixmap(QPixmap::fromImage(twice));
     return icon;
 }
 

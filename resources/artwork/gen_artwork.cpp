@@ -3,12 +3,14 @@
 //   gen-artwork OUTDIR TABLE.json
 //
 // Reads the picture table (resources/bitmaps.json), draws each entry with
-// QPainter at exactly the table's size and writes
-//   OUTDIR/bitmaps/N.png   bitmaps, 24-bit RGB
-//   OUTDIR/icons/N.png     icons, RGB with alpha
+// QPainter at exactly the table's size, and again at twice that size for
+// screens of device-pixel ratio 2 (drawn from the same description, not
+// enlarged), and writes
+//   OUTDIR/bitmaps/N.png   bitmaps, 24-bit RGB   (N@2x.png at twice the size)
+//   OUTDIR/icons/N.png     icons, RGB with alpha (N@2x.png at twice the size)
 //   OUTDIR/bitmaps.json    a copy of the table
-//   OUTDIR/artwork.qrc     the resource list: "/bitmaps/N.png", "/icons/N.png"
-//                          and "/artwork/bitmaps.json"
+//   OUTDIR/artwork.qrc     the resource list: "/bitmaps/N.png", "/bitmaps/N@2x.png",
+//                          "/icons/N.png", "/icons/N@2x.png" and "/artwork/bitmaps.json"
 // Run it with QT_QPA_PLATFORM=offscreen. Exit status 1 on any error.
 
 #include <QColor>
@@ -87,6 +89,10 @@ struct Picture {
     int height = 0;
     bool icon = false;
     QJsonObject look;
+    // Device pixels per table pixel. Every drawer works in table pixels; the
+    // canvas carries the ratio, so QPainter drawing lands at this scale and
+    // the per-pixel drawers look up the table pixel of each device pixel.
+    int scale = 1;
 };
 
 struct Failure {
@@ -94,9 +100,20 @@ struct Failure {
 };
 
 QImage canvas(const Picture& p, const QColor& fill) {
-    QImage image(p.width, p.height, p.icon ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    QImage image(p.width * p.scale, p.height * p.scale,
+                 p.icon ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    image.setDevicePixelRatio(p.scale);
     image.fill(p.icon ? QColor(Qt::transparent) : fill);
     return image;
+}
+
+// Hard-edged runs of whole table pixels, from first to last inclusive; at
+// any scale they cover exactly the device pixels of those table pixels.
+void hline(QPainter& painter, qreal x1, qreal x2, qreal y, const QColor& colour) {
+    painter.fillRect(QRectF(x1, y, x2 - x1 + 1, 1), colour);
+}
+void vline(QPainter& painter, qreal x, qreal y1, qreal y2, const QColor& colour) {
+    painter.fillRect(QRectF(x, y1, 1, y2 - y1 + 1), colour);
 }
 
 void prepare(QPainter& painter) {
@@ -166,10 +183,8 @@ void sectionHeading(QPainter& painter, const QString& text, qreal left, qreal ri
 
     // etched rule under the heading, full width of the section
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(ink::rule);
-    painter.drawLine(QPointF(left, rule), QPointF(right, rule));
-    painter.setPen(ink::ruleLight);
-    painter.drawLine(QPointF(left, rule + 1), QPointF(right, rule + 1));
+    hline(painter, left, right, rule, ink::rule);
+    hline(painter, left, right, rule + 1, ink::ruleLight);
     painter.setRenderHint(QPainter::Antialiasing, true);
 }
 
@@ -216,10 +231,9 @@ QImage drawMainBackground(const Picture& p) {
     painter.fillRect(QRectF(0, footerTop + 1, w, 1), QColor(0xEE, 0xF2, 0xF5));
 
     // window edge (the window shape bevels the corners)
-    painter.setPen(ink::frame);
-    painter.drawLine(QPointF(0, titleHeight), QPointF(0, h - 1));
-    painter.drawLine(QPointF(w - 1, titleHeight), QPointF(w - 1, h - 1));
-    painter.drawLine(QPointF(0, h - 1), QPointF(w - 1, h - 1));
+    vline(painter, 0, titleHeight, h - 1, ink::frame);
+    vline(painter, w - 1, titleHeight, h - 1, ink::frame);
+    hline(painter, 0, w - 1, h - 1, ink::frame);
     return image;
 }
 
@@ -370,26 +384,30 @@ QColor headerRow(int y) {
     return mix(QColor(0xF6, 0xF8, 0xFB), QColor(0xDC, 0xE4, 0xEC), (y - 1) / 14.0);
 }
 
+// Sets every device pixel of `image` to colour(x, y) of the table pixel it lies in.
+void paintPixels(QImage& image, int scale, const std::function<QColor(int, int)>& colour) {
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) image.setPixelColor(x, y, colour(x / scale, y / scale));
+}
+
 QImage drawHeaderBand(const Picture& p) {
     QImage image = canvas(p, Qt::white);
-    for (int y = 0; y < p.height; ++y) {
-        QColor c = y < 17 ? headerRow(y) : mix(headerRow(15), QColor(0xD4, 0xDD, 0xE6), (y - 17) / 6.0);
-        for (int x = 0; x < p.width; ++x) image.setPixelColor(x, y, c);
-    }
+    paintPixels(image, p.scale, [](int, int y) {
+        return y < 17 ? headerRow(y) : mix(headerRow(15), QColor(0xD4, 0xDD, 0xE6), (y - 17) / 6.0);
+    });
     return image;
 }
 
 QImage drawHeaderSeparator(const Picture& p) {
     QImage image = canvas(p, Qt::white);
-    for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x) image.setPixelColor(x, y, headerRow(y));
     // an etched groove at the column edge, a little shorter than the band
-    const int x = p.look.value("line").toInt(2);
-    for (int y = 3; y < p.height - 3; ++y) {
-        const qreal fade = (y == 3 || y == p.height - 4) ? 0.5 : 1.0;
-        image.setPixelColor(x - 1, y, mix(headerRow(y), QColor(0x9A, 0xA9, 0xB8), fade));
-        image.setPixelColor(x, y, mix(headerRow(y), Qt::white, fade));
-    }
+    const int line = p.look.value("line").toInt(2);
+    const int h = p.height;
+    paintPixels(image, p.scale, [line, h](int x, int y) {
+        if (y < 3 || y >= h - 3 || (x != line - 1 && x != line)) return headerRow(y);
+        const qreal fade = (y == 3 || y == h - 4) ? 0.5 : 1.0;
+        return x == line - 1 ? mix(headerRow(y), QColor(0x9A, 0xA9, 0xB8), fade) : mix(headerRow(y), Qt::white, fade);
+    });
     return image;
 }
 
@@ -414,24 +432,23 @@ bool horizontalBar(const Picture& p) {
     return d == "left" || d == "right";
 }
 
-void paintTrack(QImage& image, bool horizontal, bool enabled) {
-    const int size = horizontal ? image.height() : image.width();
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixelColor(x, y, trackColour(horizontal ? y : x, size, enabled));
+void paintTrack(QImage& image, const Picture& p, bool enabled) {
+    const bool horizontal = horizontalBar(p);
+    const int size = horizontal ? p.height : p.width;
+    paintPixels(image, p.scale,
+                [=](int x, int y) { return trackColour(horizontal ? y : x, size, enabled); });
 }
 
 QImage drawScrollTrack(const Picture& p) {
     QImage image = canvas(p, Qt::white);
-    paintTrack(image, horizontalBar(p), p.look.value("enabled").toBool(true));
+    paintTrack(image, p, p.look.value("enabled").toBool(true));
     return image;
 }
 
 QImage drawScrollArrow(const Picture& p) {
     QImage image = canvas(p, Qt::white);
-    const bool horizontal = horizontalBar(p);
     const bool enabled = p.look.value("enabled").toBool(true);
-    paintTrack(image, horizontal, enabled);
+    paintTrack(image, p, enabled);
 
     QPainter painter(&image);
     prepare(painter);
@@ -470,7 +487,7 @@ QImage drawScrollArrow(const Picture& p) {
 QImage drawScrollThumb(const Picture& p) {
     QImage image = canvas(p, Qt::white);
     const bool horizontal = horizontalBar(p);
-    paintTrack(image, horizontal, true);
+    paintTrack(image, p, true);
 
     QPainter painter(&image);
     prepare(painter);
@@ -491,15 +508,11 @@ QImage drawScrollThumb(const Picture& p) {
     for (int i = -1; i <= 1; ++i) {
         const int at = qRound((horizontal ? c.x() : c.y()) + i * 3 - 0.5);
         if (horizontal) {
-            painter.setPen(QColor(0x3A, 0x58, 0x78));
-            painter.drawLine(at, int(box.top()) + 4, at, int(box.bottom()) - 5);
-            painter.setPen(QColor(0xB8, 0xCB, 0xDE));
-            painter.drawLine(at + 1, int(box.top()) + 4, at + 1, int(box.bottom()) - 5);
+            vline(painter, at, int(box.top()) + 4, int(box.bottom()) - 5, QColor(0x3A, 0x58, 0x78));
+            vline(painter, at + 1, int(box.top()) + 4, int(box.bottom()) - 5, QColor(0xB8, 0xCB, 0xDE));
         } else {
-            painter.setPen(QColor(0x3A, 0x58, 0x78));
-            painter.drawLine(int(box.left()) + 4, at, int(box.right()) - 5, at);
-            painter.setPen(QColor(0xB8, 0xCB, 0xDE));
-            painter.drawLine(int(box.left()) + 4, at + 1, int(box.right()) - 5, at + 1);
+            hline(painter, int(box.left()) + 4, int(box.right()) - 5, at, QColor(0x3A, 0x58, 0x78));
+            hline(painter, int(box.left()) + 4, int(box.right()) - 5, at + 1, QColor(0xB8, 0xCB, 0xDE));
         }
     }
     return image;
@@ -629,7 +642,9 @@ QByteArray resourceList(const std::vector<Picture>& pictures) {
         out << "  <qresource prefix=\"/" << folder << "\">\n";
         for (const Picture& p : pictures)
             if (folderOf(p) == folder)
-                out << "    <file alias=\"" << p.number << ".png\">" << folder << '/' << p.number << ".png</file>\n";
+                for (const char* suffix : {"", "@2x"})
+                    out << "    <file alias=\"" << p.number << suffix << ".png\">" << folder << '/' << p.number
+                        << suffix << ".png</file>\n";
         out << "  </qresource>\n";
     }
     out << "  <qresource prefix=\"/artwork\">\n    <file>bitmaps.json</file>\n  </qresource>\n";
@@ -654,18 +669,24 @@ int run(const QString& outDir, const QString& tablePath) {
         if (!out.mkpath(folder)) throw Failure{QString("cannot create %1").arg(out.filePath(folder))};
     }
 
-    for (const Picture& p : pictures) {
-        QImage image = drawers().at(p.look.value("shape").toString())(p);
-        if (image.width() != p.width || image.height() != p.height)
-            throw Failure{QString("picture %1 came out %2x%3, the table says %4x%5")
-                              .arg(p.number)
-                              .arg(image.width())
-                              .arg(image.height())
-                              .arg(p.width)
-                              .arg(p.height)};
-        image = image.convertToFormat(p.icon ? QImage::Format_ARGB32 : QImage::Format_RGB888);
-        const QString file = out.filePath(QString("%1/%2.png").arg(folderOf(p)).arg(p.number));
-        if (!image.save(file, "PNG")) throw Failure{QString("cannot write %1").arg(file)};
+    for (const Picture& table : pictures) {
+        for (const int scale : {1, 2}) {
+            Picture p = table;
+            p.scale = scale;
+            QImage image = drawers().at(p.look.value("shape").toString())(p);
+            if (image.width() != p.width * scale || image.height() != p.height * scale)
+                throw Failure{QString("picture %1 came out %2x%3, the table says %4x%5 at scale %6")
+                                  .arg(p.number)
+                                  .arg(image.width())
+                                  .arg(image.height())
+                                  .arg(p.width)
+                                  .arg(p.height)
+                                  .arg(scale)};
+            image = image.convertToFormat(p.icon ? QImage::Format_ARGB32 : QImage::Format_RGB888);
+            const QString file = out.filePath(
+                QString("%1/%2%3.png").arg(folderOf(p)).arg(p.number).arg(scale == 1 ? "" : "@2x"));
+            if (!image.save(file, "PNG")) throw Failure{QString("cannot write %1").arg(file)};
+        }
     }
 
     QFile table(tablePath);

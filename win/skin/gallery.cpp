@@ -76,7 +76,7 @@ Gallery buildGallery() {
     int y = 266;
     for (const ButtonSet& set : kSets) {
         caption(window, set.name, 16, y + 6);
-        const QSize size = set.control.isEmpty() ? artwork::bitmap(set.normal).size() : set.control;
+        const QSize size = set.control.isEmpty() ? artwork::bitmap(set.normal).deviceIndependentSize().toSize() : set.control;
         std::vector<CxSkinButton*> row;
         for (int state = 0; state < 5; ++state) {
             auto* b = new CxSkinButton(window, state == 4 ? CxSkinButton::RadioButton : CxSkinButton::PushButton);

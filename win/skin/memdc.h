@@ -29,8 +29,8 @@ private:
     QPainter painter_;
 };
 
-// Copies `source` (a rectangle of `image`) to `dest`, stretching when the
-// sizes differ. Like the platform's block copy, a source rectangle that
+// Copies `source` (a rectangle of `image`, in its logical pixels) to `dest`,
+// stretching when the sizes differ. Like the platform's block copy, a source rectangle that
 // reaches past the image's edge takes only the pixels the image has: the
 // part of `dest` that maps outside the image is left as it was.
 void blit(QPainter& p, const QRect& dest, const QImage& image, const QRect& source);

@@ -39,7 +39,7 @@ void CSkinHeaderCtrl::paintEvent(QPaintEvent*) {
         const QRect item(sectionViewportPosition(i), 0, sectionSize(i), client.height());
         // One 1 x 24 column of the band for every x of the item.
         blit(p, QRect(item.left(), 0, item.width(), 24), band, QRect(0, 0, 1, 24));
-        if (i > 0) blit(p, QRect(item.left() - 2, 0, separator.width(), separator.height()), separator);
+        if (i > 0) blit(p, QRect(QPoint(item.left() - 2, 0), separator.deviceIndependentSize().toSize()), separator);
         DrawItem(p, i, item);
         const QString text = model() ? model()->headerData(i, orientation(), Qt::DisplayRole).toString() : QString();
         const QRect textRect = item.adjusted(2, 2, -2, -2);

@@ -66,9 +66,12 @@ void CxSkinButton::SetSkinImages(const QImage& normal, const QImage& pressed, co
     hClipRgn = QRegion();
     if (!mask.isNull()) {
         m_bMask = mask.convertToFormat(QImage::Format_RGB32);
-        hClipRgn = CreateRgnFromBitmap(m_bMask);
+        // The window's shape is in logical pixels: take it from the mask at
+        // one device pixel per logical pixel.
+        const QSize logical = m_bMask.deviceIndependentSize().toSize();
+        hClipRgn = CreateRgnFromBitmap(m_bMask.size() == logical ? m_bMask : m_bMask.scaled(logical));
         setMask(hClipRgn);
-        if (m_DrawMode == Copy) resize(m_bMask.size());
+        if (m_DrawMode == Copy) resize(logical);
     } else {
         clearMask();
     }
@@ -170,9 +173,10 @@ QRegion CxSkinButton::CreateRgnFromBitmap(const QImage& mask, QRgb transparent) 
 void CxSkinButton::DrawBitmap(QPainter& p, const QImage& image, const QRect& r) const {
     if (image.isNull()) return;
     if (m_DrawMode == Tile) {
-        for (int y = r.top(); y <= r.bottom(); y += image.height())
-            for (int x = r.left(); x <= r.right(); x += image.width()) {
-                const QRect cell(x, y, std::min(image.width(), r.right() - x + 1), std::min(image.height(), r.bottom() - y + 1));
+        const QSize size = image.deviceIndependentSize().toSize();
+        for (int y = r.top(); y <= r.bottom(); y += size.height())
+            for (int x = r.left(); x <= r.right(); x += size.width()) {
+                const QRect cell(x, y, std::min(size.width(), r.right() - x + 1), std::min(size.height(), r.bottom() - y + 1));
                 blit(p, cell, image);
             }
         return;
@@ -208,9 +212,15 @@ void CxSkinButton::DrawBitmap(QPainter& p, const QImage& image, const QRect& r) 
 
 QImage CxSkinButton::destination(const QPainter& p, const QRect& r) const {
     const QPoint origin = p.transform().map(r.topLeft());
-    if (const auto* surface = dynamic_cast<const QImage*>(p.device()))
-        return surface->copy(QRect(origin, r.size())).convertToFormat(QImage::Format_RGB32);
-    QImage under(r.size(), QImage::Format_RGB32);
+    if (const auto* surface = dynamic_cast<const QImage*>(p.device())) {
+        const qreal ratio = surface->devicePixelRatio();
+        QImage copy = surface->copy(QRect(origin * ratio, r.size() * ratio)).convertToFormat(QImage::Format_RGB32);
+        copy.setDevicePixelRatio(ratio);
+        return copy;
+    }
+    const qreal ratio = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    QImage under(r.size() * ratio, QImage::Format_RGB32);
+    under.setDevicePixelRatio(ratio);
     under.fill(palette().color(QPalette::Window));
     // On the screen, what lies under the button is what its parent painted
     // there.
