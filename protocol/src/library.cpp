@@ -1,5 +1,6 @@
 #include "quayside/library.h"
 
+#include <algorithm>
 #include <array>
 
 namespace qs {
@@ -82,7 +83,47 @@ bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
     devices.ClearDeviceList();
     stats_ = {};
     if (!link_) return false;
+    link_->refreshInterfaces();
     const Bytes request = buildSearchRequest(clientUUID_);
+    if (searchTuning.oneAtATime)
+        searchInTurn(request, progress);
+    else
+        searchTogether(request, progress);
+    return true;
+}
+
+bool DeviceLibrary::takeSearchReply(ByteView datagram, std::vector<Bytes>& heard) {
+    if (checkReply(datagram, op_SEARCH, clientUUID_) != ReplyCheck::Accepted) {
+        ++stats_.rejected;
+        return false;
+    }
+    if (!replyIsSupportedModel(datagram)) {
+        ++stats_.unsupported;
+        return true;
+    }
+    const Uuid8 id = readHeader(datagram)->serverUUID;
+    if (std::any_of(heard.begin(), heard.end(), [&](const Bytes& h) { return readHeader(h)->serverUUID == id; })) {
+        ++stats_.duplicates;
+        return false;
+    }
+    heard.emplace_back(datagram.begin(), datagram.end());
+    return false;
+}
+
+void DeviceLibrary::record(const std::vector<Bytes>& heard, int iface) {
+    for (const Bytes& datagram : heard) {
+        if (devices.FindDevice(readHeader(datagram)->serverUUID)) {
+            ++stats_.duplicates;
+            continue;
+        }
+        DeviceData_n& rec = devices.append();
+        fillDeviceFromReply(rec, datagram);
+        rec.localIfIndex = iface;
+        ++stats_.accepted;
+    }
+}
+
+void DeviceLibrary::searchInTurn(const Bytes& request, const SearchProgress& progress) {
     std::array<std::uint8_t, kBlockingBufferSize> buffer{};
     for (int i = 0; i < link_->interfaceCount(); ++i) {
         const std::string address = link_->interfaceAddress(i);
@@ -90,6 +131,7 @@ bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
         link_->sendRequest(i, request);
         const auto start = link_->now();
         int tally = 0;
+        std::vector<Bytes> heard;
         while (tally < searchTuning.tallyLimit) {
             if (link_->now() - start >= searchTuning.listenBound) {
                 ++stats_.boundHits;
@@ -101,30 +143,78 @@ bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
                 ++stats_.emptyWaits;
                 continue;
             }
-            const ByteView datagram(buffer.data(), *n);
-            if (checkReply(datagram, op_SEARCH, clientUUID_) != ReplyCheck::Accepted) {
-                ++stats_.rejected;
-                continue;
-            }
-            if (!replyIsSupportedModel(datagram)) {
-                ++stats_.unsupported;
-                ++tally;
-                continue;
-            }
-            const auto header = readHeader(datagram);
-            if (devices.FindDevice(header->serverUUID)) {
-                ++stats_.duplicates;
-                continue;
-            }
-            DeviceData_n& rec = devices.append();
-            fillDeviceFromReply(rec, datagram);
-            rec.localIfIndex = i;
-            ++stats_.accepted;
-            if (progress && stats_.accepted % 16 == 0) progress(i, address, devices.count());
+            if (takeSearchReply(ByteView(buffer.data(), *n), heard)) ++tally;
         }
+        record(heard, i);
         if (progress) progress(i, address, devices.count());
     }
-    return true;
+}
+
+void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& progress) {
+    using Clock = BlockingLink::Clock;
+    const int count = link_->interfaceCount();
+    struct Listener {
+        std::string address;
+        int tally = 0;
+        Clock::time_point waitEnd;
+        std::vector<Bytes> heard;
+    };
+    std::vector<Listener> listeners(static_cast<std::size_t>(count));
+    std::vector<int> active;
+    for (int i = 0; i < count; ++i) {
+        listeners[static_cast<std::size_t>(i)].address = link_->interfaceAddress(i);
+        active.push_back(i);
+    }
+    // Devices heard so far on any interface, for the progress count.
+    std::vector<Uuid8> known;
+    const auto heardNew = [&](const Listener& l, std::size_t before) {
+        if (l.heard.size() == before) return false;
+        const Uuid8 id = readHeader(l.heard.back())->serverUUID;
+        if (std::find(known.begin(), known.end(), id) != known.end()) return false;
+        known.push_back(id);
+        return true;
+    };
+    if (progress)
+        for (int i = 0; i < count; ++i) progress(i, listeners[static_cast<std::size_t>(i)].address, 0);
+    link_->sendRequests(active, request);
+    const auto start = link_->now();
+    for (auto& l : listeners) l.waitEnd = start + searchTuning.pollWait;
+    std::array<std::uint8_t, kBlockingBufferSize> buffer{};
+    while (!active.empty()) {
+        const auto now = link_->now();
+        // A wait that ran out empty counts toward its interface's tally;
+        // an interface ends at its tally limit or its listening bound.
+        std::erase_if(active, [&](int i) {
+            Listener& l = listeners[static_cast<std::size_t>(i)];
+            if (now >= l.waitEnd) {
+                ++l.tally;
+                ++stats_.emptyWaits;
+                l.waitEnd = now + searchTuning.pollWait;
+            }
+            bool ended = l.tally >= searchTuning.tallyLimit;
+            if (!ended && now - start >= searchTuning.listenBound) {
+                ++stats_.boundHits;
+                ended = true;
+            }
+            if (ended && progress) progress(i, l.address, known.size());
+            return ended;
+        });
+        if (active.empty()) break;
+        auto soonest = listeners[static_cast<std::size_t>(active.front())].waitEnd;
+        for (const int i : active) soonest = std::min(soonest, listeners[static_cast<std::size_t>(i)].waitEnd);
+        const auto timeout = std::max(std::chrono::ceil<std::chrono::milliseconds>(soonest - now),
+                                      std::chrono::milliseconds(0));
+        const auto arrival = link_->pollAny(active, timeout, buffer);
+        if (!arrival) continue;
+        Listener& l = listeners[static_cast<std::size_t>(arrival->iface)];
+        // The wait ended with a datagram: the next one starts now.
+        l.waitEnd = link_->now() + searchTuning.pollWait;
+        const std::size_t before = l.heard.size();
+        if (takeSearchReply(ByteView(buffer.data(), arrival->length), l.heard)) ++l.tally;
+        if (heardNew(l, before) && progress && known.size() % 16 == 0)
+            progress(arrival->iface, l.address, known.size());
+    }
+    for (int i = 0; i < count; ++i) record(listeners[static_cast<std::size_t>(i)].heard, i);
 }
 
 Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime,

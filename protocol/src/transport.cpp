@@ -17,6 +17,19 @@ namespace qs {
 
 void BlockingLink::sleepFor(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
 
+void BlockingLink::sendRequests(std::span<const int> interfaces, ByteView request) {
+    for (const int i : interfaces) sendRequest(i, request);
+}
+
+std::optional<BlockingLink::Arrival> BlockingLink::pollAny(std::span<const int> interfaces,
+                                                           std::chrono::milliseconds timeout,
+                                                           std::span<std::uint8_t> buffer) {
+    for (const int i : interfaces)
+        if (const auto n = poll(i, std::chrono::milliseconds(0), buffer)) return Arrival{i, *n};
+    sleepFor(timeout);
+    return std::nullopt;
+}
+
 std::vector<LocalInterface> systemInterfaces() {
     std::vector<LocalInterface> found;
     ifaddrs* list = nullptr;
@@ -126,9 +139,8 @@ int SocketTransport::openReceiveSocket(const LocalInterface& li) {
     return fd;
 }
 
-bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* error) {
-    CloseSockets();
-    options_ = options;
+std::optional<std::vector<LocalInterface>> SocketTransport::chooseInterfaces(const TransportOptions& options,
+                                                                             std::string* error) const {
     std::vector<LocalInterface> all;
     if (options.enumerate)
         all = options.enumerate();
@@ -140,7 +152,7 @@ bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* 
             auto it = std::find_if(all.begin(), all.end(), [&](const auto& li) { return li.address == want; });
             if (it == all.end()) {
                 if (error) *error = "no usable local interface has the address " + want;
-                return false;
+                return std::nullopt;
             }
             if (std::none_of(chosen.begin(), chosen.end(), [&](const auto& c) { return c.address == want; }))
                 chosen.push_back(*it);
@@ -148,7 +160,26 @@ bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* 
         all = std::move(chosen);
     }
     if (all.size() > kMaxInterfaces) all.resize(kMaxInterfaces);
-    table_ = std::move(all);
+    return all;
+}
+
+bool SocketTransport::refreshInterfaces() {
+    if (!open_) return false;
+    auto now = chooseInterfaces(options_, nullptr);
+    // An address asked for by name that has gone leaves the old table in
+    // place; that interface then simply hears nothing.
+    if (!now || *now == table_) return false;
+    const TransportOptions options = options_;
+    OpenSockets(options);
+    return true;
+}
+
+bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* error) {
+    CloseSockets();
+    options_ = options;
+    auto all = chooseInterfaces(options, error);
+    if (!all) return false;
+    table_ = std::move(*all);
     sockets_.assign(table_.size(), Sockets{});
     for (std::size_t i = 0; i < table_.size(); ++i) {
         const int fd = openSocket(table_[i]);
@@ -231,16 +262,46 @@ int SocketTransport::drain(int i) {
     return count;
 }
 
+int SocketTransport::drain(std::span<const int> interfaces) {
+    std::vector<pollfd> fds;
+    for (const int i : interfaces)
+        if (i >= 0 && i < interfaceCount() && sockets_[static_cast<std::size_t>(i)].receive >= 0)
+            fds.push_back(pollfd{sockets_[static_cast<std::size_t>(i)].receive, POLLIN, 0});
+    if (fds.empty()) return 0;
+    std::uint8_t scratch[kBlockingBufferSize];
+    int count = 0;
+    const auto deadline = now() + options_.drainBound;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now());
+        if (left.count() <= 0) break;
+        for (auto& p : fds) p.revents = 0;
+        const int r = ::poll(fds.data(), fds.size(), static_cast<int>(std::min(left, options_.drainWait).count()));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        for (const auto& p : fds)
+            if ((p.revents & POLLIN) && ::recv(p.fd, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) ++count;
+    }
+    return count;
+}
+
 void SocketTransport::sendRequest(int i, ByteView request) {
     if (i < 0 || i >= interfaceCount()) return;
+    drain(i);
+    sendOnly(i, request);
+}
+
+void SocketTransport::sendRequests(std::span<const int> interfaces, ByteView request) {
+    drain(interfaces);
+    for (const int i : interfaces)
+        if (i >= 0 && i < interfaceCount()) sendOnly(i, request);
+}
+
+void SocketTransport::sendOnly(int i, ByteView request) {
     const auto& li = table_[static_cast<std::size_t>(i)];
     const int fd = sockets_[static_cast<std::size_t>(i)].send;
-    if (fd >= 0) {
-        in_addr local = parseAddress(li.address);
-        setOption(fd, li, IPPROTO_IP, IP_MULTICAST_IF, "IP_MULTICAST_IF", &local, sizeof local);
-    }
-    drain(i);
     if (fd < 0) return;
+    in_addr local = parseAddress(li.address);
+    setOption(fd, li, IPPROTO_IP, IP_MULTICAST_IF, "IP_MULTICAST_IF", &local, sizeof local);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(kDevicePort);
@@ -248,36 +309,69 @@ void SocketTransport::sendRequest(int i, ByteView request) {
     ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
+std::optional<std::size_t> SocketTransport::receiveOne(int i, std::span<std::uint8_t> buffer) {
+    const int fd = sockets_[static_cast<std::size_t>(i)].receive;
+    const unsigned wanted = table_[static_cast<std::size_t>(i)].index;
+    iovec iov{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
+    if (n < 0) return std::nullopt;
+    // A datagram that came in on another interface belongs to that
+    // interface's socket; it is dropped here.
+    unsigned arrived = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            arrived = static_cast<unsigned>(info.ipi_ifindex);
+        }
+    if (wanted != 0 && arrived != 0 && arrived != wanted) return std::nullopt;
+    return static_cast<std::size_t>(n);
+}
+
 std::optional<std::size_t> SocketTransport::poll(int i, std::chrono::milliseconds timeout,
                                                  std::span<std::uint8_t> buffer) {
     if (i < 0 || i >= interfaceCount()) return std::nullopt;
     const int fd = sockets_[static_cast<std::size_t>(i)].receive;
-    const unsigned wanted = table_[static_cast<std::size_t>(i)].index;
     const auto deadline = now() + timeout;
     for (;;) {
         // Rounded up, so a whole wait is as long as asked.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now());
         if (!waitReadable(fd, std::max(left, std::chrono::milliseconds(0)))) return std::nullopt;
-        iovec iov{buffer.data(), buffer.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
-        if (n < 0) return std::nullopt;
-        // A datagram that came in on another interface belongs to that
-        // interface's socket; it is dropped here and the wait goes on.
-        unsigned arrived = 0;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                in_pktinfo info{};
-                std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                arrived = static_cast<unsigned>(info.ipi_ifindex);
-            }
-        if (wanted != 0 && arrived != 0 && arrived != wanted) continue;
-        return static_cast<std::size_t>(n);
+        if (const auto n = receiveOne(i, buffer)) return n;
+    }
+}
+
+std::optional<BlockingLink::Arrival> SocketTransport::pollAny(std::span<const int> interfaces,
+                                                              std::chrono::milliseconds timeout,
+                                                              std::span<std::uint8_t> buffer) {
+    std::vector<pollfd> fds;
+    std::vector<int> owner;
+    for (const int i : interfaces)
+        if (i >= 0 && i < interfaceCount() && sockets_[static_cast<std::size_t>(i)].receive >= 0) {
+            fds.push_back(pollfd{sockets_[static_cast<std::size_t>(i)].receive, POLLIN, 0});
+            owner.push_back(i);
+        }
+    if (fds.empty()) {
+        std::this_thread::sleep_for(timeout);
+        return std::nullopt;
+    }
+    const auto deadline = now() + timeout;
+    for (;;) {
+        const auto left =
+            std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - now()), std::chrono::milliseconds(0));
+        for (auto& p : fds) p.revents = 0;
+        const int r = ::poll(fds.data(), fds.size(), static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return std::nullopt;
+        for (std::size_t k = 0; k < fds.size(); ++k)
+            if (fds[k].revents & POLLIN)
+                if (const auto n = receiveOne(owner[k], buffer)) return Arrival{owner[k], *n};
     }
 }
 

@@ -1,6 +1,8 @@
 // A scripted BlockingLink on a simulated clock: each interface has a queue
-// of datagrams; a poll returns the next one at once or, when the queue is
-// empty, waits out its timeout on the simulated clock.
+// of datagrams, each arriving at a set time (at once unless queued with
+// queueAt); a poll returns the next one that has arrived by the end of its
+// timeout, or waits the timeout out on the simulated clock. Sending on
+// several interfaces together costs one drain.
 #pragma once
 
 #include "quayside/transport.h"
@@ -26,7 +28,14 @@ public:
     // Called on every poll with an empty queue; may queue more (a flood).
     std::function<void(int iface)> onEmpty;
 
-    void queue(int iface, Bytes datagram) { queues_.at(static_cast<std::size_t>(iface)).push_back(std::move(datagram)); }
+    void queue(int iface, Bytes datagram) { queueAt(iface, now_, std::move(datagram)); }
+    void queueAt(int iface, Clock::time_point at, Bytes datagram) {
+        queues_.at(static_cast<std::size_t>(iface)).push_back(Timed{at, std::move(datagram)});
+    }
+    // Queues a datagram arriving `after` from now.
+    void queueAfter(int iface, std::chrono::milliseconds after, Bytes datagram) {
+        queueAt(iface, now_ + after, std::move(datagram));
+    }
     Clock::time_point now() const override { return now_; }
     void sleepFor(std::chrono::milliseconds d) override { now_ += d; }
     std::chrono::milliseconds elapsed() const {
@@ -40,24 +49,52 @@ public:
         sent.emplace_back(i, Bytes(request.begin(), request.end()));
         if (onSend) onSend(i, sent.back().second);
     }
+    void sendRequests(std::span<const int> interfaces, ByteView request) override {
+        now_ += drainTime;
+        for (const int i : interfaces) {
+            sent.emplace_back(i, Bytes(request.begin(), request.end()));
+            if (onSend) onSend(i, sent.back().second);
+        }
+    }
     std::optional<std::size_t> poll(int i, std::chrono::milliseconds timeout, std::span<std::uint8_t> buffer) override {
+        const int one[] = {i};
+        const auto a = pollAny(one, timeout, buffer);
+        if (!a) return std::nullopt;
+        return a->length;
+    }
+    std::optional<Arrival> pollAny(std::span<const int> interfaces, std::chrono::milliseconds timeout,
+                                   std::span<std::uint8_t> buffer) override {
         ++polls;
-        auto& q = queues_.at(static_cast<std::size_t>(i));
-        if (q.empty() && onEmpty) onEmpty(i);
-        if (q.empty()) {
+        for (const int i : interfaces)
+            if (queues_.at(static_cast<std::size_t>(i)).empty() && onEmpty) onEmpty(i);
+        // The earliest arrival among the interfaces; the first of them on a tie.
+        std::deque<Timed>* from = nullptr;
+        int which = -1;
+        for (const int i : interfaces) {
+            auto& q = queues_.at(static_cast<std::size_t>(i));
+            if (!q.empty() && (!from || q.front().at < from->front().at)) {
+                from = &q;
+                which = i;
+            }
+        }
+        if (!from || from->front().at > now_ + timeout) {
             now_ += timeout;
             return std::nullopt;
         }
-        Bytes d = std::move(q.front());
-        q.pop_front();
-        now_ += datagramTime;
-        const std::size_t n = std::min(d.size(), buffer.size());
-        std::copy_n(d.begin(), n, buffer.begin());
-        return n;
+        Timed d = std::move(from->front());
+        from->pop_front();
+        now_ = std::max(now_, d.at) + datagramTime;
+        const std::size_t n = std::min(d.bytes.size(), buffer.size());
+        std::copy_n(d.bytes.begin(), n, buffer.begin());
+        return Arrival{which, n};
     }
 
 private:
-    std::vector<std::deque<Bytes>> queues_;
+    struct Timed {
+        Clock::time_point at;
+        Bytes bytes;
+    };
+    std::vector<std::deque<Timed>> queues_;
     Clock::time_point start_{};
     Clock::time_point now_{};
 };

@@ -23,6 +23,9 @@ struct SearchTuning {
     // Hard bound on listening per interface, so a stream of junk or
     // duplicate replies cannot hold the search open.
     std::chrono::milliseconds listenBound{4000};
+    // Search the interfaces one after another instead of all together (the
+    // registry is the same; kept for comparison).
+    bool oneAtATime = false;
 };
 
 // Requests that act on one device: header for that device, the 128-byte
@@ -96,7 +99,11 @@ public:
     BlockingLink* link() { return link_.get(); }
     void setLink(std::unique_ptr<BlockingLink> link) { link_ = std::move(link); }
 
-    // Empties the device registry and searches every interface in turn.
+    // Empties the device registry and searches every interface of the host
+    // as it is now (the link reopens its sockets when the list changed), all
+    // of them at once: each keeps its own tally and bound. Devices are
+    // recorded in interface order, then order of arrival; one heard on
+    // several interfaces is recorded with the first of them.
     bool SearchDevices(const SearchProgress& progress = {});
     const SearchStats& lastSearch() const { return stats_; }
 
@@ -118,6 +125,13 @@ private:
     // Sends `request` to the current device's interface and waits for the
     // reply to `opcode` from that device; fills `reply` when one came.
     Outcome exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime, Bytes& reply);
+
+    // Reads one search reply heard on interface i into `heard` unless it is
+    // refused or already there; returns whether it counts toward the tally.
+    bool takeSearchReply(ByteView datagram, std::vector<Bytes>& heard);
+    void searchInTurn(const Bytes& request, const SearchProgress& progress);
+    void searchTogether(const Bytes& request, const SearchProgress& progress);
+    void record(const std::vector<Bytes>& heard, int iface);
 
     std::unique_ptr<BlockingLink> link_;
     Uuid8 clientUUID_;

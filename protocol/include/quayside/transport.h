@@ -22,6 +22,7 @@ struct LocalInterface {
     std::string address;  // dotted IPv4, at most 15 characters
     std::string name;     // kernel interface name ("eth0", "lo")
     unsigned index = 0;   // kernel interface index
+    bool operator==(const LocalInterface&) const = default;
 };
 
 // The host's usable interfaces: IPv4, up, multicast-capable, not loopback,
@@ -49,6 +50,22 @@ public:
                                             std::span<std::uint8_t> buffer) = 0;
     virtual Clock::time_point now() const { return Clock::now(); }
     virtual void sleepFor(std::chrono::milliseconds d);
+
+    // The send step on several interfaces together: one drain over all their
+    // receive sockets, then the request to the group on each. By default
+    // each interface in turn.
+    virtual void sendRequests(std::span<const int> interfaces, ByteView request);
+    struct Arrival {
+        int iface = -1;
+        std::size_t length = 0;
+    };
+    // Waits up to timeout for one datagram on any of the given interfaces.
+    // By default asks each at once and otherwise sleeps the timeout out.
+    virtual std::optional<Arrival> pollAny(std::span<const int> interfaces, std::chrono::milliseconds timeout,
+                                           std::span<std::uint8_t> buffer);
+    // Reads the host's interface list again and, when it changed, reopens
+    // the sockets on the new one. Returns whether it changed.
+    virtual bool refreshInterfaces() { return false; }
 };
 
 struct TransportOptions {
@@ -99,15 +116,29 @@ public:
     void sendRequest(int i, ByteView request) override;
     std::optional<std::size_t> poll(int i, std::chrono::milliseconds timeout,
                                     std::span<std::uint8_t> buffer) override;
+    void sendRequests(std::span<const int> interfaces, ByteView request) override;
+    std::optional<Arrival> pollAny(std::span<const int> interfaces, std::chrono::milliseconds timeout,
+                                   std::span<std::uint8_t> buffer) override;
+    bool refreshInterfaces() override;
 
     // Reads and discards what is queued on interface i; returns the count.
     int drain(int i);
+    // The same over several interfaces at once: ends when none of them has
+    // had anything for one drain wait, or at the drain bound.
+    int drain(std::span<const int> interfaces);
 
 private:
     struct Sockets {
         int send = -1;
         int receive = -1;
     };
+    // The interface table the options give on this host now.
+    std::optional<std::vector<LocalInterface>> chooseInterfaces(const TransportOptions& options,
+                                                                std::string* error) const;
+    void sendOnly(int i, ByteView request);
+    // Reads one datagram from interface i's socket when it arrived on that
+    // interface; nothing when none was queued or it belonged elsewhere.
+    std::optional<std::size_t> receiveOne(int i, std::span<std::uint8_t> buffer);
     int openSocket(const LocalInterface& li);
     int openReceiveSocket(const LocalInterface& li);
     // setsockopt that reports its first failure per option and interface.
