@@ -3,6 +3,7 @@
 #include "cli_device.h"
 #include "cli_format.h"
 #include "cli_runloop.h"
+#include "cli_watch.h"
 #include "quayside/address.h"
 #include "quayside/library.h"
 #include "quayside_version.h"
@@ -23,6 +24,10 @@ const char* kUsage =
     "commands:\n"
     "  search [--json] [--loopback] [--interface ADDR]... [--verbose]\n"
     "      search the LAN for storage devices and list them\n"
+    "  watch [--json] [--every SECONDS] [--loopback] [--interface ADDR]... [--verbose]\n"
+    "      search again and again and print a line when a device appears (new),\n"
+    "      changes (changed) or misses two searches in a row (gone); runs until\n"
+    "      interrupted (SIGINT or SIGTERM end it with exit code 0)\n"
     "  check-password --device D --user U [--password P] [--runloop] [--loopback]\n"
     "      check the administrator password; prints accepted or refused\n"
     "  shares --device D --user U [--password P] [--json] [--runloop] [--loopback]\n"
@@ -37,12 +42,15 @@ const char* kUsage =
     "  --device D         serverUUID (16 hex digits), host name, or port-0 address\n"
     "  --password P       without it the password is read from the terminal (no echo)\n"
     "                     or from the first line of standard input\n"
-    "  --json             JSON output, one object per line\n"
+    "  --json             JSON output, one object per line (watch: the device's\n"
+    "                     search record with \"event\" and, for changed, \"fields\")\n"
+    "  --every SECONDS    time from one watch search to the next (default 10, at least 3)\n"
     "  --runloop          use the run-loop engine instead of the blocking calls\n"
     "  --loopback         use the loopback lab (127.0.0.1, multicast loopback on)\n"
     "  --interface ADDR   search only on the local interface with this address (repeatable)\n"
     "  --verbose          say on standard error what the sockets could not be given\n"
-    "                     (a socket option refused, a smaller receive buffer)\n"
+    "                     (a socket option refused, a smaller receive buffer);\n"
+    "                     watch also says how many devices each search found\n"
     "\n"
     "Text from a device is shown with control characters and bytes that are not\n"
     "UTF-8 written as \\xNN; --json output carries it as JSON strings.\n"
@@ -106,14 +114,16 @@ struct Request {
     std::string port;
     bool dhcp = false;
     std::string ip, netmask, gateway;
+    std::chrono::seconds every{10};
 };
 
 std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     req.command = argv[1];
     std::set<std::string> flags{"--loopback", "--verbose"}, options{"--device"};
-    if (req.command == "search") {
+    if (req.command == "search" || req.command == "watch") {
         flags = {"--json", "--loopback", "--verbose"};
         options = {"--interface"};
+        if (req.command == "watch") options.insert("--every");
     } else if (req.command == "check-password") {
         flags.insert("--runloop");
         options.insert({"--user", "--password"});
@@ -142,6 +152,16 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
         req.transport.onlyAddresses.push_back(addr);
     }
     if (req.command == "search") return std::nullopt;
+    if (req.command == "watch") {
+        if (const auto every = args.value("--every")) {
+            const bool digits = !every->empty() && every->size() <= 6 &&
+                                every->find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || std::stoi(*every) < 3)
+                return usageError("--every needs a whole number of seconds, at least 3, not '" + *every + "'");
+            req.every = std::chrono::seconds(std::stoi(*every));
+        }
+        return std::nullopt;
+    }
 
     req.device = args.value("--device").value_or("");
     if (req.device.empty()) return usageError(req.command + " needs --device");
@@ -279,6 +299,14 @@ int blockingCommand(const Request& req, const std::string& password) {
     return outcomeExit(lib.setLanConfig(req.dhcp));
 }
 
+int cmdWatch(const Request& req) {
+    if (int rc = openBlocking(req); rc != kExitOk) return rc;
+    std::string why;
+    const bool ran = runWatch(req.every, req.json, std::cout, req.verbose ? verboseLine : nullptr, &why);
+    qs::CloseSockets();
+    return ran ? kExitOk : failure(kExitLocalFailure, why);
+}
+
 // ---- run-loop form ----------------------------------------------------
 
 int runLoopCommand(const Request& req, const std::string& password) {
@@ -360,6 +388,7 @@ int main(int argc, char** argv) {
     Request req;
     if (auto rc = parseRequest(argc, argv, req)) return *rc;
     if (req.command == "search") return cmdSearch(req);
+    if (req.command == "watch") return cmdWatch(req);
 
     std::string password;
     if (req.command != "lan-info") {

@@ -1,0 +1,213 @@
+#include "cli_watch.h"
+
+#include "cli_format.h"
+#include "quayside/library.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace qs::cli {
+
+const char* watchEventName(WatchEventKind kind) {
+    switch (kind) {
+        case WatchEventKind::New: return "new";
+        case WatchEventKind::Changed: return "changed";
+        case WatchEventKind::Gone: return "gone";
+    }
+    return "?";
+}
+
+std::vector<std::string> changedFields(const nlohmann::json& before, const nlohmann::json& after) {
+    std::vector<std::string> fields;
+    for (const auto& [key, value] : after.items()) {
+        const auto old = before.find(key);
+        if (old != before.end() && *old == value) continue;
+        if (key == "ports" && old != before.end() && old->is_array() && value.is_array() &&
+            old->size() == value.size()) {
+            for (std::size_t p = 0; p < value.size(); ++p)
+                for (const auto& [field, v] : value[p].items()) {
+                    const auto o = (*old)[p].find(field);
+                    if (o == (*old)[p].end() || *o != v)
+                        fields.push_back("ports[" + std::to_string(p) + "]." + field);
+                }
+            continue;
+        }
+        fields.push_back(key);
+    }
+    for (const auto& [key, value] : before.items())
+        if (!after.contains(key)) fields.push_back(key);
+    return fields;
+}
+
+std::vector<WatchEvent> DeviceWatch::update(const DeviceRegistry& devices) {
+    std::vector<WatchEvent> events;
+    std::map<std::string, bool> heard;
+    for (std::size_t i = 0; i < devices.count(); ++i) {
+        nlohmann::json record = deviceJson(devices.at(i));
+        const std::string key = record.at("serverUUID").get<std::string>();
+        heard[key] = true;
+        auto it = known_.find(key);
+        if (it == known_.end()) {
+            events.push_back({WatchEventKind::New, record, {}});
+            known_.emplace(key, Known{std::move(record), 0});
+            continue;
+        }
+        it->second.misses = 0;
+        auto fields = changedFields(it->second.record, record);
+        if (fields.empty()) continue;
+        events.push_back({WatchEventKind::Changed, record, std::move(fields)});
+        it->second.record = std::move(record);
+    }
+    for (auto it = known_.begin(); it != known_.end();) {
+        if (heard.count(it->first) || ++it->second.misses < missesForGone_) {
+            ++it;
+            continue;
+        }
+        events.push_back({WatchEventKind::Gone, std::move(it->second.record), {}});
+        it = known_.erase(it);
+    }
+    return events;
+}
+
+nlohmann::json watchEventJson(const WatchEvent& event) {
+    nlohmann::json j = event.record;
+    j["event"] = watchEventName(event.kind);
+    if (event.kind == WatchEventKind::Changed) j["fields"] = event.fields;
+    return j;
+}
+
+namespace {
+
+std::string text(const nlohmann::json& record, const char* key) {
+    const auto it = record.find(key);
+    return it != record.end() && it->is_string() ? escapeText(it->get<std::string>()) : std::string();
+}
+
+// The ports as the search table labels them.
+std::string portsText(const nlohmann::json& record) {
+    const auto ports = record.find("ports");
+    if (ports == record.end() || !ports->is_array() || ports->empty()) return {};
+    const int ifCount = record.value("ifCount", 1);
+    const bool bonded = record.value("bondingEnable", false);
+    const std::size_t shown = ifCount >= 2 && !bonded && ports->size() >= 2 ? 2 : 1;
+    std::string out;
+    for (std::size_t p = 0; p < shown; ++p) {
+        const auto& port = (*ports)[p];
+        const std::string label = ifCount < 2 ? "LAN" : bonded ? "LAN1+LAN2" : "LAN" + std::to_string(p + 1);
+        out += (p ? ", " : "") + label + " " + text(port, "IP") + " netmask " + text(port, "netmask") + " gateway " +
+               text(port, "gateway") + " DHCP " + (port.value("dhcpEnable", false) ? "on" : "off");
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string watchEventText(const WatchEvent& event) {
+    const nlohmann::json& r = event.record;
+    std::string line = std::string(watchEventName(event.kind)) + " " + text(r, "serverUUID") + ": " +
+                       text(r, "hostname") + ", " + text(r, "modelName");
+    if (event.kind == WatchEventKind::Gone) return line;
+    line += ", " + portsText(r);
+    if (event.kind == WatchEventKind::Changed) {
+        line += "; changed:";
+        for (std::size_t i = 0; i < event.fields.size(); ++i) line += (i ? ", " : " ") + escapeText(event.fields[i]);
+    }
+    return line;
+}
+
+// ---- the loop ----------------------------------------------------------
+
+namespace {
+
+// The write end of the self-pipe the signal handler wakes the loop with.
+volatile std::sig_atomic_t gWakeFd = -1;
+
+extern "C" void onStopSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    if (gWakeFd >= 0) (void)!::write(gWakeFd, &byte, 1);
+    errno = saved;
+}
+
+// SIGINT and SIGTERM wake a pipe for as long as it lives.
+class StopSignals {
+public:
+    bool install(std::string* why) {
+        if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) return fail(why, "pipe");
+        gWakeFd = fds_[1];
+        struct sigaction sa {};
+        sa.sa_handler = onStopSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        if (::sigaction(SIGINT, &sa, &oldInt_) != 0) return fail(why, "sigaction");
+        installedInt_ = true;
+        if (::sigaction(SIGTERM, &sa, &oldTerm_) != 0) return fail(why, "sigaction");
+        installedTerm_ = true;
+        return true;
+    }
+    ~StopSignals() {
+        if (installedInt_) ::sigaction(SIGINT, &oldInt_, nullptr);
+        if (installedTerm_) ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        gWakeFd = -1;
+        for (int fd : fds_)
+            if (fd >= 0) ::close(fd);
+    }
+    // Waits up to `timeout` for a stop signal; true when one came.
+    bool wait(std::chrono::milliseconds timeout) const {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + timeout;
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd p{fds_[0], POLLIN, 0};
+            const int r = ::poll(&p, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+            if (r > 0) return true;
+            if (r == 0 || (r < 0 && errno != EINTR)) return false;
+        }
+    }
+    bool stopped() const { return wait(std::chrono::milliseconds(0)); }
+
+private:
+    bool fail(std::string* why, const char* what) {
+        if (why) *why = std::string(what) + ": " + std::strerror(errno);
+        return false;
+    }
+    int fds_[2] = {-1, -1};
+    struct sigaction oldInt_ {}, oldTerm_ {};
+    bool installedInt_ = false, installedTerm_ = false;
+};
+
+}  // namespace
+
+bool runWatch(std::chrono::seconds every, bool json, std::ostream& out,
+              const std::function<void(const std::string&)>& log, std::string* why) {
+    StopSignals signals;
+    if (!signals.install(why)) return false;
+    DeviceWatch watch;
+    using Clock = std::chrono::steady_clock;
+    while (!signals.stopped()) {
+        const auto started = Clock::now();
+        qs::SearchDevices();
+        // A signal during the search ends the watch here; the search itself
+        // is bounded.
+        if (signals.stopped()) break;
+        const DeviceRegistry& devices = processLibrary().devices;
+        if (log)
+            log("search: " + std::to_string(devices.count()) + (devices.count() == 1 ? " device" : " devices"));
+        for (const WatchEvent& e : watch.update(devices)) {
+            if (json)
+                out << watchEventJson(e).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            else
+                out << watchEventText(e);
+            out << '\n' << std::flush;
+        }
+        const auto next = started + every;
+        if (signals.wait(std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()))) break;
+    }
+    return true;
+}
+
+}  // namespace qs::cli

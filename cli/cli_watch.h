@@ -1,0 +1,67 @@
+// `quayside watch`: searches again and again and reports what changed
+// between one search and the next.
+#pragma once
+
+#include "quayside/records.h"
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace qs::cli {
+
+enum class WatchEventKind { New, Changed, Gone };
+const char* watchEventName(WatchEventKind kind);
+
+struct WatchEvent {
+    WatchEventKind kind = WatchEventKind::New;
+    // The device as the search prints it (deviceJson); for a box that went
+    // away, as it was last seen.
+    nlohmann::json record;
+    // For a change: the record's fields that differ, as "hostname" or
+    // "ports[1].IP".
+    std::vector<std::string> fields;
+};
+
+// The fields of two device records (deviceJson objects) that differ, in
+// the record's key order; port fields are named one by one.
+std::vector<std::string> changedFields(const nlohmann::json& before, const nlohmann::json& after);
+
+// What the watch knows between searches. Boxes are keyed by serverUUID; one
+// missed by `missesForGone` searches in a row has gone away.
+class DeviceWatch {
+public:
+    explicit DeviceWatch(int missesForGone = 2) : missesForGone_(missesForGone) {}
+
+    // Takes the registry one search left and returns the events: new and
+    // changed boxes in registry order, then the boxes that went away.
+    std::vector<WatchEvent> update(const DeviceRegistry& devices);
+
+private:
+    struct Known {
+        nlohmann::json record;
+        int misses = 0;
+    };
+    int missesForGone_;
+    std::map<std::string, Known> known_;
+};
+
+// One event as a JSON object: the record's keys, "event", and for a change
+// "fields".
+nlohmann::json watchEventJson(const WatchEvent& event);
+// One event as a readable line (device text escaped), without the newline.
+std::string watchEventText(const WatchEvent& event);
+
+// Searches (blocking form, sockets already open) every `every`, writing one
+// line per event to `out` and flushing it, until SIGINT or SIGTERM. Installs
+// handlers for both for the length of the call. `log`, when set, hears one
+// line per search, before that search's events. Returns false when the
+// signal plumbing could not be set up (`why` says what failed).
+bool runWatch(std::chrono::seconds every, bool json, std::ostream& out,
+              const std::function<void(const std::string&)>& log, std::string* why);
+
+}  // namespace qs::cli

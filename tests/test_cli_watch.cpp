@@ -1,0 +1,98 @@
+// quayside watch: what one search tells against the one before.
+#include "cli_watch.h"
+
+#include <gtest/gtest.h>
+
+using namespace qs;
+using namespace qs::cli;
+
+namespace {
+
+DeviceData_n& box(DeviceRegistry& r, std::uint8_t id, const std::string& host, const std::string& ip) {
+    DeviceData_n& d = r.append();
+    d.serverUUID = Uuid8{0, 0, 0, 0, 0, 0, 0, id};
+    d.hostname = host;
+    d.modelName = "VSB-720K";
+    d.ifCount = 1;
+    d.port[0].IP = ip;
+    d.port[0].netmask = "255.255.255.0";
+    d.port[0].gateway = "10.0.0.254";
+    return d;
+}
+
+std::vector<std::string> summary(const std::vector<WatchEvent>& events) {
+    std::vector<std::string> out;
+    for (const auto& e : events) {
+        std::string s = std::string(watchEventName(e.kind)) + " " + e.record.at("hostname").get<std::string>();
+        for (const auto& f : e.fields) s += " " + f;
+        out.push_back(s);
+    }
+    return out;
+}
+
+using Lines = std::vector<std::string>;
+
+}  // namespace
+
+TEST(DeviceWatch, NewChangedAndGoneAfterTwoMisses) {
+    DeviceWatch watch;
+    DeviceRegistry first;
+    box(first, 1, "alpha", "10.0.0.1");
+    box(first, 2, "beta", "10.0.0.2");
+    EXPECT_EQ(summary(watch.update(first)), (Lines{"new alpha", "new beta"}));
+    EXPECT_TRUE(watch.update(first).empty());
+
+    // alpha renamed and moved to DHCP with a new address; beta missed once.
+    DeviceRegistry second;
+    DeviceData_n& a = box(second, 1, "alpha-2", "10.0.0.9");
+    a.port[0].dhcpEnable = true;
+    EXPECT_EQ(summary(watch.update(second)),
+              (Lines{"changed alpha-2 hostname ports[0].IP ports[0].dhcpEnable"}));
+    // Missed a second time in a row: gone, with the record last seen.
+    const auto gone = watch.update(second);
+    EXPECT_EQ(summary(gone), (Lines{"gone beta"}));
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(gone[0].record.at("ports")[0].at("IP"), "10.0.0.2");
+
+    // A box back after going away is new again; bonding shows as a change.
+    DeviceRegistry third;
+    DeviceData_n& a3 = box(third, 1, "alpha-2", "10.0.0.9");
+    a3.port[0].dhcpEnable = true;
+    a3.bondingEnable = 1;
+    box(third, 2, "beta", "10.0.0.2");
+    EXPECT_EQ(summary(watch.update(third)), (Lines{"changed alpha-2 bondingEnable", "new beta"}));
+}
+
+TEST(DeviceWatch, OneMissThenBackIsNoEvent) {
+    DeviceWatch watch;
+    DeviceRegistry both, onlyAlpha;
+    box(both, 1, "alpha", "10.0.0.1");
+    box(both, 2, "beta", "10.0.0.2");
+    box(onlyAlpha, 1, "alpha", "10.0.0.1");
+    watch.update(both);
+    EXPECT_TRUE(watch.update(onlyAlpha).empty());
+    EXPECT_TRUE(watch.update(both).empty());
+    // The miss count started again when beta came back.
+    EXPECT_TRUE(watch.update(onlyAlpha).empty());
+    EXPECT_EQ(summary(watch.update(onlyAlpha)), (Lines{"gone beta"}));
+}
+
+TEST(DeviceWatch, LinesCarryTheEventAndEscapeDeviceText) {
+    DeviceRegistry r;
+    box(r, 1, "evil\x1b[2J", "10.0.0.1");
+    DeviceWatch watch;
+    auto events = watch.update(r);
+    ASSERT_EQ(events.size(), 1u);
+    const auto j = watchEventJson(events[0]);
+    EXPECT_EQ(j.at("event"), "new");
+    EXPECT_EQ(j.at("serverUUID"), "0000000000000001");
+    EXPECT_FALSE(j.contains("fields"));
+    EXPECT_EQ(watchEventText(events[0]),
+              "new 0000000000000001: evil\\x1b[2J, VSB-720K, LAN 10.0.0.1 netmask 255.255.255.0 gateway 10.0.0.254 DHCP off");
+
+    r.at(0).modelName = "VSB-760K";
+    events = watch.update(r);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(watchEventJson(events[0]).at("fields"), nlohmann::json::array({"modelName"}));
+    EXPECT_NE(watchEventText(events[0]).find("; changed: modelName"), std::string::npos);
+}

@@ -1,0 +1,108 @@
+// quayside watch against the simulator in the loopback lab: boxes appear,
+// one changes and one stops answering, and SIGTERM ends the watch cleanly.
+#include "support/lab.h"
+
+#include <algorithm>
+#include <functional>
+#include <sstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace qs::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The events the watch has printed so far, read until `done` holds on them
+// or `limit` passes.
+std::vector<json> eventsUntil(Child& watch, const std::function<bool(const std::vector<json>&)>& done,
+                              std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        // No line is ever this; the call only reads what came.
+        watch.waitForLine("\x01", 100ms);
+        std::vector<json> events;
+        const std::string& out = watch.output();
+        const std::string complete = out.substr(0, out.rfind('\n') + 1);
+        for (const auto& e : jsonLines(complete)) events.push_back(e);
+        if (done(events) || Clock::now() > deadline) return events;
+    }
+}
+
+std::size_t countOf(const std::vector<json>& events, const std::string& kind, const std::string& uuid = {}) {
+    return static_cast<std::size_t>(std::count_if(events.begin(), events.end(), [&](const json& e) {
+        return e.at("event") == kind && (uuid.empty() || e.at("serverUUID") == uuid);
+    }));
+}
+
+// The device counts of the searches the watch reported on stderr.
+std::vector<std::string> searchCounts(const std::string& errors) {
+    std::vector<std::string> counts;
+    std::istringstream in(errors);
+    const std::string prefix = "quayside: search: ";
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0) counts.push_back(line.substr(prefix.size()));
+    return counts;
+}
+
+struct SimFile {
+    std::string path;
+    explicit SimFile(const std::vector<json>& devices) : path(tempFile(simConfig(devices))) {}
+    ~SimFile() { ::unlink(path.c_str()); }
+};
+
+}  // namespace
+
+TEST(LabWatch, ReportsNewChangedAndGoneThenEndsOnSigterm) {
+    const json a = simDevice("00000000000000d1", "watch-a", "VSB-720K", "192.168.77.51");
+    const json b = simDevice("00000000000000d2", "watch-b", "VSB-760K", "192.168.77.52");
+    const json c = simDevice("00000000000000d3", "watch-c", "VSB-790K", "192.168.77.53");
+    json aRenamed = a;
+    aRenamed["hostname"] = "watch-a-renamed";
+    const SimFile before({a, b, c}), after({aRenamed, b});
+
+    Child watch;
+    ASSERT_TRUE(watch.start({quaysideBin(), "watch", "--json", "--loopback", "--every", "3", "--verbose"}));
+    Child sim;
+    ASSERT_TRUE(sim.start({simBin(), "--config", before.path, "--loopback"}));
+    ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+
+    auto events = eventsUntil(watch, [](const auto& e) { return countOf(e, "new") >= 3; }, 10s);
+    ASSERT_EQ(countOf(events, "new"), 3u) << watch.output() << watch.errors();
+    // The lines came out with the search that found the boxes, not later.
+    const auto counts = searchCounts(watch.errors());
+    EXPECT_EQ(std::count(counts.begin(), counts.end(), "3 devices"), 1) << watch.errors();
+
+    // The same boxes again, but a renamed and c no longer there. A search
+    // during the restart misses a and b once, which is not enough to be gone.
+    const std::size_t searchesBefore = watch.errors().size();
+    sim.stop();
+    ASSERT_TRUE(sim.start({simBin(), "--config", after.path, "--loopback"}));
+    ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    events = eventsUntil(
+        watch, [](const auto& e) { return countOf(e, "changed") >= 1 && countOf(e, "gone") >= 1; }, 15s);
+    ASSERT_EQ(countOf(events, "changed", "00000000000000d1"), 1u) << watch.output();
+    ASSERT_EQ(countOf(events, "gone", "00000000000000d3"), 1u) << watch.output();
+    for (const auto& e : events) {
+        if (e.at("event") == "changed") {
+            EXPECT_EQ(e.at("hostname"), "watch-a-renamed");
+            EXPECT_EQ(e.at("fields"), json::array({"hostname"}));
+        }
+        if (e.at("event") == "gone") {
+            EXPECT_EQ(e.at("hostname"), "watch-c");
+        }
+    }
+    EXPECT_EQ(events.size(), 5u) << watch.output();
+    // c went away after two searches without it (each search says on
+    // stderr, before its events, how many devices it found).
+    const auto later = searchCounts(watch.errors().substr(searchesBefore));
+    EXPECT_GE(later.size() - static_cast<std::size_t>(std::count(later.begin(), later.end(), "3 devices")), 2u)
+        << watch.errors();
+
+    // SIGTERM: exit code 0 within the grace period (bounded by one search).
+    const auto stopAt = Clock::now();
+    EXPECT_EQ(watch.stop(), 0) << watch.errors();
+    EXPECT_LT(Clock::now() - stopAt, 3s);
+}
