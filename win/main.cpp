@@ -9,37 +9,24 @@
 
 namespace {
 
-// --help and --version answer before anything else starts.
-bool answeredInfoRequest(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("quayside-win %s\n", QUAYSIDE_VERSION_TEXT);
-            return true;
-        }
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf(
-                "usage: quayside-win [--loopback] [--screenshot FILE]\n"
-                "       quayside-win --help | --version\n"
-                "\n"
-                "find the storage devices of the LAN, log in, change their LAN settings,\n"
-                "map their volumes to drive letters and open their web pages.\n"
-                "\n"
-                "  --loopback         use the loopback lab (127.0.0.1), where vsb-sim --lab answers\n"
-                "  --screenshot FILE  start as usual, render the window off-screen to FILE (PNG)\n"
-                "                     and end; needs no display\n"
-                "\n"
-                "exit codes: 0 done, 1 the sockets could not be opened or the screenshot not\n"
-                "            written, 2 usage error\n");
-            return true;
-        }
-    }
-    return false;
-}
+constexpr const char* kHelp =
+    "usage: quayside-win [--loopback] [--screenshot FILE]\n"
+    "       quayside-win --help | --version\n"
+    "\n"
+    "find the storage devices of the LAN, log in, change their LAN settings,\n"
+    "map their volumes to drive letters and open their web pages.\n"
+    "\n"
+    "  --loopback         use the loopback lab (127.0.0.1), where vsb-sim --lab answers\n"
+    "  --screenshot FILE  start as usual, render the window off-screen to FILE (PNG)\n"
+    "                     and end; needs no display\n"
+    "\n"
+    "exit codes: 0 done, 1 the sockets could not be opened or the screenshot not\n"
+    "            written, 2 usage error\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (answeredInfoRequest(argc, argv)) return 0;
+    if (quaysideAnswersInfoRequest(argc, argv, "quayside-win", kHelp)) return 0;
     qs::win::AppOptions options;
     QString error;
     if (!qs::win::CHarbor_scanApp::parseArguments(argc, argv, options, &error)) {
