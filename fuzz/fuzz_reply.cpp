@@ -18,20 +18,25 @@ public:
     int interfaceCount() const override { return 1; }
     std::string interfaceAddress(int) const override { return "127.0.0.1"; }
     void sendRequest(int, qs::ByteView) override {}
-    std::optional<std::size_t> poll(int, std::chrono::milliseconds, std::span<std::uint8_t> buffer) override {
-        if (served_ >= 2) return std::nullopt;
+    std::optional<std::size_t> poll(int, std::chrono::milliseconds timeout, std::span<std::uint8_t> buffer) override {
+        if (served_ >= 2) {
+            clock_ += timeout;  // a quiet wait lasts its whole timeout
+            return std::nullopt;
+        }
         ++served_;  // twice: the second copy exercises the duplicate path
         const std::size_t n = std::min(size_, buffer.size());
         if (n) std::memcpy(buffer.data(), data_, n);
         return n;
     }
-    Clock::time_point now() const override { return {}; }
-    void sleepFor(std::chrono::milliseconds) override {}
+    // Time passes only as the search waits, so its bounds end it at once.
+    Clock::time_point now() const override { return clock_; }
+    void sleepFor(std::chrono::milliseconds d) override { clock_ += d; }
 
 private:
     const std::uint8_t* data_;
     std::size_t size_;
     int served_ = 0;
+    Clock::time_point clock_{};
 };
 
 // Receiver that asks for the share list after a password check.
