@@ -1,5 +1,7 @@
 #include "cli_format.h"
 
+#include "quayside/address.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
@@ -83,6 +85,11 @@ nlohmann::json deviceJson(const DeviceData_n& d) {
         {"localIfIndex", d.localIfIndex},
         {"ports", ports},
     };
+    // Only devices found by a search of their own address say so.
+    if (d.byAddress) {
+        j["byAddress"] = true;
+        j["answeredFrom"] = formatDottedIPv4(d.answeredFrom);
+    }
     return j;
 }
 
@@ -120,7 +127,11 @@ std::string deviceTable(const DeviceRegistry& devices) {
                 << column(port.gateway.view(), 15) << (port.dhcpEnable ? "yes" : "no") << "\n";
         }
     }
-    out << devices.count() << (devices.count() == 1 ? " device found\n" : " devices found\n");
+    std::size_t byAddress = 0;
+    for (std::size_t i = 0; i < devices.count(); ++i) byAddress += devices.at(i).byAddress ? 1 : 0;
+    out << devices.count() << (devices.count() == 1 ? " device found" : " devices found");
+    if (byAddress != 0) out << ", " << byAddress << " of them only by address";
+    out << "\n";
     return out.str();
 }
 

@@ -22,9 +22,11 @@ const char* kUsage =
     "       quayside --help | --version\n"
     "\n"
     "commands:\n"
-    "  search [--json] [--loopback] [--interface ADDR]... [--verbose]\n"
+    "  search [--json] [--loopback] [--interface ADDR]... [--host ADDR]... [--no-multicast]\n"
+    "         [--verbose]\n"
     "      search the LAN for storage devices and list them\n"
-    "  watch [--json] [--every SECONDS] [--loopback] [--interface ADDR]... [--verbose]\n"
+    "  watch [--json] [--every SECONDS] [--loopback] [--interface ADDR]... [--host ADDR]...\n"
+    "        [--no-multicast] [--verbose]\n"
     "      search again and again and print a line when a device appears (new),\n"
     "      changes (changed) or misses two searches in a row (gone); runs until\n"
     "      interrupted (SIGINT or SIGTERM end it with exit code 0)\n"
@@ -48,6 +50,12 @@ const char* kUsage =
     "  --runloop          use the run-loop engine instead of the blocking calls\n"
     "  --loopback         use the loopback lab (127.0.0.1, multicast loopback on)\n"
     "  --interface ADDR   search only on the local interface with this address (repeatable)\n"
+    "  --host ADDR        also search this address, or block a.b.c.d/N of at most 1024\n"
+    "                     addresses, by unicast (repeatable; at most 1000 requests a\n"
+    "                     second): finds devices beyond a router, where the multicast\n"
+    "                     search does not reach. Operations on a device found only this\n"
+    "                     way go by unicast to its address (JSON: \"byAddress\": true)\n"
+    "  --no-multicast     search only the --host addresses\n"
     "  --verbose          say on standard error what the sockets could not be given\n"
     "                     (a socket option refused, a smaller receive buffer);\n"
     "                     watch also says how many devices each search found\n"
@@ -108,6 +116,7 @@ struct Request {
     bool runloop = false;
     bool verbose = false;
     qs::TransportOptions transport;
+    qs::SearchTargets targets;
     std::string device;
     std::string user;
     std::optional<std::string> password;
@@ -119,10 +128,10 @@ struct Request {
 
 std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     req.command = argv[1];
-    std::set<std::string> flags{"--loopback", "--verbose"}, options{"--device"};
+    std::set<std::string> flags{"--loopback", "--verbose", "--no-multicast"}, options{"--device", "--host"};
     if (req.command == "search" || req.command == "watch") {
-        flags = {"--json", "--loopback", "--verbose"};
-        options = {"--interface"};
+        flags = {"--json", "--loopback", "--verbose", "--no-multicast"};
+        options = {"--interface", "--host"};
         if (req.command == "watch") options.insert("--every");
     } else if (req.command == "check-password") {
         flags.insert("--runloop");
@@ -141,7 +150,8 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     Args args;
     if (!args.parse(argc, argv, 2, flags, options)) return usageError(args.error());
     for (const auto& name : options)
-        if (args.values(name).size() > 1 && name != "--interface") return usageError(name + " given more than once");
+        if (args.values(name).size() > 1 && name != "--interface" && name != "--host")
+            return usageError(name + " given more than once");
     req.json = args.has("--json");
     req.runloop = args.has("--runloop") || req.command == "lan-info";
     req.transport.loopbackLab = args.has("--loopback");
@@ -151,6 +161,16 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
         if (!qs::isDottedIPv4(addr)) return usageError("--interface needs a dotted IPv4 address, not '" + addr + "'");
         req.transport.onlyAddresses.push_back(addr);
     }
+    for (const auto& host : args.values("--host")) {
+        std::string why;
+        const auto addresses = qs::parseHostTargets(host, qs::kMaxTargetBlock, &why);
+        if (!addresses) return usageError("--host: " + why);
+        for (const std::uint32_t a : *addresses)
+            if (std::find(req.targets.hosts.begin(), req.targets.hosts.end(), a) == req.targets.hosts.end())
+                req.targets.hosts.push_back(a);
+    }
+    req.targets.multicast = !args.has("--no-multicast");
+    if (!req.targets.multicast && req.targets.hosts.empty()) return usageError("--no-multicast needs --host");
     if (req.command == "search") return std::nullopt;
     if (req.command == "watch") {
         if (const auto every = args.value("--every")) {
@@ -237,6 +257,7 @@ bool runSearch() {
 int openBlocking(const Request& req) {
     std::string error;
     if (!qs::OpenSockets(req.transport, &error)) return usageError(error);
+    qs::processLibrary().searchTargets = req.targets;
     return kExitOk;
 }
 
@@ -296,7 +317,16 @@ int blockingCommand(const Request& req, const std::string& password) {
         lib.newNetmask = req.netmask;
         lib.newGateway = req.gateway;
     }
-    return outcomeExit(lib.setLanConfig(req.dhcp));
+    const bool byAddress = device.byAddress;
+    const qs::Uuid8 id = device.serverUUID;
+    const int rc = outcomeExit(lib.setLanConfig(req.dhcp));
+    // A device reached by address was searched for again at its new one.
+    if (rc == kExitOk && byAddress && !req.dhcp) {
+        const qs::DeviceData_n* moved = lib.devices.FindDevice(id);
+        std::cerr << "quayside: " << escapeText(req.ip)
+                  << (moved ? " answers the search" : " did not answer the search yet") << "\n";
+    }
+    return rc;
 }
 
 int cmdWatch(const Request& req) {
@@ -398,6 +428,7 @@ int main(int argc, char** argv) {
     }
     if (req.runloop) {
         if (!req.transport.onlyAddresses.empty()) return usageError("--interface applies to the blocking form only");
+        if (!req.targets.hosts.empty()) return usageError("--host applies to the blocking form only");
         return runLoopCommand(req, password);
     }
     return blockingCommand(req, password);

@@ -217,3 +217,21 @@ TEST(SettingsPort, ChoiceFollowsPortCountAndLabel) {
     d.ifCount = 0;
     EXPECT_EQ(chooseSettingsPort(d, "LAN2"), 0);
 }
+
+TEST_F(Ops, UnansweredRequestIsSentAgainEachSecondAndAnyCopySettlesIt) {
+    // The first request is lost; the copy sent a second later is answered.
+    link->onRepeat = [this](int i, const Bytes& req) {
+        if (link->repeated.size() == 1) link->queue(i, replyTo(req, 1));
+    };
+    EXPECT_EQ(lib.checkPassword(), Outcome::Accepted);
+    ASSERT_EQ(link->repeated.size(), 1u);
+    EXPECT_EQ(link->repeated[0], link->sent[0]);
+    EXPECT_GE(link->elapsed(), 1000ms + 1000ms);
+    // Silence: copies go out about once a second, within the same bound.
+    link->onRepeat = nullptr;
+    link->repeated.clear();
+    const auto before = link->elapsed();
+    EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
+    EXPECT_EQ(link->elapsed() - before, 1000ms + 50ms + 101 * 30ms + 100 * 20ms);
+    EXPECT_EQ(link->repeated.size(), 5u);
+}

@@ -209,3 +209,21 @@ TEST(Search, ProgressReportsEveryInterface) {
     });
     EXPECT_EQ(seen, (std::vector<std::pair<int, std::size_t>>{{0, 0}, {1, 0}, {0, 1}, {1, 1}}));
 }
+
+TEST(Search, LostRequestIsMadeGoodByARepeatWithinTheWindow) {
+    // Interface 0's first request is lost; each repeat is answered by the
+    // same device, recorded once. The window is what it was.
+    Lab lab(2);
+    lab.link->onSend = [&](int i, const Bytes&) {
+        if (i == 1) lab.link->queue(1, deviceReply(7));
+    };
+    lab.link->onRepeat = [&](int i, const Bytes&) {
+        if (i == 0) lab.link->queue(0, deviceReply(6));
+        if (i == 1) lab.link->queue(1, deviceReply(7));
+    };
+    lab.lib.SearchDevices();
+    ASSERT_EQ(lab.lib.devices.count(), 2u);
+    EXPECT_EQ(lab.lib.devices.at(0).serverUUID, server(6));
+    EXPECT_EQ(lab.link->repeated.size(), 2 * lab.lib.searchTuning.repeatAfter.size());
+    EXPECT_LE(lab.link->elapsed(), 1000ms + 101 * 10ms + 10ms);
+}

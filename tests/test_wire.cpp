@@ -1,5 +1,6 @@
 // Wire format: header, item encoding and walking, reply acceptance,
 // identities and the credential block.
+#include "quayside/address.h"
 #include "quayside/credentials.h"
 #include "quayside/library.h"
 #include "quayside/wire.h"
@@ -275,4 +276,22 @@ TEST(Hex, RoundTripAndRejects) {
     EXPECT_EQ(uuidFromHex("01020304050607AB")->at(7), 0xAB);
     EXPECT_FALSE(uuidFromHex("010203040506070"));
     EXPECT_FALSE(uuidFromHex("01020304050607zz"));
+}
+
+TEST(Address, HostTargetsAreOneAddressOrABlockOfHosts) {
+    using V = std::vector<std::uint32_t>;
+    EXPECT_EQ(qs::parseHostTargets("10.0.0.7", 1024), V{0x0A000007});
+    const auto block = qs::parseHostTargets("10.0.1.0/24", 1024);
+    ASSERT_TRUE(block);
+    EXPECT_EQ(block->size(), 254u);  // no network or broadcast address
+    EXPECT_EQ(block->front(), 0x0A000101u);
+    EXPECT_EQ(block->back(), 0x0A0001FEu);
+    EXPECT_EQ(qs::parseHostTargets("10.0.0.6/31", 1024), (V{0x0A000006, 0x0A000007}));
+    EXPECT_EQ(qs::parseHostTargets("10.0.0.0/22", 1024)->size(), 1022u);
+    std::string why;
+    for (const char* bad : {"10.0.0.0/21", "10.0.0.7/24", "10.0.0.0/33", "10.0.0.0/", "10.0.0.0/08", "host", "10.0.0.1/2x"}) {
+        EXPECT_FALSE(qs::parseHostTargets(bad, 1024, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+        why.clear();
+    }
 }

@@ -32,4 +32,35 @@ std::string formatDottedIPv4(std::uint32_t address) {
     return out;
 }
 
+std::optional<std::vector<std::uint32_t>> parseHostTargets(std::string_view text, std::size_t maxAddresses,
+                                                           std::string* why) {
+    const auto fail = [&](const std::string& message) -> std::optional<std::vector<std::uint32_t>> {
+        if (why) *why = message;
+        return std::nullopt;
+    };
+    const std::string shown(text.substr(0, 40));
+    const std::size_t slash = text.find('/');
+    const auto base = parseDottedIPv4(text.substr(0, slash));
+    if (!base) return fail("'" + shown + "' is not a dotted IPv4 address or an address block a.b.c.d/N");
+    if (slash == std::string_view::npos) return std::vector<std::uint32_t>{*base};
+    const std::string_view bits = text.substr(slash + 1);
+    if (bits.empty() || bits.size() > 2 || bits.find_first_not_of("0123456789") != std::string_view::npos ||
+        (bits.size() == 2 && bits[0] == '0'))
+        return fail("'" + shown + "': the prefix length after '/' must be a number from 0 to 32");
+    const int prefix = std::stoi(std::string(bits));
+    if (prefix > 32) return fail("'" + shown + "': the prefix length after '/' must be a number from 0 to 32");
+    const std::uint64_t size = std::uint64_t{1} << (32 - prefix);
+    if (size > maxAddresses)
+        return fail("'" + shown + "' holds " + std::to_string(size) + " addresses; at most " +
+                    std::to_string(maxAddresses) + " may be searched at once");
+    if ((*base & static_cast<std::uint32_t>(size - 1)) != 0)
+        return fail("'" + shown + "' does not start at its block's first address " +
+                    formatDottedIPv4(*base & ~static_cast<std::uint32_t>(size - 1)));
+    std::vector<std::uint32_t> out;
+    const std::uint32_t first = size > 2 ? 1 : 0;
+    const std::uint32_t last = size > 2 ? static_cast<std::uint32_t>(size - 2) : static_cast<std::uint32_t>(size - 1);
+    for (std::uint32_t k = first; k <= last; ++k) out.push_back(*base + k);
+    return out;
+}
+
 }  // namespace qs

@@ -1,5 +1,7 @@
 #include "quayside/library.h"
 
+#include "quayside/address.h"
+
 #include <algorithm>
 #include <array>
 
@@ -92,7 +94,7 @@ bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
     return true;
 }
 
-bool DeviceLibrary::takeSearchReply(ByteView datagram, std::vector<Bytes>& heard) {
+bool DeviceLibrary::takeSearchReply(ByteView datagram, std::vector<Heard>& heard, const BlockingLink::Arrival& how) {
     if (checkReply(datagram, op_SEARCH, clientUUID_) != ReplyCheck::Accepted) {
         ++stats_.rejected;
         return false;
@@ -102,26 +104,57 @@ bool DeviceLibrary::takeSearchReply(ByteView datagram, std::vector<Bytes>& heard
         return true;
     }
     const Uuid8 id = readHeader(datagram)->serverUUID;
-    if (std::any_of(heard.begin(), heard.end(), [&](const Bytes& h) { return readHeader(h)->serverUUID == id; })) {
+    const auto same = std::find_if(heard.begin(), heard.end(),
+                                   [&](const Heard& h) { return readHeader(h.datagram)->serverUUID == id; });
+    if (same != heard.end()) {
+        // Heard through the group too: it is no device found by address.
+        if (!how.direct) same->byAddress = false;
         ++stats_.duplicates;
         return false;
     }
-    heard.emplace_back(datagram.begin(), datagram.end());
+    heard.push_back(Heard{Bytes(datagram.begin(), datagram.end()), how.direct, how.from});
     return false;
 }
 
-void DeviceLibrary::record(const std::vector<Bytes>& heard, int iface) {
-    for (const Bytes& datagram : heard) {
-        if (devices.FindDevice(readHeader(datagram)->serverUUID)) {
+void DeviceLibrary::record(const std::vector<Heard>& heard, int iface) {
+    for (const Heard& h : heard) {
+        if (DeviceData_n* known = devices.FindDevice(readHeader(h.datagram)->serverUUID)) {
+            if (!h.byAddress) known->byAddress = false;
             ++stats_.duplicates;
             continue;
         }
         DeviceData_n& rec = devices.append();
-        fillDeviceFromReply(rec, datagram);
+        fillDeviceFromReply(rec, h.datagram);
         rec.localIfIndex = iface;
+        rec.byAddress = h.byAddress;
+        rec.answeredFrom = h.from;
         ++stats_.accepted;
     }
 }
+
+namespace {
+// The repeats of a search request still to send, due at set times after
+// the first sending.
+class Repeats {
+public:
+    Repeats(const std::vector<std::chrono::milliseconds>& after, BlockingLink::Clock::time_point start)
+        : after_(after), start_(start) {}
+    bool due(BlockingLink::Clock::time_point now) {
+        if (next_ >= after_.size() || now - start_ < after_[next_]) return false;
+        ++next_;
+        return true;
+    }
+    std::optional<BlockingLink::Clock::time_point> next() const {
+        if (next_ >= after_.size()) return std::nullopt;
+        return start_ + after_[next_];
+    }
+
+private:
+    const std::vector<std::chrono::milliseconds>& after_;
+    BlockingLink::Clock::time_point start_;
+    std::size_t next_ = 0;
+};
+}  // namespace
 
 void DeviceLibrary::searchInTurn(const Bytes& request, const SearchProgress& progress) {
     std::array<std::uint8_t, kBlockingBufferSize> buffer{};
@@ -130,13 +163,16 @@ void DeviceLibrary::searchInTurn(const Bytes& request, const SearchProgress& pro
         if (progress) progress(i, address, devices.count());
         link_->sendRequest(i, request);
         const auto start = link_->now();
+        Repeats repeats(searchTuning.repeatAfter, start);
+        const int only[] = {i};
         int tally = 0;
-        std::vector<Bytes> heard;
+        std::vector<Heard> heard;
         while (tally < searchTuning.tallyLimit) {
             if (link_->now() - start >= searchTuning.listenBound) {
                 ++stats_.boundHits;
                 break;
             }
+            if (repeats.due(link_->now())) link_->repeatRequests(only, request);
             const auto n = link_->poll(i, searchTuning.pollWait, buffer);
             if (!n) {
                 ++tally;
@@ -152,14 +188,16 @@ void DeviceLibrary::searchInTurn(const Bytes& request, const SearchProgress& pro
 
 void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& progress) {
     using Clock = BlockingLink::Clock;
-    const int count = link_->interfaceCount();
+    using std::chrono::milliseconds;
+    const bool multicast = searchTargets.multicast;
+    const int count = multicast ? link_->interfaceCount() : 0;
     struct Listener {
         std::string address;
         int tally = 0;
         Clock::time_point waitEnd;
-        std::vector<Bytes> heard;
+        std::vector<Heard> heard;
     };
-    std::vector<Listener> listeners(static_cast<std::size_t>(count));
+    std::vector<Listener> listeners(static_cast<std::size_t>(link_->interfaceCount()));
     std::vector<int> active;
     for (int i = 0; i < count; ++i) {
         listeners[static_cast<std::size_t>(i)].address = link_->interfaceAddress(i);
@@ -167,21 +205,60 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
     }
     // Devices heard so far on any interface, for the progress count.
     std::vector<Uuid8> known;
-    const auto heardNew = [&](const Listener& l, std::size_t before) {
-        if (l.heard.size() == before) return false;
-        const Uuid8 id = readHeader(l.heard.back())->serverUUID;
+    const auto heardNew = [&](const std::vector<Heard>& heard, std::size_t before) {
+        if (heard.size() == before) return false;
+        const Uuid8 id = readHeader(heard.back().datagram)->serverUUID;
         if (std::find(known.begin(), known.end(), id) != known.end()) return false;
         known.push_back(id);
         return true;
     };
     if (progress)
         for (int i = 0; i < count; ++i) progress(i, listeners[static_cast<std::size_t>(i)].address, 0);
-    link_->sendRequests(active, request);
+
+    // Requests to single addresses go out paced, in rounds; a sweep of many
+    // addresses goes round fewer times. Their answers are heard on the
+    // direct socket until its own tally or bound ends it, counted from the
+    // last sending.
+    const std::vector<std::uint32_t>& hosts = searchTargets.hosts;
+    std::size_t rounds = 0;
+    if (!hosts.empty()) {
+        rounds = std::min(searchTuning.repeatAfter.size() + 1,
+                          std::max<std::size_t>(2, searchTuning.directBudget / hosts.size()));
+        link_->drainDirect();
+    }
+    const auto spacing = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
+                         std::max(1, searchTuning.directPerSecond);
+    std::size_t round = 0, nextHost = 0;
+    int directTally = 0;
+    Clock::time_point roundStart{}, lastDirect{}, directWaitEnd{};
+    std::vector<Heard> heardDirectElsewhere;  // answers that came in on no interface of the table
+    bool directListening = !hosts.empty();
+
+    if (!active.empty()) link_->sendRequests(active, request);
     const auto start = link_->now();
+    Repeats repeats(searchTuning.repeatAfter, start);
+    roundStart = lastDirect = start;
+    directWaitEnd = start + searchTuning.pollWait;
     for (auto& l : listeners) l.waitEnd = start + searchTuning.pollWait;
     std::array<std::uint8_t, kBlockingBufferSize> buffer{};
-    while (!active.empty()) {
-        const auto now = link_->now();
+    while (!active.empty() || directListening) {
+        auto now = link_->now();
+        if (!active.empty() && repeats.due(now)) link_->repeatRequests(active, request);
+        // The direct requests due by now, each at its own time.
+        while (round < rounds && now >= roundStart + spacing * static_cast<long>(nextHost)) {
+            link_->sendDirect(hosts[nextHost], request);
+            lastDirect = now;
+            directTally = 0;
+            if (++nextHost == hosts.size()) {
+                nextHost = 0;
+                ++round;
+                const auto planned = round <= searchTuning.repeatAfter.size()
+                                         ? start + searchTuning.repeatAfter[round - 1]
+                                         : now;
+                roundStart = std::max(planned, now + spacing);
+            }
+            now = link_->now();
+        }
         // A wait that ran out empty counts toward its interface's tally;
         // an interface ends at its tally limit or its listening bound.
         std::erase_if(active, [&](int i) {
@@ -199,35 +276,87 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
             if (ended && progress) progress(i, l.address, known.size());
             return ended;
         });
-        if (active.empty()) break;
-        auto soonest = listeners[static_cast<std::size_t>(active.front())].waitEnd;
-        for (const int i : active) soonest = std::min(soonest, listeners[static_cast<std::size_t>(i)].waitEnd);
-        const auto timeout = std::max(std::chrono::ceil<std::chrono::milliseconds>(soonest - now),
-                                      std::chrono::milliseconds(0));
-        const auto arrival = link_->pollAny(active, timeout, buffer);
+        if (directListening) {
+            if (now >= directWaitEnd) {
+                if (round >= rounds) ++directTally;
+                directWaitEnd = now + searchTuning.pollWait;
+            }
+            if (round >= rounds && directTally >= searchTuning.tallyLimit) directListening = false;
+            if (round >= rounds && now - lastDirect >= searchTuning.listenBound) {
+                ++stats_.boundHits;
+                directListening = false;
+            }
+        }
+        if (active.empty() && !directListening) break;
+        std::optional<Clock::time_point> soonest;
+        const auto consider = [&](Clock::time_point t) { soonest = soonest ? std::min(*soonest, t) : t; };
+        for (const int i : active) consider(listeners[static_cast<std::size_t>(i)].waitEnd);
+        if (directListening) consider(directWaitEnd);
+        if (round < rounds) consider(roundStart + spacing * static_cast<long>(nextHost));
+        if (!active.empty())
+            if (const auto r = repeats.next()) consider(*r);
+        const auto timeout = std::max(std::chrono::ceil<milliseconds>(*soonest - now), milliseconds(0));
+        const auto arrival = link_->pollWithDirect(active, directListening, timeout, buffer);
         if (!arrival) continue;
+        const ByteView datagram(buffer.data(), arrival->length);
+        if (arrival->direct) {
+            directWaitEnd = link_->now() + searchTuning.pollWait;
+            auto& heard = arrival->iface >= 0 ? listeners[static_cast<std::size_t>(arrival->iface)].heard
+                                              : heardDirectElsewhere;
+            const std::size_t before = heard.size();
+            if (takeSearchReply(datagram, heard, *arrival) && round >= rounds) ++directTally;
+            heardNew(heard, before);
+            continue;
+        }
         Listener& l = listeners[static_cast<std::size_t>(arrival->iface)];
         // The wait ended with a datagram: the next one starts now.
         l.waitEnd = link_->now() + searchTuning.pollWait;
         const std::size_t before = l.heard.size();
-        if (takeSearchReply(ByteView(buffer.data(), arrival->length), l.heard)) ++l.tally;
-        if (heardNew(l, before) && progress && known.size() % 16 == 0)
+        if (takeSearchReply(datagram, l.heard, *arrival)) ++l.tally;
+        if (heardNew(l.heard, before) && progress && known.size() % 16 == 0)
             progress(arrival->iface, l.address, known.size());
     }
-    for (int i = 0; i < count; ++i) record(listeners[static_cast<std::size_t>(i)].heard, i);
+    for (int i = 0; i < link_->interfaceCount(); ++i) record(listeners[static_cast<std::size_t>(i)].heard, i);
+    record(heardDirectElsewhere, -1);
 }
 
 Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime,
                                 Bytes& reply) {
-    const int iface = devices.FindDeviceInterface(currentServerUUID);
-    if (iface < 0 || !link_) return Outcome::UnknownDevice;
-    link_->sendRequest(iface, request);
+    const DeviceData_n* dev = devices.FindDevice(currentServerUUID);
+    if (!dev || !link_) return Outcome::UnknownDevice;
+    const bool direct = dev->byAddress;
+    const std::uint32_t to = dev->answeredFrom;
+    const int iface = dev->localIfIndex;
+    if (!direct && iface < 0) return Outcome::UnknownDevice;
+    const int only[] = {iface};
+    const auto sendAgain = [&] {
+        if (direct)
+            link_->sendDirect(to, request);
+        else
+            link_->repeatRequests(only, request);
+    };
+    if (direct) {
+        link_->drainDirect();
+        link_->sendDirect(to, request);
+    } else {
+        link_->sendRequest(iface, request);
+    }
+    auto lastSend = link_->now();
     link_->sleepFor(operationTuning.pauseAfterSend);
     std::array<std::uint8_t, kBlockingBufferSize> buffer{};
     const auto start = link_->now();
     int empty = 0;
     while (link_->now() - start < operationTuning.waitBound) {
-        const auto n = link_->poll(iface, pollTime, buffer);
+        if (link_->now() - lastSend >= operationTuning.resendAfter) {
+            sendAgain();
+            lastSend = link_->now();
+        }
+        std::optional<std::size_t> n;
+        if (direct) {
+            if (const auto a = link_->pollWithDirect({}, true, pollTime, buffer)) n = a->length;
+        } else {
+            n = link_->poll(iface, pollTime, buffer);
+        }
         if (!n) {
             if (empty >= operationTuning.emptyWaitLimit) break;
             link_->sleepFor(operationTuning.emptyWaitSleep);
@@ -270,7 +399,8 @@ Outcome DeviceLibrary::getShareList() {
 
 Outcome DeviceLibrary::setLanConfig(bool dhcp) {
     const DeviceData_n* dev = devices.FindDevice(currentServerUUID);
-    if (!dev || devices.FindDeviceInterface(currentServerUUID) < 0) return Outcome::UnknownDevice;
+    if (!dev || (!dev->byAddress && devices.FindDeviceInterface(currentServerUUID) < 0))
+        return Outcome::UnknownDevice;
     const int p = chooseSettingsPort(*dev, portLabel.view());
     const PortBlock& port = dev->port[static_cast<std::size_t>(p)];
     TmpDeviceData t;
@@ -286,7 +416,21 @@ Outcome DeviceLibrary::setLanConfig(bool dhcp) {
     const Bytes request =
         buildSetLanRequest(clientUUID_, currentServerUUID, userName.view(), password.view(), t);
     const auto pollTime = std::chrono::milliseconds(dhcp ? 30 : 10);
-    return byReturnCode(exchange(request, op_SET_LAN, pollTime, reply), reply);
+    const bool byAddress = dev->byAddress;
+    const std::uint32_t oldAddress = dev->answeredFrom;
+    const Outcome o = byReturnCode(exchange(request, op_SET_LAN, pollTime, reply), reply);
+    if (o == Outcome::Accepted && byAddress && !dhcp)
+        if (const auto moved = parseDottedIPv4(t.IP); moved && *moved != oldAddress) followMovedDevice(*moved);
+    return o;
+}
+
+void DeviceLibrary::followMovedDevice(std::uint32_t newAddress) {
+    // The group does not reach it: the next searches ask its new address,
+    // and one does now, once it has had time to take it.
+    auto& hosts = searchTargets.hosts;
+    if (std::find(hosts.begin(), hosts.end(), newAddress) == hosts.end()) hosts.push_back(newAddress);
+    link_->sleepFor(operationTuning.pauseBeforeFollowUp);
+    SearchDevices();
 }
 
 DeviceLibrary& processLibrary() {

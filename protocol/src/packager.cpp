@@ -66,11 +66,19 @@ Packager::Packager(RunLoop& loop, std::uint16_t port, const std::string& group, 
     : registry([receiver](int table) {
           if (receiver) receiver->reloadTable(table);
       }),
+      loop_(loop),
       receiver_(receiver),
       log_(options.net.log ? options.net.log : syslogLog()),
       clientUUID_(options.clientUUID ? *options.clientUUID : makeRunLoopClientId()),
       sendOverride_(std::move(options.sendOverride)) {
     if (!sendOverride_) net_ = std::make_unique<NetManager>(loop, port, group, this, std::move(options.net));
+}
+
+Packager::~Packager() { cancelSearchRepeats(); }
+
+void Packager::cancelSearchRepeats() {
+    for (const RunLoop::Handle h : searchRepeats_) loop_.cancelTimer(h);
+    searchRepeats_.clear();
 }
 
 void Packager::send(const Bytes& datagram) {
@@ -100,7 +108,13 @@ void Packager::sendPackage(int opcode, const DeviceData_n* device) {
     switch (opcode) {
         case op_SEARCH: {
             ByteWriter w = startRequest(op_SEARCH, clientUUID_, Uuid8{});
-            send(finishRequest(w));
+            const Bytes request = finishRequest(w);
+            send(request);
+            // The registry takes a device once, so the repeats only fill
+            // what a lost datagram left out.
+            cancelSearchRepeats();
+            for (const auto after : kSearchRepeatAfter)
+                searchRepeats_.push_back(loop_.startTimer(after, false, [this, request] { send(request); }));
             return;
         }
         case op_CHK_PASSWD:

@@ -188,6 +188,7 @@ bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* 
         sockets_[i].send = fd;
     }
     for (std::size_t i = 0; i < table_.size(); ++i) sockets_[i].receive = openReceiveSocket(table_[i]);
+    openDirectSocket();
     open_ = true;
     int smallest = 0;
     std::string where;
@@ -205,7 +206,23 @@ bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* 
     return true;
 }
 
+void SocketTransport::openDirectSocket() {
+    const LocalInterface any{"0.0.0.0", options_.loopbackLab ? "lo" : "direct", 0};
+    direct_ = openSocket(any);
+    if (direct_ < 0) return;
+    const int one = 1;
+    setOption(direct_, any, IPPROTO_IP, IP_PKTINFO, "IP_PKTINFO", &one, sizeof one);
+    // In the loopback lab nothing may leave the host, whatever address is
+    // asked for.
+    if (options_.loopbackLab) setOption(direct_, any, SOL_SOCKET, SO_BINDTODEVICE, "SO_BINDTODEVICE", "lo", 2);
+    const int bufferBytes = options_.receiveBufferBytes;
+    if (::setsockopt(direct_, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0)
+        setOption(direct_, any, SOL_SOCKET, SO_RCVBUF, "SO_RCVBUF", &bufferBytes, sizeof bufferBytes);
+}
+
 void SocketTransport::CloseSockets() {
+    if (direct_ >= 0) ::close(direct_);
+    direct_ = -1;
     for (auto& s : sockets_) {
         if (s.send >= 0) ::close(s.send);
         if (s.receive >= 0) ::close(s.receive);
@@ -296,6 +313,67 @@ void SocketTransport::sendRequests(std::span<const int> interfaces, ByteView req
         if (i >= 0 && i < interfaceCount()) sendOnly(i, request);
 }
 
+void SocketTransport::repeatRequests(std::span<const int> interfaces, ByteView request) {
+    for (const int i : interfaces)
+        if (i >= 0 && i < interfaceCount()) sendOnly(i, request);
+}
+
+void SocketTransport::sendDirect(std::uint32_t address, ByteView request) {
+    if (direct_ < 0) return;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kDevicePort);
+    to.sin_addr.s_addr = htonl(address);
+    // A full send buffer is waited out briefly: the caller paces its
+    // sending, so this is rare and short.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (::sendto(direct_, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
+            return;
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS && errno != EINTR) return;
+        pollfd p{direct_, POLLOUT, 0};
+        ::poll(&p, 1, 1);
+    }
+}
+
+void SocketTransport::drainDirect() {
+    if (direct_ < 0) return;
+    std::uint8_t scratch[kBlockingBufferSize];
+    while (::recv(direct_, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {
+    }
+}
+
+std::optional<BlockingLink::Arrival> SocketTransport::receiveDirect(std::span<std::uint8_t> buffer) {
+    sockaddr_in from{};
+    iovec iov{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(direct_, &msg, MSG_DONTWAIT);
+    if (n < 0 || from.sin_family != AF_INET) return std::nullopt;
+    unsigned arrived = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            arrived = static_cast<unsigned>(info.ipi_ifindex);
+        }
+    Arrival a;
+    a.length = static_cast<std::size_t>(n);
+    a.direct = true;
+    a.from = ntohl(from.sin_addr.s_addr);
+    for (std::size_t i = 0; i < table_.size(); ++i)
+        if (arrived != 0 && table_[i].index == arrived) {
+            a.iface = static_cast<int>(i);
+            break;
+        }
+    return a;
+}
+
 void SocketTransport::sendOnly(int i, ByteView request) {
     const auto& li = table_[static_cast<std::size_t>(i)];
     const int fd = sockets_[static_cast<std::size_t>(i)].send;
@@ -350,6 +428,13 @@ std::optional<std::size_t> SocketTransport::poll(int i, std::chrono::millisecond
 std::optional<BlockingLink::Arrival> SocketTransport::pollAny(std::span<const int> interfaces,
                                                               std::chrono::milliseconds timeout,
                                                               std::span<std::uint8_t> buffer) {
+    return pollWithDirect(interfaces, false, timeout, buffer);
+}
+
+std::optional<BlockingLink::Arrival> SocketTransport::pollWithDirect(std::span<const int> interfaces, bool direct,
+                                                                     std::chrono::milliseconds timeout,
+                                                                     std::span<std::uint8_t> buffer) {
+    constexpr int kDirectOwner = -1;
     std::vector<pollfd> fds;
     std::vector<int> owner;
     for (const int i : interfaces)
@@ -357,6 +442,10 @@ std::optional<BlockingLink::Arrival> SocketTransport::pollAny(std::span<const in
             fds.push_back(pollfd{sockets_[static_cast<std::size_t>(i)].receive, POLLIN, 0});
             owner.push_back(i);
         }
+    if (direct && direct_ >= 0) {
+        fds.push_back(pollfd{direct_, POLLIN, 0});
+        owner.push_back(kDirectOwner);
+    }
     if (fds.empty()) {
         std::this_thread::sleep_for(timeout);
         return std::nullopt;
@@ -369,9 +458,14 @@ std::optional<BlockingLink::Arrival> SocketTransport::pollAny(std::span<const in
         const int r = ::poll(fds.data(), fds.size(), static_cast<int>(left.count()));
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return std::nullopt;
-        for (std::size_t k = 0; k < fds.size(); ++k)
-            if (fds[k].revents & POLLIN)
-                if (const auto n = receiveOne(owner[k], buffer)) return Arrival{owner[k], *n};
+        for (std::size_t k = 0; k < fds.size(); ++k) {
+            if (!(fds[k].revents & POLLIN)) continue;
+            if (owner[k] == kDirectOwner) {
+                if (auto a = receiveDirect(buffer)) return a;
+            } else if (const auto n = receiveOne(owner[k], buffer)) {
+                return Arrival{owner[k], *n};
+            }
+        }
     }
 }
 

@@ -56,6 +56,16 @@ public:
             if (onSend) onSend(i, sent.back().second);
         }
     }
+    // Repeats cost no drain and are kept apart from the first sendings,
+    // with their own hook.
+    std::vector<std::pair<int, Bytes>> repeated;
+    std::function<void(int iface, const Bytes& request)> onRepeat;
+    void repeatRequests(std::span<const int> interfaces, ByteView request) override {
+        for (const int i : interfaces) {
+            repeated.emplace_back(i, Bytes(request.begin(), request.end()));
+            if (onRepeat) onRepeat(i, repeated.back().second);
+        }
+    }
     std::optional<std::size_t> poll(int i, std::chrono::milliseconds timeout, std::span<std::uint8_t> buffer) override {
         const int one[] = {i};
         const auto a = pollAny(one, timeout, buffer);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qs {
 
@@ -21,5 +22,13 @@ inline bool isDottedIPv4(std::string_view text) { return parseDottedIPv4(text).h
 
 // "a.b.c.d" of an address in host byte order.
 std::string formatDottedIPv4(std::uint32_t address);
+
+// The addresses a host argument names: one dotted address, or a block
+// "a.b.c.d/N" of at most `maxAddresses` addresses. A block's own network and
+// broadcast addresses are left out when it has more than two (they name no
+// host). The block's base must be its first address ("10.0.0.0/24", not
+// "10.0.0.7/24"). Nothing, with `why` set, when the text names none.
+std::optional<std::vector<std::uint32_t>> parseHostTargets(std::string_view text, std::size_t maxAddresses,
+                                                           std::string* why = nullptr);
 
 }  // namespace qs

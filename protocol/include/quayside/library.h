@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace qs {
 
@@ -26,7 +27,24 @@ struct SearchTuning {
     // Search the interfaces one after another instead of all together (the
     // registry is the same; kept for comparison).
     bool oneAtATime = false;
+    // When the request goes out again, counted from the first sending.
+    std::vector<std::chrono::milliseconds> repeatAfter{kSearchRepeatAfter.begin(), kSearchRepeatAfter.end()};
+    // Pace of requests sent to single addresses.
+    int directPerSecond = 1000;
+    // A sweep of many addresses goes round fewer times: at most this many
+    // direct requests in all (but every address at least twice).
+    std::size_t directBudget = 2048;
 };
+
+// Addresses a search reaches by unicast, besides (or instead of) the group.
+struct SearchTargets {
+    std::vector<std::uint32_t> hosts;  // host byte order
+    bool multicast = true;
+    bool operator==(const SearchTargets&) const = default;
+};
+
+// At most this many addresses in one host argument (a /22).
+inline constexpr std::size_t kMaxTargetBlock = 1024;
 
 // Requests that act on one device: header for that device, the 128-byte
 // authentication block, and for op_SET_LAN the eight setting items.
@@ -58,6 +76,12 @@ struct OperationTuning {
     // Bound on the whole wait, so a stream of foreign replies cannot hold
     // the caller forever.
     std::chrono::milliseconds waitBound{8000};
+    // A request not answered within this goes out again (the operations
+    // are idempotent); an answer to any copy settles it.
+    std::chrono::milliseconds resendAfter{1000};
+    // After a device found by address takes a new static address, the wait
+    // before it is searched for there.
+    std::chrono::milliseconds pauseBeforeFollowUp{2000};
 };
 
 // Called after each interface has been searched, and while listening, with
@@ -105,6 +129,10 @@ public:
     // recorded in interface order, then order of arrival; one heard on
     // several interfaces is recorded with the first of them.
     bool SearchDevices(const SearchProgress& progress = {});
+    // Where every search goes: the group unless turned off, and these
+    // addresses by unicast (paced); a device heard only that way is recorded
+    // with the interface its answer came in on and marked byAddress.
+    SearchTargets searchTargets;
     const SearchStats& lastSearch() const { return stats_; }
 
     int SummarizeLanPorts() { return qs::SummarizeLanPorts(devices, currentServerUUID, lanSummary); }
@@ -122,16 +150,26 @@ public:
     OperationTuning operationTuning;
 
 private:
-    // Sends `request` to the current device's interface and waits for the
-    // reply to `opcode` from that device; fills `reply` when one came.
+    // Sends `request` the way the current device was found (to its
+    // interface's group, or to its own address) and waits for the reply to
+    // `opcode` from that device, sending again while none comes; fills
+    // `reply` when one came.
     Outcome exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime, Bytes& reply);
 
-    // Reads one search reply heard on interface i into `heard` unless it is
-    // refused or already there; returns whether it counts toward the tally.
-    bool takeSearchReply(ByteView datagram, std::vector<Bytes>& heard);
+    struct Heard {
+        Bytes datagram;
+        bool byAddress = false;
+        std::uint32_t from = 0;
+    };
+    // Reads one search reply into `heard` unless it is refused or already
+    // there; returns whether it counts toward the tally.
+    bool takeSearchReply(ByteView datagram, std::vector<Heard>& heard, const BlockingLink::Arrival& how = {});
     void searchInTurn(const Bytes& request, const SearchProgress& progress);
     void searchTogether(const Bytes& request, const SearchProgress& progress);
-    void record(const std::vector<Bytes>& heard, int iface);
+    void record(const std::vector<Heard>& heard, int iface);
+    // A device moved by a settings change is searched for at its new
+    // address when it was found by address.
+    void followMovedDevice(std::uint32_t newAddress);
 
     std::unique_ptr<BlockingLink> link_;
     Uuid8 clientUUID_;

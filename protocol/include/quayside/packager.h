@@ -75,6 +75,9 @@ public:
 
     Packager(RunLoop& loop, std::uint16_t port, const std::string& group, PackagerReceiver* receiver,
              Options options = {});
+    ~Packager() override;
+    Packager(const Packager&) = delete;
+    Packager& operator=(const Packager&) = delete;
 
     const Uuid8& clientUUID() const { return clientUUID_; }
     NetManager* net() { return net_.get(); }
@@ -110,6 +113,11 @@ private:
     // from it.
     bool fromTarget(std::uint16_t opcode, const Uuid8& serverUUID) const;
 
+    // The repeats of the last search request still to go out.
+    void cancelSearchRepeats();
+
+    RunLoop& loop_;
+    std::vector<RunLoop::Handle> searchRepeats_;
     PackagerReceiver* receiver_;
     std::shared_ptr<SystemLog> log_;
     Uuid8 clientUUID_;

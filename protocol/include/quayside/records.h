@@ -78,6 +78,11 @@ struct DeviceData_n {
     std::string password;
     std::string volumeShares;
     int localIfIndex = -1;
+    // Found by a search sent to its own address rather than to the group
+    // (it may sit beyond the local segment, where the group does not
+    // reach): its operations go by unicast to the address it answered from.
+    bool byAddress = false;
+    std::uint32_t answeredFrom = 0;  // host byte order; 0 when unknown
 
     // The port on which the device answered, kept inside 0..1 whatever the
     // device reported.

@@ -55,14 +55,39 @@ public:
     // receive sockets, then the request to the group on each. By default
     // each interface in turn.
     virtual void sendRequests(std::span<const int> interfaces, ByteView request);
+    // The request sent again on the same interfaces, without the drain:
+    // replies to the first sending may be queued already. By default the
+    // send step again.
+    virtual void repeatRequests(std::span<const int> interfaces, ByteView request) {
+        sendRequests(interfaces, request);
+    }
     struct Arrival {
         int iface = -1;
         std::size_t length = 0;
+        // Arrived on the socket of direct requests (see sendDirect); iface
+        // is then the interface it came in on, -1 when that is none of the
+        // table's.
+        bool direct = false;
+        std::uint32_t from = 0;  // sender, host byte order (direct arrivals)
     };
     // Waits up to timeout for one datagram on any of the given interfaces.
     // By default asks each at once and otherwise sleeps the timeout out.
     virtual std::optional<Arrival> pollAny(std::span<const int> interfaces, std::chrono::milliseconds timeout,
                                            std::span<std::uint8_t> buffer);
+
+    // Direct requests: sent by unicast to the device port of one address
+    // (host byte order), from a socket of their own that hears the answers
+    // sent back to it. A link without one sends nothing and hears nothing.
+    virtual void sendDirect(std::uint32_t /*address*/, ByteView /*request*/) {}
+    // Discards what the direct socket holds (answers to an earlier search).
+    virtual void drainDirect() {}
+    // pollAny over the given interfaces and, when `direct`, the direct
+    // socket too. By default the direct socket is never heard.
+    virtual std::optional<Arrival> pollWithDirect(std::span<const int> interfaces, bool direct,
+                                                  std::chrono::milliseconds timeout, std::span<std::uint8_t> buffer) {
+        (void)direct;
+        return pollAny(interfaces, timeout, buffer);
+    }
     // Reads the host's interface list again and, when it changed, reopens
     // the sockets on the new one. Returns whether it changed.
     virtual bool refreshInterfaces() { return false; }
@@ -117,8 +142,13 @@ public:
     std::optional<std::size_t> poll(int i, std::chrono::milliseconds timeout,
                                     std::span<std::uint8_t> buffer) override;
     void sendRequests(std::span<const int> interfaces, ByteView request) override;
+    void repeatRequests(std::span<const int> interfaces, ByteView request) override;
     std::optional<Arrival> pollAny(std::span<const int> interfaces, std::chrono::milliseconds timeout,
                                    std::span<std::uint8_t> buffer) override;
+    void sendDirect(std::uint32_t address, ByteView request) override;
+    void drainDirect() override;
+    std::optional<Arrival> pollWithDirect(std::span<const int> interfaces, bool direct,
+                                          std::chrono::milliseconds timeout, std::span<std::uint8_t> buffer) override;
     bool refreshInterfaces() override;
 
     // Reads and discards what is queued on interface i; returns the count.
@@ -141,6 +171,10 @@ private:
     std::optional<std::size_t> receiveOne(int i, std::span<std::uint8_t> buffer);
     int openSocket(const LocalInterface& li);
     int openReceiveSocket(const LocalInterface& li);
+    void openDirectSocket();
+    // Reads one datagram from the direct socket, with its sender and the
+    // table index of the interface it came in on.
+    std::optional<Arrival> receiveDirect(std::span<std::uint8_t> buffer);
     // setsockopt that reports its first failure per option and interface.
     bool setOption(int fd, const LocalInterface& li, int level, int name, const char* what, const void* value,
                    socklen_t size);
@@ -148,6 +182,7 @@ private:
     TransportOptions options_;
     std::vector<LocalInterface> table_;
     std::vector<Sockets> sockets_;
+    int direct_ = -1;  // unbound to any device, so it reaches routed hosts
     std::set<std::string> reported_;
     int bufferShortfall_ = 0;
     bool open_ = false;

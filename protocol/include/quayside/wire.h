@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,12 @@
 namespace qs {
 
 inline constexpr std::uint16_t kDevicePort = 24680;
+// When a search request goes out again after the first sending: one lost
+// request, or a lost burst of answers, costs no device its place in the
+// results. Devices are taken once however often they answer.
+inline constexpr std::array<std::chrono::milliseconds, 5> kSearchRepeatAfter{
+    std::chrono::milliseconds(100), std::chrono::milliseconds(250), std::chrono::milliseconds(400),
+    std::chrono::milliseconds(550), std::chrono::milliseconds(700)};
 inline constexpr const char* kBlockingGroup = "224.0.0.10";
 inline constexpr const char* kRunLoopGroup = "224.0.0.1";
 
