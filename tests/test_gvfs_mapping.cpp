@@ -7,12 +7,12 @@
 #include "gvfs_client.h"
 #include "gvfs_netconnections.h"
 #include "main_dialog.h"
-#include "messages.h"
 #include "netconnections.h"
 #include "quayside/library.h"
 #include "skinlistctrl.h"
 #include "support/gvfs_lab.h"
 #include "support/process.h"
+#include "support/recording_message_sink.h"
 #include "xskinbutton.h"
 
 #include <QApplication>
@@ -319,7 +319,7 @@ TEST_F(GvfsMapping, DialogMapsAndUnmapsThroughGvfs) {
     setMessageSink(std::move(sink));
     CloseSockets();
     CHarbor_scanDlg dlg;
-    dlg.net = std::make_unique<GvfsNetConnections>();
+    dlg.controller().net = std::make_unique<GvfsNetConnections>();
     dlg.OnInitDialog();
     dlg.show();
     const Uuid8 id{0x00, 0x1B, 0x7E, 0x09, 0x09, 0x09, 0x09, 0x09};
@@ -327,13 +327,13 @@ TEST_F(GvfsMapping, DialogMapsAndUnmapsThroughGvfs) {
     const int row = devices->InsertItem(0, QStringLiteral("lab"));
     devices->SetItemText(row, 1, QString::fromLatin1(kServer));
     devices->SetItemData(row, QByteArray(reinterpret_cast<const char*>(id.data()), 8));
-    dlg.loginCache.seed(MakeDeviceKey(id));
-    dlg.loginCache.accept(MakeDeviceKey(id), "admin", kPassword);
+    dlg.controller().loginCache.seed(MakeDeviceKey(id));
+    dlg.controller().loginCache.accept(MakeDeviceKey(id), "admin", kPassword);
     devices->SetSelectedRow(row);
     processLibrary().shares.ClearShareList();
     processLibrary().shares.add("Volume_1");
     processLibrary().shares.add("Recycle Bin - Volume_1");
-    dlg.FillVolumeList(QStringLiteral("lab"), QString::fromLatin1(kServer), false);
+    dlg.controller().FillVolumeList("lab", kServer, false);
     dlg.volumeList()->SetSelectedRow(0);
     ASSERT_EQ(dlg.driveLetterList()->currentText(), "Z:");
 

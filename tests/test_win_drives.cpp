@@ -5,9 +5,10 @@
 #include "gvfs_netconnections.h"
 #include "login_dialog.h"
 #include "main_dialog.h"
-#include "messages.h"
 #include "mount_message.h"
 #include "netconnections.h"
+#include "support/fake_net_connections.h"
+#include "support/recording_message_sink.h"
 #include "quayside/library.h"
 #include "skinlistctrl.h"
 #include "xskinbutton.h"
@@ -58,6 +59,7 @@ public:
         timer_.start();
     }
     int seen = 0;
+    MountAnswer given = MountAnswer::Cancel;
     QStringList texts;
     QString title;
     bool skinned = false;
@@ -75,6 +77,7 @@ private:
         auto* cancel = dlg->controls().get<skin::CxSkinButton>(2);
         skinned = ok && cancel && ok->text().isEmpty() && cancel->text().isEmpty();
         QTest::mouseClick(dlg->controls().get<QAbstractButton>(ok_ ? 1 : 2), Qt::LeftButton);
+        given = dlg->answer();
     }
     bool ok_;
     QTimer timer_;
@@ -92,14 +95,13 @@ protected:
         auto sink = std::make_unique<RecordingMessageSink>();
         messages = sink.get();
         setMessageSink(std::move(sink));
-        loginPurpose = 0;
         processLibrary().shares.ClearShareList();
         dlg = std::make_unique<CHarbor_scanDlg>();
         auto fake = std::make_unique<FakeNetConnections>();
         net = fake.get();
-        dlg->net = std::move(fake);
+        dlg->controller().net = std::move(fake);
         // A system that names no Windows version, as on Linux.
-        dlg->versionQuery = systemVersionQuery();
+        dlg->controller().versionQuery = systemVersionQuery();
         net->setDriveType('C', DRIVE_FIXED);
         net->setDriveType('D', DRIVE_CDROM);
         net->connect('Y', "\\\\10.0.0.5\\Volume_1");
@@ -124,11 +126,11 @@ protected:
         list->SetItemText(row, 2, QStringLiteral("255.255.255.0"));
         list->SetItemData(row, QByteArray(reinterpret_cast<const char*>(kDevice.data()), 8));
         const std::string key = MakeDeviceKey(kDevice);
-        dlg->loginCache.seed(key);
-        dlg->loginCache.accept(key, "admin", "secret");
+        dlg->controller().loginCache.seed(key);
+        dlg->controller().loginCache.accept(key, "admin", "secret");
         list->SetSelectedRow(row);
         for (const std::string& s : shares) processLibrary().shares.add(s);
-        dlg->FillVolumeList(QStringLiteral("nas1"), ip, false);
+        dlg->controller().FillVolumeList("nas1", ip.toStdString(), false);
     }
     QStringList comboItems() const {
         QStringList items;
@@ -185,13 +187,13 @@ TEST_F(Drives, ComboListsEligibleLettersFromZWithTheMappedOne) {
     EXPECT_EQ(dlg->driveLetterList()->currentIndex(), 0);
     EXPECT_EQ(dlg->driveLetterList()->currentText(), "Z:");
 
-    const DriveTableEntry& y = dlg->DriveTable[1];
+    const DriveTableEntry& y = dlg->controller().DriveTable[1];
     EXPECT_EQ(y.localName, "Y:");
     EXPECT_EQ(y.server, "10.0.0.5");
     EXPECT_EQ(y.share, "Volume_1");
-    EXPECT_EQ(dlg->DriveTable[0].localName, "Z:");
-    EXPECT_TRUE(dlg->DriveTable[0].server.isEmpty());
-    EXPECT_EQ(dlg->DriveTable[25].localName, "A:");
+    EXPECT_EQ(dlg->controller().DriveTable[0].localName, "Z:");
+    EXPECT_TRUE(dlg->controller().DriveTable[0].server.empty());
+    EXPECT_EQ(dlg->controller().DriveTable[25].localName, "A:");
     // The table asked for every letter from Z: to A:.
     const auto gets = net->callsOf("get");
     ASSERT_GE(gets.size(), 26u);
@@ -203,18 +205,18 @@ TEST_F(Drives, FirstFreeLetterIsSelectedAfterConnectedOnes) {
     net->connect('Z', "\\\\10.0.0.5\\Volume_2");
     start();
     EXPECT_EQ(dlg->driveLetterList()->currentText(), "X:");
-    EXPECT_EQ(dlg->FindSpareDriveLetter(QStringLiteral("X:")), "W:");
-    EXPECT_EQ(dlg->FindSpareDriveLetter(QStringLiteral("W:")), "X:");
-    EXPECT_EQ(dlg->FindSpareDriveLetter(QString()), "X:");
-    EXPECT_EQ(dlg->FindLetterOfShare(QStringLiteral("Volume_2")), "Z:");
-    EXPECT_EQ(dlg->FindLetterOfShare(QStringLiteral("volume_2")), "");  // exact
-    EXPECT_EQ(dlg->FindLetterOfShare(QStringLiteral("Volume_1")), "Y:");
+    EXPECT_EQ(dlg->controller().FindSpareDriveLetter("X:"), "W:");
+    EXPECT_EQ(dlg->controller().FindSpareDriveLetter("W:"), "X:");
+    EXPECT_EQ(dlg->controller().FindSpareDriveLetter(""), "X:");
+    EXPECT_EQ(dlg->controller().FindLetterOfShare("Volume_2"), "Z:");
+    EXPECT_EQ(dlg->controller().FindLetterOfShare("volume_2"), "");  // exact
+    EXPECT_EQ(dlg->controller().FindLetterOfShare("Volume_1"), "Y:");
 }
 
 TEST_F(Drives, RemoteNameTooLongForTheBufferCountsAsFree) {
     net->connect('X', "\\\\10.0.0.5\\" + std::string(250, 'v'));
     start();
-    EXPECT_TRUE(dlg->DriveTable[2].server.isEmpty());
+    EXPECT_TRUE(dlg->controller().DriveTable[2].server.empty());
     EXPECT_EQ(comboItems().at(2), "X:");
     char buffer[kRemoteNameBuffer];
     DWORD length = kRemoteNameBuffer;
@@ -227,7 +229,7 @@ TEST_F(Drives, EveryLetterConnectedLeavesNoSelectionAndConnectSilent) {
     start();
     EXPECT_EQ(comboItems().size(), 22);
     EXPECT_EQ(dlg->driveLetterList()->currentIndex(), -1);
-    EXPECT_EQ(dlg->FindSpareDriveLetter(QStringLiteral("Z:")), "");
+    EXPECT_EQ(dlg->controller().FindSpareDriveLetter("Z:"), "");
     selectVolume(QStringLiteral("Volume_1"));
     const std::size_t before = net->calls.size();
     press(IDC_CONNECT);
@@ -243,7 +245,7 @@ TEST_F(Drives, RememberedButUnavailableLetterIsNotFree) {
     start();
     EXPECT_EQ(comboItems().at(0), "Z: \\\\192.168.0.20\\Volume_1");
     EXPECT_EQ(dlg->driveLetterList()->currentText(), "X:");
-    EXPECT_EQ(dlg->FindSpareDriveLetter(QStringLiteral("X:")), "W:");
+    EXPECT_EQ(dlg->controller().FindSpareDriveLetter("X:"), "W:");
     EXPECT_EQ(location("Volume_1"), "Z:");
 }
 
@@ -259,7 +261,7 @@ TEST_F(Drives, RestoresEndingLaterRefreshTheLettersOnTheWindowThread) {
     EXPECT_EQ(comboItems().at(3), "W:");  // not from the worker's thread
     QApplication::processEvents();
     EXPECT_EQ(comboItems().at(3), "W: \\\\192.168.0.20\\Volume_2");
-    EXPECT_EQ(dlg->DriveTable[3].share, "Volume_2");
+    EXPECT_EQ(dlg->controller().DriveTable[3].share, "Volume_2");
     EXPECT_EQ(dlg->driveLetterList()->currentText(), "T:");
 }
 
@@ -279,7 +281,7 @@ TEST_F(Drives, VolumeListLeavesOutRecycleBinsAndShowsTheLetterNearestA) {
     EXPECT_EQ(location("Volume_1"), "K:");
     EXPECT_EQ(location("Volume_2"), "S:");
     // The exact-server switch: "NAS1" is not "nas1".
-    dlg->FillVolumeList(QStringLiteral("nas1"), QString::fromLatin1(kDeviceIP), true);
+    dlg->controller().FillVolumeList("nas1", kDeviceIP, true);
     EXPECT_EQ(location("Volume_2"), "");
     EXPECT_EQ(location("Volume_1"), "K:");
 }
@@ -287,7 +289,7 @@ TEST_F(Drives, VolumeListLeavesOutRecycleBinsAndShowsTheLetterNearestA) {
 TEST_F(Drives, PortSwitchRebuildsWithTheRealTable) {
     net->connect('Q', "\\\\192.168.0.20\\Volume_2");
     start();
-    dlg->RebuildVolumeList(QString::fromLatin1(kDeviceIP));
+    dlg->controller().RebuildVolumeList(kDeviceIP);
     EXPECT_EQ(dlg->volumeList()->GetItemCount(), 3);  // recycle bins included there
     EXPECT_EQ(location("Volume_2"), "Q:");
     EXPECT_EQ(location("Volume_1"), "");
@@ -325,7 +327,7 @@ TEST_F(Drives, ShareTokensListAsNamesAndALockedVolumeIsNotMapped) {
 TEST_F(Drives, ConnectMapsTheVolumeAndItsRecycleBin) {
     processLibrary().userName = "admin";
     processLibrary().password = "secret";
-    loginPurpose = 1;
+    dlg->controller().loginPurpose = LoginPurpose::Configuration;
     net->connections.erase('Y' - 'A');
     start();
     selectVolume(QStringLiteral("Volume_1"));
@@ -333,8 +335,8 @@ TEST_F(Drives, ConnectMapsTheVolumeAndItsRecycleBin) {
     expectOnlyMessage(kMapped, "Confirm", MessageIcon::Information);
     EXPECT_TRUE(processLibrary().userName.empty());
     EXPECT_TRUE(processLibrary().password.empty());
-    EXPECT_EQ(loginPurpose, 0);
-    EXPECT_EQ(currentDeviceIP, kDeviceIP);
+    EXPECT_EQ(dlg->controller().loginPurpose, LoginPurpose::ShareAccess);
+    EXPECT_EQ(dlg->controller().currentDeviceIP, kDeviceIP);
 
     const auto cancels = net->callsOf("cancel");
     ASSERT_EQ(cancels.size(), 1u);
@@ -409,7 +411,7 @@ TEST_F(Drives, LetterInUseAsksAndOkDisconnectsItEvenWhenMappingFails) {
     EXPECT_EQ(answer.texts, (QStringList{"The drive letter has been used.", "Do you still want to use this drive letter?"}));
     EXPECT_TRUE(answer.title.isEmpty());
     EXPECT_TRUE(answer.skinned);
-    EXPECT_EQ(mountAnswer, 1);
+    EXPECT_EQ(answer.given, MountAnswer::UseLetter);
     expectOnlyMessage(kMapFailed, "Error", MessageIcon::Error);
     const auto cancels = net->callsOf("cancel");
     ASSERT_EQ(cancels.size(), 1u);
@@ -418,7 +420,7 @@ TEST_F(Drives, LetterInUseAsksAndOkDisconnectsItEvenWhenMappingFails) {
     EXPECT_FALSE(net->connections.count('Y' - 'A'));  // stays removed
     // Nothing refreshed.
     EXPECT_EQ(dlg->driveLetterList()->currentText(), "Y: \\\\10.0.0.5\\Volume_1");
-    EXPECT_EQ(dlg->DriveTable[1].server, "10.0.0.5");
+    EXPECT_EQ(dlg->controller().DriveTable[1].server, "10.0.0.5");
 }
 
 TEST_F(Drives, LetterInUseCancelledChangesNothing) {
@@ -429,7 +431,7 @@ TEST_F(Drives, LetterInUseCancelledChangesNothing) {
     MountAnswerer answer(false);
     press(IDC_CONNECT);
     EXPECT_EQ(answer.seen, 1);
-    EXPECT_EQ(mountAnswer, 0);
+    EXPECT_EQ(answer.given, MountAnswer::Cancel);
     EXPECT_TRUE(messages->messages.empty());
     EXPECT_EQ(net->calls.size(), before);
     EXPECT_TRUE(net->connections.count('Y' - 'A'));
@@ -463,7 +465,7 @@ TEST_F(Drives, OtherSystemFailingTwiceReportsFailure) {
 }
 
 TEST_F(Drives, WindowsXpTriesEmptyCredentialsThenTheCachedOnes) {
-    dlg->versionQuery = systemOf(OsVersionInfo::NT, 5, 1);
+    dlg->controller().versionQuery = systemOf(OsVersionInfo::NT, 5, 1);
     start();
     selectVolume(QStringLiteral("Volume_1"));
     press(IDC_CONNECT);  // the guest attempt works
@@ -475,8 +477,8 @@ TEST_F(Drives, WindowsXpTriesEmptyCredentialsThenTheCachedOnes) {
     messages->messages.clear();
     net->connections.clear();
     net->connect('Y', "\\\\10.0.0.5\\Volume_1");
-    dlg->RefreshDriveTable();
-    dlg->FillDriveLetterCombo();
+    dlg->controller().RefreshDriveTable();
+    dlg->controller().FillDriveLetterCombo();
     selectVolume(QStringLiteral("Volume_1"));
     net->addResults = {ERROR_ACCESS_DENIED};
     press(IDC_CONNECT);
@@ -486,7 +488,7 @@ TEST_F(Drives, WindowsXpTriesEmptyCredentialsThenTheCachedOnes) {
 }
 
 TEST_F(Drives, VistaClassRetriesWithTheSystemPrompt) {
-    dlg->versionQuery = systemOf(OsVersionInfo::NT, 6, 1);
+    dlg->controller().versionQuery = systemOf(OsVersionInfo::NT, 6, 1);
     start();
     selectVolume(QStringLiteral("Volume_1"));
     net->addResults = {ERROR_ACCESS_DENIED};
@@ -505,7 +507,7 @@ TEST_F(Drives, VistaClassRetriesWithTheSystemPrompt) {
 }
 
 TEST_F(Drives, VistaClassFailingTwiceReportsFailure) {
-    dlg->versionQuery = systemOf(OsVersionInfo::NT, 6, 0);
+    dlg->controller().versionQuery = systemOf(OsVersionInfo::NT, 6, 0);
     start();
     selectVolume(QStringLiteral("Volume_1"));
     net->addResults = {ERROR_ACCESS_DENIED, ERROR_CANCELLED};
@@ -515,7 +517,7 @@ TEST_F(Drives, VistaClassFailingTwiceReportsFailure) {
 }
 
 TEST_F(Drives, WindowsNtMakesSixAttemptsWithTheCachedCredentials) {
-    dlg->versionQuery = systemOf(OsVersionInfo::NT, 4, 0);
+    dlg->controller().versionQuery = systemOf(OsVersionInfo::NT, 4, 0);
     start();
     selectVolume(QStringLiteral("Volume_1"));
     net->addResults = std::deque<DWORD>(6, ERROR_INVALID_PASSWORD);
@@ -531,7 +533,7 @@ TEST_F(Drives, WindowsNtMakesSixAttemptsWithTheCachedCredentials) {
 }
 
 TEST_F(Drives, WindowsNtStopsAtTheFirstSuccess) {
-    dlg->versionQuery = systemOf(OsVersionInfo::NT, 4, 0);
+    dlg->controller().versionQuery = systemOf(OsVersionInfo::NT, 4, 0);
     start();
     selectVolume(QStringLiteral("Volume_1"));
     net->addResults = {ERROR_INVALID_PASSWORD, ERROR_INVALID_PASSWORD};
@@ -622,7 +624,7 @@ TEST_F(Drives, HostileAddressOrShareIsRefused) {
     dlg->deviceList()->SetItemText(0, 1, QString::fromLatin1(kDeviceIP));
     processLibrary().shares.ClearShareList();
     processLibrary().shares.add("../../.ssh");
-    dlg->FillVolumeList(QStringLiteral("nas1"), QString::fromLatin1(kDeviceIP), false);
+    dlg->controller().FillVolumeList("nas1", kDeviceIP, false);
     selectVolume(QStringLiteral("../../.ssh"));
     messages->messages.clear();
     net->calls.clear();

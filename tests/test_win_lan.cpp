@@ -1,8 +1,8 @@
 // The static-address checks of quayside-win's LAN panel, one table of
 // inputs against the message (or the texts sent) each must give.
 #include "main_dialog.h"
-#include "messages.h"
 #include "quayside/library.h"
+#include "support/recording_message_sink.h"
 #include "tcpip_validation.h"
 
 #include <QApplication>
@@ -71,7 +71,7 @@ TEST(ValidateTcpIp, EachRuleGivesItsMessageInOrder) {
         set(dlg.ipField(), c.ip);
         set(dlg.netmaskField(), c.mask);
         set(dlg.gatewayField(), c.gateway);
-        const bool ok = dlg.ValidateTcpIp();
+        const bool ok = dlg.controller().ValidateTcpIp();
         if (!c.message) {
             EXPECT_TRUE(ok);
             EXPECT_TRUE(messages->messages.empty());
@@ -97,7 +97,7 @@ TEST(ValidateTcpIp, EmptyPartOfAFieldReadsAsZero) {
     dlg.ipField()->field(3)->clear();  // "10.1.2." reads 10.1.2.0
     dlg.netmaskField()->SetAddress("255.0.0.0");
     dlg.gatewayField()->SetAddress("10.0.0.1");
-    EXPECT_TRUE(dlg.ValidateTcpIp());
+    EXPECT_TRUE(dlg.controller().ValidateTcpIp());
     EXPECT_EQ(processLibrary().newIP.str(), "10.1.2.0");
     setMessageSink(nullptr);
 }

@@ -6,10 +6,10 @@
 #include "ipaddressctrl.h"
 #include "login_dialog.h"
 #include "main_dialog.h"
-#include "messages.h"
 #include "quayside/library.h"
 #include "skinlistctrl.h"
 #include "support/lab.h"
+#include "support/recording_message_sink.h"
 #include "xskinbutton.h"
 
 #include <QApplication>
@@ -133,7 +133,6 @@ protected:
         auto sink = std::make_unique<RecordingMessageSink>();
         messages = sink.get();
         setMessageSink(std::move(sink));
-        loginPurpose = 0;
         dlg = std::make_unique<CHarbor_scanDlg>();
         dlg->OnInitDialog();
         dlg->show();
@@ -187,8 +186,8 @@ TEST_F(MainWindow, FirstSearchListsTheDevicesInRegistryOrder) {
     const int archive = rowOf(kArchive);
     EXPECT_EQ(list->GetItemText(archive, 1), "192.168.78.30");  // the answering port's addresses
     EXPECT_EQ(list->GetItemText(archive, 2), "255.255.0.0");
-    EXPECT_EQ(dlg->deviceSelected, 0);
-    EXPECT_EQ(dlg->loginCache.size(), 3u);
+    EXPECT_EQ(dlg->controller().deviceSelected, 0);
+    EXPECT_EQ(dlg->controller().loginCache.size(), 3u);
     EXPECT_FALSE(dlg->portList()->isEnabled());
 }
 
@@ -196,8 +195,8 @@ TEST_F(MainWindow, OnePortDeviceFillsTheLanSection) {
     LoginAnswerer answer;
     click(rowOf(kOffice));
     EXPECT_EQ(answer.dialogsSeen, 1);
-    EXPECT_EQ(dlg->deviceSelected, 1);
-    EXPECT_EQ(currentDeviceIP, "192.168.77.20");
+    EXPECT_EQ(dlg->controller().deviceSelected, 1);
+    EXPECT_EQ(dlg->controller().currentDeviceIP, "192.168.77.20");
     EXPECT_EQ(portItems(), QStringList{"LAN"});
     EXPECT_FALSE(dlg->portList()->isEnabled());
     EXPECT_EQ(dlg->dhcpList()->currentText(), "Disable");
@@ -215,7 +214,7 @@ TEST_F(MainWindow, TwoPortDeviceAnsweringOnPortOneSelectsItsPort) {
     EXPECT_EQ(portItems(), (QStringList{"LAN1", "LAN2"}));
     EXPECT_TRUE(dlg->portList()->isEnabled());
     EXPECT_EQ(dlg->portList()->currentIndex(), 1);
-    EXPECT_EQ(dlg->selectedPortIndex, 1);
+    EXPECT_EQ(dlg->controller().selectedPortIndex, 1);
     EXPECT_EQ(dlg->ipField()->text(), "192.168.78.30");
     EXPECT_EQ(dlg->dhcpList()->currentText(), "Enable");  // port 1 takes DHCP
     EXPECT_FALSE(dlg->ipField()->isEnabled());
@@ -237,7 +236,7 @@ TEST_F(MainWindow, SecondClickAsksNothingUntilRefresh) {
     EXPECT_EQ(answer.dialogsSeen, 2);
     EXPECT_EQ(dlg->ipField()->text(), "192.168.77.20");
     QTest::mouseClick(dlg->button(IDC_REFRESH), Qt::LeftButton);
-    EXPECT_EQ(dlg->deviceSelected, 0);
+    EXPECT_EQ(dlg->controller().deviceSelected, 0);
     click(rowOf(kOffice));
     EXPECT_EQ(answer.dialogsSeen, 3);
 }
@@ -253,7 +252,7 @@ TEST_F(MainWindow, WrongPasswordShowsOneMessageAfterTwoChecks) {
     EXPECT_EQ(passwordChecks() - before, 2);
     EXPECT_TRUE(portItems().isEmpty());
     EXPECT_TRUE(dlg->ipField()->IsBlank());
-    EXPECT_FALSE(dlg->loginCache.isAccepted(MakeDeviceKey(*uuidFromHex(kOffice))));
+    EXPECT_FALSE(dlg->controller().loginCache.isAccepted(MakeDeviceKey(*uuidFromHex(kOffice))));
 }
 
 TEST_F(MainWindow, CancelLeavesTheLanSectionEmpty) {
@@ -263,7 +262,7 @@ TEST_F(MainWindow, CancelLeavesTheLanSectionEmpty) {
     EXPECT_EQ(answer.dialogsSeen, 1);
     EXPECT_TRUE(portItems().isEmpty());
     EXPECT_TRUE(dlg->ipField()->IsBlank());
-    EXPECT_EQ(dlg->deviceSelected, 1);
+    EXPECT_EQ(dlg->controller().deviceSelected, 1);
     EXPECT_TRUE(messages->messages.empty());
 }
 
@@ -275,7 +274,7 @@ TEST_F(MainWindow, KeyboardSelectionTakesNothingOver) {
     QTest::keyClick(list, Qt::Key_Down);
     QTest::qWait(200);
     EXPECT_EQ(answer.dialogsSeen, 0);
-    EXPECT_EQ(dlg->deviceSelected, 0);
+    EXPECT_EQ(dlg->controller().deviceSelected, 0);
     EXPECT_TRUE(portItems().isEmpty());
 }
 
@@ -289,13 +288,12 @@ TEST_F(MainWindow, EnterInAListEndsTheProgram) {
 }
 
 TEST_F(MainWindow, LoginUserNameIsAdminAfterApply) {
-    loginPurpose = 1;
+    dlg->controller().loginPurpose = LoginPurpose::Configuration;
     LoginAnswerer answer;
     click(rowOf(kOffice));
     EXPECT_EQ(answer.dialogsSeen, 1);
     EXPECT_FALSE(answer.userEditable);
     EXPECT_EQ(processLibrary().userName.str(), "admin");
-    loginPurpose = 0;
 }
 
 // The window as a user sees it: the device list has the focus with a row
@@ -449,13 +447,11 @@ TEST_F(MainWindow, KeyboardAndScreenReadersReachEveryControlInTemplateOrder) {
 // ---- LAN panel --------------------------------------------------------
 
 TEST_F(MainWindow, ApplyBeforeAnyClickAsksForADevice) {
-    loginPurpose = 0;
     QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
     ASSERT_EQ(messages->messages.size(), 1u);
     EXPECT_EQ(messages->messages[0].text, "Please select a device in the above section.");
     EXPECT_EQ(messages->messages[0].caption, "Error");
-    EXPECT_EQ(loginPurpose, 1);
-    loginPurpose = 0;
+    EXPECT_EQ(dlg->controller().loginPurpose, LoginPurpose::Configuration);
 }
 
 TEST_F(MainWindow, SwitchingPortsKeepsTheEdits) {
@@ -499,15 +495,14 @@ TEST_F(MainWindow, StaticApplyOnTheSecondPortThenSearchesAgain) {
     dlg->gatewayField()->SetAddress("192.168.78.1");
     QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
     EXPECT_TRUE(messages->messages.empty());
-    EXPECT_EQ(loginPurpose, 1);
+    EXPECT_EQ(dlg->controller().loginPurpose, LoginPurpose::Configuration);
     EXPECT_EQ(processLibrary().portLabel.str(), "LAN2");
     // The search after Apply shows the device as it now answers.
-    EXPECT_EQ(dlg->deviceSelected, 0);
+    EXPECT_EQ(dlg->controller().deviceSelected, 0);
     const int row = rowOf(kArchive);
     ASSERT_GE(row, 0);
     EXPECT_EQ(dlg->deviceList()->GetItemText(row, 1), "192.168.78.77");
     EXPECT_FALSE(processLibrary().devices.FindDevice(*uuidFromHex(kArchive))->port[1].dhcpEnable);
-    loginPurpose = 0;
 }
 
 TEST_F(MainWindow, InvalidStaticSettingsAreNotSent) {
@@ -517,8 +512,7 @@ TEST_F(MainWindow, InvalidStaticSettingsAreNotSent) {
     QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
     ASSERT_EQ(messages->messages.size(), 1u);
     EXPECT_EQ(messages->messages[0].text, "IP address input error. Please try again.");
-    EXPECT_EQ(dlg->deviceSelected, 1);  // no search followed
-    loginPurpose = 0;
+    EXPECT_EQ(dlg->controller().deviceSelected, 1);  // no search followed
 }
 
 TEST_F(MainWindow, DhcpApplyConfirmsOrReportsFailure) {
@@ -540,8 +534,7 @@ TEST_F(MainWindow, DhcpApplyConfirmsOrReportsFailure) {
     ASSERT_EQ(messages->messages.size(), 1u);
     EXPECT_EQ(messages->messages[0].text, "Set to dhcp client fail.");
     EXPECT_EQ(messages->messages[0].caption, "Error");
-    EXPECT_EQ(dlg->deviceSelected, 1);  // no search followed
-    loginPurpose = 0;
+    EXPECT_EQ(dlg->controller().deviceSelected, 1);  // no search followed
 }
 
 int main(int argc, char** argv) {

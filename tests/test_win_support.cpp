@@ -4,8 +4,9 @@
 #include "dialog_template.h"
 #include "ipaddressctrl.h"
 #include "login_cache.h"
-#include "messages.h"
+#include "message_sink.h"
 #include "skinlistctrl.h"
+#include "support/recording_message_sink.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -2,9 +2,9 @@
 // built from the registry stand-in, the fall-back, and program start
 // without a shell.
 #include "main_dialog.h"
-#include "messages.h"
 #include "skinlistctrl.h"
 #include "support/process.h"
+#include "support/recording_message_sink.h"
 #include "weblaunch.h"
 
 #include <QApplication>
@@ -47,8 +47,8 @@ struct Web : ::testing::Test {
         dlg = std::make_unique<CHarbor_scanDlg>();
         auto reg = std::make_unique<FakeRegistry>();
         registry = reg.get();
-        dlg->registry = std::move(reg);
-        dlg->startProgram = [this](const std::string& line, int show) {
+        dlg->controller().registry = std::move(reg);
+        dlg->controller().startProgram = [this](const std::string& line, int show) {
             EXPECT_EQ(show, 0);
             started.push_back(line);
             const unsigned rc = results.empty() ? 33 : results.front();
@@ -56,7 +56,7 @@ struct Web : ::testing::Test {
             return rc;
         };
         ASSERT_TRUE(web.listen(QHostAddress::LocalHost, 0));
-        dlg->webPort = web.serverPort();
+        dlg->controller().webPort = web.serverPort();
         auto* list = dlg->deviceList();
         list->InsertColumn(0, "Name", 94);
         list->InsertColumn(1, "IP", 85);
@@ -130,21 +130,21 @@ TEST_F(Web, NoBrowserAtAllSaysWhereThePagesAre) {
 
 TEST_F(Web, UnreachableDeviceIsReportedAndTheListSearchedAgain) {
     web.close();  // nothing listens any more: refused at once
-    dlg->deviceSelected = 1;
+    dlg->controller().deviceSelected = 1;
     dlg->OnConfiguration();
     ASSERT_EQ(messages->messages.size(), 1u);
     EXPECT_EQ(messages->messages[0].text, "Device is no longer available.");
     EXPECT_EQ(messages->messages[0].caption, "Warning");
     EXPECT_TRUE(started.empty());
-    EXPECT_EQ(dlg->deviceSelected, 0);
+    EXPECT_EQ(dlg->controller().deviceSelected, 0);
     EXPECT_EQ(dlg->deviceList()->GetItemCount(), 0);  // searched again (no sockets: nothing found)
 }
 
 TEST_F(Web, NoVerdictGivesUpAfterTwoSeconds) {
-    availabilityWord = 0;
+    dlg->controller().availabilityWord() = 0;
     QElapsedTimer t;
     t.start();
-    EXPECT_EQ(dlg->WaitDeviceAvailable(), 0);
+    EXPECT_EQ(dlg->controller().WaitDeviceAvailable(), 0);
     EXPECT_GE(t.elapsed(), 1900);
     EXPECT_LE(t.elapsed(), 3000);
     ASSERT_EQ(messages->messages.size(), 1u);
@@ -160,7 +160,7 @@ TEST_F(Web, HostileAddressIsNeitherProbedNorOpened) {
 }
 
 TEST_F(Web, AnEarlierVerdictDoesNotDecide) {
-    availabilityWord = -1;
+    dlg->controller().availabilityWord() = -1;
     registry->values[kRoot + "|"] = "IEXPLORE.EXE";
     dlg->OnConfiguration();
     EXPECT_TRUE(messages->messages.empty());

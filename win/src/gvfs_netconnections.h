@@ -31,6 +31,9 @@
 
 namespace qs::win {
 
+// The program's own connections: a GvfsNetConnections.
+std::unique_ptr<NetConnections> systemNetConnections();
+
 class GvfsNetConnections final : public NetConnections {
 public:
     // Reads the remembered mappings (no GVfs call yet).

@@ -1,13 +1,9 @@
 #include "login_dialog.h"
 
-#include "quayside/library.h"
-
 #include <QLabel>
 #include <QLineEdit>
 
 namespace qs::win {
-
-int loginPurpose = 0;
 
 namespace {
 constexpr int kUserEdit = 1016;
@@ -15,10 +11,11 @@ constexpr int kPasswordEdit = 1017;
 constexpr int kBackground = 272;
 }  // namespace
 
-login::login(QWidget* parent, const VersionQuery& versions) : PictureDialog(134, kBackground, parent) {
+login::login(QWidget* parent, const VersionQuery& versions, LoginPurpose purpose)
+    : PictureDialog(134, kBackground, parent) {
     // 2, 3: the user name and whether it can be edited.
     QLineEdit* user = userEdit();
-    if (loginPurpose == 1) {
+    if (purpose == LoginPurpose::Configuration) {
         m_user = QStringLiteral("admin");
         if (user) user->setEnabled(false);
     } else {
@@ -46,9 +43,6 @@ QLineEdit* login::passwordEdit() const { return controls_.get<QLineEdit>(kPasswo
 void login::OnOK() {
     m_user = userEdit() ? userEdit()->text() : QString();
     m_password = passwordEdit() ? passwordEdit()->text() : QString();
-    DeviceLibrary& lib = processLibrary();
-    lib.userName = m_user.toStdString();
-    lib.password = m_password.toStdString();
     accept();
 }
 

@@ -1,21 +1,19 @@
 // The main window of quayside-win: a borderless, shaped dialog whose whole
 // surface is one stretched picture, with the device list, the LAN section
-// and the drive-mapping section.
+// and the drive-mapping section. It draws, drags and hands every decision
+// to its MainController.
 #pragma once
 
 #include "dialog_template.h"
 #include "ipaddressctrl.h"
+#include "main_controller.h"
 #include "picture_dialog.h"
-#include "login_cache.h"
-#include "netconnections.h"
-#include "weblaunch.h"
 
 #include <QDialog>
 #include <QIcon>
 #include <QImage>
 #include <QPoint>
 
-#include <array>
 #include <memory>
 
 class QComboBox;
@@ -51,34 +49,6 @@ enum Control : int {
     IDC_HIDDEN_1032 = 1032,
 };
 
-// The IP address of the device the user last acted on.
-extern QString currentDeviceIP;
-
-// What the program knows of one drive letter's network connection: the
-// server and share of its remote name "\\server\share" (both empty when
-// the letter has none) and the letter itself ("Z:").
-struct DriveTableEntry {
-    QString server;
-    QString share;
-    QString localName;
-    // Both parts set.
-    bool connected() const { return !server.isEmpty() && !share.isEmpty(); }
-};
-// Entry 0 is Z:, entry 25 is A:.
-inline constexpr int kDriveCount = 26;
-inline QChar driveLetterOf(int entry) { return QChar('Z' - entry); }
-
-// The answer of the last MountMessage: 1 OK (use the letter anyway), 0
-// Cancel.
-extern int mountAnswer;
-
-// How long Apply waits before it searches again.
-inline constexpr int kApplyPauseMs = 2000;
-
-// Which row of a list is selected, scanning from the top visible row; -1
-// when none is (a selected row scrolled above the view is not found).
-int FindSelectedRow(const skin::CSkinListCtrl* list);
-
 // The 11 rectangles of the window's shape for a client of W x H.
 QRegion windowShape(int W, int H);
 
@@ -94,77 +64,35 @@ public:
     int DoModal();
 
     // Handlers.
-    void OnRefresh();
-    void OnDeviceClick();
-    void OnInterfaceChange();
-    void OnDhcpChange();
-    void OnApply();
-    void OnConfiguration();
-    void OnConnect();
-    void OnDisconnect();
+    void OnRefresh() { controller_->OnRefresh(); }
+    void OnDeviceClick() { controller_->OnDeviceClick(); }
+    void OnInterfaceChange() { controller_->OnInterfaceChange(); }
+    void OnDhcpChange() { controller_->OnDhcpChange(); }
+    void OnApply() { controller_->OnApply(); }
+    void OnConfiguration() { controller_->OnConfiguration(); }
+    void OnConnect() { controller_->OnConnect(); }
+    void OnDisconnect() { controller_->OnDisconnect(); }
     void OnAbout();
     void OnExit();
     void OnMinimizeButton();
     void OnCloseButton();
 
-    bool LoginForDevice(const std::string& key);
-
-    // The web launch.
-    void ProbeDeviceWeb();
-    int WaitDeviceAvailable();
-    // What the launch uses of the system (replaceable by tests).
-    std::unique_ptr<RegistrySource> registry = desktopRegistry();
-    ProgramStarter startProgram = [](const std::string& line, int show) { return WinExec(line, show); };
-    int webPort = 80;
-    int waitStepMs = 1000;
-
-    // The LAN panel.
-    bool ValidateTcpIp();
-    int CheckAddressField(int kind, int o0, int o1, int o2, int o3);
-    void StoreLanFields(const QString& label);
-    void ShowLanEntry(int entry);
-    // Rebuilds the volume list for a port's address (all shares, recycle
-    // bins included, with the drive each is mapped to).
-    void RebuildVolumeList(const QString& ip);
-
-    // Drive mapping and the volume list.
-    void RefreshDriveTable();
-    void FillDriveLetterCombo();
-    // The first free eligible letter whose character differs from the first
-    // of `avoid`, as "X:"; empty when there is none.
-    QString FindSpareDriveLetter(const QString& avoid);
-    // The letter of the first entry (from Z:) connected to exactly this
-    // share; empty when none is.
-    QString FindLetterOfShare(const QString& share) const;
-    // Rebuilds the volume list from the share registry, with the letter each
-    // volume of this device (by name or address) is connected to.
-    void FillVolumeList(const QString& name, const QString& ip, bool exactServer);
-    // Whether a letter may be offered in the combo (not A:, B: or a local
-    // disk).
-    bool IsEligibleDrive(int entry);
-    QComboBox* driveLetterList() const;
-    // The connection functions (replaceable by tests).
-    std::unique_ptr<NetConnections> net = systemNetConnections();
+    // What the window decides with, and the system it uses (replaceable by
+    // tests).
+    MainController& controller() { return *controller_; }
 
     // Widgets, by role.
     skin::CSkinListCtrl* deviceList() const { return m_DeviceList; }
     skin::CSkinListCtrl* volumeList() const { return m_VolumeList; }
+    skin::CSkinListCtrl* list(List which) const { return which == List::Device ? m_DeviceList : m_VolumeList; }
     QComboBox* portList() const;
     QComboBox* dhcpList() const;
+    QComboBox* driveLetterList() const;
     CIPAddressCtrl* ipField() const;
     CIPAddressCtrl* netmaskField() const;
     CIPAddressCtrl* gatewayField() const;
     skin::CxSkinButton* button(int id) const;
     const DialogControls& controls() const { return controls_; }
-
-    int deviceSelected = 0;
-    // Every drive letter's network connection, from Z: to A:.
-    std::array<DriveTableEntry, kDriveCount> DriveTable;
-    int selectedPortIndex = 0;
-    LoginCache loginCache;
-    // How the login dialog and Connect learn the system's version
-    // (replaceable).
-    VersionQuery versionQuery = systemVersionQuery();
 
 signals:
     void deviceClicked();
@@ -183,10 +111,7 @@ public:
     void done(int result) override;
 
 private:
-    void pause(int milliseconds, const std::function<bool()>& until = {});
-    void clearLanFields();
     void applyShape();
-    void shutdown();
 
     DialogControls controls_;
     QImage m_bitmapBackground;
@@ -196,9 +121,9 @@ private:
     QFont m_font1, m_font2;
     bool dragging_ = false;
     QPoint dragOffset_;
-    bool shutDown_ = false;
     bool painted_ = false;
-    double searchMs_ = 0;  // time of the searches so far, for start-up figures
+    std::unique_ptr<MainView> view_;
+    std::unique_ptr<MainController> controller_;
 };
 
 // The About box (template 308).

@@ -1,10 +1,6 @@
 #include "mount_message.h"
 
-#include "main_dialog.h"
-
 namespace qs::win {
-
-int mountAnswer = 0;
 
 namespace {
 constexpr int kTemplate = 229;
@@ -16,12 +12,12 @@ MountMessage::MountMessage(QWidget* parent) : PictureDialog(kTemplate, kBackgrou
 }
 
 void MountMessage::OnOK() {
-    mountAnswer = 1;
+    answer_ = MountAnswer::UseLetter;
     accept();
 }
 
 void MountMessage::OnCancel() {
-    mountAnswer = 0;
+    answer_ = MountAnswer::Cancel;
     reject();
 }
 

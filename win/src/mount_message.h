@@ -2,6 +2,7 @@
 // again (template 229): OK keeps the letter, Cancel (or Esc) gives up.
 #pragma once
 
+#include "main_view.h"
 #include "picture_dialog.h"
 
 namespace qs::win {
@@ -11,9 +12,14 @@ class MountMessage : public PictureDialog {
 public:
     explicit MountMessage(QWidget* parent = nullptr);
 
-    // Set mountAnswer and close.
+    // Keep the answer and close.
     void OnOK() override;
     void OnCancel() override;
+    // Closed any other way counts as Cancel.
+    MountAnswer answer() const { return answer_; }
+
+private:
+    MountAnswer answer_ = MountAnswer::Cancel;
 };
 
 }  // namespace qs::win

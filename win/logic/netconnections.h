@@ -1,20 +1,16 @@
 // The network-connection functions the drive mapping calls, with the names,
 // flags and result codes the dialog code expects: map a share to a drive
 // letter, tell which share a letter is mapped to, unmap a letter, and tell
-// what kind of drive a letter is. The dialog owns one NetConnections; the
-// program's own maps shares through GVfs, tests use the in-memory one.
+// what kind of drive a letter is. The controller owns one NetConnections;
+// the program's own maps shares through GVfs (gvfs_netconnections.h).
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace qs::win {
 
@@ -83,9 +79,6 @@ public:
     virtual void RestoreConnections(std::function<void()> restored) { (void)restored; }
 };
 
-// The program's own connections (GVfs).
-std::unique_ptr<NetConnections> systemNetConnections();
-
 // ---- names ---------------------------------------------------------------
 
 // The drive index of "X:" or "X:\" (0 for A: .. 25 for Z:, either case);
@@ -103,50 +96,5 @@ struct RemoteName {
 // of  " * : < > ? |  ). Such names never reach a mount or a path.
 std::optional<RemoteName> parseRemoteName(std::string_view remoteName);
 bool isPublishableShareName(std::string_view share);
-
-// ---- in memory -----------------------------------------------------------
-
-// Connections kept in memory, for tests: every call is recorded, local
-// disks can be declared, and the results of mapping attempts scripted.
-class FakeNetConnections final : public NetConnections {
-public:
-    struct Call {
-        std::string function;  // "add", "get", "cancel"
-        std::string localName;
-        std::string remoteName;
-        std::optional<std::string> password;
-        std::optional<std::string> userName;
-        DWORD flags = 0;
-        bool force = false;
-        DWORD result = NO_ERROR;
-    };
-    std::vector<Call> calls;
-    // Connected letters (index 0 = A:) and their remote names.
-    std::map<int, std::string> connections;
-    // Those of them that are remembered but unavailable; mapping the same
-    // share to one brings it back.
-    std::set<int> unavailable;
-    // What the dialog asked to be told when the restores are done.
-    std::function<void()> restored;
-    // Letters that are local drives, by type.
-    std::map<int, unsigned> driveTypes;
-    // Results of the next mapping attempts that pass the name checks; an
-    // empty queue maps.
-    std::deque<DWORD> addResults;
-    // Letters whose cancellation fails with this result.
-    std::map<int, DWORD> cancelResults;
-
-    void connect(char letter, const std::string& remoteName);
-    void remember(char letter, const std::string& remoteName);
-    void setDriveType(char letter, unsigned type);
-    std::vector<Call> callsOf(const std::string& function) const;
-
-    DWORD WNetAddConnection2A(const char* localName, const char* remoteName, const char* password,
-                              const char* userName, DWORD flags) override;
-    DWORD WNetGetConnectionA(const char* localName, char* remoteName, DWORD* length) override;
-    DWORD WNetCancelConnection2A(const char* name, DWORD flags, bool force) override;
-    unsigned GetDriveTypeA(const char* rootPathName) override;
-    void RestoreConnections(std::function<void()> done) override { restored = std::move(done); }
-};
 
 }  // namespace qs::win

@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "message_sink.h"
 
 #include <QMessageBox>
 

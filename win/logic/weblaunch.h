@@ -4,9 +4,6 @@
 // connection attempt to the device's web port.
 #pragma once
 
-#include <QString>
-
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,15 +15,15 @@ namespace qs::win {
 inline const char* const kStartMenuInternet = "Software\\Clients\\StartMenuInternet";
 inline constexpr std::size_t kRegistryBuffer = 120;
 
-// Keys the program reads, as a source of values. The default source
-// answers the two browser keys from the desktop's settings.
+// Keys the program reads, as a source of values. The program's own source
+// answers the two browser keys from the desktop's settings
+// (desktop_registry.h).
 class RegistrySource {
 public:
     virtual ~RegistrySource() = default;
     // The value, or nothing when the key or the value does not exist.
     virtual std::optional<std::string> query(const std::string& key, const std::string& valueName) = 0;
 };
-std::unique_ptr<RegistrySource> desktopRegistry();
 
 // The value's text up to its first NUL; empty when the key or value cannot
 // be read or the text does not fit the 120-byte buffer.
@@ -44,10 +41,5 @@ unsigned WinExec(const std::string& commandLine, int show);
 
 // A real TCP connection to the address's web port within `timeoutMs`.
 bool InternetCheckConnection(const std::string& ipv4, int port, int timeoutMs);
-
-// The probe's verdict: 0 none yet, 1 the device's web address answered,
-// -1 it did not. Written by the probe's worker thread, read and cleared by
-// the user-interface thread.
-extern std::atomic<int> availabilityWord;
 
 }  // namespace qs::win

@@ -1,0 +1,378 @@
+#include "main_controller.h"
+
+#include "controller_support.h"
+#include "quayside/address.h"
+#include "quayside/library.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace qs::win {
+
+namespace {
+
+std::string dotted(const Octets& o) {
+    char buf[20];
+    std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", o[0], o[1], o[2], o[3]);
+    return buf;
+}
+
+constexpr AddressField kAddressFields[] = {AddressField::IP, AddressField::Netmask, AddressField::Gateway};
+
+}  // namespace
+
+MainController::MainController(MainView& view) : view_(view) {}
+
+// The connections go first: their restores may still call back.
+MainController::~MainController() { net.reset(); }
+
+void MainController::say(Message message, std::string_view subject) { view_.showMessage(notice(message, subject)); }
+
+int MainController::FindSelectedRow(List list) {
+    for (int row = std::max(0, view_.topRow(list)); row < view_.rowCount(list); ++row)
+        if (view_.rowSelected(list, row)) return row;
+    return -1;
+}
+
+void MainController::start() {
+    // Remembered mappings come back in the background; meanwhile the table
+    // already shows their letters as taken. When they are back, the table
+    // and the combo are read again on the window's own thread, keeping the
+    // letter chosen meanwhile.
+    if (net)
+        net->RestoreConnections([this] {
+            view_.post([this] {
+                const std::string chosen = view_.currentIndex(Combo::DriveLetter) >= 0
+                                               ? view_.currentText(Combo::DriveLetter).substr(0, 2)
+                                               : std::string();
+                RefreshDriveTable();
+                FillDriveLetterCombo();
+                if (const int i = chosen.empty() ? -1 : view_.findItem(Combo::DriveLetter, chosen); i >= 0)
+                    view_.setCurrentIndex(Combo::DriveLetter, i);
+            });
+        });
+    RefreshDriveTable();
+    FillDriveLetterCombo();
+    OnRefresh();
+    deviceSelected = 0;
+}
+
+void MainController::shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    ClearDeviceList();
+    CloseSockets();
+    loginCache.clear();
+    ClearShareList();
+}
+
+void MainController::clearLanFields() {
+    view_.clearItems(Combo::Port);
+    for (AddressField f : kAddressFields) view_.clearAddress(f);
+}
+
+// ---- devices ----------------------------------------------------------------
+
+void MainController::OnRefresh() {
+    view_.clearRows(List::Device);
+    view_.clearRows(List::Volume);
+    loginCache.clear();
+    clearLanFields();
+    view_.setEnabled(Combo::Port, false);
+    view_.setRefreshEnabled(false);
+    {
+        Busy busy(view_);
+        const auto start = std::chrono::steady_clock::now();
+        SearchDevices();
+        searchMs_ += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    }
+    view_.setRefreshEnabled(true);
+    const DeviceRegistry& devices = processLibrary().devices;
+    for (std::size_t i = 0; i < devices.count(); ++i) {
+        const DeviceData_n& d = devices.at(i);
+        const PortBlock& p = d.port[static_cast<std::size_t>(d.answeringPort())];
+        const int row = view_.insertRow(List::Device, static_cast<int>(i), d.hostname.c_str());
+        view_.setCellText(List::Device, row, 1, p.IP.c_str());
+        view_.setCellText(List::Device, row, 2, p.netmask.c_str());
+        view_.setCellText(List::Device, row, 3, p.gateway.c_str());
+        // The row keeps the device's identity, never a pointer into the
+        // registry, which the next search replaces.
+        view_.setDeviceId(row, d.serverUUID);
+        loginCache.seed(MakeDeviceKey(d.serverUUID));
+    }
+    deviceSelected = 0;
+}
+
+bool MainController::LoginForDevice(const std::string& key) {
+    if (!loginCache.contains(key)) return false;
+    DeviceLibrary& lib = processLibrary();
+    lib.currentServerUUID = ParseDeviceKey(key);
+    const auto given = view_.askLogin(loginPurpose, versionQuery);
+    if (!given) return false;
+    lib.userName = given->user;
+    lib.password = given->password;
+    bool ok;
+    {
+        Busy busy(view_);
+        ok = lib.CheckPassword() || lib.CheckPassword();  // once more at once, without asking again
+    }
+    if (!ok) {
+        say(Message::WrongPassword);
+        return false;
+    }
+    loginCache.accept(key, lib.userName.view(), lib.password.view());
+    return true;
+}
+
+void MainController::OnDeviceClick() {
+    clearLanFields();
+    if (view_.rowCount(List::Device) == 0) return;
+    const int row = FindSelectedRow(List::Device);
+    if (row < 0) return;
+    deviceSelected = 1;
+    view_.focusDeviceList();
+    const std::string ip = view_.cellText(List::Device, row, 1);
+    const std::string netmask = view_.cellText(List::Device, row, 2);
+    const std::string gateway = view_.cellText(List::Device, row, 3);
+    const std::string name = view_.cellText(List::Device, row, 0);
+    currentDeviceIP = ip;
+
+    DeviceLibrary& lib = processLibrary();
+    const auto id = view_.deviceId(row);
+    if (!id || !lib.devices.FindDevice(*id)) return;
+    const std::string key = MakeDeviceKey(*id);
+    if (loginCache.isAccepted(key)) {
+        loginCache.copyOut(key, lib.userName, lib.password);
+    } else if (!LoginForDevice(key)) {
+        return;
+    }
+    lib.currentServerUUID = *id;
+    // Looked up again: the login ran an event loop of its own.
+    const DeviceData_n* rec = lib.devices.FindDevice(*id);
+    if (!rec) return;
+    const std::string dhcpText = rec->port[static_cast<std::size_t>(rec->answeringPort())].dhcpText.str();
+
+    lib.lanSummary.firstLabel.clear();
+    lib.SummarizeLanPorts();
+    view_.clearItems(Combo::Port);
+    LanSummary& s = lib.lanSummary;
+    if (s.firstLabel.empty()) {
+        view_.setEnabled(Combo::Port, false);
+        view_.addItem(Combo::Port, "LAN");
+        view_.setCurrentIndex(Combo::Port, 0);
+        s.entry[0].IP = ip;
+        s.entry[0].netmask = netmask;
+        s.entry[0].gateway = gateway;
+        s.entry[0].dhcp = dhcpText.substr(0, 1);
+    } else if (s.portCount == "1") {
+        view_.setEnabled(Combo::Port, false);
+        view_.addItem(Combo::Port, "LAN");
+        view_.setCurrentIndex(Combo::Port, 0);
+        selectedPortIndex = view_.currentIndex(Combo::Port);
+    } else {
+        view_.setEnabled(Combo::Port, true);
+        view_.addItem(Combo::Port, s.firstLabel.c_str());
+        view_.addItem(Combo::Port, s.secondLabel.c_str());
+        view_.setCurrentIndex(Combo::Port, s.entry[0].IP.view() == ip ? 0 : 1);
+        selectedPortIndex = view_.currentIndex(Combo::Port);
+    }
+    const bool dhcp = !dhcpText.empty() && dhcpText[0] == '1';
+    view_.setCurrentIndex(Combo::Dhcp, dhcp ? 1 : 0);
+    for (AddressField f : kAddressFields) view_.setEnabled(f, !dhcp);
+    view_.setAddress(AddressField::IP, ip);
+    view_.setAddress(AddressField::Netmask, netmask);
+    if (!gateway.empty() && gateway != "0.0.0.0")
+        view_.setAddress(AddressField::Gateway, gateway);
+    else
+        view_.clearAddress(AddressField::Gateway);
+    {
+        Busy busy(view_);
+        lib.GetShareList();
+    }
+    FillVolumeList(name, ip, false);
+}
+
+// ---- LAN panel ----------------------------------------------------------------
+
+int MainController::CheckAddressField(FieldKind kind, int o0, int, int, int) {
+    if (firstOctetInRange(o0)) return 1;
+    const bool address = kind == FieldKind::Address;
+    say(address ? Message::AddressFirstOctet : Message::GatewayFirstOctet);
+    view_.focusFirstPart(address ? AddressField::IP : AddressField::Gateway);
+    return 0;
+}
+
+bool MainController::ValidateTcpIp() {
+    DeviceLibrary& lib = processLibrary();
+    const AddressValue a = view_.address(AddressField::IP);
+    const AddressValue m = view_.address(AddressField::Netmask);
+    const AddressValue g = view_.address(AddressField::Gateway);
+    const Octets& ao = a.octets;
+    const Octets& mo = m.octets;
+    const Octets& go = g.octets;
+    auto refuse = [this](Message message) {
+        say(message);
+        return false;
+    };
+    if (a.blank) return refuse(Message::InputAddress);
+    if (m.blank) return refuse(Message::InputNetmask);
+    if (ao[0] == 127) return refuse(Message::AddressInputError);
+    if (!CheckAddressField(FieldKind::Address, ao[0], ao[1], ao[2], ao[3])) return false;
+    lib.newIP = dotted(ao);
+    lib.newNetmask = dotted(mo);
+    const bool linkLocal = ao[0] == 169 && ao[1] == 254;
+    if (!linkLocal && !g.blank && !CheckAddressField(FieldKind::Gateway, go[0], go[1], go[2], go[3])) return false;
+    if (!IsValidNetmask(mo[0], mo[1], mo[2], mo[3])) return refuse(Message::NetmaskInvalid);
+    if (IsGatewayMisplaced(ao, mo, go)) return refuse(Message::ConfigurationInvalid);
+    const bool noGateway = go == Octets{0, 0, 0, 0};
+    lib.newGateway = noGateway ? std::string() : dotted(go);
+    return true;
+}
+
+void MainController::StoreLanFields(const std::string& label) {
+    LanSummary& s = processLibrary().lanSummary;
+    LanSummary::Entry& e = s.entry[label == "LAN2" ? 1 : 0];
+    e.IP = dotted(view_.address(AddressField::IP).octets);
+    e.netmask = dotted(view_.address(AddressField::Netmask).octets);
+    e.gateway = dotted(view_.address(AddressField::Gateway).octets);
+    // With no selection the index is -1, which the one-character field cuts
+    // to "-": such an entry shows as "Disable".
+    e.dhcp = std::to_string(view_.currentIndex(Combo::Dhcp));
+}
+
+void MainController::ShowLanEntry(int entry) {
+    const LanSummary::Entry& e = processLibrary().lanSummary.entry[entry == 1 ? 1 : 0];
+    const bool dhcp = !e.dhcp.empty() && e.dhcp.view()[0] == '1';
+    view_.setCurrentIndex(Combo::Dhcp, dhcp ? 1 : 0);
+    for (AddressField f : kAddressFields) view_.setEnabled(f, !dhcp);
+    view_.setAddress(AddressField::IP, e.IP.c_str());
+    view_.setAddress(AddressField::Netmask, e.netmask.c_str());
+    const std::string gw = e.gateway.c_str();
+    if (!gw.empty() && gw != "0.0.0.0")
+        view_.setAddress(AddressField::Gateway, gw);
+    else
+        view_.clearAddress(AddressField::Gateway);
+}
+
+void MainController::OnDhcpChange() {
+    if (view_.currentIndex(Combo::Dhcp) < 0) return;
+    const bool enable = view_.currentText(Combo::Dhcp) == "Enable";
+    for (AddressField f : kAddressFields) view_.setEnabled(f, !enable);
+}
+
+void MainController::OnInterfaceChange() {
+    const int index = view_.currentIndex(Combo::Port);
+    if (index == selectedPortIndex) return;
+    selectedPortIndex = index;
+    if (index == 0) {
+        StoreLanFields("LAN2");  // the panel showed the second port so far
+        ShowLanEntry(0);
+    } else if (index == 1) {
+        StoreLanFields("LAN1");
+        ShowLanEntry(1);
+    }
+    RebuildVolumeList(view_.addressText(AddressField::IP));
+}
+
+void MainController::OnApply() {
+    loginPurpose = LoginPurpose::Configuration;
+    if (deviceSelected == 0) {
+        say(Message::SelectDeviceToApply);
+        return;
+    }
+    const std::string label = view_.currentIndex(Combo::Port) >= 0 ? view_.currentText(Combo::Port) : std::string();
+    StoreLanFields(label);
+    DeviceLibrary& lib = processLibrary();
+    lib.portLabel = label;
+    const int dhcp = view_.currentIndex(Combo::Dhcp);
+    if (dhcp == 0) {
+        if (!ValidateTcpIp()) return;
+        {
+            Busy busy(view_);
+            lib.SetLanConfigStatic();  // the search that follows shows what the device made of it
+        }
+        view_.pause(kApplyPauseMs, {});
+        OnRefresh();
+    } else if (dhcp == 1) {
+        bool ok;
+        {
+            Busy busy(view_);
+            ok = lib.SetLanConfigDhcp();
+        }
+        if (!ok) {
+            say(Message::DhcpFailed);
+            return;
+        }
+        say(Message::DhcpEnabled);
+        view_.pause(kApplyPauseMs, {});
+        OnRefresh();
+    }
+}
+
+// ---- web launch ---------------------------------------------------------------
+
+void MainController::ProbeDeviceWeb() {
+    // The worker reads the address once, at its start; the verdict is all it
+    // shares with the window, and it may outlive the window.
+    std::thread([ip = currentDeviceIP, port = webPort, verdict = availability_] {
+        *verdict = InternetCheckConnection(ip, port, 5000) ? 1 : -1;
+    }).detach();
+}
+
+int MainController::WaitDeviceAvailable() {
+    std::atomic<int>& verdict = availabilityWord();
+    if (verdict == 1) {
+        verdict = 0;
+        return 1;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (verdict == -1) break;
+        // Each wait ends early once the verdict is in, so a device that
+        // answers opens at once.
+        view_.pause(waitStepMs, [&verdict] { return verdict != 0; });
+        if (verdict == 1) {
+            verdict = 0;
+            return 1;
+        }
+    }
+    say(Message::DeviceUnavailable);
+    RefreshDriveTable();
+    FillDriveLetterCombo();
+    OnRefresh();
+    deviceSelected = 0;
+    return 0;
+}
+
+void MainController::OnConfiguration() {
+    const int row = FindSelectedRow(List::Device);
+    if (row < 0) {
+        say(Message::SelectDeviceToConfigure);
+        return;
+    }
+    currentDeviceIP = view_.cellText(List::Device, row, 1);
+    availabilityWord() = 0;
+    // The address comes from the network: only a dotted IPv4 address is
+    // ever probed or handed to a browser.
+    if (isDottedIPv4(currentDeviceIP))
+        ProbeDeviceWeb();
+    else
+        availabilityWord() = -1;
+    if (!WaitDeviceAvailable()) return;
+    const std::string url = "http://" + currentDeviceIP;
+    const std::string name = registry ? ReadRegistryString(*registry, kStartMenuInternet, "") : std::string();
+    std::string command;
+    if (name.find("IE") != std::string::npos) {
+        command = "explorer " + url;
+    } else {
+        const std::string key = std::string(kStartMenuInternet) + "\\" + name + "\\shell\\open\\command";
+        command = (registry ? ReadRegistryString(*registry, key, "") : std::string()) + " " + url;
+    }
+    unsigned rc = startProgram(command, 0);
+    if (rc == 2 || rc == 3 || rc == 11) rc = startProgram("explorer " + url, 0);
+    // Results above 31 mean started. Nothing could show the pages: say where
+    // they are, so the user can open them by hand.
+    if (rc <= 31) say(Message::NoBrowser, url);
+}
+
+}  // namespace qs::win
