@@ -27,10 +27,12 @@ bool RunLoopSession::ok(std::string* why) const {
     return false;
 }
 
-void RunLoopSession::search(std::chrono::milliseconds listen) {
+void RunLoopSession::search(std::chrono::milliseconds listen, const std::vector<std::uint32_t>& hosts,
+                            bool multicast) {
     engine_->serverArray().clear();
-    engine_->sendPackage(op_SEARCH, nullptr);
-    loop_.runFor(listen);
+    if (multicast) engine_->sendPackage(op_SEARCH, nullptr);
+    const auto sweep = engine_->searchAddresses(hosts);
+    loop_.runFor(hosts.empty() ? listen : std::max(listen, sweep + std::chrono::milliseconds(1000)));
 }
 
 bool RunLoopSession::waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {

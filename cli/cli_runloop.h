@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qs::cli {
 
@@ -22,8 +23,11 @@ public:
     // False (with the reason) when the engine's sockets could not be made.
     bool ok(std::string* why) const;
 
-    // Sends a search and collects answers for `listen`.
-    void search(std::chrono::milliseconds listen);
+    // Sends a search (to the group unless `multicast` is off, and by
+    // unicast to `hosts`) and collects answers for `listen`, or until the
+    // requests to the hosts have gone out and a second more has passed.
+    void search(std::chrono::milliseconds listen, const std::vector<std::uint32_t>& hosts = {},
+                bool multicast = true);
     // Runs the loop until `done` holds or `limit` passes; true when it held.
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
 

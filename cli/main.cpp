@@ -39,6 +39,8 @@ const char* kUsage =
     "      change one LAN port's TCP/IP settings\n"
     "  lan-info --device D [--json] [--loopback]\n"
     "      ask the device for its LAN information (older datagram format)\n"
+    "  The four device commands take --host ADDR... and --no-multicast as search does,\n"
+    "  to reach a device beyond a router.\n"
     "\n"
     "options:\n"
     "  --device D         serverUUID (16 hex digits), host name, or port-0 address\n"
@@ -343,7 +345,7 @@ int runLoopCommand(const Request& req, const std::string& password) {
     RunLoopSession session(req.transport.loopbackLab, req.verbose);
     std::string why;
     if (!session.ok(&why)) return failure(kExitLocalFailure, why);
-    session.search(kRunLoopSearchTime);
+    session.search(kRunLoopSearchTime, req.targets.hosts, req.targets.multicast);
     auto& engine = session.engine();
     std::vector<const qs::DeviceData_n*> list;
     for (const auto& d : engine.serverArray()) list.push_back(d.get());
@@ -428,7 +430,6 @@ int main(int argc, char** argv) {
     }
     if (req.runloop) {
         if (!req.transport.onlyAddresses.empty()) return usageError("--interface applies to the blocking form only");
-        if (!req.targets.hosts.empty()) return usageError("--host applies to the blocking form only");
         return runLoopCommand(req, password);
     }
     return blockingCommand(req, password);

@@ -205,6 +205,33 @@ void NetManager::sendData(ByteView data) {
     }
 }
 
+void NetManager::sendDataTo(std::uint32_t address, ByteView data) {
+    if (directFd_ < 0) {
+        directFd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (directFd_ < 0) {
+            log(format("Create a socket fail! erron:%d", errno));
+            return;
+        }
+        // In the loopback lab nothing may leave the host.
+        if (options_.loopbackLab) ::setsockopt(directFd_, SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
+        directWatch_ = loop_.watchReadable(directFd_, [this] {
+            std::uint8_t buffer[65536];
+            sockaddr_storage from{};
+            socklen_t fromLen = sizeof from;
+            const ssize_t n = ::recvfrom(directFd_, buffer, sizeof buffer, MSG_DONTWAIT,
+                                         reinterpret_cast<sockaddr*>(&from), &fromLen);
+            if (n < static_cast<ssize_t>(kHeaderSize) || !packager_) return;
+            packager_->dePacketDirect(from, ByteView(buffer, static_cast<std::size_t>(n)));
+        });
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port_);
+    to.sin_addr.s_addr = htonl(address);
+    if (::sendto(directFd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+        log(format("Data send error! errno:%d", errno));
+}
+
 void NetManager::readData() {
     std::uint8_t buffer[65536];
     sockaddr_storage from{};
@@ -234,7 +261,10 @@ bool NetManager::reopenSocket() {
 void NetManager::stopSocket() {
     if (serverWatch_) loop_.unwatch(serverWatch_);
     if (clientWatch_) loop_.unwatch(clientWatch_);
-    serverWatch_ = clientWatch_ = 0;
+    if (directWatch_) loop_.unwatch(directWatch_);
+    serverWatch_ = clientWatch_ = directWatch_ = 0;
+    if (directFd_ >= 0) ::close(directFd_);
+    directFd_ = -1;
     if (serverFd_ >= 0) ::close(serverFd_);
     if (clientFd_ >= 0) ::close(clientFd_);
     serverFd_ = clientFd_ = -1;

@@ -1,5 +1,7 @@
 #include "quayside/packager.h"
 
+#include "quayside/address.h"
+
 #include "quayside/credentials.h"
 #include "quayside/library.h"
 
@@ -74,11 +76,53 @@ Packager::Packager(RunLoop& loop, std::uint16_t port, const std::string& group, 
     if (!sendOverride_) net_ = std::make_unique<NetManager>(loop, port, group, this, std::move(options.net));
 }
 
-Packager::~Packager() { cancelSearchRepeats(); }
+Packager::~Packager() {
+    cancelSearchRepeats();
+    if (sweepTimer_) loop_.cancelTimer(sweepTimer_);
+}
 
 void Packager::cancelSearchRepeats() {
     for (const RunLoop::Handle h : searchRepeats_) loop_.cancelTimer(h);
     searchRepeats_.clear();
+}
+
+void Packager::sendFor(const DeviceData_n& device, const Bytes& datagram) {
+    if (!device.byAddress || sendOverride_) {
+        send(datagram);
+        return;
+    }
+    if (net_) net_->sendDataTo(device.answeredFrom, datagram);
+}
+
+std::chrono::milliseconds Packager::searchAddresses(std::vector<std::uint32_t> hosts) {
+    if (sweepTimer_) loop_.cancelTimer(sweepTimer_);
+    sweepTimer_ = 0;
+    if (hosts.empty() || !net_) return std::chrono::milliseconds(0);
+    ByteWriter w = startRequest(op_SEARCH, clientUUID_, Uuid8{});
+    const Bytes request = finishRequest(w);
+    // Ten requests every 10 ms; a sweep of many addresses goes round fewer
+    // times, every address at least twice.
+    constexpr std::size_t kPerTick = 10;
+    const std::size_t rounds = std::min(kSearchRepeatAfter.size() + 1, std::max<std::size_t>(2, 2048 / hosts.size()));
+    const std::size_t total = rounds * hosts.size();
+    auto sent = std::make_shared<std::size_t>(0);
+    const auto tick = [this, hosts = std::move(hosts), request, total, sent] {
+        for (std::size_t k = 0; k < kPerTick && *sent < total; ++k, ++*sent)
+            net_->sendDataTo(hosts[*sent % hosts.size()], request);
+        if (*sent >= total && sweepTimer_) {
+            loop_.cancelTimer(sweepTimer_);
+            sweepTimer_ = 0;
+        }
+    };
+    tick();
+    if (*sent < total) sweepTimer_ = loop_.startTimer(std::chrono::milliseconds(10), true, tick);
+    return std::chrono::milliseconds(10 * ((total + kPerTick - 1) / kPerTick));
+}
+
+void Packager::dePacketDirect(const sockaddr_storage& sender, ByteView datagram) {
+    arrivingDirect_ = true;
+    dePacket(sender, datagram);
+    arrivingDirect_ = false;
 }
 
 void Packager::send(const Bytes& datagram) {
@@ -120,19 +164,19 @@ void Packager::sendPackage(int opcode, const DeviceData_n* device) {
         case op_CHK_PASSWD:
             if (!device) return;
             targets_[op_CHK_PASSWD] = server;
-            send(buildCheckPasswordRequest(clientUUID_, server, "admin", password));
+            sendFor(*device, buildCheckPasswordRequest(clientUUID_, server, "admin", password));
             return;
         case op_GET_SAMBA_SHARE:
             if (!device) return;
             targets_[op_GET_SAMBA_SHARE] = server;
-            send(buildShareListRequest(clientUUID_, server, "admin", password));
+            sendFor(*device, buildShareListRequest(clientUUID_, server, "admin", password));
             return;
         case op_SET_LAN: {
             if (!device) return;
             TmpDeviceData t;
             fillTmpDeviceData(*device, t);
             targets_[op_SET_LAN] = server;
-            send(buildSetLanRequest(clientUUID_, server, "admin", password, t, ItemPadding::Compact));
+            sendFor(*device, buildSetLanRequest(clientUUID_, server, "admin", password, t, ItemPadding::Compact));
             return;
         }
         default: return;
@@ -141,7 +185,7 @@ void Packager::sendPackage(int opcode, const DeviceData_n* device) {
 
 void Packager::sendPackage(std::uint8_t kind, std::uint8_t itemCode, const DeviceData_n& device) {
     if (kind != kLegacyItemQuery) return;
-    send(buildLegacyQuery(clientUUID_, device.serverUUID, itemCode));
+    sendFor(device, buildLegacyQuery(clientUUID_, device.serverUUID, itemCode));
 }
 
 void Packager::setBtnApply(bool enabled) {
@@ -190,6 +234,13 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
     fillDeviceFromReply(*record, datagram, kRunLoopItemLimit);
     record->lanPortNumber = -1;
     if (!isSupportedModel(record->modelName.view())) return;
+    if (const auto from = senderAddressText(sender)) {
+        record->answeredFrom = parseDottedIPv4(*from).value_or(0);
+        record->byAddress = arrivingDirect_ && record->answeredFrom != 0;
+    }
+    if (!arrivingDirect_)  // heard through the group too: no device found by address
+        for (const auto& known : registry.serverArray)
+            if (known->serverUUID == record->serverUUID) known->byAddress = false;
     registry.addDataInfo(std::move(record));
 }
 

@@ -30,6 +30,8 @@ public:
     virtual ~DatagramSink() = default;
     virtual void olderFormatCheck(ByteView datagram) = 0;
     virtual void dePacket(const sockaddr_storage& sender, ByteView datagram) = 0;
+    // A datagram that answered a request sent straight to one address.
+    virtual void dePacketDirect(const sockaddr_storage& sender, ByteView datagram) { dePacket(sender, datagram); }
     virtual void setBtnApply(bool enabled) = 0;
 };
 
@@ -59,6 +61,10 @@ public:
     const std::string& failure() const { return failure_; }
 
     void sendData(ByteView data);
+    // Sends to the device port of one address (host byte order) from a
+    // socket of its own, opened on first use, whose answers go to
+    // dePacketDirect. It reaches devices the group does not.
+    void sendDataTo(std::uint32_t address, ByteView data);
     void readData();
     bool reopenSocket();
     void stopSocket();
@@ -82,6 +88,8 @@ private:
     int clientFd_ = -1;  // cfClientSocket
     RunLoop::Handle serverWatch_ = 0;
     RunLoop::Handle clientWatch_ = 0;
+    int directFd_ = -1;
+    RunLoop::Handle directWatch_ = 0;
     std::string failure_;
     bool bufferReported_ = false;  // a smaller receive buffer is said once
 };

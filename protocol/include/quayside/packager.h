@@ -98,6 +98,13 @@ public:
     // DatagramSink
     void olderFormatCheck(ByteView datagram) override;
     void dePacket(const sockaddr_storage& sender, ByteView datagram) override;
+    void dePacketDirect(const sockaddr_storage& sender, ByteView datagram) override;
+
+    // Sends the search request to each address by unicast, paced (at most
+    // 1000 a second) and in rounds as the group search repeats. A device
+    // heard only this way is recorded byAddress; requests to it then go to
+    // the address it answered from. Returns how long the sending takes.
+    std::chrono::milliseconds searchAddresses(std::vector<std::uint32_t> hosts);
     void setBtnApply(bool enabled) override;
 
     // Observer of LAN-information answers (the engine itself keeps nothing).
@@ -109,6 +116,8 @@ private:
     void callCurrentView(const PacketHeader& header, ByteView datagram);
     void decodeShares(const PacketHeader& header, ByteView datagram);
     void send(const Bytes& datagram);
+    // To the device the way it was found: its own address, or the group.
+    void sendFor(const DeviceData_n& device, const Bytes& datagram);
     // The device a request of this opcode went to last; a reply must come
     // from it.
     bool fromTarget(std::uint16_t opcode, const Uuid8& serverUUID) const;
@@ -118,6 +127,8 @@ private:
 
     RunLoop& loop_;
     std::vector<RunLoop::Handle> searchRepeats_;
+    RunLoop::Handle sweepTimer_ = 0;
+    bool arrivingDirect_ = false;
     PackagerReceiver* receiver_;
     std::shared_ptr<SystemLog> log_;
     Uuid8 clientUUID_;
