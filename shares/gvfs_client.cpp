@@ -1,6 +1,6 @@
 #include "gvfs_client.h"
 
-#include <gio/gio.h>
+#include "gobject_ptr.h"
 
 #include <atomic>
 #include <cerrno>
@@ -11,7 +11,8 @@
 namespace qs::shares {
 
 struct GvfsClient::Gio {
-    GMainContext* context = g_main_context_new();
+    GMainContextPtr contextRef{g_main_context_new()};
+    GMainContext* context = contextRef.get();
     // The operation cancel() ends, and whether it was called.
     std::mutex cancelMutex;
     GCancellable* current = nullptr;
@@ -21,7 +22,6 @@ struct GvfsClient::Gio {
         // What GVfs still has to say to this context is heard out first,
         // or it would be left undelivered (and unfreed) with the context.
         for (int i = 0; i < 100 && g_main_context_pending(context); ++i) g_main_context_iteration(context, FALSE);
-        g_main_context_unref(context);
     }
 
     // The context is the thread's default while GIO calls are made, so
@@ -35,8 +35,9 @@ struct GvfsClient::Gio {
     struct Operation {
         bool done = false;
         bool timedOut = false;
-        GError* error = nullptr;
-        GCancellable* cancellable = g_cancellable_new();
+        GErrorPtr error;
+        GObjectPtr<GCancellable> cancellableRef{g_cancellable_new()};
+        GCancellable* cancellable = cancellableRef.get();
         // Credentials for the password question.
         std::string user, domain, password;
         bool guest = true;
@@ -44,10 +45,6 @@ struct GvfsClient::Gio {
         bool keepPassword = false;
         int asked = 0;
         bool refused = false;
-        ~Operation() {
-            g_clear_error(&error);
-            g_object_unref(cancellable);
-        }
     };
 
     // Runs the context until the operation is done; cancels it when the
@@ -66,7 +63,8 @@ struct GvfsClient::Gio {
                 gio->current = nullptr;
             }
         } done{this};
-        GSource* timer = g_timeout_source_new(static_cast<guint>(timeoutMs));
+        const GSourcePtr timerRef{g_timeout_source_new(static_cast<guint>(timeoutMs))};
+        GSource* timer = timerRef.get();
         g_source_set_callback(
             timer,
             [](gpointer data) -> gboolean {
@@ -79,7 +77,6 @@ struct GvfsClient::Gio {
         g_source_attach(timer, context);
         while (!op->done && !op->timedOut && !cancelled) g_main_context_iteration(context, TRUE);
         g_source_destroy(timer);
-        g_source_unref(timer);
         if (op->done) return true;
         // Cancelled: give it a moment to say so.
         const gint64 until = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
@@ -151,17 +148,11 @@ struct GvfsClient::Gio {
     // The local path of the share's mount, when it is mounted and GVfs
     // shows it through FUSE; empty otherwise.
     static std::string mountedPath(GFile* file) {
-        std::string path;
-        GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
-        if (!mount) return path;
-        GFile* root = g_mount_get_root(mount);
-        if (char* p = g_file_get_path(root)) {
-            path = p;
-            g_free(p);
-        }
-        g_object_unref(root);
-        g_object_unref(mount);
-        return path;
+        const GObjectPtr<GMount> mount{g_file_find_enclosing_mount(file, nullptr, nullptr)};
+        if (!mount) return {};
+        const GObjectPtr<GFile> root{g_mount_get_root(mount.get())};
+        const GCharPtr path{g_file_get_path(root.get())};
+        return path ? path.get() : std::string();
     }
 
     // Whether the local path answers. It may take a moment: the FUSE view
@@ -188,12 +179,10 @@ struct GvfsClient::Gio {
                       std::string& path, bool& mountedHere, bool keepPassword) {
         Scope scope(context);
         mountedHere = false;
-        GFile* file = g_file_new_for_uri(uri.c_str());
+        const GObjectPtr<GFile> fileRef{g_file_new_for_uri(uri.c_str())};
+        GFile* file = fileRef.get();
         path = mountedPath(file);
-        if (!path.empty()) {
-            g_object_unref(file);
-            return usable(path) ? MountStatus::Ok : MountStatus::NoLocalPath;
-        }
+        if (!path.empty()) return usable(path) ? MountStatus::Ok : MountStatus::NoLocalPath;
         auto* op = new Operation;
         std::string name = user ? user : "";
         // "DOMAIN\user" names the domain too.
@@ -206,14 +195,16 @@ struct GvfsClient::Gio {
         op->havePassword = password != nullptr;
         op->password = password ? password : "";
         op->keepPassword = keepPassword;
-        GMountOperation* mo = g_mount_operation_new();
-        g_signal_connect(mo, "ask-password", G_CALLBACK(askPassword), op);
-        g_signal_connect(mo, "ask-question", G_CALLBACK(askQuestion), op);
+        const GObjectPtr<GMountOperation> mo{g_mount_operation_new()};
+        g_signal_connect(mo.get(), "ask-password", G_CALLBACK(askPassword), op);
+        g_signal_connect(mo.get(), "ask-question", G_CALLBACK(askQuestion), op);
         g_file_mount_enclosing_volume(
-            file, G_MOUNT_MOUNT_NONE, mo, op->cancellable,
+            file, G_MOUNT_MOUNT_NONE, mo.get(), op->cancellable,
             [](GObject* source, GAsyncResult* result, gpointer data) {
                 auto* o = static_cast<Operation*>(data);
-                g_file_mount_enclosing_volume_finish(G_FILE(source), result, &o->error);
+                GError* error = nullptr;
+                g_file_mount_enclosing_volume_finish(G_FILE(source), result, &error);
+                o->error.reset(error);
                 o->done = true;
             },
             op);
@@ -228,32 +219,31 @@ struct GvfsClient::Gio {
             }
         }
         if (ended) {
-            g_signal_handlers_disconnect_by_data(mo, op);
+            g_signal_handlers_disconnect_by_data(mo.get(), op);
             delete op;
         }  // else the operation still refers to it: left to the process
-        g_object_unref(mo);
-        g_object_unref(file);
         return rc;
     }
 
     bool unmountFile(GFile* file, bool force, int timeoutMs, bool* busy = nullptr) {
-        GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
+        const GObjectPtr<GMount> mount{g_file_find_enclosing_mount(file, nullptr, nullptr)};
         if (!mount) return true;
         auto* op = new Operation;
         g_mount_unmount_with_operation(
-            mount, force ? G_MOUNT_UNMOUNT_FORCE : G_MOUNT_UNMOUNT_NONE, nullptr, op->cancellable,
+            mount.get(), force ? G_MOUNT_UNMOUNT_FORCE : G_MOUNT_UNMOUNT_NONE, nullptr, op->cancellable,
             [](GObject* source, GAsyncResult* result, gpointer data) {
                 auto* o = static_cast<Operation*>(data);
-                g_mount_unmount_with_operation_finish(G_MOUNT(source), result, &o->error);
+                GError* error = nullptr;
+                g_mount_unmount_with_operation_finish(G_MOUNT(source), result, &error);
+                o->error.reset(error);
                 o->done = true;
             },
             op);
         const bool ended = wait(op, timeoutMs);
         bool ok = ended && !op->error;
-        if (ended && op->error && g_error_matches(op->error, G_IO_ERROR, G_IO_ERROR_NOT_MOUNTED)) ok = true;
-        if (busy) *busy = ended && op->error && g_error_matches(op->error, G_IO_ERROR, G_IO_ERROR_BUSY);
+        if (ended && op->error && g_error_matches(op->error.get(), G_IO_ERROR, G_IO_ERROR_NOT_MOUNTED)) ok = true;
+        if (busy) *busy = ended && op->error && g_error_matches(op->error.get(), G_IO_ERROR, G_IO_ERROR_BUSY);
         if (ended) delete op;
-        g_object_unref(mount);
         return ok;
     }
 };
@@ -275,40 +265,30 @@ MountStatus GvfsClient::mount(const std::string& uri, const char* user, const ch
 
 bool GvfsClient::unmount(const std::string& uri, bool force, int timeoutMs, bool* busy) {
     Gio::Scope scope(gio_->context);
-    GFile* file = g_file_new_for_uri(uri.c_str());
-    const bool ok = gio_->unmountFile(file, force, timeoutMs, busy);
-    g_object_unref(file);
-    return ok;
+    const GObjectPtr<GFile> file{g_file_new_for_uri(uri.c_str())};
+    return gio_->unmountFile(file.get(), force, timeoutMs, busy);
 }
 
 std::string GvfsClient::mountedPath(const std::string& uri) {
     Gio::Scope scope(gio_->context);
-    GFile* file = g_file_new_for_uri(uri.c_str());
-    std::string path = Gio::mountedPath(file);
-    g_object_unref(file);
-    return path;
+    const GObjectPtr<GFile> file{g_file_new_for_uri(uri.c_str())};
+    return Gio::mountedPath(file.get());
 }
 
 bool GvfsClient::mountOfPath(const std::string& path, SmbMount& out) {
     Gio::Scope scope(gio_->context);
     // A path under the FUSE view becomes the GVfs location it shows.
-    GFile* file = g_file_new_for_path(path.c_str());
-    GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
-    g_object_unref(file);
+    const GObjectPtr<GFile> file{g_file_new_for_path(path.c_str())};
+    const GObjectPtr<GMount> mount{g_file_find_enclosing_mount(file.get(), nullptr, nullptr)};
     if (!mount) return false;
-    GFile* root = g_mount_get_root(mount);
-    g_object_unref(mount);
-    char* uri = g_file_get_uri(root);
-    char* local = g_file_get_path(root);
-    g_object_unref(root);
-    bool found = false;
-    if (const auto address = uri ? parseSmbAddress(uri) : std::nullopt) {
-        out = SmbMount{uri, address->user.value_or(std::string()), address->host, address->share, local ? local : ""};
-        found = true;
-    }
-    g_free(uri);
-    g_free(local);
-    return found;
+    const GObjectPtr<GFile> root{g_mount_get_root(mount.get())};
+    const GCharPtr uri{g_file_get_uri(root.get())};
+    const GCharPtr local{g_file_get_path(root.get())};
+    const auto address = uri ? parseSmbAddress(uri.get()) : std::nullopt;
+    if (!address) return false;
+    out = SmbMount{uri.get(), address->user.value_or(std::string()), address->host, address->share,
+                   local ? local.get() : ""};
+    return true;
 }
 
 }  // namespace qs::shares

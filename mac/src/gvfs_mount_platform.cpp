@@ -1,5 +1,7 @@
 #include "gvfs_mount_platform.h"
 
+#include "places.h"
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -16,12 +18,6 @@
 namespace qs::mac {
 
 namespace {
-
-std::string homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (const passwd* pw = ::getpwuid(::getuid())) return pw->pw_dir;
-    return "/";
-}
 
 // A name directly below a folder: no slash, not "." or "..", not empty.
 bool plainName(std::string_view name) {
@@ -58,10 +54,9 @@ GvfsMountPlatform::Places GvfsMountPlatform::defaultPlaces() {
     if (runtime && *runtime == '/') {
         places.markers = std::string(runtime) + "/quayside";
     } else {
-        const char* cache = std::getenv("XDG_CACHE_HOME");
-        places.markers = (cache && *cache == '/' ? std::string(cache) : homeDirectory() + "/.cache") + "/quayside/run";
+        places.markers = shares::xdgDirectory("XDG_CACHE_HOME", ".cache") + "/quayside/run";
     }
-    places.volumes = homeDirectory() + "/Volumes";
+    places.volumes = shares::homeDirectory() + "/Volumes";
     return places;
 }
 

@@ -1,7 +1,8 @@
 // GIO first: its headers use names that Qt's headers define as macros.
-#include <gio/gio.h>
+#include "gobject_ptr.h"
 
 #include "gvfs_netconnections.h"
+#include "places.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -11,10 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,18 +25,8 @@ std::unique_ptr<NetConnections> systemNetConnections() { return std::make_unique
 
 namespace {
 
-std::string homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/') return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return "/";
-}
-
-// An XDG base directory: the variable when it holds an absolute path, else
-// the default under the home directory.
-std::string xdgDirectory(const char* variable, const char* fallback) {
-    if (const char* v = std::getenv(variable); v && v[0] == '/') return v;
-    return homeDirectory() + "/" + fallback;
-}
+using shares::homeDirectory;
+using shares::xdgDirectory;
 
 std::string parentOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
@@ -66,10 +55,8 @@ std::string letterText(int index) { return std::string{static_cast<char>('A' + i
 std::string shareUri(const RemoteName& remote) { return shares::smbUri(remote.server, remote.share); }
 
 std::string fileUri(const std::string& path) {
-    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-    std::string out = uri ? uri : "";
-    g_free(uri);
-    return out;
+    const shares::GCharPtr uri{g_filename_to_uri(path.c_str(), nullptr, nullptr)};
+    return uri ? uri.get() : "";
 }
 
 // Writes `text` to `path` through a new file renamed over it.
