@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev
   nlohmann-json3-dev
-  iproute2
+  iproute2 nftables
   samba smbclient libnss-wrapper
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core fonts-liberation
   libglib2.0-dev

@@ -2,7 +2,15 @@
 
 #include "support/process.h"
 
+#include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
 
 namespace qs::test {
 
@@ -13,6 +21,35 @@ RunResult ip(const std::vector<std::string>& args) {
     return run(argv, {}, std::chrono::seconds(10));
 }
 int counter = 0;
+
+// Runs `ip ARGS`; false with its error text in `error` when it fails.
+bool ipStep(const std::vector<std::string>& args, std::string* error) {
+    const RunResult r = ip(args);
+    if (r.exitCode == 0) return true;
+    if (error) {
+        *error = "ip";
+        for (const auto& a : args) *error += " " + a;
+        *error += " failed: " + r.err;
+    }
+    return false;
+}
+
+// The nft program, looked for where Debian puts it even when PATH lacks
+// the sbin folders.
+std::string findNft() {
+    std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    path += ":/usr/sbin:/sbin";
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find(':', start), path.size());
+        const std::string dir = path.substr(start, end - start);
+        if (!dir.empty() && ::access((dir + "/nft").c_str(), X_OK) == 0) return dir + "/nft";
+        start = end + 1;
+    }
+    return {};
+}
+
+constexpr const char* kLossTable = "quayside_loss";
 }  // namespace
 
 bool Netns::available(std::string* why) {
@@ -44,7 +81,8 @@ std::vector<std::string> Netns::exec(const std::vector<std::string>& argv) const
     return out;
 }
 
-bool veth(const Netns& a, const std::string& aCidr, const Netns& b, const std::string& bCidr, std::string* error) {
+bool veth(const Netns& a, const std::string& aCidr, const Netns& b, const std::string& bCidr, std::string* error,
+          std::string* aDevice, std::string* bDevice) {
     const std::string tag = std::to_string(::getpid() % 100000) + "x" + std::to_string(counter++);
     const std::string ea = "qa" + tag, eb = "qb" + tag;  // at most 15 characters
     const std::vector<std::vector<std::string>> steps = {
@@ -54,14 +92,80 @@ bool veth(const Netns& a, const std::string& aCidr, const Netns& b, const std::s
         {"-n", a.name(), "link", "set", ea, "up"},
         {"-n", b.name(), "link", "set", eb, "up"},
     };
-    for (const auto& s : steps) {
-        const RunResult r = ip(s);
-        if (r.exitCode != 0) {
-            if (error) *error = "ip " + s[0] + " ... failed: " + r.err;
-            return false;
-        }
-    }
+    for (const auto& s : steps)
+        if (!ipStep(s, error)) return false;
+    if (aDevice) *aDevice = ea;
+    if (bDevice) *bDevice = eb;
     return true;
+}
+
+bool addAddress(const Netns& ns, const std::string& cidr, const std::string& device, std::string* error) {
+    return ipStep({"-n", ns.name(), "addr", "add", cidr, "dev", device}, error);
+}
+
+bool route(const Netns& ns, const std::vector<std::string>& routeArgs, std::string* error) {
+    std::vector<std::string> args{"-n", ns.name(), "route", "add"};
+    args.insert(args.end(), routeArgs.begin(), routeArgs.end());
+    return ipStep(args, error);
+}
+
+bool enableForwarding(const Netns& router, std::string* error) {
+    const RunResult r = run(router.exec({"sysctl", "-q", "-w", "net.ipv4.ip_forward=1"}), {}, std::chrono::seconds(10));
+    if (r.exitCode == 0) return true;
+    if (error) *error = "sysctl net.ipv4.ip_forward=1 in " + router.name() + " failed: " + r.err;
+    return false;
+}
+
+bool dropAtRandom(const Netns& ns, int percent, std::string* error) {
+    if (percent < 0 || percent > 100) {
+        if (error) *error = "dropAtRandom: percent must be from 0 to 100, not " + std::to_string(percent);
+        return false;
+    }
+    const std::string nft = findNft();
+    if (nft.empty()) {
+        if (error) *error = "nft not found: install the nftables package to make a namespace lose datagrams";
+        return false;
+    }
+    // The table is made (if missing) and deleted first, so a second call
+    // replaces the first; the whole text is one transaction.
+    const std::string table = std::string("inet ") + kLossTable;
+    std::string rules = "table " + table + "\ndelete table " + table + "\n";
+    if (percent > 0) {
+        const std::string rule =
+            "    udp dport 24680 numgen random mod 100 < " + std::to_string(percent) + " counter drop\n";
+        rules += "table " + table + " {\n"
+                 "  chain output {\n    type filter hook output priority 0; policy accept;\n" + rule + "  }\n"
+                 "  chain input {\n    type filter hook input priority 0; policy accept;\n" + rule + "  }\n"
+                 "}\n";
+    }
+    const RunResult r = run(ns.exec({nft, "-f", "-"}), rules, std::chrono::seconds(10));
+    if (r.exitCode == 0) return true;
+    if (error) *error = "nft in " + ns.name() + " failed: " + r.err;
+    return false;
+}
+
+bool runIn(const Netns& ns, const std::function<void()>& body, std::string* error) {
+    std::string failure;
+    std::thread worker([&] {
+        const std::string path = "/var/run/netns/" + ns.name();
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            failure = "open " + path + ": " + std::strerror(errno);
+            return;
+        }
+        const int rc = ::setns(fd, CLONE_NEWNET);
+        const int err = errno;
+        ::close(fd);
+        if (rc != 0) {
+            failure = "setns " + ns.name() + ": " + std::strerror(err);
+            return;
+        }
+        body();
+    });
+    worker.join();
+    if (failure.empty()) return true;
+    if (error) *error = failure;
+    return false;
 }
 
 }  // namespace qs::test

@@ -1,8 +1,10 @@
 // Network namespaces as test hosts: each Netns is a host with its own
-// network stack; veth() wires two of them with one point-to-point link.
-// Needs root; available() says why not otherwise.
+// network stack; veth() wires two of them with one point-to-point link, and
+// the helpers below add addresses and routes, make a router, or make a host
+// lose datagrams. Needs root; available() says why not otherwise.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,37 @@ private:
 };
 
 // Links a and b with a veth pair and gives each end its address (CIDR).
-// Returns false (with the command's error in `error`) when it fails.
-bool veth(const Netns& a, const std::string& aCidr, const Netns& b, const std::string& bCidr, std::string* error);
+// The names of the two ends (in a and in b) go to aDevice and bDevice when
+// given. Returns false (with the command's error in `error`) when it fails.
+bool veth(const Netns& a, const std::string& aCidr, const Netns& b, const std::string& bCidr, std::string* error,
+          std::string* aDevice = nullptr, std::string* bDevice = nullptr);
+
+// One more address (CIDR) on a device of ns.
+bool addAddress(const Netns& ns, const std::string& cidr, const std::string& device, std::string* error);
+
+// `ip -n NS route add ARGS...`, e.g. {"10.231.9.0/24", "via", "10.231.8.1"}
+// or {"default", "via", "10.231.8.1"}.
+bool route(const Netns& ns, const std::vector<std::string>& routeArgs, std::string* error);
+
+// Makes ns a router: it forwards unicast between its links. Multicast is
+// not forwarded (that needs a multicast routing daemon, which nothing here
+// runs), so a router stands between a client and devices on another subnet
+// as on a real network.
+bool enableForwarding(const Netns& router, std::string* error);
+
+// Makes ns lose UDP datagrams to the device port 24680 at random, group ones
+// included: `percent` of those it sends and, independently, `percent` of
+// those it receives (nftables, output and input hooks). A datagram between
+// two sockets of ns itself passes both. Traffic that ns forwards as a router
+// passes neither. A datagram dropped on its way out makes the sender's send
+// fail with EPERM (the client library and vsb-sim take that as a loss, as
+// on the wire). 0 ends the loss; a second call replaces the first. False,
+// with the reason, when nft (Debian package nftables) is missing or refuses.
+bool dropAtRandom(const Netns& ns, int percent, std::string* error);
+
+// Runs body on a thread that has entered ns and waits for it: sockets
+// opened there belong to ns and may be used from any thread afterwards.
+// False, with the reason, when ns cannot be entered (body does not run).
+bool runIn(const Netns& ns, const std::function<void()>& body, std::string* error);
 
 }  // namespace qs::test
