@@ -94,7 +94,7 @@ TEST_F(Controller, StartUpSearchesSleepsAndBuildsTheLabelLists) {
     EXPECT_EQ(sent[5], sent[0]);
     EXPECT_EQ(toolkit.sleeps, std::vector<std::chrono::milliseconds>{30ms});
     EXPECT_TRUE(ctl->noPassword());
-    EXPECT_EQ(ctl->pendingAction(), kActionApply);
+    EXPECT_EQ(ctl->pendingAction(), Action::Apply);
     EXPECT_EQ(ctl->interfaceLabels(0), std::vector<std::string>{"LAN"});
     EXPECT_EQ(ctl->interfaceLabels(1).size(), 7u);
     EXPECT_EQ(ctl->interfaceLabels(1)[2], "LAN1+LAN2 Balace-XOR");
@@ -107,7 +107,7 @@ TEST_F(Controller, AlertsAreLocalisedAndCode38NamesTheShare) {
     ctl->packager().volumeArray() = {{"Public", "", false}, {"Private", "", true}};
     toolkit.selected[1] = 1;
     for (int code : {0, 40, -1, 9, 38, 3, 32, 29})
-        ctl->displayAlertMessage(code);
+        ctl->displayAlertMessage(static_cast<Alert>(code));
     const std::string cannot =
         "Unable to disconnect this drive.\nPlease select a drive to disconnect and verify that the drive is not "
         "being accessed.";
@@ -133,7 +133,7 @@ TEST_F(Controller, DeviceClickSendsTheQueryAtOnceAndOpensTheSheetAfterTheDelay) 
     run(200ms);
     EXPECT_TRUE(toolkit.sheetOpen);
     EXPECT_EQ(toolkit.sheetsBegun, 1);
-    EXPECT_EQ(ctl->pendingAction(), kActionListVolumes);
+    EXPECT_EQ(ctl->pendingAction(), Action::ListVolumes);
     EXPECT_EQ(toolkit.fields[Field::UserName].text, "admin");
     EXPECT_EQ(toolkit.fields[Field::IP].text, "192.168.77.20");
     EXPECT_FALSE(ctl->lanInfoTimerRunning()) << "the timer fires once";
@@ -161,7 +161,7 @@ TEST_F(Controller, ATickAfterTheListWasClearedOnlyStopsTheTimer) {
     run(350ms);
     EXPECT_FALSE(toolkit.sheetOpen);
     EXPECT_FALSE(ctl->lanInfoTimerRunning());
-    EXPECT_EQ(ctl->pendingAction(), kActionApply);
+    EXPECT_EQ(ctl->pendingAction(), Action::Apply);
 }
 
 TEST_F(Controller, ShowingARecordChoosesLabelsPortAndAddressMode) {
@@ -269,7 +269,7 @@ TEST_F(Controller, StaticApplyStoresThePortAndOpensTheSheet) {
     click(1);
     run(300ms);
     ctl->btnCancelPressed();
-    ctl->setCalledAction(kActionNone);
+    ctl->setCalledAction(Action::None);
     toolkit.selectItem(Combo::Interface, 1);
     toolkit.selectItem(Combo::DHCP, 1);
     setFields("10.1.0.31", "255.255.0.0", "10.1.0.1");
@@ -280,8 +280,8 @@ TEST_F(Controller, StaticApplyStoresThePortAndOpensTheSheet) {
     EXPECT_FALSE(rec->port[1].dhcpEnable);
     EXPECT_EQ(rec->port[1].IP.str(), "10.1.0.31");
     EXPECT_EQ(rec->port[0].IP.str(), "192.168.77.30") << "the other port untouched";
-    EXPECT_EQ(ctl->pendingAction(), kActionApply);
-    EXPECT_EQ(ctl->calledActionSub(), 0u);
+    EXPECT_EQ(ctl->pendingAction(), Action::Apply);
+    EXPECT_EQ(ctl->calledActionSub(), SubAction::Static);
     EXPECT_TRUE(toolkit.sheetOpen);
     EXPECT_FALSE(toolkit.fields[Field::IP].editable) << "until the sheet is answered";
 }
@@ -319,7 +319,7 @@ TEST_F(Controller, DhcpApplySkipsTheChecks) {
     EXPECT_TRUE(toolkit.alerts.empty());
     EXPECT_TRUE(ctl->tmpDeviceData()->port[0].dhcpEnable);
     EXPECT_EQ(ctl->tmpDeviceData()->ifEdited, 0);
-    EXPECT_EQ(ctl->calledActionSub(), kSubActionDhcp);
+    EXPECT_EQ(ctl->calledActionSub(), SubAction::Dhcp);
     EXPECT_TRUE(toolkit.sheetOpen);
 }
 
@@ -368,7 +368,7 @@ TEST_F(Controller, SheetCancelKeepsThePendingAction) {
     EXPECT_FALSE(toolkit.sheetOpen);
     EXPECT_TRUE(toolkit.buttons[Button::Apply]);
     EXPECT_TRUE(toolkit.fields[Field::IP].editable);
-    EXPECT_EQ(ctl->pendingAction(), kActionListVolumes);
+    EXPECT_EQ(ctl->pendingAction(), Action::ListVolumes);
 }
 
 TEST_F(Controller, PasswordCheckWithoutASelectedRow) {
@@ -383,26 +383,29 @@ TEST_F(Controller, RefusedPasswordReEnablesEvenInDhcpMode) {
     toolkit.selectItem(Combo::DHCP, 0);
     ctl->setIPEditEnable(false);
     toolkit.setEnabled(Button::Apply, false);
-    ctl->setCalledAction(kActionListVolumes);
+    ctl->setCalledAction(Action::ListVolumes);
     ctl->checkAuthFail();
     EXPECT_TRUE(toolkit.buttons[Button::Apply]);
     EXPECT_TRUE(toolkit.fields[Field::Gateway].editable);
     EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"Wrong administrator password input!"});
-    EXPECT_EQ(ctl->pendingAction(), kActionListVolumes);
+    EXPECT_EQ(ctl->pendingAction(), Action::ListVolumes);
 }
 
 TEST_F(Controller, SettingsAppliedWaitThenSearchAgain) {
     struct Case {
-        std::uint64_t action, sub;
+        Action action;
+        SubAction sub;
         std::vector<std::chrono::milliseconds> sleeps;
         bool searches;
     };
-    for (const Case& c : {Case{kActionApply, 0, {2000ms}, true}, Case{kActionApply, kSubActionDhcp, {3000ms}, true},
-                          Case{kActionListVolumes, 0, {}, false}, Case{kActionNone, 0, {}, false}}) {
+    for (const Case& c : {Case{Action::Apply, SubAction::Static, {2000ms}, true},
+                          Case{Action::Apply, SubAction::Dhcp, {3000ms}, true},
+                          Case{Action::ListVolumes, SubAction::Static, {}, false},
+                          Case{Action::None, SubAction::Static, {}, false}}) {
         addDevices();
         ctl->packager().volumeArray() = {{"Public", "", false}};
         toolkit.selected[0] = 0;
-        if (c.sub) {  // a DHCP apply, answered
+        if (c.sub == SubAction::Dhcp) {  // a DHCP apply, answered
             toolkit.selectItem(Combo::DHCP, 0);
             ctl->btnApplyPressed();
             ctl->btnCancelPressed();
@@ -412,8 +415,8 @@ TEST_F(Controller, SettingsAppliedWaitThenSearchAgain) {
         sent.clear();
         ctl->setIPFinish();
         EXPECT_EQ(toolkit.sleeps, c.sleeps);
-        EXPECT_EQ(ctl->pendingAction(), kActionNone);
-        EXPECT_EQ(ctl->calledActionSub(), 0u);
+        EXPECT_EQ(ctl->pendingAction(), Action::None);
+        EXPECT_EQ(ctl->calledActionSub(), SubAction::Static);
         EXPECT_EQ(sent.size(), c.searches ? 1u : 0u);
         EXPECT_EQ(ctl->packager().serverArray().empty(), c.searches);
         EXPECT_EQ(ctl->packager().volumeArray().empty(), c.searches);

@@ -174,14 +174,14 @@ TEST_F(MacGvfs, CredentialsMountAndAWrongPassword) {
     ctl->btnMountPressed();
     EXPECT_EQ(toolkit.alerts.back(), "Failed to map drive.") << "no guest access";
 
-    ctl->setCalledAction(kActionMount);
+    ctl->setCalledAction(Action::Mount);
     ctl->openLoginSheet();
     toolkit.setStringValue(Field::UserName, "admin");
     toolkit.setStringValue(Field::Password, "wrong");
     ctl->btnOKPressed();
     EXPECT_EQ(toolkit.alerts.back(), "Failed to map drive.");
 
-    ctl->setCalledAction(kActionMount);
+    ctl->setCalledAction(Action::Mount);
     ctl->openLoginSheet();
     toolkit.setStringValue(Field::UserName, "admin");
     toolkit.setStringValue(Field::Password, kLabPassword);
@@ -189,7 +189,7 @@ TEST_F(MacGvfs, CredentialsMountAndAWrongPassword) {
     skipWithoutFuse();
     EXPECT_EQ(toolkit.alerts.back(), "Successfully mapped drive.");
     EXPECT_TRUE(isLink(volume("Volume_1")));
-    EXPECT_EQ(ctl->pendingAction(), kActionNone);
+    EXPECT_EQ(ctl->pendingAction(), Action::None);
     const auto lines = platform->mountOutput();
     ASSERT_TRUE(lines && !lines->empty());
     EXPECT_EQ(lines->front().find(std::string("//admin@") + kLabServer + "/Volume_1 on "), 0u) << lines->front();

@@ -105,7 +105,7 @@ TEST_F(MacLab, WrongPasswordAlertsAndLeavesTheFieldsEditable) {
     EXPECT_TRUE(toolkit.fields[Field::IP].editable);
     EXPECT_TRUE(toolkit.buttons[Button::Apply]);
     EXPECT_TRUE(volumes().empty());
-    EXPECT_EQ(ctl->pendingAction(), kActionListVolumes);
+    EXPECT_EQ(ctl->pendingAction(), Action::ListVolumes);
 }
 
 TEST_F(MacLab, BondedDeviceShowsTheBondingNames) {
@@ -132,7 +132,7 @@ TEST_F(MacLab, StaticApplyChangesTheSecondPortAndSearchesAgain) {
     ASSERT_TRUE(toolkit.sheetOpen);
     toolkit.setStringValue(Field::Password, "admin");
     ctl->btnOKPressed();
-    ASSERT_TRUE(until([&] { return ctl->pendingAction() == kActionNone; })) << sim.errors();
+    ASSERT_TRUE(until([&] { return ctl->pendingAction() == Action::None; })) << sim.errors();
     EXPECT_EQ(toolkit.sleeps.back(), 2000ms);
     ASSERT_TRUE(until([&] { return rows() == 3; }));
     toolkit.selected[0] = row("archive");
@@ -156,7 +156,7 @@ TEST_F(MacLab, StaticApplyOnABondChangesTheBond) {
     ASSERT_TRUE(toolkit.sheetOpen);
     toolkit.setStringValue(Field::Password, "admin");
     ctl->btnOKPressed();
-    ASSERT_TRUE(until([&] { return ctl->pendingAction() == kActionNone; })) << sim.errors();
+    ASSERT_TRUE(until([&] { return ctl->pendingAction() == Action::None; })) << sim.errors();
     EXPECT_TRUE(toolkit.alerts.empty()) << toolkit.alerts.front();
     ASSERT_TRUE(until([&] { return rows() == 3; }));
     EXPECT_EQ(ctl->deviceCtl().objectValue("ColumnIP", row("render")), "192.168.77.41");
@@ -171,7 +171,7 @@ TEST_F(MacLab, DhcpApplyWaitsThreeSecondsAndTheDeviceReportsDhcp) {
     ASSERT_TRUE(toolkit.sheetOpen);
     toolkit.setStringValue(Field::Password, "admin");
     ctl->btnOKPressed();
-    ASSERT_TRUE(until([&] { return ctl->pendingAction() == kActionNone; })) << sim.errors();
+    ASSERT_TRUE(until([&] { return ctl->pendingAction() == Action::None; })) << sim.errors();
     EXPECT_EQ(toolkit.sleeps.back(), 3000ms);
     EXPECT_TRUE(volumes().empty());
     ASSERT_TRUE(until([&] { return rows() == 3; }));

@@ -148,7 +148,7 @@ TEST_F(MacWindow, RefusedPasswordIsTranslatedAndEscapeCancels) {
     ASSERT_TRUE(waitFor([&] { return window->loginSheet().isVisible(); }, 2000));
     QTest::keyClick(&window->loginSheet(), Qt::Key_Escape);
     EXPECT_FALSE(window->loginSheet().isVisible());
-    EXPECT_EQ(window->controller().pendingAction(), kActionListVolumes);
+    EXPECT_EQ(window->controller().pendingAction(), Action::ListVolumes);
 }
 
 TEST_F(MacWindow, StaticAddressTypedAppliedAndSearchedAgain) {
@@ -166,7 +166,7 @@ TEST_F(MacWindow, StaticAddressTypedAppliedAndSearchedAgain) {
     EXPECT_TRUE(sheet().txfPassword->text().isEmpty()) << "the login's password is not shown again";
     QTest::keyClicks(sheet().txfPassword, "admin");
     QTest::mouseClick(sheet().btnOK, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return window->controller().pendingAction() == kActionNone; })) << sim.errors();
+    ASSERT_TRUE(waitFor([&] { return window->controller().pendingAction() == Action::None; })) << sim.errors();
     EXPECT_EQ(window->sleeps.back(), 2000ms);
     EXPECT_TRUE(window->ui().txfIP->text().isEmpty());
     ASSERT_TRUE(waitFor([&] { return rows() == 2 && cell(1, 1) == "192.168.77.21"; })) << qPrintable(cell(1, 1));

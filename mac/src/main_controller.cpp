@@ -178,7 +178,7 @@ void MainController::checkQueryLanInfoStatus() {
     if (!record) return;
     fillDeviceInfo(record, true);
     cleanTable(2);
-    calledAction_ = kActionListVolumes;
+    calledAction_ = Action::ListVolumes;
     openLoginSheet();
 }
 
@@ -186,7 +186,7 @@ void MainController::tblVolumeChanged() {
     const VolumeData* share = selectedShare();
     if (!share) return;
     if (share->isLocked) {
-        displayAlertMessage(kAlertLocked);
+        displayAlertMessage(Alert::Locked);
         toolkit_.setEnabled(Button::Connect, false);
         toolkit_.setEnabled(Button::Disconnect, false);
         return;
@@ -298,7 +298,7 @@ void MainController::btnRefreashPressed() {
 void MainController::btnConfigurationPressed() {
     const auto record = selectedDevice();
     if (!record) {
-        displayAlertMessage(kAlertSelectDevice);
+        displayAlertMessage(Alert::SelectDevice);
         return;
     }
     const std::string url = "http://" + record->port[0].IP.str();
@@ -311,7 +311,7 @@ void MainController::btnConfigurationPressed() {
 void MainController::btnApplyPressed() {
     const auto record = selectedDevice();
     if (!record) {
-        displayAlertMessage(kAlertSelectDeviceAbove);
+        displayAlertMessage(Alert::SelectDeviceAbove);
         return;
     }
     setIPEditEnable(false);
@@ -325,12 +325,12 @@ void MainController::btnApplyPressed() {
     if (getIPCombo() == 1) {
         const std::string ip = getIP(), netmask = getNetmask(), gateway = getGateway();
         if (const int code = validateStaticSettings(ip, netmask, gateway); code != 0) {
-            displayAlertMessage(code);
+            displayAlertMessage(static_cast<Alert>(code));
             setIPEditable();
             return;
         }
         beforeApply_ = {tmpDeviceData_, shown.port, shown.ifEdited};
-        calledAction_ = kActionApply;
+        calledAction_ = Action::Apply;
         shown.ifEdited = secondPort ? 1 : 0;
         block.dhcpEnable = false;
         block.dhcpText = "0";
@@ -341,8 +341,8 @@ void MainController::btnApplyPressed() {
         return;
     }
     beforeApply_ = {tmpDeviceData_, shown.port, shown.ifEdited};
-    calledAction_ = kActionApply;
-    calledAction_sub_ = kSubActionDhcp;
+    calledAction_ = Action::Apply;
+    calledAction_sub_ = SubAction::Dhcp;
     shown.ifEdited = secondPort ? 1 : 0;
     block.dhcpEnable = true;
     block.dhcpText = "1";
@@ -360,7 +360,7 @@ void MainController::processPackageReturn(int value) {
 }
 
 void MainController::openLoginSheet() {
-    toolkit_.setStringValue(Field::UserName, calledAction_ == kActionMount ? std::string() : std::string("admin"));
+    toolkit_.setStringValue(Field::UserName, calledAction_ == Action::Mount ? std::string() : std::string("admin"));
     // No password is carried over from an earlier sheet.
     toolkit_.setStringValue(Field::Password, {});
     sheetOpen_ = true;
@@ -375,16 +375,16 @@ void MainController::closeLoginSheet() {
 void MainController::btnOKPressed() {
     if (tmpDeviceData_) tmpDeviceData_->password = toolkit_.stringValue(Field::Password);
     if (toolkit_.stringValue(Field::UserName).empty()) {
-        displayAlertMessage(kAlertUserNameEmpty);
+        displayAlertMessage(Alert::UserNameEmpty);
         return;
     }
     closeLoginSheet();
     switch (calledAction_) {
-        case kActionApply:
-        case kActionListVolumes:
+        case Action::Apply:
+        case Action::ListVolumes:
             sendAuthPacket();
             break;
-        case kActionMount:
+        case Action::Mount:
             credentialsMount();
             break;
         default:
@@ -402,7 +402,7 @@ void MainController::sendAuthPacket() {
     setBtnApply(false);
     const auto record = selectedDevice();
     if (!record) {
-        displayAlertMessage(kAlertSelectDeviceAbove);
+        displayAlertMessage(Alert::SelectDeviceAbove);
         setBtnApply(true);
         return;
     }
@@ -413,7 +413,7 @@ void MainController::sendAuthPacket() {
 // ---- engine callbacks -------------------------------------------------------
 
 int MainController::calledAction() {
-    return static_cast<int>(std::min<std::uint64_t>(calledAction_, INT_MAX));
+    return static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(calledAction_), INT_MAX));
 }
 
 void MainController::setBtnApply(bool enabled) { toolkit_.setEnabled(Button::Apply, enabled); }
@@ -421,18 +421,18 @@ void MainController::setBtnApply(bool enabled) { toolkit_.setEnabled(Button::App
 void MainController::passwordAccepted() {
     // Logged in to see the volumes: the settings may be applied now. (Only
     // a settings change keeps Apply off until its answer.)
-    if (calledAction_ == kActionListVolumes) setBtnApply(true);
+    if (calledAction_ == Action::ListVolumes) setBtnApply(true);
 }
 
 void MainController::checkAuthFail() {
     setBtnApply(true);
     setIPEditEnable(true);
-    displayAlertMessage(kAlertWrongPassword);
+    displayAlertMessage(Alert::WrongPassword);
 }
 
 void MainController::setIPFinish() {
     const bool refused = packager_ && packager_->lastSetLanReturnCode.value_or(1) != 1;
-    if (calledAction_ == kActionApply && refused) {
+    if (calledAction_ == Action::Apply && refused) {
         // Refused: nothing changed on the box, so nothing changes here; the
         // typed texts stay for another try.
         if (beforeApply_.record) {
@@ -440,14 +440,14 @@ void MainController::setIPFinish() {
             beforeApply_.record->ifEdited = beforeApply_.ifEdited;
             toolkit_.reloadData(Table::Device);
         }
-        calledAction_sub_ = 0;
+        calledAction_sub_ = SubAction::Static;
         setBtnApply(true);
         setIPEditable();
         toolkit_.runAlert(toolkit_.localizedString(kSettingsRefusedText));
-    } else if (calledAction_ == kActionApply) {
-        if (calledAction_sub_ == kSubActionDhcp) {
+    } else if (calledAction_ == Action::Apply) {
+        if (calledAction_sub_ == SubAction::Dhcp) {
             toolkit_.sleepMainThread(3s);
-            calledAction_sub_ = 0;
+            calledAction_sub_ = SubAction::Static;
         } else {
             toolkit_.sleepMainThread(2s);
         }
@@ -459,14 +459,15 @@ void MainController::setIPFinish() {
         toolkit_.reloadData(Table::Device);
     }
     beforeApply_ = {};
-    calledAction_ = kActionNone;
+    calledAction_ = Action::None;
 }
 
 // ---- alerts -----------------------------------------------------------------
 
-void MainController::displayAlertMessage(int code) {
+void MainController::displayAlertMessage(Alert alert) {
+    const int code = static_cast<int>(alert);
     std::string message;
-    if (code == kAlertLocked) {
+    if (alert == Alert::Locked) {
         const VolumeData* share = selectedShare();
         message = (share ? share->name : std::string()) + " " + toolkit_.localizedString(alertText(code));
     } else if (code >= 1 && code <= 39) {

@@ -20,21 +20,43 @@
 
 namespace qs::mac {
 
-// The pending action the login sheet carries out on OK.
-inline constexpr std::uint64_t kActionApply = 0;         // password check, then the settings
-inline constexpr std::uint64_t kActionMount = 1;         // mount with the typed credentials
-inline constexpr std::uint64_t kActionListVolumes = 2;   // password check, then the share list
-inline constexpr std::uint64_t kActionNone = 4;
-inline constexpr std::uint64_t kSubActionDhcp = 3;
+// The pending action the login sheet carries out on OK (calledAction); the
+// engine reads its number.
+enum class Action : std::uint64_t {
+    Apply = 0,        // password check, then the settings
+    Mount = 1,        // mount with the typed credentials
+    ListVolumes = 2,  // password check, then the share list
+    None = 4,
+};
+// What the settings change of an Apply is.
+enum class SubAction : std::uint64_t { Static = 0, Dhcp = 3 };
 
-// Alert codes the controller raises itself.
-inline constexpr int kAlertSelectDevice = 1;
-inline constexpr int kAlertSelectDeviceAbove = 2;
-inline constexpr int kAlertUserNameEmpty = 7;
-inline constexpr int kAlertWrongPassword = 9;
-inline constexpr int kAlertMapped = 27;
-inline constexpr int kAlertMapFailed = 31;
-inline constexpr int kAlertLocked = 38;
+// Alert codes (1 to 39; the checks of TcpIpChecks give the others by
+// number). Those the controller raises itself:
+enum class Alert : int {
+    SelectDevice = 1,
+    SelectDeviceAbove = 2,
+    CannotDisconnect = 3,
+    UserNameEmpty = 7,
+    WrongPassword = 9,
+    Mapped = 27,
+    Unmapped = 28,
+    MapFailed = 31,
+    UnmapFailed = 32,
+    Locked = 38,
+};
+
+// The mount scripts, by kind number.
+enum class ScriptKind : int {
+    MountAsUser = 0,        // the computer user's login name, no password
+    MountWithCredentials = 1,
+    TestMount = 2,          // a guest mount of testMountDevice
+    DiskCheck = 3,          // leaves the marker when the share's disk is not there
+    GuestByName = 4,
+    GuestByAddress = 5,
+    PlainByName = 6,        // by host name without the guest "@"
+    RemoveMarker = 7,
+};
 
 // Said when a box answers a settings change with anything but success.
 inline constexpr const char* kSettingsRefusedText = "The device refused the new settings.";
@@ -87,7 +109,7 @@ public:
     void passwordAccepted() override;
 
     void processPackageReturn(int value);
-    void displayAlertMessage(int code);
+    void displayAlertMessage(Alert code);
     int getIPCombo();
     int getIFCombo();
     void cleanTable(int which);
@@ -103,11 +125,12 @@ public:
     void sendAuthPacket();
     void checkQueryLanInfoStatus();
 
-    // Mounting: script kinds 0 to 7, the marker test, the mount list.
+    // Mounting: the scripts, the marker test, the mount list.
     void btnMountPressed();
     void btnUnmountPressed();
-    int unmountVolume();
-    void executeShell(int kind);
+    // Unmapped, or why not.
+    Alert unmountVolume();
+    void executeShell(ScriptKind kind);
     bool checkMountResult();
     bool checkVolumeLocked(int row);
     // Copies the folder (below "Volumes/") of the first line of the mount
@@ -123,9 +146,9 @@ public:
     VolumeTableControl& volumeCtl() { return volumeCtl_; }
     bool noPassword() const { return noPassword_; }
     void setNoPassword(bool value) { noPassword_ = value; }
-    std::uint64_t pendingAction() const { return calledAction_; }
-    void setCalledAction(std::uint64_t action) { calledAction_ = action; }
-    std::uint64_t calledActionSub() const { return calledAction_sub_; }
+    Action pendingAction() const { return calledAction_; }
+    void setCalledAction(Action action) { calledAction_ = action; }
+    SubAction calledActionSub() const { return calledAction_sub_; }
     void setTmpDeviceData(std::shared_ptr<DeviceData_n> record) { tmpDeviceData_ = std::move(record); }
     bool sheetOpen() const { return sheetOpen_; }
     bool lanInfoTimerRunning() const { return m_queryLanInfoTmr != 0; }
@@ -158,8 +181,8 @@ private:
     std::unique_ptr<Packager> packager_;
     DeviceTableControl deviceCtl_{this};
     VolumeTableControl volumeCtl_{this};
-    std::uint64_t calledAction_ = kActionApply;
-    std::uint64_t calledAction_sub_ = 0;
+    Action calledAction_ = Action::Apply;
+    SubAction calledAction_sub_ = SubAction::Static;
     bool noPassword_ = false;
     bool sheetOpen_ = false;
     std::array<std::vector<std::string>, 5> m_arrInterface;

@@ -81,30 +81,30 @@ bool MainController::credentialsSafe() {
     return scriptSafe(user) && user.find_first_of(":@") == std::string::npos && scriptSafe(password, true);
 }
 
-void MainController::executeShell(int kind) {
+void MainController::executeShell(ScriptKind kind) {
     if (!options_.mountPlatform) return;
     MountPlatform& platform = *options_.mountPlatform;
-    if (kind == 2) {
+    if (kind == ScriptKind::TestMount) {
         if (!testMountDevice.empty() && scriptSafe(testMountDevice))
             platform.runScriptText(composeScript(kScriptTestMount, {testMountDevice}));
         return;
     }
     const auto box = selectedDevice();
     const VolumeData* share = selectedShare();
-    if (kind == 3) {
+    if (kind == ScriptKind::DiskCheck) {
         if (!box || !share || !mountTargetSafe()) return;
         const std::string a = box->port[0].IP.str();
         platform.runScriptText(composeScript(kScriptDiskCheck, {a, share->name, a}));
         return;
     }
-    if (kind < 0 || kind > 7) return;
+    if (kind < ScriptKind::MountAsUser || kind > ScriptKind::RemoveMarker) return;
     if (!box || !share) {
-        displayAlertMessage(kAlertSelectDeviceAbove);
+        displayAlertMessage(Alert::SelectDeviceAbove);
         return;
     }
     if (!mountTargetSafe()) return;
     // No host name: there is no try by name.
-    if ((kind == 4 || kind == 6) && box->hostname.empty()) return;
+    if ((kind == ScriptKind::GuestByName || kind == ScriptKind::PlainByName) && box->hostname.empty()) return;
     // A mount of the same share that may still be there goes first.
     const std::string shareName = share->name;
     unmountVolume();
@@ -114,22 +114,22 @@ void MainController::executeShell(int kind) {
     const std::string a = box->port[0].IP.str(), h = box->hostname.str(), s = encoded(shareName);
     std::string script;
     switch (kind) {
-        case 0: {
+        case ScriptKind::MountAsUser: {
             const std::string login = platform.loginName();
             if (!scriptSafe(login) || login.find_first_of(":@") != std::string::npos) return;
             script = composeScript(kScriptMountUser, {a, encoded(login), encodedHost(a), s, a});
             break;
         }
-        case 1:
+        case ScriptKind::MountWithCredentials:
             if (!credentialsSafe()) return;
             script = composeScript(kScriptMountCredentials,
                                    {a, encoded(toolkit_.stringValue(Field::UserName)),
                                     encoded(toolkit_.stringValue(Field::Password)), encodedHost(a), s, a});
             break;
-        case 4: script = composeScript(kScriptMountGuest, {a, encodedHost(h), s, a}); break;
-        case 5: script = composeScript(kScriptMountGuest, {a, encodedHost(a), s, a}); break;
-        case 6: script = composeScript(kScriptMountPlain, {a, encodedHost(h), s, a}); break;
-        case 7: script = composeScript(kScriptRemoveMarker, {a}); break;
+        case ScriptKind::GuestByName: script = composeScript(kScriptMountGuest, {a, encodedHost(h), s, a}); break;
+        case ScriptKind::GuestByAddress: script = composeScript(kScriptMountGuest, {a, encodedHost(a), s, a}); break;
+        case ScriptKind::PlainByName: script = composeScript(kScriptMountPlain, {a, encodedHost(h), s, a}); break;
+        case ScriptKind::RemoveMarker: script = composeScript(kScriptRemoveMarker, {a}); break;
         default: return;
     }
     platform.runScriptText(script);
@@ -177,14 +177,14 @@ bool MainController::getRealMountPath(char* buffer, std::size_t size, const std:
     return false;
 }
 
-int MainController::unmountVolume() {
+Alert MainController::unmountVolume() {
     const auto box = selectedDevice();
     const VolumeData* share = selectedShare();
-    if (!box || !share) return 3;
-    if (!mountTargetSafe()) return 32;
+    if (!box || !share) return Alert::CannotDisconnect;
+    if (!mountTargetSafe()) return Alert::UnmapFailed;
     const std::string a = box->port[0].IP.str(), h = box->hostname.str(), shareName = share->name;
-    executeShell(3);
-    if (!checkMountResult()) return 32;
+    executeShell(ScriptKind::DiskCheck);
+    if (!checkMountResult()) return Alert::UnmapFailed;
 
     char folder[1024];
     std::memset(folder, 0, sizeof folder);
@@ -200,8 +200,8 @@ int MainController::unmountVolume() {
     }
     char again[1024] = {};
     if (getRealMountPath(again, sizeof again, h, shareName) || getRealMountPath(again, sizeof again, a, shareName))
-        return 32;
-    return 28;
+        return Alert::UnmapFailed;
+    return Alert::Unmapped;
 }
 
 void MainController::btnMountPressed() {
@@ -209,17 +209,17 @@ void MainController::btnMountPressed() {
     const auto box = selectedDevice();
     const VolumeData* share = selectedShare();
     if (!share || !box) {
-        displayAlertMessage(kAlertSelectDeviceAbove);
+        displayAlertMessage(Alert::SelectDeviceAbove);
         toolkit_.setEnabled(Button::Connect, true);
         return;
     }
     if (checkVolumeLocked(toolkit_.selectedRow(Table::Volume))) {
-        displayAlertMessage(kAlertLocked);
+        displayAlertMessage(Alert::Locked);
         toolkit_.setEnabled(Button::Connect, true);
         return;
     }
     if (!mountTargetSafe()) {
-        displayAlertMessage(kAlertMapFailed);
+        displayAlertMessage(Alert::MapFailed);
         toolkit_.setEnabled(Button::Connect, true);
         return;
     }
@@ -228,19 +228,19 @@ void MainController::btnMountPressed() {
     const bool byName = !box->hostname.empty();
     bool mounted = false;
     if (byName) {
-        executeShell(4);
+        executeShell(ScriptKind::GuestByName);
         mounted = checkMountResult();
     }
     if (!mounted) {
-        executeShell(7);
-        executeShell(5);
+        executeShell(ScriptKind::RemoveMarker);
+        executeShell(ScriptKind::GuestByAddress);
         mounted = checkMountResult();
     }
     if (!mounted && byName) {
-        executeShell(6);
+        executeShell(ScriptKind::PlainByName);
         mounted = checkMountResult();
     }
-    displayAlertMessage(mounted ? kAlertMapped : kAlertMapFailed);
+    displayAlertMessage(mounted ? Alert::Mapped : Alert::MapFailed);
     toolkit_.setEnabled(Button::Connect, true);
 }
 
@@ -249,9 +249,9 @@ void MainController::btnUnmountPressed() { displayAlertMessage(unmountVolume());
 void MainController::credentialsMount() {
     const bool safe = mountTargetSafe() && credentialsSafe();
     // Without a box or share the script kind reports it (alert 2).
-    if (safe || !selectedDevice() || !selectedShare()) executeShell(1);
-    calledAction_ = kActionNone;
-    displayAlertMessage(safe && checkMountResult() ? kAlertMapped : kAlertMapFailed);
+    if (safe || !selectedDevice() || !selectedShare()) executeShell(ScriptKind::MountWithCredentials);
+    calledAction_ = Action::None;
+    displayAlertMessage(safe && checkMountResult() ? Alert::Mapped : Alert::MapFailed);
 }
 
 }  // namespace qs::mac
