@@ -273,6 +273,10 @@ const char* replyModeName(ReplyMode m) { return m == ReplyMode::Unicast ? "unica
 
 bool DeviceConfig::hasFault(Fault f) const { return std::find(faults.begin(), faults.end(), f) != faults.end(); }
 
+bool DeviceConfig::hasAddress(std::string_view ip) const {
+    return std::any_of(ports.begin(), ports.end(), [&](const PortConfig& p) { return p.IP == ip; });
+}
+
 bool isLoopbackIPv4(std::string_view text) { return isDottedIPv4(text) && text.substr(0, 4) == "127."; }
 
 bool shareLocked(std::string_view shares, std::string_view name) {

@@ -19,6 +19,9 @@
 //       "user": "admin", "password": "admin",    the defaults
 //       "shares": "Volume_1*6:Volume_2@5",       default empty
 //       "reply": "group",                        or "unicast"; default group
+//                                                (requests sent by unicast
+//                                                are always answered by
+//                                                unicast, see ReplyMode)
 //       "delayMs": 0,                            0..600000, before every answer
 //       "lateMs": 4000,                          0..600000, extra wait of the
 //                                                device operations under the
@@ -48,8 +51,13 @@
 
 namespace qs::sim {
 
-// Where a device sends its replies: to the 224.0.0.10 group, or straight to
-// the requester's address at the device port.
+// Where a device sends its replies to a request sent to a group: to that
+// group, or straight to the requester's address at the device port. A
+// request sent by unicast to an address of the host is answered as devices
+// on a LAN answer one, whatever the mode: by unicast to the requester's
+// address and port, from the address it was sent to. A search sent so is
+// answered by the devices with a port at that address (as they are now,
+// after any settings change); any other request by the device it names.
 enum class ReplyMode { Group, Unicast };
 
 // Deliberate misbehaviour of a device, for testing how clients cope. Each
@@ -112,6 +120,8 @@ struct DeviceConfig {
     bool smbGuest = false;  // shares not marked locked admit guests too
 
     bool hasFault(Fault f) const;
+    // Whether either port has this dotted address.
+    bool hasAddress(std::string_view ip) const;
     bool hasServers() const { return http || smb; }
     // The address the servers listen on: the answering port's.
     const std::string& serverAddress() const { return ports.at(static_cast<std::size_t>(answerPort)).IP; }

@@ -1,6 +1,15 @@
 // vsb-sim: answers device requests on the local host (loopback lab) or on
 // every interface of the network namespace it runs in. Devices that ask for
 // them also get web pages and file shares on their own loopback address.
+//
+// Requests come to the two groups and, as on a LAN, by unicast to an
+// address of the host at the device port. A unicast request is answered by
+// unicast to its sender's address and port, from the address it was sent
+// to, whatever the device's reply mode: a search by the devices with a port
+// at that address, any other request by the device it names. Outside the lab
+// one socket bound to the wildcard address takes them (and no group
+// traffic); in the lab, where a client holds the wildcard address on "lo",
+// one socket per device address in 127/8 other than 127.0.0.1.
 #include "config.h"
 #include "device.h"
 #include "file_servers.h"
@@ -43,6 +52,19 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kUsage =
     "usage: vsb-sim [--config FILE] [--lab] [--generate N] [--loopback] [--verbose] [--reply unicast|group]\n"
     "       vsb-sim --help | --version\n";
+constexpr const char* kHelp =
+    "Answers like the devices of the config, the lab set or a generated fleet: requests to the groups\n"
+    "224.0.0.10 and 224.0.0.1 at port 24680 get their answers to the group (or, with reply mode unicast,\n"
+    "to the requester's address at port 24680). A request sent by unicast to an address of the host at\n"
+    "port 24680 is answered by unicast to the sender's address and port, whatever the reply mode: a\n"
+    "search by the devices with a port at that address, any other request by the device it names.\n"
+    "\n"
+    "  --config FILE       devices of a JSON config file\n"
+    "  --lab               the four devices of the loopback lab; implies --loopback\n"
+    "  --generate N        N generated devices\n"
+    "  --loopback          answer on \"lo\" only, each device also by unicast at its 127.0.0.N address\n"
+    "  --verbose           print each request and its outcome on stderr\n"
+    "  --reply MODE        reply mode of every device (unicast or group), overriding the config\n";
 constexpr int kSendBufferBytes = 4 * 1024 * 1024;
 constexpr int kReceiveBufferBytes = 1024 * 1024;
 constexpr auto kSendRetryBound = std::chrono::seconds(2);
@@ -266,6 +288,30 @@ int openGroupSocket(const char* group, const std::vector<Served>& served) {
     return fd;
 }
 
+// A receive socket for requests sent by unicast to `address` at the device
+// port (the wildcard: every address of the host), reporting each datagram's
+// destination and arrival interface. It takes no group traffic. Answers
+// leave by it too, so they come from the address and port that were asked.
+// A socket bound to one address takes the datagrams sent there before any
+// socket bound to the wildcard address (the lab client's) is considered.
+int openUnicastSocket(in_addr address) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) socketFailure("socket");
+    try {
+        setInt(fd, SOL_SOCKET, SO_REUSEADDR, 1, "SO_REUSEADDR");
+        setInt(fd, IPPROTO_IP, IP_PKTINFO, 1, "IP_PKTINFO");
+        setInt(fd, IPPROTO_IP, IP_MULTICAST_ALL, 0, "IP_MULTICAST_ALL");
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
+        if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &kSendBufferBytes, sizeof kSendBufferBytes) != 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
+        bindTo(fd, endpoint(address, kDevicePort), dotted(address) + ":" + std::to_string(kDevicePort));
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    return fd;
+}
+
 // The one send socket. In the loopback lab it is tied to "lo" where the
 // system allows it, so nothing it sends can leave the host.
 int openSendSocket(bool loopback) {
@@ -310,7 +356,25 @@ struct Arrival {
     ByteView datagram;
     sockaddr_in from{};
     unsigned ifindex = 0;
-    const char* group = "";
+    const char* group = "";  // empty when sent by unicast
+    int fd = -1;             // the socket it came by
+    in_addr to{};            // the destination address
+
+    bool unicast() const { return *group == '\0'; }
+    // "to 224.0.0.10", or "by unicast to 10.0.0.5".
+    std::string target() const {
+        return unicast() ? "by unicast to " + dotted(to) : std::string("to ") + group;
+    }
+};
+
+// Where an answer goes, and how: by the send socket (fd -1; for a group,
+// on interface `ifindex`), or by the socket a unicast request came by, from
+// the address it was sent to.
+struct Destination {
+    sockaddr_in to{};
+    unsigned ifindex = 0;
+    int fd = -1;
+    in_addr source{};
 };
 
 class Simulator {
@@ -331,8 +395,7 @@ private:
         Clock::time_point due;
         std::uint64_t seq = 0;
         Bytes datagram;
-        sockaddr_in to{};
-        unsigned ifindex = 0;
+        Destination to;
     };
     struct Later {
         bool operator()(const Pending& a, const Pending& b) const {
@@ -340,15 +403,16 @@ private:
         }
     };
 
+    void openLabUnicastSockets();
     void receiveAll(int fd, const char* group);
     void handle(const Arrival& a);
     void handleLegacy(const Arrival& a, const LegacyQuery& q);
     bool isOwn(const sockaddr_in& from) const;
     bool serves(unsigned ifindex) const;
-    sockaddr_in replyAddress(std::size_t device, const Arrival& a) const;
+    Destination replyDestination(std::size_t device, const Arrival& a) const;
     int answerAll(const PacketHeader& request, const Arrival& a);
-    void deliver(Answer answer, const sockaddr_in& to, unsigned ifindex);
-    bool send(const Bytes& datagram, const sockaddr_in& to, unsigned ifindex);
+    void deliver(Answer answer, const Destination& to);
+    bool send(const Bytes& datagram, const Destination& to);
     void setMulticastInterface(unsigned ifindex);
     void fireDue();
     int pollTimeoutMs() const;
@@ -364,6 +428,11 @@ private:
     int runLoopGroupFd_ = -1;
     int sendFd_ = -1;
     std::uint16_t sendPort_ = 0;
+    // The unicast receive sockets and the address each is bound to. In the
+    // lab one is added whenever a device takes a new 127/8 address; none is
+    // closed before the end, so a pending answer's socket stays valid.
+    std::vector<std::pair<int, in_addr>> unicast_;
+    bool filterReported_ = false;
     unsigned multicastIf_ = 0;
     std::priority_queue<Pending, std::vector<Pending>, Later> timers_;
     std::uint64_t nextSeq_ = 0;
@@ -380,6 +449,7 @@ Simulator::Simulator(std::vector<Device> devices, const Options& options, int si
 Simulator::~Simulator() {
     for (int fd : {blockingGroupFd_, runLoopGroupFd_, sendFd_})
         if (fd >= 0) ::close(fd);
+    for (const auto& u : unicast_) ::close(u.first);
 }
 
 void Simulator::open() {
@@ -389,6 +459,37 @@ void Simulator::open() {
     runLoopGroupFd_ = openGroupSocket(kRunLoopGroup, served_);
     sendFd_ = openSendSocket(options_.loopback);
     sendPort_ = localPort(sendFd_);
+    if (options_.loopback) {
+        openLabUnicastSockets();
+    } else {
+        unicast_.emplace_back(openUnicastSocket(in_addr{htonl(INADDR_ANY)}), in_addr{htonl(INADDR_ANY)});
+        if (options_.verbose)
+            std::fprintf(stderr, "vsb-sim: listening by unicast on 0.0.0.0:%u\n", static_cast<unsigned>(kDevicePort));
+    }
+}
+
+// One socket for each device address in 127/8 that has none yet. Never
+// 127.0.0.1 nor the wildcard: the lab client listens there. A socket that
+// cannot be had is reported and the lab goes on without it.
+void Simulator::openLabUnicastSockets() {
+    for (const Device& d : devices_) {
+        for (const PortConfig& p : d.state().ports) {
+            if (!isLoopbackIPv4(p.IP) || p.IP == "127.0.0.1") continue;
+            const in_addr address = parseDotted(p.IP.c_str());
+            const bool open = std::any_of(unicast_.begin(), unicast_.end(),
+                                          [&](const auto& u) { return u.second.s_addr == address.s_addr; });
+            if (open) continue;
+            try {
+                unicast_.emplace_back(openUnicastSocket(address), address);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "vsb-sim: no unicast requests to %s: %s\n", p.IP.c_str(), e.what());
+                continue;
+            }
+            if (options_.verbose)
+                std::fprintf(stderr, "vsb-sim: listening by unicast on %s:%u\n", p.IP.c_str(),
+                             static_cast<unsigned>(kDevicePort));
+        }
+    }
 }
 
 bool Simulator::startServers() {
@@ -402,6 +503,11 @@ void Simulator::run() {
     std::vector<pollfd> fds;
     for (;;) {
         fds = {{signalFd_, POLLIN, 0}, {blockingGroupFd_, POLLIN, 0}, {runLoopGroupFd_, POLLIN, 0}};
+        // Handling a request may add unicast sockets; those wait for the
+        // next round.
+        const std::size_t unicastCount = unicast_.size();
+        for (std::size_t i = 0; i < unicastCount; ++i) fds.push_back({unicast_[i].first, POLLIN, 0});
+        const std::size_t webFirst = fds.size();
         web_.addPollFds(fds);
         const int n = ::poll(fds.data(), fds.size(), pollTimeoutMs());
         if (n < 0 && errno != EINTR) socketFailure("poll");
@@ -411,7 +517,9 @@ void Simulator::run() {
         }
         if (n > 0 && (fds[1].revents & POLLIN)) receiveAll(blockingGroupFd_, kBlockingGroup);
         if (n > 0 && (fds[2].revents & POLLIN)) receiveAll(runLoopGroupFd_, kRunLoopGroup);
-        if (n > 0) web_.handle(std::span<const pollfd>(fds).subspan(3), devices_);
+        for (std::size_t i = 0; n > 0 && i < unicastCount; ++i)
+            if (fds[3 + i].revents & POLLIN) receiveAll(fds[3 + i].fd, "");
+        if (n > 0) web_.handle(std::span<const pollfd>(fds).subspan(webFirst), devices_);
         web_.expire(Clock::now());
         fireDue();
     }
@@ -421,6 +529,7 @@ void Simulator::receiveAll(int fd, const char* group) {
     for (int i = 0; i < kReadsPerWakeup; ++i) {
         Arrival a;
         a.group = group;
+        a.fd = fd;
         iovec iov{buffer_.data(), buffer_.size()};
         alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo)) + 64];
         msghdr msg{};
@@ -440,6 +549,7 @@ void Simulator::receiveAll(int fd, const char* group) {
             in_pktinfo info{};
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
             a.ifindex = static_cast<unsigned>(info.ipi_ifindex);
+            a.to = info.ipi_addr;
         }
         a.datagram = ByteView(buffer_.data(), static_cast<std::size_t>(n));
         handle(a);
@@ -455,7 +565,8 @@ void Simulator::handle(const Arrival& a) {
         return;
     }
     const PacketHeader h = *readHeader(a.datagram);
-    if (!serves(a.ifindex)) {
+    // A request sent to an address of the host is taken on any interface.
+    if (!a.unicast() && !serves(a.ifindex)) {
         log(a, h, "ignored: arrived on an interface not served");
         return;
     }
@@ -465,11 +576,13 @@ void Simulator::handle(const Arrival& a) {
     }
     const int answering = answerAll(h, a);
     log(a, h, std::to_string(answering) + " of " + std::to_string(devices_.size()) + " devices answer");
+    // A settings change may have moved a device to an address of its own.
+    if (h.opcode == op_SET_LAN && options_.loopback) openLabUnicastSockets();
 }
 
 void Simulator::handleLegacy(const Arrival& a, const LegacyQuery& q) {
     std::string outcome;
-    if (!serves(a.ifindex)) {
+    if (!a.unicast() && !serves(a.ifindex)) {
         outcome = "ignored: arrived on an interface not served";
     } else {
         int answering = 0;
@@ -477,14 +590,14 @@ void Simulator::handleLegacy(const Arrival& a, const LegacyQuery& q) {
             Answer answer = devices_[i].answer(q);
             if (answer.empty()) continue;
             ++answering;
-            deliver(std::move(answer), replyAddress(i, a), a.ifindex);
+            deliver(std::move(answer), replyDestination(i, a));
         }
         outcome = std::to_string(answering) + " of " + std::to_string(devices_.size()) + " devices answer";
     }
     if (!options_.verbose) return;
-    std::fprintf(stderr, "vsb-sim: older-format query item %u from %s:%u on %s to %s, client %s, server %s: %s\n",
+    std::fprintf(stderr, "vsb-sim: older-format query item %u from %s:%u on %s %s, client %s, server %s: %s\n",
                  static_cast<unsigned>(q.itemCode), dotted(a.from.sin_addr).c_str(),
-                 static_cast<unsigned>(ntohs(a.from.sin_port)), interfaceName(a.ifindex).c_str(), a.group,
+                 static_cast<unsigned>(ntohs(a.from.sin_port)), interfaceName(a.ifindex).c_str(), a.target().c_str(),
                  toHex(q.clientId).c_str(), toHex(q.serverUUID).c_str(), outcome.c_str());
 }
 
@@ -497,31 +610,39 @@ bool Simulator::serves(unsigned ifindex) const {
     return std::any_of(served_.begin(), served_.end(), [&](const Served& s) { return s.index == ifindex; });
 }
 
-// In group mode a reply goes to the group the request was sent to: each
-// client form listens on its own group only.
-sockaddr_in Simulator::replyAddress(std::size_t device, const Arrival& a) const {
-    if (modes_[device] == ReplyMode::Unicast) return endpoint(a.from.sin_addr, kDevicePort);
-    return endpoint(parseDotted(a.group), kDevicePort);
+// A request sent by unicast is answered to its sender's address and port,
+// from the address it was sent to. Otherwise, in group mode a reply goes to
+// the group the request was sent to (each client form listens on its own
+// group only), in unicast mode to the requester's address at the device port.
+Destination Simulator::replyDestination(std::size_t device, const Arrival& a) const {
+    if (a.unicast()) return {a.from, a.ifindex, a.fd, a.to};
+    if (modes_[device] == ReplyMode::Unicast) return {endpoint(a.from.sin_addr, kDevicePort), a.ifindex};
+    return {endpoint(parseDotted(a.group), kDevicePort), a.ifindex};
 }
 
+// A search sent by unicast is for the devices at the address it was sent
+// to, as they are now; everything else goes to every device, and each
+// decides.
 int Simulator::answerAll(const PacketHeader& request, const Arrival& a) {
+    const std::string to = a.unicast() && request.opcode == op_SEARCH ? dotted(a.to) : std::string();
     int answering = 0;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
+        if (!to.empty() && !devices_[i].state().hasAddress(to)) continue;
         Answer answer = devices_[i].answer(request, a.datagram);
         if (answer.empty()) continue;
         ++answering;
-        deliver(std::move(answer), replyAddress(i, a), a.ifindex);
+        deliver(std::move(answer), replyDestination(i, a));
     }
     return answering;
 }
 
-void Simulator::deliver(Answer answer, const sockaddr_in& to, unsigned ifindex) {
+void Simulator::deliver(Answer answer, const Destination& to) {
     if (answer.delayMs == 0) {
-        for (const Bytes& d : answer.datagrams) send(d, to, ifindex);
+        for (const Bytes& d : answer.datagrams) send(d, to);
         return;
     }
     const auto due = Clock::now() + std::chrono::milliseconds(answer.delayMs);
-    for (Bytes& d : answer.datagrams) timers_.push(Pending{due, nextSeq_++, std::move(d), to, ifindex});
+    for (Bytes& d : answer.datagrams) timers_.push(Pending{due, nextSeq_++, std::move(d), to});
 }
 
 void Simulator::setMulticastInterface(unsigned ifindex) {
@@ -537,22 +658,53 @@ void Simulator::setMulticastInterface(unsigned ifindex) {
 
 // Sends one datagram; a full buffer is waited out briefly, never dropped
 // without a word.
-bool Simulator::send(const Bytes& datagram, const sockaddr_in& to, unsigned ifindex) {
-    if (IN_MULTICAST(ntohl(to.sin_addr.s_addr))) setMulticastInterface(ifindex);
+bool Simulator::send(const Bytes& datagram, const Destination& dest) {
+    const sockaddr_in& to = dest.to;
+    const int fd = dest.fd >= 0 ? dest.fd : sendFd_;
+    if (dest.fd < 0 && IN_MULTICAST(ntohl(to.sin_addr.s_addr))) setMulticastInterface(dest.ifindex);
+    // By a unicast socket the source address is the one that was asked.
+    iovec iov{const_cast<std::uint8_t*>(datagram.data()), datagram.size()};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+    msg.msg_name = const_cast<sockaddr_in*>(&to);
+    msg.msg_namelen = sizeof to;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    if (dest.fd >= 0) {
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_spec_dst = dest.source;
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    }
     const auto deadline = Clock::now() + kSendRetryBound;
     for (;;) {
-        const ssize_t n = ::sendto(sendFd_, datagram.data(), datagram.size(), 0,
-                                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        const ssize_t n = ::sendmsg(fd, &msg, 0);
         if (n >= 0) return true;
         const int err = errno;
         const bool busy = err == EAGAIN || err == EWOULDBLOCK || err == ENOBUFS;
+        if (err == EPERM) {
+            // A packet filter of the host dropped it (a lossy link made with
+            // nftables does): lost as on the wire. Said once.
+            if (!filterReported_)
+                std::fprintf(stderr,
+                             "vsb-sim: reply to %s:%u dropped by a packet filter (%s); further drops not reported\n",
+                             dotted(to.sin_addr).c_str(), static_cast<unsigned>(ntohs(to.sin_port)),
+                             std::strerror(err));
+            filterReported_ = true;
+            return false;
+        }
         if (err != EINTR && (!busy || Clock::now() >= deadline)) {
             std::fprintf(stderr, "vsb-sim: reply to %s:%u not sent: %s\n", dotted(to.sin_addr).c_str(),
                          static_cast<unsigned>(ntohs(to.sin_port)), std::strerror(err));
             return false;
         }
         if (busy) {
-            pollfd p{sendFd_, POLLOUT, 0};
+            pollfd p{fd, POLLOUT, 0};
             ::poll(&p, 1, err == ENOBUFS ? 0 : 5);
             if (err == ENOBUFS) ::poll(nullptr, 0, 1);  // no space anywhere: let the receivers catch up
         }
@@ -563,7 +715,7 @@ void Simulator::fireDue() {
     const auto now = Clock::now();
     while (!timers_.empty() && timers_.top().due <= now) {
         const Pending& p = timers_.top();
-        send(p.datagram, p.to, p.ifindex);
+        send(p.datagram, p.to);
         timers_.pop();
     }
 }
@@ -580,16 +732,16 @@ int Simulator::pollTimeoutMs() const {
 
 void Simulator::log(const Arrival& a, const PacketHeader& h, const std::string& outcome) const {
     if (!options_.verbose) return;
-    std::fprintf(stderr, "vsb-sim: op %u from %s:%u on %s to %s, client %s, server %s, body %u: %s\n",
+    std::fprintf(stderr, "vsb-sim: op %u from %s:%u on %s %s, client %s, server %s, body %u: %s\n",
                  static_cast<unsigned>(h.opcode), dotted(a.from.sin_addr).c_str(),
-                 static_cast<unsigned>(ntohs(a.from.sin_port)), interfaceName(a.ifindex).c_str(), a.group,
+                 static_cast<unsigned>(ntohs(a.from.sin_port)), interfaceName(a.ifindex).c_str(), a.target().c_str(),
                  toHex(h.clientUUID).c_str(), toHex(h.serverUUID).c_str(), static_cast<unsigned>(h.body_len),
                  outcome.c_str());
 }
 
 int runSimulator(const Options& options) {
     if (options.help) {
-        std::cout << kUsage;
+        std::cout << kUsage << "\n" << kHelp;
         return 0;
     }
     if (options.version) {

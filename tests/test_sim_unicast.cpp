@@ -1,0 +1,280 @@
+// vsb-sim answering requests sent by unicast to an address of its host, in
+// the loopback lab and behind a router; and the namespace loss the lossy-LAN
+// tests build on. Every host is a network namespace of the test's own (root
+// only; skipped otherwise).
+#include "quayside/library.h"
+#include "quayside/packager.h"
+#include "quayside/records.h"
+#include "support/lab.h"
+#include "support/netns.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+
+using namespace qs;
+using namespace qs::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const Uuid8 kClient{0x5e, 0x11, 0x0c, 0x11, 0x00, 0x00, 0x00, 0x16};
+
+sockaddr_in at(const std::string& address, std::uint16_t port) {
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(port);
+    ::inet_pton(AF_INET, address.c_str(), &sin.sin_addr);
+    return sin;
+}
+
+std::string text(const sockaddr_in& sin) {
+    char a[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &sin.sin_addr, a, sizeof a);
+    return std::string(a) + ":" + std::to_string(ntohs(sin.sin_port));
+}
+
+// A UDP socket bound to address:port (port 0: any), tied to `device` when
+// one is named, with room for a burst of datagrams. -1 on failure.
+int udpSocket(const std::string& address, std::uint16_t port, const std::string& device = {}) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int one = 1, room = 4 * 1024 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
+    if (!device.empty()) ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(), device.size());
+    const sockaddr_in sin = at(address, port);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::uint16_t portOf(int fd) {
+    sockaddr_in sin{};
+    socklen_t len = sizeof sin;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
+    return ntohs(sin.sin_port);
+}
+
+bool sendTo(int fd, const Bytes& datagram, const std::string& address, std::uint16_t port = kDevicePort) {
+    const sockaddr_in to = at(address, port);
+    return ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
+           static_cast<ssize_t>(datagram.size());
+}
+
+struct Heard {
+    Bytes datagram;
+    std::string from;  // address:port
+};
+
+// Everything fd receives within `window`.
+std::vector<Heard> listen(int fd, std::chrono::milliseconds window) {
+    std::vector<Heard> heard;
+    const auto end = std::chrono::steady_clock::now() + window;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left <= 0ms) return heard;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        Bytes buffer(2048);
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n < 0) continue;
+        buffer.resize(static_cast<std::size_t>(n));
+        heard.push_back({std::move(buffer), text(from)});
+    }
+}
+
+// The hostnames of the search replies heard, each checked to come from
+// `address`:24680.
+std::multiset<std::string> searchAnswers(const std::vector<Heard>& heard, const std::string& address) {
+    std::multiset<std::string> names;
+    for (const Heard& h : heard) {
+        EXPECT_EQ(h.from, address + ":24680");
+        EXPECT_EQ(checkReply(h.datagram, op_SEARCH, kClient), ReplyCheck::Accepted);
+        DeviceData_n record;
+        fillDeviceFromReply(record, h.datagram);
+        names.insert(record.hostname.str());
+    }
+    return names;
+}
+
+// The ret_code of the one reply heard for `opcode`, or -1.
+int onlyRetCode(const std::vector<Heard>& heard, std::uint16_t opcode) {
+    EXPECT_EQ(heard.size(), 1u);
+    if (heard.size() != 1 || checkReply(heard[0].datagram, opcode, kClient) != ReplyCheck::Accepted) return -1;
+    return readHeader(heard[0].datagram)->ret_code;
+}
+
+class SimUnicast : public ::testing::Test {
+protected:
+    Child sim;
+    std::string config;
+
+    void SetUp() override {
+        std::string why;
+        if (!Netns::available(&why)) GTEST_SKIP() << why;
+    }
+    void TearDown() override {
+        sim.stop();
+        if (!config.empty()) ::unlink(config.c_str());
+    }
+    void startSim(const Netns& host, const std::vector<json>& devices, const std::vector<std::string>& extra) {
+        config = tempFile(simConfig(devices));
+        std::vector<std::string> argv{simBin(), "--config", config, "--verbose"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(sim.start(host.exec(argv)));
+        ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    }
+};
+
+json withSecondPort(json device, const std::string& ip) {
+    device["ports"].push_back(json{{"IP", ip}, {"netmask", "255.255.255.0"}});
+    return device;
+}
+
+}  // namespace
+
+TEST_F(SimUnicast, LoopbackLabAnswersTheAddressAskedToTheSendersPort) {
+    // The lab in a namespace of its own, with a lab client's socket
+    // (wildcard address at the device port, tied to "lo") beside a socket
+    // of any port. "one" replies to the group, "two" by unicast, and
+    // "three" has a second port at two's address.
+    Netns lab("u");
+    ASSERT_TRUE(lab.ok());
+    json one = simDevice("00000000000000a1", "one", "VSB-720K", "127.0.0.2");
+    json two = simDevice("00000000000000a2", "two", "VSB-760K", "127.0.0.3");
+    two["reply"] = "unicast";
+    json three = withSecondPort(simDevice("00000000000000a3", "three", "VSB-790K", "192.168.77.9"), "127.0.0.3");
+    startSim(lab, {one, two, three}, {"--loopback"});
+    std::string error;
+    const bool entered = runIn(lab, [&] {
+        const int labClient = udpSocket("0.0.0.0", kDevicePort, "lo");
+        const int other = udpSocket("127.0.0.1", 0);
+        ASSERT_GE(labClient, 0);
+        ASSERT_GE(other, 0);
+        const Uuid8 oneUUID = *uuidFromHex("00000000000000a1");
+
+        // A search to 127.0.0.3 from the lab client's port: both devices
+        // there answer it, to that port, nobody else.
+        ASSERT_TRUE(sendTo(labClient, buildSearchRequest(kClient), "127.0.0.3"));
+        EXPECT_EQ(searchAnswers(listen(labClient, 300ms), "127.0.0.3"), (std::multiset<std::string>{"two", "three"}));
+
+        // A password check by unicast to the group-mode device comes back
+        // to the asking port, not to the group.
+        ASSERT_TRUE(sendTo(other, buildCheckPasswordRequest(kClient, oneUUID, "admin", "admin"), "127.0.0.2"));
+        std::vector<Heard> heard = listen(other, 300ms);
+        EXPECT_EQ(onlyRetCode(heard, op_CHK_PASSWD), 1);
+        if (!heard.empty()) {
+            EXPECT_EQ(heard[0].from, "127.0.0.2:24680");
+        }
+        EXPECT_TRUE(listen(labClient, 100ms).empty());
+
+        // Moved to 127.0.0.7 by a settings change, "one" answers searches
+        // there and no longer at its old address.
+        TmpDeviceData moved;
+        moved.IP = "127.0.0.7";
+        moved.netmask = "255.0.0.0";
+        moved.gateway = "0.0.0.0";
+        ASSERT_TRUE(sendTo(other, buildSetLanRequest(kClient, oneUUID, "admin", "admin", moved), "127.0.0.2"));
+        EXPECT_EQ(onlyRetCode(listen(other, 300ms), op_SET_LAN), 1);
+        ASSERT_TRUE(sendTo(other, buildSearchRequest(kClient), "127.0.0.7"));
+        EXPECT_EQ(searchAnswers(listen(other, 300ms), "127.0.0.7"), std::multiset<std::string>{"one"});
+        ASSERT_TRUE(sendTo(other, buildSearchRequest(kClient), "127.0.0.2"));
+        EXPECT_TRUE(listen(other, 300ms).empty());
+        ::close(labClient);
+        ::close(other);
+    }, &error);
+    ASSERT_TRUE(entered) << error;
+    EXPECT_NE(sim.errors().find("by unicast to 127.0.0.3"), std::string::npos) << sim.errors();
+}
+
+TEST_F(SimUnicast, DeviceBehindARouterAnswersByUnicastToTheSendersPort) {
+    // client 10.231.8.2 -- router -- devices at 10.231.9.2 and .3, both
+    // addresses on one host; the router forwards unicast only.
+    Netns client("c"), router("r"), devices("d");
+    ASSERT_TRUE(client.ok() && router.ok() && devices.ok());
+    std::string error, deviceLink;
+    ASSERT_TRUE(veth(client, "10.231.8.2/24", router, "10.231.8.1/24", &error)) << error;
+    ASSERT_TRUE(veth(router, "10.231.9.1/24", devices, "10.231.9.2/24", &error, nullptr, &deviceLink)) << error;
+    ASSERT_TRUE(addAddress(devices, "10.231.9.3/24", deviceLink, &error)) << error;
+    ASSERT_TRUE(route(client, {"default", "via", "10.231.8.1"}, &error)) << error;
+    ASSERT_TRUE(route(devices, {"default", "via", "10.231.9.1"}, &error)) << error;
+    ASSERT_TRUE(enableForwarding(router, &error)) << error;
+    json near = simDevice("00000000000000b2", "near", "VSB-720K", "10.231.9.2");
+    json far = simDevice("00000000000000b3", "far", "VSB-760K", "10.231.9.3");
+    far["reply"] = "unicast";
+    startSim(devices, {near, far}, {});
+    const bool entered = runIn(client, [&] {
+        const int fd = udpSocket("0.0.0.0", 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_NE(portOf(fd), kDevicePort);
+        ASSERT_TRUE(sendTo(fd, buildSearchRequest(kClient), "10.231.9.3"));
+        EXPECT_EQ(searchAnswers(listen(fd, 300ms), "10.231.9.3"), std::multiset<std::string>{"far"});
+        ASSERT_TRUE(sendTo(fd, buildCheckPasswordRequest(kClient, *uuidFromHex("00000000000000b2"), "admin", "admin"),
+                           "10.231.9.2"));
+        EXPECT_EQ(onlyRetCode(listen(fd, 300ms), op_CHK_PASSWD), 1);
+        ::close(fd);
+    }, &error);
+    ASSERT_TRUE(entered) << error;
+}
+
+TEST(NetnsLoss, DropsAboutTheShareAskedEachWayGroupDatagramsToo) {
+    // 30% lost leaving a, 30% arriving at b: about 49% get through, of
+    // unicast and group datagrams alike. Then loss 0 lets all through.
+    std::string why;
+    if (!Netns::available(&why)) GTEST_SKIP() << why;
+    Netns a("la"), b("lb");
+    ASSERT_TRUE(a.ok() && b.ok());
+    std::string error, bLink;
+    ASSERT_TRUE(veth(a, "10.231.7.1/24", b, "10.231.7.2/24", &error, nullptr, &bLink)) << error;
+    ASSERT_TRUE(dropAtRandom(a, 30, &error)) << error;
+    ASSERT_TRUE(dropAtRandom(b, 30, &error)) << error;
+
+    int receiver = -1, sender = -1;
+    ASSERT_TRUE(runIn(b, [&] {
+        receiver = udpSocket("0.0.0.0", kDevicePort);
+        ip_mreqn join{};
+        ::inet_pton(AF_INET, kBlockingGroup, &join.imr_multiaddr);
+        join.imr_ifindex = static_cast<int>(::if_nametoindex(bLink.c_str()));
+        EXPECT_EQ(::setsockopt(receiver, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join), 0);
+    }, &error)) << error;
+    ASSERT_TRUE(runIn(a, [&] {
+        sender = udpSocket("10.231.7.1", 0);
+        in_addr out{};
+        ::inet_pton(AF_INET, "10.231.7.1", &out);
+        EXPECT_EQ(::setsockopt(sender, IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out), 0);
+    }, &error)) << error;
+    ASSERT_GE(receiver, 0);
+    ASSERT_GE(sender, 0);
+
+    const auto through = [&](const std::string& to, int count) {
+        // A datagram dropped on the way out fails with EPERM.
+        for (int i = 0; i < count; ++i) sendTo(sender, Bytes{1, 2, 3}, to);
+        return static_cast<int>(listen(receiver, 300ms).size());
+    };
+    const int unicast = through("10.231.7.2", 1000);
+    const int group = through(kBlockingGroup, 1000);
+    EXPECT_GE(unicast, 400);
+    EXPECT_LE(unicast, 580);
+    EXPECT_GE(group, 400);
+    EXPECT_LE(group, 580);
+    ASSERT_TRUE(dropAtRandom(a, 0, &error)) << error;
+    ASSERT_TRUE(dropAtRandom(b, 0, &error)) << error;
+    EXPECT_EQ(through("10.231.7.2", 200), 200);
+    EXPECT_EQ(through(kBlockingGroup, 200), 200);
+    std::printf("through at 30%% each way: unicast %d, group %d of 1000\n", unicast, group);
+    ::close(receiver);
+    ::close(sender);
+}
