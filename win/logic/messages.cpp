@@ -44,12 +44,8 @@ static_assert(std::size(kEntries) == static_cast<std::size_t>(Message::NoBrowser
 }  // namespace
 
 const char* captionText(Caption caption) {
-    switch (caption) {
-    case Caption::Error: return "Error";
-    case Caption::Warning: return "Warning";
-    case Caption::Confirm: return "Confirm";
-    }
-    return "";
+    static constexpr const char* kCaptions[] = {"Error", "Warning", "Confirm"};  // by Caption
+    return kCaptions[static_cast<std::size_t>(caption)];
 }
 
 Notice notice(Message message, std::string_view subject) {

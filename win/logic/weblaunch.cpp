@@ -20,6 +20,14 @@ namespace qs::win {
 
 namespace {
 
+// The NULL-ended argument vector of `args` (which must outlive it).
+std::vector<char*> argumentVector(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
 bool isExecutableFile(const std::string& path) {
     struct stat st{};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
@@ -91,6 +99,32 @@ std::vector<std::string> splitCommandLine(const std::string& line) {
     return args;
 }
 
+std::optional<std::string> captureOutput(const std::vector<std::string>& argv) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args = argumentVector(argv);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    std::string text;
+    if (rc == 0) {
+        char buf[512];
+        for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    if (rc != 0) return std::nullopt;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
 unsigned WinExec(const std::string& commandLine, int show) {
     (void)show;  // a started program shows its own window
     std::vector<std::string> args = splitCommandLine(commandLine);
@@ -99,9 +133,7 @@ unsigned WinExec(const std::string& commandLine, int show) {
     if (args[0] == "explorer") args[0] = "xdg-open";
     std::string program;
     if (const unsigned rc = locate(args[0], program); rc != 0) return rc;
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argumentVector(args);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);

@@ -33,6 +33,10 @@ std::string ReadRegistryString(RegistrySource& registry, const std::string& key,
 // backslash-quote is a quote); nothing runs through a shell.
 std::vector<std::string> splitCommandLine(const std::string& commandLine);
 
+// Runs a program without a shell and returns what it printed, without the
+// trailing line ends; nothing when it cannot start or does not succeed.
+std::optional<std::string> captureOutput(const std::vector<std::string>& argv);
+
 // Starts a command line; the platform's results: 0 out of resources,
 // 2 file not found, 3 path not found, 11 bad format, above 31 started.
 // "explorer ADDRESS" opens the address with the desktop's opener.

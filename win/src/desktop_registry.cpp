@@ -5,45 +5,9 @@
 #include <QString>
 #include <QTextStream>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
-
 namespace qs::win {
 
 namespace {
-
-// Runs a program without a shell and returns what it printed.
-std::optional<std::string> capture(const std::vector<std::string>& argv) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(out[1]);
-    std::string text;
-    if (rc == 0) {
-        char buf[512];
-        for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(out[0]);
-    if (rc != 0) return std::nullopt;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
 
 // The Exec line of a desktop entry, without its field codes (%u, %U, ...).
 std::optional<std::string> desktopExec(const std::string& entry) {
@@ -91,7 +55,7 @@ public:
 
 private:
     std::optional<std::string> browserEntry() {
-        if (!entry_) entry_ = capture({"xdg-settings", "get", "default-web-browser"});
+        if (!entry_) entry_ = captureOutput({"xdg-settings", "get", "default-web-browser"});
         return *entry_ && !(*entry_)->empty() ? *entry_ : std::nullopt;
     }
     std::optional<std::optional<std::string>> entry_;

@@ -83,22 +83,16 @@ void DialogView::focusDeviceList() {
 
 namespace {
 
+// The template's controls, in the order of the enumerations.
+constexpr int kComboIds[] = {IDC_PORTS, IDC_DHCP, IDC_DRIVE_LETTERS};
+constexpr int kFieldIds[] = {IDC_IP, IDC_NETMASK, IDC_GATEWAY};
+
 QComboBox* comboOf(const CHarbor_scanDlg& dialog, Combo combo) {
-    switch (combo) {
-    case Combo::Port: return dialog.portList();
-    case Combo::Dhcp: return dialog.dhcpList();
-    case Combo::DriveLetter: return dialog.driveLetterList();
-    }
-    return nullptr;
+    return dialog.controls().get<QComboBox>(kComboIds[static_cast<int>(combo)]);
 }
 
 CIPAddressCtrl* fieldOf(const CHarbor_scanDlg& dialog, AddressField field) {
-    switch (field) {
-    case AddressField::IP: return dialog.ipField();
-    case AddressField::Netmask: return dialog.netmaskField();
-    case AddressField::Gateway: return dialog.gatewayField();
-    }
-    return nullptr;
+    return dialog.controls().get<CIPAddressCtrl>(kFieldIds[static_cast<int>(field)]);
 }
 
 }  // namespace
