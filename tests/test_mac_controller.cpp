@@ -88,10 +88,10 @@ protected:
 TEST_F(Controller, StartUpSearchesSleepsAndBuildsTheLabelLists) {
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(opcodeOf(sent[0]), op_SEARCH);
-    // The same request goes out again five times within the first 0.7 s.
+    // The same request goes out again seven times within the first 0.7 s.
     run(800ms);
-    ASSERT_EQ(sent.size(), 6u);
-    EXPECT_EQ(sent[5], sent[0]);
+    ASSERT_EQ(sent.size(), 8u);
+    EXPECT_EQ(sent[7], sent[0]);
     EXPECT_EQ(toolkit.sleeps, std::vector<std::chrono::milliseconds>{30ms});
     EXPECT_TRUE(ctl->noPassword());
     EXPECT_EQ(ctl->pendingAction(), Action::Apply);

@@ -166,8 +166,10 @@ TEST(Search, AFloodOfDuplicatesCannotHoldTheSearchOpen) {
     lab.link->onEmpty = [&](int i) { lab.link->queue(i, deviceReply(1)); };
     lab.lib.SearchDevices();
     EXPECT_EQ(lab.lib.devices.count(), 1u);
-    EXPECT_EQ(lab.lib.lastSearch().boundHits, 2);
-    EXPECT_LE(lab.link->elapsed(), 1000ms + lab.lib.searchTuning.listenBound + 10ms);
+    // A device heard again (as the repeats make every device be) leaves
+    // the wait running: the search ends on its tally, as a quiet one does.
+    EXPECT_EQ(lab.lib.lastSearch().boundHits, 0);
+    EXPECT_LE(lab.link->elapsed(), 1000ms + 101 * 10ms + 10ms);
 }
 
 TEST(Search, AFloodOfJunkCannotHoldTheSearchOpen) {

@@ -94,30 +94,32 @@ bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
     return true;
 }
 
-bool DeviceLibrary::takeSearchReply(ByteView datagram, std::vector<Heard>& heard, const BlockingLink::Arrival& how) {
+DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList& heard,
+                                                    const BlockingLink::Arrival& how) {
     if (checkReply(datagram, op_SEARCH, clientUUID_) != ReplyCheck::Accepted) {
         ++stats_.rejected;
-        return false;
+        const bool echo = datagram.size() == kHeaderSize && readHeader(datagram) &&
+                          readHeader(datagram)->magic == kRequestMagic && readHeader(datagram)->clientUUID == clientUUID_;
+        return echo ? Taken::Quiet : Taken::Fresh;
+    }
+    const Uuid8 id = readHeader(datagram)->serverUUID;
+    if (const auto same = heard.index.find(id); same != heard.index.end()) {
+        // Heard through the group too: it is no device found by address.
+        if (!how.direct) heard.items[same->second].byAddress = false;
+        ++stats_.duplicates;
+        return Taken::Quiet;
     }
     if (!replyIsSupportedModel(datagram)) {
         ++stats_.unsupported;
-        return true;
+        return Taken::Tally;
     }
-    const Uuid8 id = readHeader(datagram)->serverUUID;
-    const auto same = std::find_if(heard.begin(), heard.end(),
-                                   [&](const Heard& h) { return readHeader(h.datagram)->serverUUID == id; });
-    if (same != heard.end()) {
-        // Heard through the group too: it is no device found by address.
-        if (!how.direct) same->byAddress = false;
-        ++stats_.duplicates;
-        return false;
-    }
-    heard.push_back(Heard{Bytes(datagram.begin(), datagram.end()), how.direct, how.from});
-    return false;
+    heard.index.emplace(id, heard.items.size());
+    heard.items.push_back(Heard{Bytes(datagram.begin(), datagram.end()), how.direct, how.from});
+    return Taken::Fresh;
 }
 
-void DeviceLibrary::record(const std::vector<Heard>& heard, int iface) {
-    for (const Heard& h : heard) {
+void DeviceLibrary::record(const HeardList& heard, int iface) {
+    for (const Heard& h : heard.items) {
         if (DeviceData_n* known = devices.FindDevice(readHeader(h.datagram)->serverUUID)) {
             if (!h.byAddress) known->byAddress = false;
             ++stats_.duplicates;
@@ -166,7 +168,7 @@ void DeviceLibrary::searchInTurn(const Bytes& request, const SearchProgress& pro
         Repeats repeats(searchTuning.repeatAfter, start);
         const int only[] = {i};
         int tally = 0;
-        std::vector<Heard> heard;
+        HeardList heard;
         while (tally < searchTuning.tallyLimit) {
             if (link_->now() - start >= searchTuning.listenBound) {
                 ++stats_.boundHits;
@@ -179,7 +181,7 @@ void DeviceLibrary::searchInTurn(const Bytes& request, const SearchProgress& pro
                 ++stats_.emptyWaits;
                 continue;
             }
-            if (takeSearchReply(ByteView(buffer.data(), *n), heard)) ++tally;
+            if (takeSearchReply(ByteView(buffer.data(), *n), heard) == Taken::Tally) ++tally;
         }
         record(heard, i);
         if (progress) progress(i, address, devices.count());
@@ -195,7 +197,7 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
         std::string address;
         int tally = 0;
         Clock::time_point waitEnd;
-        std::vector<Heard> heard;
+        HeardList heard;
     };
     std::vector<Listener> listeners(static_cast<std::size_t>(link_->interfaceCount()));
     std::vector<int> active;
@@ -205,9 +207,9 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
     }
     // Devices heard so far on any interface, for the progress count.
     std::vector<Uuid8> known;
-    const auto heardNew = [&](const std::vector<Heard>& heard, std::size_t before) {
-        if (heard.size() == before) return false;
-        const Uuid8 id = readHeader(heard.back().datagram)->serverUUID;
+    const auto heardNew = [&](const HeardList& heard, std::size_t before) {
+        if (heard.items.size() == before) return false;
+        const Uuid8 id = readHeader(heard.items.back().datagram)->serverUUID;
         if (std::find(known.begin(), known.end(), id) != known.end()) return false;
         known.push_back(id);
         return true;
@@ -231,7 +233,7 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
     std::size_t round = 0, nextHost = 0;
     int directTally = 0;
     Clock::time_point roundStart{}, lastDirect{}, directWaitEnd{};
-    std::vector<Heard> heardDirectElsewhere;  // answers that came in on no interface of the table
+    HeardList heardDirectElsewhere;  // answers that came in on no interface of the table
     bool directListening = !hosts.empty();
 
     if (!active.empty()) link_->sendRequests(active, request);
@@ -300,19 +302,21 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
         if (!arrival) continue;
         const ByteView datagram(buffer.data(), arrival->length);
         if (arrival->direct) {
-            directWaitEnd = link_->now() + searchTuning.pollWait;
             auto& heard = arrival->iface >= 0 ? listeners[static_cast<std::size_t>(arrival->iface)].heard
                                               : heardDirectElsewhere;
-            const std::size_t before = heard.size();
-            if (takeSearchReply(datagram, heard, *arrival) && round >= rounds) ++directTally;
+            const std::size_t before = heard.items.size();
+            const Taken taken = takeSearchReply(datagram, heard, *arrival);
+            if (taken != Taken::Quiet) directWaitEnd = link_->now() + searchTuning.pollWait;
+            if (taken == Taken::Tally && round >= rounds) ++directTally;
             heardNew(heard, before);
             continue;
         }
         Listener& l = listeners[static_cast<std::size_t>(arrival->iface)];
+        const std::size_t before = l.heard.items.size();
+        const Taken taken = takeSearchReply(datagram, l.heard, *arrival);
         // The wait ended with a datagram: the next one starts now.
-        l.waitEnd = link_->now() + searchTuning.pollWait;
-        const std::size_t before = l.heard.size();
-        if (takeSearchReply(datagram, l.heard, *arrival)) ++l.tally;
+        if (taken != Taken::Quiet) l.waitEnd = link_->now() + searchTuning.pollWait;
+        if (taken == Taken::Tally) ++l.tally;
         if (heardNew(l.heard, before) && progress && known.size() % 16 == 0)
             progress(arrival->iface, l.address, known.size());
     }

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -161,12 +162,22 @@ private:
         bool byAddress = false;
         std::uint32_t from = 0;
     };
+    // What one interface (or the direct socket) heard, in order of arrival.
+    struct HeardList {
+        std::vector<Heard> items;
+        std::map<Uuid8, std::size_t> index;  // by serverUUID
+    };
+    // What a datagram heard while listening does to the wait: an unsupported
+    // device counts toward the tally; a new device, or anything refused,
+    // starts the next wait; a device heard before (a repeat's answer) or
+    // the request itself looped back leaves the wait running.
+    enum class Taken { Tally, Fresh, Quiet };
     // Reads one search reply into `heard` unless it is refused or already
-    // there; returns whether it counts toward the tally.
-    bool takeSearchReply(ByteView datagram, std::vector<Heard>& heard, const BlockingLink::Arrival& how = {});
+    // there.
+    Taken takeSearchReply(ByteView datagram, HeardList& heard, const BlockingLink::Arrival& how = {});
     void searchInTurn(const Bytes& request, const SearchProgress& progress);
     void searchTogether(const Bytes& request, const SearchProgress& progress);
-    void record(const std::vector<Heard>& heard, int iface);
+    void record(const HeardList& heard, int iface);
     // A device moved by a settings change is searched for at its new
     // address when it was found by address.
     void followMovedDevice(std::uint32_t newAddress);

@@ -23,9 +23,12 @@ inline constexpr std::uint16_t kDevicePort = 24680;
 // When a search request goes out again after the first sending: one lost
 // request, or a lost burst of answers, costs no device its place in the
 // results. Devices are taken once however often they answer.
-inline constexpr std::array<std::chrono::milliseconds, 5> kSearchRepeatAfter{
-    std::chrono::milliseconds(100), std::chrono::milliseconds(250), std::chrono::milliseconds(400),
-    std::chrono::milliseconds(550), std::chrono::milliseconds(700)};
+// Eight sendings in all find 99% of the devices on a link that loses 30% of
+// the datagrams each way.
+inline constexpr std::array<std::chrono::milliseconds, 7> kSearchRepeatAfter{
+    std::chrono::milliseconds(100), std::chrono::milliseconds(200), std::chrono::milliseconds(300),
+    std::chrono::milliseconds(400), std::chrono::milliseconds(500), std::chrono::milliseconds(600),
+    std::chrono::milliseconds(700)};
 inline constexpr const char* kBlockingGroup = "224.0.0.10";
 inline constexpr const char* kRunLoopGroup = "224.0.0.1";
 
