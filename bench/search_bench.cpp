@@ -1,8 +1,15 @@
 // Search time and completeness for 0, 1, 10, 100 and 1000 simulated devices
-// on one interface of the loopback lab; with --interfaces (root), the search
-// of 1, 2, 4 and 8 client interfaces of a namespace LAN, each link with its
-// own devices, searched together and one after another.
-//   search-bench [--runs N] [--interfaces]
+// on one interface of the loopback lab. Over namespace LANs (root):
+//   --interfaces  the search of 1, 2, 4 and 8 client interfaces, each link
+//                 with its own devices, together and one after another;
+//   --loss        the share of 50 devices found over 8 searches, and 8
+//                 password checks, with 0, 10 and 30% of the datagrams to
+//                 port 24680 dropped at random each way;
+//   --sweep       a search of a /24 behind a router holding 10 devices;
+//   --watch       the CPU time of `quayside watch` over a minute;
+//   --network     all four.
+//   search-bench [--runs N] [--interfaces] [--loss] [--sweep] [--watch] [--network]
+#include "quayside/address.h"
 #include "quayside/library.h"
 #include "support/lab.h"
 #include "support/netns.h"
@@ -157,18 +164,212 @@ int interfacesBench(int runs) {
     return status;
 }
 
+std::string net(int k, int host) { return "10.23" + std::to_string(k) + ".1." + std::to_string(host); }
+
+// Devices on a link from the client, 50 generated ones; the share found
+// and the password checks at each loss level.
+int lossBench() {
+    using namespace qs::test;
+    std::string why;
+    if (!Netns::available(&why)) {
+        std::fprintf(stderr, "search-bench --loss: %s\n", why.c_str());
+        return 1;
+    }
+    Netns client("lc"), host("ld");
+    std::string error;
+    Child sim;
+    if (!client.ok() || !host.ok() || !veth(client, net(1, 1) + "/24", host, net(1, 2) + "/24", &error) ||
+        !sim.start(host.exec({binDir() + "/vsb-sim", "--generate", "50"})) || !sim.waitForLine("ready")) {
+        std::fprintf(stderr, "search-bench: could not set up the namespace LAN: %s\n", error.c_str());
+        return 1;
+    }
+    constexpr int kSearches = 8, kDevices = 50;
+    std::printf("50 devices, %d searches and %d password checks at each loss level (each way)\n", kSearches,
+                kSearches);
+    std::printf("%6s %8s %8s %10s %10s %10s\n", "loss", "found", "share", "fewest", "mean ms", "passwords");
+    bool met = true;
+    for (const int percent : {0, 10, 30}) {
+        if (!dropAtRandom(client, percent, &error)) {
+            std::fprintf(stderr, "search-bench: %s\n", error.c_str());
+            return 1;
+        }
+        std::size_t total = 0, fewest = kDevices;
+        int passwords = 0;
+        double ms = 0;
+        runIn(client, [&] {
+            auto transport = std::make_unique<qs::SocketTransport>();
+            if (!transport->OpenSockets({})) return;
+            qs::DeviceLibrary lib(std::move(transport));
+            for (int r = 0; r < kSearches; ++r) {
+                const auto start = Clock::now();
+                lib.SearchDevices();
+                ms += std::chrono::duration<double, std::milli>(Clock::now() - start).count() / kSearches;
+                total += lib.devices.count();
+                fewest = std::min(fewest, lib.devices.count());
+            }
+            // A password check as a user makes it: a search, then the exchange.
+            for (int r = 0; r < kSearches; ++r) {
+                lib.SearchDevices();
+                if (lib.devices.count() == 0) continue;
+                lib.currentServerUUID = lib.devices.at(0).serverUUID;
+                lib.userName = "admin";
+                lib.password = "admin";
+                passwords += lib.checkPassword() == qs::Outcome::Accepted ? 1 : 0;
+            }
+        }, &error);
+        const double share = 100.0 * static_cast<double>(total) / (kSearches * kDevices);
+        std::printf("%5d%% %8zu %7.1f%% %10zu %10.1f %8d/%d\n", percent, total, share, fewest, ms, passwords,
+                    kSearches);
+        if (percent == 10) met = met && share >= 99 && fewest >= 45 && passwords == kSearches;
+        if (percent == 30) met = met && share >= 95;
+    }
+    dropAtRandom(client, 0, &error);
+    std::printf("target: at 10%% at least 99%% found, no search under 45, 8 of 8 password checks; at 30%% at "
+                "least 95%% found: %s\n", met ? "met" : "MISSED");
+    sim.stop();
+    return 0;
+}
+
+// A /24 behind a router holding 10 devices, searched by address only.
+int sweepBench(int runs) {
+    using namespace qs::test;
+    std::string why;
+    if (!Netns::available(&why)) {
+        std::fprintf(stderr, "search-bench --sweep: %s\n", why.c_str());
+        return 1;
+    }
+    Netns client("sc"), router("sr"), host("sd");
+    std::string error, hostLink, routerLink;
+    bool ok = client.ok() && router.ok() && host.ok() &&
+              veth(client, net(1, 1) + "/24", router, net(1, 254) + "/24", &error) &&
+              veth(host, net(2, 2) + "/24", router, net(2, 254) + "/24", &error, &hostLink, &routerLink) &&
+              enableForwarding(router, &error) && route(client, {"default", "via", net(1, 254)}, &error) &&
+              route(host, {"default", "via", net(2, 254)}, &error);
+    std::vector<json> devices;
+    for (int i = 0; ok && i < 10; ++i) {
+        const std::string ip = net(2, 2 + i * 20);
+        if (i > 0) ok = addAddress(host, ip + "/24", hostLink, &error);
+        char uuid[17];
+        std::snprintf(uuid, sizeof uuid, "00000000000005%02x", i);
+        devices.push_back(simDevice(uuid, "far-" + std::to_string(i), "VSB-720K", ip));
+    }
+    const std::string config = tempFile(simConfig(devices));
+    Child sim;
+    ok = ok && sim.start(host.exec({binDir() + "/vsb-sim", "--config", config})) && sim.waitForLine("ready");
+    if (!ok) {
+        std::fprintf(stderr, "search-bench: could not set up the routed LAN: %s\n", error.c_str());
+        ::unlink(config.c_str());
+        return 1;
+    }
+    double ms = 0;
+    std::size_t fewest = SIZE_MAX, most = 0;
+    bool once = true;
+    runIn(client, [&] {
+        for (int r = 0; r < runs; ++r) {
+            auto transport = std::make_unique<qs::SocketTransport>();
+            if (!transport->OpenSockets({})) return;
+            qs::DeviceLibrary lib(std::move(transport));
+            lib.searchTargets.hosts = *qs::parseHostTargets(net(2, 0) + "/24", qs::kMaxTargetBlock);
+            lib.searchTargets.multicast = false;
+            const auto start = Clock::now();
+            lib.SearchDevices();
+            ms += std::chrono::duration<double, std::milli>(Clock::now() - start).count() / runs;
+            std::set<std::string> names;
+            for (std::size_t k = 0; k < lib.devices.count(); ++k) {
+                names.insert(lib.devices.at(k).hostname.str());
+                once = once && lib.devices.at(k).byAddress;
+            }
+            once = once && names.size() == lib.devices.count();
+            fewest = std::min(fewest, lib.devices.count());
+            most = std::max(most, lib.devices.count());
+        }
+    }, &error);
+    std::printf("sweep of %s/24 (254 addresses) behind a router, 10 devices, %d runs: %.1f ms mean, %zu to %zu "
+                "found, each once and by address: %s\n",
+                net(2, 0).c_str(), runs, ms, fewest, most, once ? "yes" : "NO");
+    std::printf("target: all boxes found by address: %s\n", fewest == 10 && once ? "met" : "MISSED");
+    sim.stop();
+    ::unlink(config.c_str());
+    return 0;
+}
+
+// CPU time of `quayside watch` (every 10 s) over a minute, on the loopback
+// lab of a private namespace.
+int watchBench() {
+    using namespace qs::test;
+    std::string why;
+    if (!Netns::available(&why)) {
+        std::fprintf(stderr, "search-bench --watch: %s\n", why.c_str());
+        return 1;
+    }
+    Netns lab("wl");
+    Child sim, watch;
+    if (!lab.ok() || !sim.start(lab.exec({binDir() + "/vsb-sim", "--generate", "10", "--loopback"})) ||
+        !sim.waitForLine("ready") || !watch.start(lab.exec({binDir() + "/quayside", "watch", "--loopback"}))) {
+        std::fprintf(stderr, "search-bench: could not start the lab and quayside watch\n");
+        return 1;
+    }
+    // `ip netns exec` runs the program in its place (exec), so the pid is
+    // the watch's own.
+    const auto cpuSeconds = [&] {
+        std::FILE* f = std::fopen(("/proc/" + std::to_string(watch.pid()) + "/stat").c_str(), "r");
+        if (!f) return -1.0;
+        char buf[1024] = {};
+        const std::size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+        std::fclose(f);
+        const char* close = std::strrchr(buf, ')');
+        if (n == 0 || !close) return -1.0;
+        unsigned long utime = 0, stime = 0;
+        // Fields after the command: state, then 10 numbers, then utime and stime.
+        if (std::sscanf(close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
+            return -1.0;
+        return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    };
+    const double before = cpuSeconds();
+    const auto start = Clock::now();
+    ::sleep(60);
+    const double used = cpuSeconds() - before;
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const int status = watch.stop();
+    sim.stop();
+    if (before < 0 || used < 0) {
+        std::fprintf(stderr, "search-bench: could not read the watch's CPU time\n");
+        return 1;
+    }
+    std::printf("quayside watch (every 10 s, 10 devices) over %.0f s: %.2f s of CPU, %.2f%% of one core; ended "
+                "with status %d on SIGTERM\n", wall, used, 100.0 * used / wall, status);
+    std::printf("target: under 1%% of one core: %s\n", 100.0 * used / wall < 1.0 ? "met" : "MISSED");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int runs = 5;
-    bool interfaces = false;
+    bool interfaces = false, loss = false, sweep = false, watch = false;
     for (int a = 1; a < argc; ++a) {
-        if (std::strcmp(argv[a], "--runs") == 0 && a + 1 < argc)
+        const std::string arg = argv[a];
+        if (arg == "--runs" && a + 1 < argc)
             runs = std::max(1, std::atoi(argv[++a]));
-        else if (std::strcmp(argv[a], "--interfaces") == 0)
+        else if (arg == "--interfaces")
             interfaces = true;
+        else if (arg == "--loss")
+            loss = true;
+        else if (arg == "--sweep")
+            sweep = true;
+        else if (arg == "--watch")
+            watch = true;
+        else if (arg == "--network")
+            interfaces = loss = sweep = watch = true;
     }
-    if (interfaces) return interfacesBench(runs);
+    if (interfaces || loss || sweep || watch) {
+        int status = 0;
+        if (interfaces) status |= interfacesBench(runs);
+        if (sweep) status |= sweepBench(runs);
+        if (loss) status |= lossBench();
+        if (watch) status |= watchBench();
+        return status;
+    }
     const std::string sim = qs::test::binDir() + "/vsb-sim";
 
     std::printf("search on the loopback lab, %d runs each\n", runs);

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <cstdio>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -241,4 +243,139 @@ TEST_F(TwoHostLan, DeviceThatDoesNotAnswerOperations) {
     const RunResult r = run(client->exec({quaysideBin(), "check-password", "--device", "mute", "--user", "admin",
                                           "--password", "admin", "--runloop"}));
     EXPECT_EQ(r.exitCode, 3) << r.err;
+}
+
+namespace {
+
+// The client on 10.231.1.0/24, the devices' host on 10.232.1.0/24, and a
+// router between them that forwards unicast and not multicast.
+class RoutedLan : public ::testing::Test {
+protected:
+    std::unique_ptr<Netns> client, router, devices;
+    std::string devicesLink;
+    Child sim;
+    std::string config;
+
+    void SetUp() override {
+        std::string why;
+        if (!Netns::available(&why)) GTEST_SKIP() << why;
+        client = std::make_unique<Netns>("c");
+        router = std::make_unique<Netns>("r");
+        devices = std::make_unique<Netns>("d");
+        ASSERT_TRUE(client->ok() && router->ok() && devices->ok()) << "could not create network namespaces";
+        std::string error, routerLink;
+        ASSERT_TRUE(veth(*client, "10.231.1.1/24", *router, "10.231.1.254/24", &error)) << error;
+        ASSERT_TRUE(veth(*devices, "10.232.1.2/24", *router, "10.232.1.254/24", &error, &devicesLink, &routerLink))
+            << error;
+        ASSERT_TRUE(enableForwarding(*router, &error)) << error;
+        ASSERT_TRUE(route(*client, {"default", "via", "10.231.1.254"}, &error)) << error;
+        ASSERT_TRUE(route(*devices, {"default", "via", "10.232.1.254"}, &error)) << error;
+    }
+    void TearDown() override {
+        sim.stop();
+        if (!config.empty()) ::unlink(config.c_str());
+    }
+    // Devices at 10.232.1.2 onwards, each address held by the devices' host.
+    void startSim(int count) {
+        std::vector<json> list;
+        std::string error;
+        for (int i = 0; i < count; ++i) {
+            const std::string ip = "10.232.1." + std::to_string(2 + i);
+            if (i > 0) {
+                ASSERT_TRUE(addAddress(*devices, ip + "/24", devicesLink, &error)) << error;
+            }
+            char uuid[17];
+            std::snprintf(uuid, sizeof uuid, "00000000000000%02x", 0xc0 + i);
+            json d = simDevice(uuid, "far-" + std::to_string(i), "VSB-720K", ip);
+            d["shares"] = "Public@5:Media*6";
+            list.push_back(d);
+        }
+        config = tempFile(simConfig(list));
+        ASSERT_TRUE(sim.start(devices->exec({simBin(), "--config", config})));
+        ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    }
+    RunResult quayside(std::vector<std::string> args) {
+        args.insert(args.begin(), quaysideBin());
+        return run(client->exec(args));
+    }
+    std::vector<json> search(const std::vector<std::string>& extra) {
+        std::vector<std::string> args{"search", "--json"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult r = quayside(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return jsonLines(r.out);
+    }
+};
+
+}  // namespace
+
+TEST_F(RoutedLan, DeviceBeyondTheRouterIsFoundAndManagedByAddress) {
+    startSim(1);
+    EXPECT_TRUE(search({}).empty()) << "the group must not reach across the router";
+    const auto found = search({"--host", "10.232.1.2"});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].value("byAddress", false), true);
+    EXPECT_EQ(found[0].at("localIfIndex"), 0);  // the interface its answer came in on
+
+    const std::vector<std::string> reach{"--host", "10.232.1.2", "--device", "far-0", "--user", "admin",
+                                         "--password", "admin"};
+    for (const std::string form : {"", "--runloop"}) {
+        std::vector<std::string> args{"check-password"};
+        args.insert(args.end(), reach.begin(), reach.end());
+        if (!form.empty()) args.push_back(form);
+        RunResult r = quayside(args);
+        EXPECT_EQ(r.out, "accepted\n") << form << ": " << r.err;
+        args[0] = "shares";
+        r = quayside(args);
+        EXPECT_EQ(r.exitCode, 0) << form << ": " << r.err;
+        EXPECT_NE(r.out.find("Media (locked)"), std::string::npos) << form << ": " << r.out;
+    }
+    RunResult r = quayside({"lan-info", "--host", "10.232.1.2", "--no-multicast", "--device", "far-0", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)["ports"][0]["IP"], "10.232.1.2");
+
+    // Moved to an address its host also holds, it is searched for there.
+    std::string error;
+    ASSERT_TRUE(addAddress(*devices, "10.232.1.9/24", devicesLink, &error)) << error;
+    std::vector<std::string> move{"set-lan", "--port", "LAN", "--ip", "10.232.1.9", "--netmask", "255.255.255.0",
+                                  "--gateway", "10.232.1.254"};
+    move.insert(move.end(), reach.begin(), reach.end());
+    r = quayside(move);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("10.232.1.9 answers the search"), std::string::npos) << r.err;
+    const auto moved = search({"--host", "10.232.1.9", "--no-multicast"});
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0]["ports"][0]["IP"], "10.232.1.9");
+}
+
+TEST_F(RoutedLan, SweepOfABlockFindsEachDeviceOnce) {
+    startSim(10);
+    const auto found = search({"--host", "10.232.1.0/24", "--host", "10.232.1.5", "--no-multicast"});
+    ASSERT_EQ(found.size(), 10u);
+    std::set<std::string> names;
+    for (const auto& d : found) {
+        names.insert(d.at("hostname").get<std::string>());
+        EXPECT_EQ(d.value("byAddress", false), true);
+    }
+    EXPECT_EQ(names.size(), 10u);
+}
+
+TEST_F(TwoHostLan, SearchesAndPasswordChecksOutlastTenPercentLossEachWay) {
+    std::string error;
+    ASSERT_TRUE(dropAtRandom(*client, 10, &error)) << error;
+    ASSERT_TRUE(sim.start(device->exec({simBin(), "--generate", "50"})));
+    ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    std::size_t total = 0, fewest = 50;
+    for (int round = 0; round < 8; ++round) {
+        const std::size_t n = search().size();
+        total += n;
+        fewest = std::min(fewest, n);
+    }
+    EXPECT_GE(total, 396u) << "at least 99% of 50 devices over 8 searches";
+    EXPECT_GE(fewest, 45u);
+    for (int round = 0; round < 8; ++round) {
+        const RunResult r = run(client->exec(
+            {quaysideBin(), "check-password", "--device", "vsb-0001", "--user", "admin", "--password", "admin"}));
+        EXPECT_EQ(r.out, "accepted\n") << "check " << round << ": " << r.err;
+    }
 }

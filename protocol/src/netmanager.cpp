@@ -220,8 +220,10 @@ void NetManager::sendDataTo(std::uint32_t address, ByteView data) {
             socklen_t fromLen = sizeof from;
             const ssize_t n = ::recvfrom(directFd_, buffer, sizeof buffer, MSG_DONTWAIT,
                                          reinterpret_cast<sockaddr*>(&from), &fromLen);
-            if (n < static_cast<ssize_t>(kHeaderSize) || !packager_) return;
-            packager_->dePacketDirect(from, ByteView(buffer, static_cast<std::size_t>(n)));
+            if (n <= 0 || !packager_) return;
+            const ByteView datagram(buffer, static_cast<std::size_t>(n));
+            packager_->olderFormatCheck(datagram);
+            if (datagram.size() >= kHeaderSize) packager_->dePacketDirect(from, datagram);
         });
     }
     sockaddr_in to{};

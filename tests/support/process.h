@@ -33,6 +33,7 @@ public:
     // SIGTERM, then SIGKILL after a grace period; returns the exit status.
     int stop();
     bool running() const { return pid_ > 0; }
+    int pid() const { return pid_; }
     const std::string& output() const { return out_; }
     std::string errors();
 
