@@ -220,6 +220,13 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
 
     const auto header = readHeader(datagram);
     if (!header || header->magic != kReplyMagic || header->clientUUID != clientUUID_) return;
+    // Header bytes 24 to 26 reading (nonzero, 8, 5) mark a datagram this
+    // engine has always dropped before looking at its opcode. The supported
+    // boxes send zeros in all 18 reserved bytes, so no reply of theirs is
+    // lost; what sends that pattern on this port and group is not said by
+    // the device protocol, and the filter is kept as the engine's peers
+    // expect it. The blocking form does not apply it (it checks the opcode
+    // and body length instead).
     if (header->reserved[0] != 0 && header->reserved[1] == 8 && header->reserved[2] == 5) return;
 
     if (header->opcode == op_GET_SAMBA_SHARE) {
