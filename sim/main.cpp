@@ -16,11 +16,11 @@
 #include "process.h"
 #include "web_server.h"
 
+#include "quayside/transport.h"
 #include "quayside/wire.h"
 #include "quayside_version.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -194,20 +194,18 @@ std::string interfaceName(unsigned ifindex) {
     return name;
 }
 
-in_addr addressOf(const ifaddrs* a) {
-    sockaddr_in sin{};
-    std::memcpy(&sin, a->ifa_addr, sizeof sin);
-    return sin.sin_addr;
+in_addr addressOf(const qs::HostAddress& h) {
+    in_addr a{};
+    ::inet_pton(AF_INET, h.where.address.c_str(), &a);
+    return a;
 }
 
 // Every IPv4 address of this host or namespace, with the interface flags.
-template <typename Visit>
-void forEachIPv4(Visit&& visit) {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) throw std::runtime_error(std::string("getifaddrs: ") + std::strerror(errno));
-    for (const ifaddrs* a = list; a; a = a->ifa_next)
-        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET) visit(*a);
-    ::freeifaddrs(list);
+std::vector<qs::HostAddress> hostAddresses() {
+    std::string error;
+    auto all = qs::hostAddresses(&error);
+    if (!all) throw std::runtime_error(error);
+    return std::move(*all);
 }
 
 // The interfaces the simulator answers on: loopback alone in the lab,
@@ -220,23 +218,19 @@ std::vector<Served> servedInterfaces(bool loopback) {
         served.push_back({lo, "lo", in_addr{htonl(INADDR_LOOPBACK)}});
         return served;
     }
-    forEachIPv4([&](const ifaddrs& a) {
-        const unsigned flags = a.ifa_flags;
-        if (!(flags & IFF_UP) || !(flags & IFF_MULTICAST) || (flags & IFF_LOOPBACK)) return;
-        std::string name = a.ifa_name;
-        if (auto colon = name.find(':'); colon != std::string::npos) name.resize(colon);  // alias label
-        const unsigned index = ::if_nametoindex(name.c_str());
-        if (index == 0) return;
-        if (std::any_of(served.begin(), served.end(), [&](const Served& s) { return s.index == index; })) return;
-        served.push_back({index, name, addressOf(&a)});
-    });
+    for (const qs::HostAddress& h : hostAddresses()) {
+        const unsigned index = h.where.index;
+        if (!h.usable() || index == 0) continue;
+        if (std::any_of(served.begin(), served.end(), [&](const Served& s) { return s.index == index; })) continue;
+        served.push_back({index, h.where.name, addressOf(h)});
+    }
     if (served.empty()) throw std::runtime_error("no usable IPv4 multicast interface (use --loopback on this host)");
     return served;
 }
 
 std::vector<in_addr> localAddresses() {
     std::vector<in_addr> all;
-    forEachIPv4([&](const ifaddrs& a) { all.push_back(addressOf(&a)); });
+    for (const qs::HostAddress& h : hostAddresses()) all.push_back(addressOf(h));
     return all;
 }
 

@@ -30,27 +30,40 @@ std::optional<BlockingLink::Arrival> BlockingLink::pollAny(std::span<const int> 
     return std::nullopt;
 }
 
-std::vector<LocalInterface> systemInterfaces() {
-    std::vector<LocalInterface> found;
+std::optional<std::vector<HostAddress>> hostAddresses(std::string* error) {
     ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return found;
+    if (::getifaddrs(&list) != 0) {
+        if (error) *error = std::string("getifaddrs: ") + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::vector<HostAddress> all;
     for (ifaddrs* a = list; a; a = a->ifa_next) {
         if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
-        const unsigned flags = a->ifa_flags;
-        if (!(flags & IFF_UP) || !(flags & IFF_MULTICAST) || (flags & IFF_LOOPBACK)) continue;
         char text[INET_ADDRSTRLEN] = {};
         sockaddr_in sin{};
         std::memcpy(&sin, a->ifa_addr, sizeof sin);
         if (!::inet_ntop(AF_INET, &sin.sin_addr, text, sizeof text)) continue;
-        LocalInterface li;
-        li.address = text;
-        li.name = a->ifa_name;
-        if (auto colon = li.name.find(':'); colon != std::string::npos) li.name.resize(colon);  // alias label
-        li.index = ::if_nametoindex(li.name.c_str());
-        if (std::none_of(found.begin(), found.end(), [&](const auto& f) { return f.address == li.address; }))
-            found.push_back(std::move(li));
+        HostAddress h;
+        h.where.address = text;
+        h.where.name = a->ifa_name;
+        if (auto colon = h.where.name.find(':'); colon != std::string::npos) h.where.name.resize(colon);  // alias label
+        h.where.index = ::if_nametoindex(h.where.name.c_str());
+        h.up = (a->ifa_flags & IFF_UP) != 0;
+        h.multicast = (a->ifa_flags & IFF_MULTICAST) != 0;
+        h.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
+        all.push_back(std::move(h));
     }
     ::freeifaddrs(list);
+    return all;
+}
+
+std::vector<LocalInterface> systemInterfaces() {
+    std::vector<LocalInterface> found;
+    for (const HostAddress& h : hostAddresses().value_or(std::vector<HostAddress>{})) {
+        if (!h.usable()) continue;
+        if (std::none_of(found.begin(), found.end(), [&](const auto& f) { return f.address == h.where.address; }))
+            found.push_back(h.where);
+    }
     auto numeric = [](const std::string& a) {
         in_addr v{};
         ::inet_pton(AF_INET, a.c_str(), &v);

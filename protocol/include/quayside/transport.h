@@ -25,6 +25,20 @@ struct LocalInterface {
     bool operator==(const LocalInterface&) const = default;
 };
 
+// Every IPv4 address of this host (or network namespace), as getifaddrs
+// lists them, with what the interface is. The one reading of the host's
+// interfaces; the rest of the tree chooses from it.
+struct HostAddress {
+    LocalInterface where;  // address, interface name (alias label cut), index
+    bool up = false;
+    bool multicast = false;
+    bool loopback = false;
+    // Up, multicast-capable and not loopback: where devices can be heard.
+    bool usable() const { return up && multicast && !loopback; }
+};
+// Nothing when the host's list cannot be read; `error` then says why.
+std::optional<std::vector<HostAddress>> hostAddresses(std::string* error = nullptr);
+
 // The host's usable interfaces: IPv4, up, multicast-capable, not loopback,
 // ordered by interface index then address, at most kMaxInterfaces.
 std::vector<LocalInterface> systemInterfaces();
