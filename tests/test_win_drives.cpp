@@ -286,6 +286,13 @@ TEST_F(Drives, VolumeListLeavesOutRecycleBinsAndShowsTheLetterNearestA) {
     EXPECT_EQ(location("Volume_1"), "K:");
 }
 
+// A volume finds its letter whatever the case of its name, in any script.
+TEST_F(Drives, ShareNamesMatchInAnyCase) {
+    net->connect('P', "\\\\192.168.0.20\\ÄRCHIV");
+    start(QString::fromLatin1(kDeviceIP), {"ärchiv"});
+    EXPECT_EQ(location(QStringLiteral("ärchiv")), "P:");
+}
+
 TEST_F(Drives, PortSwitchRebuildsWithTheRealTable) {
     net->connect('Q', "\\\\192.168.0.20\\Volume_2");
     start();
