@@ -275,6 +275,35 @@ bool waitReadable(int fd, std::chrono::milliseconds timeout) {
         return r > 0 && (p.revents & POLLIN);
     }
 }
+// One queued datagram with its sender and the interface it came in on
+// (IP_PKTINFO; 0 when the system did not say).
+struct Received {
+    std::size_t length = 0;
+    unsigned ifindex = 0;
+    sockaddr_in from{};
+};
+std::optional<Received> receiveWithInterface(int fd, std::span<std::uint8_t> buffer) {
+    Received r;
+    iovec iov{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr msg{};
+    msg.msg_name = &r.from;
+    msg.msg_namelen = sizeof r.from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
+    if (n < 0) return std::nullopt;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            r.ifindex = static_cast<unsigned>(info.ipi_ifindex);
+        }
+    r.length = static_cast<std::size_t>(n);
+    return r;
+}
 }  // namespace
 
 int SocketTransport::drain(int i) {
@@ -356,31 +385,14 @@ void SocketTransport::drainDirect() {
 }
 
 std::optional<BlockingLink::Arrival> SocketTransport::receiveDirect(std::span<std::uint8_t> buffer) {
-    sockaddr_in from{};
-    iovec iov{buffer.data(), buffer.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(direct_, &msg, MSG_DONTWAIT);
-    if (n < 0 || from.sin_family != AF_INET) return std::nullopt;
-    unsigned arrived = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            arrived = static_cast<unsigned>(info.ipi_ifindex);
-        }
+    const auto got = receiveWithInterface(direct_, buffer);
+    if (!got || got->from.sin_family != AF_INET) return std::nullopt;
     Arrival a;
-    a.length = static_cast<std::size_t>(n);
+    a.length = got->length;
     a.direct = true;
-    a.from = ntohl(from.sin_addr.s_addr);
+    a.from = ntohl(got->from.sin_addr.s_addr);
     for (std::size_t i = 0; i < table_.size(); ++i)
-        if (arrived != 0 && table_[i].index == arrived) {
+        if (got->ifindex != 0 && table_[i].index == got->ifindex) {
             a.iface = static_cast<int>(i);
             break;
         }
@@ -401,28 +413,13 @@ void SocketTransport::sendOnly(int i, ByteView request) {
 }
 
 std::optional<std::size_t> SocketTransport::receiveOne(int i, std::span<std::uint8_t> buffer) {
-    const int fd = sockets_[static_cast<std::size_t>(i)].receive;
     const unsigned wanted = table_[static_cast<std::size_t>(i)].index;
-    iovec iov{buffer.data(), buffer.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
-    if (n < 0) return std::nullopt;
+    const auto got = receiveWithInterface(sockets_[static_cast<std::size_t>(i)].receive, buffer);
+    if (!got) return std::nullopt;
     // A datagram that came in on another interface belongs to that
     // interface's socket; it is dropped here.
-    unsigned arrived = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            arrived = static_cast<unsigned>(info.ipi_ifindex);
-        }
-    if (wanted != 0 && arrived != 0 && arrived != wanted) return std::nullopt;
-    return static_cast<std::size_t>(n);
+    if (wanted != 0 && got->ifindex != 0 && got->ifindex != wanted) return std::nullopt;
+    return got->length;
 }
 
 std::optional<std::size_t> SocketTransport::poll(int i, std::chrono::milliseconds timeout,
