@@ -74,6 +74,11 @@ TEST_F(TwoHostLan, UnicastAndGroupRepliesAreHeard) {
     EXPECT_EQ(u->at("ports")[0].at("IP"), "10.231.1.2");
     EXPECT_EQ(u->at("localIfIndex"), 0);
     EXPECT_TRUE(byUuid(found, "00000000000000e2"));
+    // Asked by address too, a device the group reaches is recorded once
+    // and not as found by address.
+    const auto both = search({"--host", "10.231.1.2"});
+    ASSERT_EQ(both.size(), 2u);
+    for (const auto& d : both) EXPECT_FALSE(d.contains("byAddress")) << d.at("hostname");
 }
 
 TEST_F(TwoHostLan, DeviceOnTwoClientInterfacesIsRecordedOnceOnTheFirst) {
