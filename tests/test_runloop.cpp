@@ -435,3 +435,14 @@ TEST(EngineLog, UnreadableSenderAddressIsLoggedAndTheReplyStillDecoded) {
     EXPECT_EQ(log->lines[0].rfind("Get IP name info fail! errno:", 0), 0u);
     EXPECT_EQ(engine.serverArray().size(), 1u);
 }
+
+TEST_F(Engine, UnansweredOperationGoesOutAgainEachSecondUntilAnswered) {
+    engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
+    loop.runFor(std::chrono::milliseconds(2100));
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[2], sent[0]);
+    deliver(answer(op_CHK_PASSWD, 0));  // an answer to any copy settles it
+    EXPECT_EQ(receiver.authFails, 1);
+    loop.runFor(std::chrono::milliseconds(1200));
+    EXPECT_EQ(sent.size(), 3u);
+}

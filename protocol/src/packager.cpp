@@ -78,6 +78,7 @@ Packager::Packager(RunLoop& loop, std::uint16_t port, const std::string& group, 
 
 Packager::~Packager() {
     cancelSearchRepeats();
+    for (const auto& [opcode, timer] : resends_) loop_.cancelTimer(timer);
     if (sweepTimer_) loop_.cancelTimer(sweepTimer_);
 }
 
@@ -92,6 +93,32 @@ void Packager::sendFor(const DeviceData_n& device, const Bytes& datagram) {
         return;
     }
     if (net_) net_->sendDataTo(device.answeredFrom, datagram);
+}
+
+void Packager::cancelResend(std::uint16_t opcode) {
+    if (const auto it = resends_.find(opcode); it != resends_.end()) {
+        loop_.cancelTimer(it->second);
+        resends_.erase(it);
+    }
+}
+
+void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, const Bytes& request) {
+    constexpr int kResends = 5;
+    targets_[opcode] = device.serverUUID;
+    sendFor(device, request);
+    cancelResend(opcode);
+    DeviceData_n how;  // what sendFor needs of the device, kept with the request
+    how.serverUUID = device.serverUUID;
+    how.byAddress = device.byAddress;
+    how.answeredFrom = device.answeredFrom;
+    auto left = std::make_shared<int>(kResends);
+    resends_[opcode] = loop_.startTimer(std::chrono::seconds(1), true, [this, opcode, request, how, left] {
+        if (!fromTarget(opcode, how.serverUUID) || --*left < 0) {
+            cancelResend(opcode);
+            return;
+        }
+        sendFor(how, request);
+    });
 }
 
 std::chrono::milliseconds Packager::searchAddresses(std::vector<std::uint32_t> hosts) {
@@ -163,20 +190,18 @@ void Packager::sendPackage(int opcode, const DeviceData_n* device) {
         }
         case op_CHK_PASSWD:
             if (!device) return;
-            targets_[op_CHK_PASSWD] = server;
-            sendFor(*device, buildCheckPasswordRequest(clientUUID_, server, "admin", password));
+            sendOperation(op_CHK_PASSWD, *device, buildCheckPasswordRequest(clientUUID_, server, "admin", password));
             return;
         case op_GET_SAMBA_SHARE:
             if (!device) return;
-            targets_[op_GET_SAMBA_SHARE] = server;
-            sendFor(*device, buildShareListRequest(clientUUID_, server, "admin", password));
+            sendOperation(op_GET_SAMBA_SHARE, *device, buildShareListRequest(clientUUID_, server, "admin", password));
             return;
         case op_SET_LAN: {
             if (!device) return;
             TmpDeviceData t;
             fillTmpDeviceData(*device, t);
-            targets_[op_SET_LAN] = server;
-            sendFor(*device, buildSetLanRequest(clientUUID_, server, "admin", password, t, ItemPadding::Compact));
+            sendOperation(op_SET_LAN, *device,
+                          buildSetLanRequest(clientUUID_, server, "admin", password, t, ItemPadding::Compact));
             return;
         }
         default: return;

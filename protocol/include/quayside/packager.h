@@ -118,6 +118,11 @@ private:
     void send(const Bytes& datagram);
     // To the device the way it was found: its own address, or the group.
     void sendFor(const DeviceData_n& device, const Bytes& datagram);
+    // Sends a device operation and sends it again each second while it is
+    // unanswered, five times at most (the operations are idempotent; the
+    // first answer to any copy settles it).
+    void sendOperation(std::uint16_t opcode, const DeviceData_n& device, const Bytes& request);
+    void cancelResend(std::uint16_t opcode);
     // The device a request of this opcode went to last; a reply must come
     // from it.
     bool fromTarget(std::uint16_t opcode, const Uuid8& serverUUID) const;
@@ -128,6 +133,7 @@ private:
     RunLoop& loop_;
     std::vector<RunLoop::Handle> searchRepeats_;
     RunLoop::Handle sweepTimer_ = 0;
+    std::map<std::uint16_t, RunLoop::Handle> resends_;
     bool arrivingDirect_ = false;
     PackagerReceiver* receiver_;
     std::shared_ptr<SystemLog> log_;
