@@ -46,13 +46,13 @@ Row time(const char* name, int runs, const std::function<bool()>& op) {
 
 struct Receiver : qs::PackagerReceiver {
     std::shared_ptr<qs::DeviceData_n> device;
-    int action = 2;
+    qs::CalledAction action = qs::CalledAction::ListVolumes;
     bool accepted = false, volumes = false, settings = false;
-    void reloadTable(int t) override { volumes = volumes || t == 2; }
+    void reloadTable(qs::RunLoopTable t) override { volumes = volumes || t == qs::RunLoopTable::Volumes; }
     void checkAuthFail() override {}
     void setIPFinish() override { settings = true; }
     void setBtnApply(bool) override {}
-    int calledAction() override { return action; }
+    qs::CalledAction calledAction() override { return action; }
     std::shared_ptr<qs::DeviceData_n> tmpDeviceData() override { return device; }
     void passwordAccepted() override { accepted = true; }
 };
@@ -118,14 +118,14 @@ int main(int argc, char** argv) {
     rec.device->password = "admin";
     print(time("password + share list (run loop)", runs, [&] {
               rec.accepted = rec.volumes = false;
-              rec.action = 2;
+              rec.action = qs::CalledAction::ListVolumes;
               engine.sendPackage(qs::op_CHK_PASSWD, rec.device.get());
               return runUntil(loop, rec.volumes, 6000ms);
           }),
           50);
     print(time("password + settings (run loop)", runs, [&] {
               rec.settings = false;
-              rec.action = 1;
+              rec.action = qs::CalledAction::Apply;
               engine.sendPackage(qs::op_CHK_PASSWD, rec.device.get());
               return runUntil(loop, rec.settings, 6000ms);
           }),

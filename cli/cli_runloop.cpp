@@ -45,8 +45,8 @@ bool RunLoopSession::waitFor(const std::function<bool()>& done, std::chrono::mil
     return true;
 }
 
-void RunLoopSession::reloadTable(int table) {
-    if (table == 2) volumesLoaded = true;
+void RunLoopSession::reloadTable(RunLoopTable table) {
+    if (table == RunLoopTable::Volumes) volumesLoaded = true;
 }
 
 void RunLoopSession::checkAuthFail() { auth = Auth::Refused; }

@@ -35,7 +35,7 @@ public:
 
     // What the commands set before a password check.
     std::shared_ptr<DeviceData_n> target;
-    int action = 2;
+    CalledAction action = CalledAction::ListVolumes;
 
     // What the callbacks reported.
     enum class Auth { Pending, Accepted, Refused };
@@ -44,11 +44,11 @@ public:
     bool settingsAnswered = false;
 
     // PackagerReceiver
-    void reloadTable(int table) override;
+    void reloadTable(RunLoopTable table) override;
     void checkAuthFail() override;
     void setIPFinish() override;
     void setBtnApply(bool) override {}
-    int calledAction() override { return action; }
+    CalledAction calledAction() override { return action; }
     std::shared_ptr<DeviceData_n> tmpDeviceData() override { return target; }
     void passwordAccepted() override;
 

@@ -378,9 +378,9 @@ int runLoopCommand(const Request& req, const std::string& password) {
             port.netmask = req.netmask;
             port.gateway = req.gateway;
         }
-        session.action = 1;
+        session.action = qs::CalledAction::Apply;
     } else {
-        session.action = 2;
+        session.action = qs::CalledAction::ListVolumes;
         engine.volumeArray().clear();
     }
     engine.sendPackage(qs::op_CHK_PASSWD, device.get());

@@ -43,11 +43,11 @@ private:
 class Receiver final : public qs::PackagerReceiver {
 public:
     std::shared_ptr<qs::DeviceData_n> device = std::make_shared<qs::DeviceData_n>();
-    void reloadTable(int) override {}
+    void reloadTable(qs::RunLoopTable) override {}
     void checkAuthFail() override {}
     void setIPFinish() override {}
     void setBtnApply(bool) override {}
-    int calledAction() override { return 2; }
+    qs::CalledAction calledAction() override { return qs::CalledAction::ListVolumes; }
     std::shared_ptr<qs::DeviceData_n> tmpDeviceData() override { return device; }
 };
 

@@ -242,11 +242,11 @@ namespace {
 struct Recorder : PackagerReceiver {
     int accepted = 0, refused = 0;
     std::shared_ptr<DeviceData_n> device;
-    void reloadTable(int) override {}
+    void reloadTable(RunLoopTable) override {}
     void checkAuthFail() override { ++refused; }
     void setIPFinish() override {}
     void setBtnApply(bool) override {}
-    int calledAction() override { return 2; }
+    CalledAction calledAction() override { return CalledAction::ListVolumes; }
     std::shared_ptr<DeviceData_n> tmpDeviceData() override { return device; }
     void passwordAccepted() override { ++accepted; }
 };

@@ -222,7 +222,7 @@ std::vector<std::string> hosts(const RunLoopRegistry& r) {
 
 TEST(RunLoopRegistry, AddsSortedAndRefusesARepeatedAddress) {
     std::vector<int> reloads;
-    RunLoopRegistry r([&](int t) { reloads.push_back(t); });
+    RunLoopRegistry r([&](RunLoopTable t) { reloads.push_back(static_cast<int>(t)); });
     EXPECT_TRUE(r.addDataInfo(rec("zeta", "10.0.0.1")));
     EXPECT_TRUE(r.addDataInfo(rec("alpha", "10.0.0.2")));
     EXPECT_FALSE(r.addDataInfo(rec("other", "10.0.0.1")));

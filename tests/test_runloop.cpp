@@ -26,13 +26,13 @@ struct Receiver : PackagerReceiver {
     std::vector<int> reloads;
     int authFails = 0, ipFinished = 0, accepted = 0;
     std::vector<bool> applyButton;
-    int action = 2;
+    CalledAction action = CalledAction::ListVolumes;
     std::shared_ptr<DeviceData_n> device;
-    void reloadTable(int t) override { reloads.push_back(t); }
+    void reloadTable(RunLoopTable t) override { reloads.push_back(static_cast<int>(t)); }
     void checkAuthFail() override { ++authFails; }
     void setIPFinish() override { ++ipFinished; }
     void setBtnApply(bool b) override { applyButton.push_back(b); }
-    int calledAction() override { return action; }
+    CalledAction calledAction() override { return action; }
     std::shared_ptr<DeviceData_n> tmpDeviceData() override { return device; }
     void passwordAccepted() override { ++accepted; }
 };
@@ -157,7 +157,7 @@ TEST_F(Engine, AcceptedPasswordSendsExactlyOneShareRequest) {
 }
 
 TEST_F(Engine, AcceptedPasswordWithOtherActionSendsTheSettings) {
-    receiver.action = 1;
+    receiver.action = CalledAction::Mount;
     engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
     deliver(answer(op_CHK_PASSWD, 1));
     ASSERT_EQ(sent.size(), 2u);

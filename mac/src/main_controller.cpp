@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 
 namespace qs::mac {
 
@@ -123,9 +122,8 @@ std::shared_ptr<DeviceData_n> MainController::selectedDevice() {
     return deviceAt(toolkit_.selectedRow(Table::Device));
 }
 
-void MainController::reloadTable(int table) {
-    if (table == 1) toolkit_.reloadData(Table::Device);
-    else if (table == 2) toolkit_.reloadData(Table::Volume);
+void MainController::reloadTable(RunLoopTable table) {
+    toolkit_.reloadData(table == RunLoopTable::Devices ? Table::Device : Table::Volume);
 }
 
 void MainController::cleanTable(int which) {
@@ -411,10 +409,6 @@ void MainController::sendAuthPacket() {
 }
 
 // ---- engine callbacks -------------------------------------------------------
-
-int MainController::calledAction() {
-    return static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(calledAction_), INT_MAX));
-}
 
 void MainController::setBtnApply(bool enabled) { toolkit_.setEnabled(Button::Apply, enabled); }
 

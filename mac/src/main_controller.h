@@ -21,13 +21,8 @@
 namespace qs::mac {
 
 // The pending action the login sheet carries out on OK (calledAction); the
-// engine reads its number.
-enum class Action : std::uint64_t {
-    Apply = 0,        // password check, then the settings
-    Mount = 1,        // mount with the typed credentials
-    ListVolumes = 2,  // password check, then the share list
-    None = 4,
-};
+// engine reads it.
+using Action = CalledAction;
 // What the settings change of an Apply is.
 enum class SubAction : std::uint64_t { Static = 0, Dhcp = 3 };
 
@@ -100,11 +95,11 @@ public:
     void windowWillClose();
 
     // PackagerReceiver
-    void reloadTable(int table) override;
+    void reloadTable(RunLoopTable table) override;
     void checkAuthFail() override;
     void setIPFinish() override;
     void setBtnApply(bool enabled) override;
-    int calledAction() override;
+    CalledAction calledAction() override { return calledAction_; }
     std::shared_ptr<DeviceData_n> tmpDeviceData() override { return tmpDeviceData_; }
     void passwordAccepted() override;
 

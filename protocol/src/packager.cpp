@@ -65,7 +65,7 @@ std::optional<std::string> senderAddressText(const sockaddr_storage& sender) {
 
 Packager::Packager(RunLoop& loop, std::uint16_t port, const std::string& group, PackagerReceiver* receiver,
                    Options options)
-    : registry([receiver](int table) {
+    : registry([receiver](RunLoopTable table) {
           if (receiver) receiver->reloadTable(table);
       }),
       loop_(loop),
@@ -284,7 +284,7 @@ void Packager::callCurrentView(const PacketHeader& header, ByteView) {
         if (header.ret_code == 1) {
             receiver_->passwordAccepted();
             const auto device = receiver_->tmpDeviceData();
-            sendPackage(receiver_->calledAction() == 2 ? op_GET_SAMBA_SHARE : op_SET_LAN, device.get());
+            sendPackage(receiver_->calledAction() == CalledAction::ListVolumes ? op_GET_SAMBA_SHARE : op_SET_LAN, device.get());
         } else {
             receiver_->checkAuthFail();
         }
@@ -310,7 +310,7 @@ void Packager::decodeShares(const PacketHeader& header, ByteView datagram) {
     if (device && device->serverUUID == header.serverUUID) device->volumeShares = value;
     // An empty piece (a doubled or trailing colon) names no volume.
     for (const auto& token : splitFields(value, ':', false)) registry.stripVolumeName(token);
-    if (receiver_) receiver_->reloadTable(2);
+    if (receiver_) receiver_->reloadTable(RunLoopTable::Volumes);
 }
 
 }  // namespace qs

@@ -164,7 +164,7 @@ bool RunLoopRegistry::addDataInfo(std::shared_ptr<DeviceData_n> record) {
         if (r->port[0].IP.view() == record->port[0].IP.view()) return false;
     serverArray.push_back(std::move(record));
     sortDeviceData(0, false);
-    if (reloadTable_) reloadTable_(1);
+    if (reloadTable_) reloadTable_(RunLoopTable::Devices);
     return true;
 }
 

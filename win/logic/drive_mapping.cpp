@@ -117,7 +117,7 @@ void MainController::FillDriveLetterCombo() {
         const DriveTableEntry& e = DriveTable[static_cast<std::size_t>(i)];
         const std::string local = e.localName.empty() ? letterName(i) : e.localName;
         if (e.connected()) {
-            view_.addItem(Combo::DriveLetter, local + " \\\\" + e.server + "\\" + e.share);
+            view_.addItem(Combo::DriveLetter, local + " " + remoteNameOf(e.server, e.share));
         } else {
             view_.addItem(Combo::DriveLetter, local);
             if (firstFree < 0) firstFree = added;
@@ -222,8 +222,8 @@ void MainController::OnConnect() {
     if (inUse && view_.askLetterInUse() == MountAnswer::Cancel) return;
     if (!net) return;
 
-    const std::string remote = "\\\\" + deviceIP + "\\" + volume;
-    const std::string recycleRemote = "\\\\" + deviceIP + "\\Recycle Bin - " + volume;
+    const std::string remote = remoteNameOf(deviceIP, volume);
+    const std::string recycleRemote = remoteNameOf(deviceIP, "Recycle Bin - " + volume);
     const std::string recycleLocal = FindSpareDriveLetter(local);
 
     // The wait cursor while the system works, not over the messages.

@@ -26,6 +26,10 @@ bool isPublishableShareName(std::string_view share) {
     return true;
 }
 
+std::string remoteNameOf(std::string_view server, std::string_view share) {
+    return "\\\\" + std::string(server) + "\\" + std::string(share);
+}
+
 std::optional<RemoteName> parseRemoteName(std::string_view remoteName) {
     if (remoteName.size() < 5 || remoteName.substr(0, 2) != "\\\\") return std::nullopt;
     const std::size_t sep = remoteName.find('\\', 2);

@@ -95,6 +95,8 @@ struct RemoteName {
 // publish (empty, only dots, a path separator, a control character or one
 // of  " * : < > ? |  ). Such names never reach a mount or a path.
 std::optional<RemoteName> parseRemoteName(std::string_view remoteName);
+// "\\server\share", the form parseRemoteName reads.
+std::string remoteNameOf(std::string_view server, std::string_view share);
 bool isPublishableShareName(std::string_view share);
 
 }  // namespace qs::win

@@ -15,18 +15,27 @@
 
 namespace qs {
 
+// The action pending on the run-loop front end (its calledAction), by its
+// number. After an accepted password the engine sends the share list for
+// ListVolumes and the settings change for any other.
+enum class CalledAction : std::uint64_t {
+    Apply = 0,        // password check, then the settings
+    Mount = 1,        // mount with the typed credentials
+    ListVolumes = 2,  // password check, then the share list
+    None = 4,
+};
+
 // What the engine calls back. The controller of the run-loop front end
 // implements it; the command-line tool and tests have their own.
 class PackagerReceiver {
 public:
     virtual ~PackagerReceiver() = default;
-    virtual void reloadTable(int table) = 0;  // 1 devices, 2 volumes
+    virtual void reloadTable(RunLoopTable table) = 0;
     virtual void checkAuthFail() = 0;
     virtual void setIPFinish() = 0;
     virtual void setBtnApply(bool enabled) = 0;
-    // What to send after an accepted password: 2 the share list, anything
-    // else the settings change; and the device it is for.
-    virtual int calledAction() = 0;
+    // What to send after an accepted password, and the device it is for.
+    virtual CalledAction calledAction() = 0;
     virtual std::shared_ptr<DeviceData_n> tmpDeviceData() = 0;
     // Optional hook: the password was accepted (before the follow-up).
     virtual void passwordAccepted() {}

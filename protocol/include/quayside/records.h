@@ -187,11 +187,15 @@ struct LanSummary {
 
 int SummarizeLanPorts(const DeviceRegistry& devices, const Uuid8& currentServerUUID, LanSummary& summary);
 
+// The tables of the run-loop front end that the engine asks to be shown
+// again, by the numbers the engine has always used.
+enum class RunLoopTable : int { Devices = 1, Volumes = 2 };
+
 // Registry of the run-loop form: devices kept sorted, de-duplicated by their
 // port-0 address text; shares split into name and lock flag.
 class RunLoopRegistry {
 public:
-    using ReloadTable = std::function<void(int table)>;  // 1 devices, 2 volumes
+    using ReloadTable = std::function<void(RunLoopTable table)>;
 
     explicit RunLoopRegistry(ReloadTable reload = {}) : reloadTable_(std::move(reload)) {}
 
