@@ -524,28 +524,15 @@ void Simulator::receiveAll(int fd, const char* group) {
         Arrival a;
         a.group = group;
         a.fd = fd;
-        iovec iov{buffer_.data(), buffer_.size()};
-        alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo)) + 64];
-        msghdr msg{};
-        msg.msg_name = &a.from;
-        msg.msg_namelen = sizeof a.from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(fd, &msg, 0);
-        if (n < 0) {
+        const auto got = qs::receiveWithPacketInfo(fd, buffer_);
+        if (!got) {
             if (errno == EINTR) continue;
             return;  // EAGAIN: drained
         }
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            a.ifindex = static_cast<unsigned>(info.ipi_ifindex);
-            a.to = info.ipi_addr;
-        }
-        a.datagram = ByteView(buffer_.data(), static_cast<std::size_t>(n));
+        a.from = got->from;
+        a.ifindex = got->ifindex;
+        a.to = got->to;
+        a.datagram = ByteView(buffer_.data(), got->length);
         handle(a);
     }
 }

@@ -77,6 +77,30 @@ std::vector<LocalInterface> systemInterfaces() {
     return found;
 }
 
+std::optional<PacketInfoDatagram> receiveWithPacketInfo(int fd, std::span<std::uint8_t> buffer) {
+    PacketInfoDatagram d;
+    iovec iov{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + 64];
+    msghdr msg{};
+    msg.msg_name = &d.from;
+    msg.msg_namelen = sizeof d.from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
+    if (n < 0) return std::nullopt;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            d.ifindex = static_cast<unsigned>(info.ipi_ifindex);
+            d.to = info.ipi_addr;
+        }
+    d.length = static_cast<std::size_t>(n);
+    return d;
+}
+
 std::vector<LocalInterface> loopbackInterfaces() {
     return {LocalInterface{"127.0.0.1", "lo", ::if_nametoindex("lo")}};
 }
@@ -275,35 +299,6 @@ bool waitReadable(int fd, std::chrono::milliseconds timeout) {
         return r > 0 && (p.revents & POLLIN);
     }
 }
-// One queued datagram with its sender and the interface it came in on
-// (IP_PKTINFO; 0 when the system did not say).
-struct Received {
-    std::size_t length = 0;
-    unsigned ifindex = 0;
-    sockaddr_in from{};
-};
-std::optional<Received> receiveWithInterface(int fd, std::span<std::uint8_t> buffer) {
-    Received r;
-    iovec iov{buffer.data(), buffer.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr msg{};
-    msg.msg_name = &r.from;
-    msg.msg_namelen = sizeof r.from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
-    if (n < 0) return std::nullopt;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            r.ifindex = static_cast<unsigned>(info.ipi_ifindex);
-        }
-    r.length = static_cast<std::size_t>(n);
-    return r;
-}
 }  // namespace
 
 int SocketTransport::drain(int i) {
@@ -385,7 +380,7 @@ void SocketTransport::drainDirect() {
 }
 
 std::optional<BlockingLink::Arrival> SocketTransport::receiveDirect(std::span<std::uint8_t> buffer) {
-    const auto got = receiveWithInterface(direct_, buffer);
+    const auto got = receiveWithPacketInfo(direct_, buffer);
     if (!got || got->from.sin_family != AF_INET) return std::nullopt;
     Arrival a;
     a.length = got->length;
@@ -414,7 +409,7 @@ void SocketTransport::sendOnly(int i, ByteView request) {
 
 std::optional<std::size_t> SocketTransport::receiveOne(int i, std::span<std::uint8_t> buffer) {
     const unsigned wanted = table_[static_cast<std::size_t>(i)].index;
-    const auto got = receiveWithInterface(sockets_[static_cast<std::size_t>(i)].receive, buffer);
+    const auto got = receiveWithPacketInfo(sockets_[static_cast<std::size_t>(i)].receive, buffer);
     if (!got) return std::nullopt;
     // A datagram that came in on another interface belongs to that
     // interface's socket; it is dropped here.

@@ -10,6 +10,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <vector>
 
@@ -38,6 +39,18 @@ struct HostAddress {
 };
 // Nothing when the host's list cannot be read; `error` then says why.
 std::optional<std::vector<HostAddress>> hostAddresses(std::string* error = nullptr);
+
+// One datagram read without waiting from a socket that has IP_PKTINFO on:
+// its length, its sender, the interface it came in on and the address it
+// was sent to (0 when the system did not say). Nothing when none was queued
+// or the read failed (errno says which).
+struct PacketInfoDatagram {
+    std::size_t length = 0;
+    sockaddr_in from{};
+    unsigned ifindex = 0;
+    in_addr to{};
+};
+std::optional<PacketInfoDatagram> receiveWithPacketInfo(int fd, std::span<std::uint8_t> buffer);
 
 // The host's usable interfaces: IPv4, up, multicast-capable, not loopback,
 // ordered by interface index then address, at most kMaxInterfaces.
