@@ -384,3 +384,19 @@ TEST_F(TwoHostLan, SearchesAndPasswordChecksOutlastTenPercentLossEachWay) {
         EXPECT_EQ(r.out, "accepted\n") << "check " << round << ": " << r.err;
     }
 }
+
+TEST_F(RoutedLan, WatchFollowsADeviceByAddress) {
+    startSim(1);
+    Child watch;
+    ASSERT_TRUE(watch.start(
+        client->exec({quaysideBin(), "watch", "--json", "--every", "3", "--no-multicast", "--host", "10.232.1.2"})));
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (watch.output().find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        watch.waitForLine("\x01", 100ms);  // no line is ever this; the call only reads what came
+    EXPECT_EQ(watch.stop(), 0);
+    const auto events = jsonLines(watch.output());
+    ASSERT_EQ(events.size(), 1u) << watch.output() << watch.errors();
+    EXPECT_EQ(events[0].at("event"), "new");
+    EXPECT_EQ(events[0].at("hostname"), "far-0");
+    EXPECT_EQ(events[0].value("byAddress", false), true);
+}
