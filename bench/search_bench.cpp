@@ -43,6 +43,13 @@ void reportOnce(const std::string& line) {
     if (seen.insert(line).second) std::printf("note: %s\n", line.c_str());
 }
 
+// One search of the library, in milliseconds.
+double timedSearch(qs::DeviceLibrary& lib) {
+    const auto start = Clock::now();
+    lib.SearchDevices();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
 Figures measure(int runs) {
     Figures f;
     for (int r = 0; r < runs; ++r) {
@@ -52,9 +59,7 @@ Figures measure(int runs) {
         options.log = reportOnce;
         transport->OpenSockets(options);
         qs::DeviceLibrary lib(std::move(transport));
-        const auto start = Clock::now();
-        lib.SearchDevices();
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        const double ms = timedSearch(lib);
         f.meanMs += ms / runs;
         f.maxMs = std::max(f.maxMs, ms);
         f.minFound = std::min(f.minFound, lib.devices.count());
@@ -80,9 +85,7 @@ Timed searchInterfaces(const std::vector<std::string>& addresses, bool oneAtATim
         if (!transport->OpenSockets(options)) return t;
         qs::DeviceLibrary lib(std::move(transport));
         lib.searchTuning.oneAtATime = oneAtATime;
-        const auto start = Clock::now();
-        lib.SearchDevices();
-        t.meanMs += std::chrono::duration<double, std::milli>(Clock::now() - start).count() / runs;
+        t.meanMs += timedSearch(lib) / runs;
         Registry got;
         for (std::size_t k = 0; k < lib.devices.count(); ++k)
             got.emplace_back(lib.devices.at(k).hostname.str(), lib.devices.at(k).localIfIndex);
@@ -201,9 +204,7 @@ int lossBench() {
             if (!transport->OpenSockets({})) return;
             qs::DeviceLibrary lib(std::move(transport));
             for (int r = 0; r < kSearches; ++r) {
-                const auto start = Clock::now();
-                lib.SearchDevices();
-                ms += std::chrono::duration<double, std::milli>(Clock::now() - start).count() / kSearches;
+                ms += timedSearch(lib) / kSearches;
                 total += lib.devices.count();
                 fewest = std::min(fewest, lib.devices.count());
             }
@@ -271,9 +272,7 @@ int sweepBench(int runs) {
             qs::DeviceLibrary lib(std::move(transport));
             lib.searchTargets.hosts = *qs::parseHostTargets(net(2, 0) + "/24", qs::kMaxTargetBlock);
             lib.searchTargets.multicast = false;
-            const auto start = Clock::now();
-            lib.SearchDevices();
-            ms += std::chrono::duration<double, std::milli>(Clock::now() - start).count() / runs;
+            ms += timedSearch(lib) / runs;
             std::set<std::string> names;
             for (std::size_t k = 0; k < lib.devices.count(); ++k) {
                 names.insert(lib.devices.at(k).hostname.str());

@@ -224,8 +224,7 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
     const std::vector<std::uint32_t>& hosts = searchTargets.hosts;
     std::size_t rounds = 0;
     if (!hosts.empty()) {
-        rounds = std::min(searchTuning.repeatAfter.size() + 1,
-                          std::max<std::size_t>(2, searchTuning.directBudget / hosts.size()));
+        rounds = directSearchRounds(hosts.size(), searchTuning.repeatAfter.size() + 1, searchTuning.directBudget);
         link_->drainDirect();
     }
     const auto spacing = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /

@@ -127,10 +127,9 @@ std::chrono::milliseconds Packager::searchAddresses(std::vector<std::uint32_t> h
     if (hosts.empty() || !net_) return std::chrono::milliseconds(0);
     ByteWriter w = startRequest(op_SEARCH, clientUUID_, Uuid8{});
     const Bytes request = finishRequest(w);
-    // Ten requests every 10 ms; a sweep of many addresses goes round fewer
-    // times, every address at least twice.
+    // Ten requests every 10 ms, in rounds as the blocking search sends them.
     constexpr std::size_t kPerTick = 10;
-    const std::size_t rounds = std::min(kSearchRepeatAfter.size() + 1, std::max<std::size_t>(2, 2048 / hosts.size()));
+    const std::size_t rounds = directSearchRounds(hosts.size(), kSearchRepeatAfter.size() + 1);
     const std::size_t total = rounds * hosts.size();
     auto sent = std::make_shared<std::size_t>(0);
     const auto tick = [this, hosts = std::move(hosts), request, total, sent] {

@@ -32,9 +32,8 @@ struct SearchTuning {
     std::vector<std::chrono::milliseconds> repeatAfter{kSearchRepeatAfter.begin(), kSearchRepeatAfter.end()};
     // Pace of requests sent to single addresses.
     int directPerSecond = 1000;
-    // A sweep of many addresses goes round fewer times: at most this many
-    // direct requests in all (but every address at least twice).
-    std::size_t directBudget = 2048;
+    // The most direct requests one search sends (see directSearchRounds).
+    std::size_t directBudget = kDirectSearchBudget;
 };
 
 // Addresses a search reaches by unicast, besides (or instead of) the group.

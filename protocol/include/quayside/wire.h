@@ -29,6 +29,17 @@ inline constexpr std::array<std::chrono::milliseconds, 7> kSearchRepeatAfter{
     std::chrono::milliseconds(100), std::chrono::milliseconds(200), std::chrono::milliseconds(300),
     std::chrono::milliseconds(400), std::chrono::milliseconds(500), std::chrono::milliseconds(600),
     std::chrono::milliseconds(700)};
+
+// A search of single addresses goes round them as often as the group search
+// is sent, but a sweep of many goes round fewer times: at most `budget`
+// requests in all, and every address at least twice.
+inline constexpr std::size_t kDirectSearchBudget = 2048;
+inline std::size_t directSearchRounds(std::size_t hosts, std::size_t sendings,
+                                      std::size_t budget = kDirectSearchBudget) {
+    if (hosts == 0) return 0;
+    const std::size_t fit = budget / hosts;
+    return fit < 2 ? 2 : (fit < sendings ? fit : sendings);
+}
 inline constexpr const char* kBlockingGroup = "224.0.0.10";
 inline constexpr const char* kRunLoopGroup = "224.0.0.1";
 
