@@ -1,6 +1,5 @@
 #include "cli_args.h"
 
-
 namespace qs::cli {
 
 bool Args::parse(int argc, char** argv, int first, const std::set<std::string>& flags,
@@ -51,6 +50,5 @@ std::vector<std::string> Args::values(const std::string& name) const {
     for (auto it = b; it != e; ++it) out.push_back(it->second);
     return out;
 }
-
 
 }  // namespace qs::cli

@@ -29,6 +29,4 @@ private:
     std::string error_;
 };
 
-// True for a dotted IPv4 address of four decimal parts 0..255.
-
 }  // namespace qs::cli
