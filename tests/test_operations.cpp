@@ -16,6 +16,8 @@ namespace {
 const Uuid8 kClient{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 const Uuid8 kDevice{1, 2, 3, 4, 5, 6, 7, 8};
 const Uuid8 kOther{9, 9, 9, 9, 9, 9, 9, 9};
+const std::uint32_t kAddress = 0x0A000114;  // 10.0.1.20, where the device answered the search
+const std::uint32_t kElsewhere = 0x0A000163;
 
 struct Ops : ::testing::Test {
     FakeLink* link = new FakeLink(2);
@@ -26,7 +28,10 @@ struct Ops : ::testing::Test {
         dev = &lib.devices.append();
         dev->serverUUID = kDevice;
         dev->localIfIndex = 1;
+        dev->answeredFrom = kAddress;
+        link->defaultFrom = kAddress;
         dev->ifCount = 2;
+        dev->port[1].IP = "10.0.1.21";
         dev->port[0].dns1 = "10.0.0.53";
         dev->port[0].dns2 = "10.0.0.54";
         dev->port[1].dns1 = "10.1.0.53";
@@ -36,8 +41,10 @@ struct Ops : ::testing::Test {
         lib.userName = "admin";
         lib.password = "secret";
     }
-    // Answers every request with `answer` built for it.
+    // Answers every request with `answer` built for it, sent by unicast or
+    // to the group.
     void answerWith(std::function<Bytes(const Bytes& request)> answer) {
+        link->onUnicast = [this, answer](std::uint32_t, const Bytes& req) { link->queue(1, answer(req)); };
         link->onSend = [this, answer](int i, const Bytes& req) { link->queue(i, answer(req)); };
     }
     static Bytes replyTo(const Bytes& req, std::uint16_t ret, const Uuid8& from = kDevice,
@@ -95,9 +102,10 @@ TEST_F(Ops, SetLanRequestGoldenBytes) {
 TEST_F(Ops, AcceptedPasswordIsTheReturnCodeOne) {
     answerWith([](const Bytes& req) { return replyTo(req, 1); });
     EXPECT_TRUE(lib.CheckPassword());
-    ASSERT_EQ(link->sent.size(), 1u);
-    EXPECT_EQ(link->sent[0].first, 1);  // the interface the device was found on
-    EXPECT_EQ(link->sent[0].second, buildCheckPasswordRequest(kClient, kDevice, "admin", "secret"));
+    ASSERT_EQ(link->unicast.size(), 1u);
+    EXPECT_EQ(link->unicast[0].first, kAddress);
+    EXPECT_EQ(link->unicast[0].second, buildCheckPasswordRequest(kClient, kDevice, "admin", "secret"));
+    EXPECT_TRUE(link->sent.empty() && link->repeated.empty());  // nothing to the group
 }
 
 TEST_F(Ops, RefusalEndsTheWaitAtOnce) {
@@ -111,7 +119,7 @@ TEST_F(Ops, UnknownDeviceSendsNothing) {
     EXPECT_EQ(lib.checkPassword(), Outcome::UnknownDevice);
     EXPECT_EQ(lib.setLanConfig(false), Outcome::UnknownDevice);
     EXPECT_EQ(lib.getShareList(), Outcome::UnknownDevice);
-    EXPECT_TRUE(link->sent.empty());
+    EXPECT_TRUE(link->sent.empty() && link->unicast.empty());
 }
 
 TEST_F(Ops, SilenceCostsOneHundredEmptyWaits) {
@@ -127,7 +135,8 @@ TEST_F(Ops, SilenceCostsOneHundredEmptyWaits) {
 TEST_F(Ops, ReplyFromAnotherDeviceDoesNotSettleTheRequest) {
     answerWith([](const Bytes& req) { return replyTo(req, 1, kOther); });
     EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
-    link->onSend = [this](int i, const Bytes& req) {
+    link->onUnicast = [this](std::uint32_t, const Bytes& req) {
+        const int i = 1;
         link->queue(i, replyTo(req, 1, kOther));
         link->queue(i, replyTo(req, 0, kDevice));
     };
@@ -135,7 +144,8 @@ TEST_F(Ops, ReplyFromAnotherDeviceDoesNotSettleTheRequest) {
 }
 
 TEST_F(Ops, MalformedRepliesKeepTheWaitGoing) {
-    link->onSend = [this](int i, const Bytes& req) {
+    link->onUnicast = [this](std::uint32_t, const Bytes& req) {
+        const int i = 1;
         Bytes shortLen = replyTo(req, 1);
         shortLen[42] = 0xFF;
         Bytes otherOp = replyTo(req, 1);
@@ -178,7 +188,7 @@ TEST_F(Ops, SetLanOnSecondPortSendsItsNameServers) {
     lib.newNetmask = "255.255.0.0";
     lib.newGateway = "10.1.0.1";
     EXPECT_TRUE(lib.SetLanConfigStatic());
-    auto it = items(link->sent.back().second);
+    auto it = items(link->unicast.back().second);
     ASSERT_EQ(it.size(), 8u);
     EXPECT_EQ(it[0], (std::pair<std::uint16_t, std::string>{v_IP, "10.1.0.20"}));
     EXPECT_EQ(it[3].second, "10.1.0.53");
@@ -189,7 +199,7 @@ TEST_F(Ops, SetLanOnSecondPortSendsItsNameServers) {
 
     lib.portLabel = "LAN1";
     EXPECT_TRUE(lib.SetLanConfigDhcp());
-    it = items(link->sent.back().second);
+    it = items(link->unicast.back().second);
     EXPECT_EQ(it[3].second, "10.0.0.53");
     EXPECT_EQ(it[5].second, "0");
     EXPECT_EQ(it[6].second, "0");
@@ -218,20 +228,56 @@ TEST(SettingsPort, ChoiceFollowsPortCountAndLabel) {
     EXPECT_EQ(chooseSettingsPort(d, "LAN2"), 0);
 }
 
-TEST_F(Ops, UnansweredRequestIsSentAgainEachSecondAndAnyCopySettlesIt) {
-    // The first request is lost; the copy sent a second later is answered.
+TEST_F(Ops, UnansweredRequestIsSentAgainByUnicastAndOnceToTheGroup) {
+    // Silence: the first wait ends with one copy to the group, every other
+    // copy goes by unicast, about once a second within the same bound.
+    EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
+    EXPECT_EQ(link->elapsed(), 1000ms + 50ms + 101 * 30ms + 100 * 20ms);
+    EXPECT_TRUE(link->sent.empty());
+    ASSERT_EQ(link->repeated.size(), 1u);
+    EXPECT_EQ(link->repeated[0], std::make_pair(1, link->unicast[0].second));
+    EXPECT_EQ(link->unicast.size(), 5u);
+    EXPECT_FALSE(lib.credentialRoutes().needsGroup(kDevice));
+
+    // A device that listens on the group only answers the group copy and
+    // is remembered: its next request goes to the group at once, once.
+    link->repeated.clear();
+    link->unicast.clear();
+    link->onRepeat = [this](int i, const Bytes& req) { link->queue(i, replyTo(req, 1)); };
+    link->onSend = link->onRepeat;
+    EXPECT_EQ(lib.checkPassword(), Outcome::Accepted);
+    EXPECT_EQ(link->repeated.size(), 1u);
+    EXPECT_TRUE(lib.credentialRoutes().needsGroup(kDevice));
+    link->repeated.clear();
+    EXPECT_EQ(lib.getShareList(), Outcome::Accepted);
+    EXPECT_EQ(link->sent.size(), 1u);
+    EXPECT_TRUE(link->repeated.empty());
+
+    // One user action: the group gets one copy whatever the requests in it.
+    link->onRepeat = link->onSend = nullptr;
+    link->sent.clear();
+    {
+        const UserAction action = lib.userAction();
+        EXPECT_FALSE(lib.CheckPassword() || lib.CheckPassword());
+    }
+    EXPECT_EQ(link->sent.size() + link->repeated.size(), 1u);
+}
+
+TEST_F(Ops, AnswersAreBelievedOnlyFromTheDeviceAddress) {
+    // A forged acceptance under the device's serverUUID from another host
+    // settles nothing; the device's own refusal does.
+    link->onUnicast = [this](std::uint32_t, const Bytes& req) {
+        link->queueFrom(1, kElsewhere, replyTo(req, 1));
+        link->queueFrom(-1, kElsewhere, replyTo(req, 1));
+        link->queueFrom(-1, kAddress, replyTo(req, 0));
+    };
+    EXPECT_EQ(lib.checkPassword(), Outcome::Refused);
+    // Once the group was asked, the device may answer from an address it
+    // reported for a port.
+    link->onUnicast = nullptr;
     link->onRepeat = [this](int i, const Bytes& req) {
-        if (link->repeated.size() == 1) link->queue(i, replyTo(req, 1));
+        link->queueFrom(i, kElsewhere, replyTo(req, 0));
+        link->queueFrom(i, 0x0A000115, replyTo(req, 1));  // 10.0.1.21, its second port
     };
     EXPECT_EQ(lib.checkPassword(), Outcome::Accepted);
-    ASSERT_EQ(link->repeated.size(), 1u);
-    EXPECT_EQ(link->repeated[0], link->sent[0]);
-    EXPECT_GE(link->elapsed(), 1000ms + 1000ms);
-    // Silence: copies go out about once a second, within the same bound.
-    link->onRepeat = nullptr;
-    link->repeated.clear();
-    const auto before = link->elapsed();
-    EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
-    EXPECT_EQ(link->elapsed() - before, 1000ms + 50ms + 101 * 30ms + 100 * 20ms);
-    EXPECT_EQ(link->repeated.size(), 5u);
 }

@@ -69,6 +69,7 @@ struct Engine : ::testing::Test {
         receiver.device = std::make_shared<DeviceData_n>();
         receiver.device->serverUUID = kDevice;
         receiver.device->password = "pw";
+        receiver.device->answeredFrom = 0xC0A80132;  // 192.168.1.50, where answers come from
     }
     void deliver(const Bytes& d, const char* from = "192.168.1.50") {
         engine->olderFormatCheck(d);
@@ -445,4 +446,44 @@ TEST_F(Engine, UnansweredOperationGoesOutAgainEachSecondUntilAnswered) {
     EXPECT_EQ(receiver.authFails, 1);
     loop.runFor(std::chrono::milliseconds(1200));
     EXPECT_EQ(sent.size(), 3u);
+}
+
+TEST_F(Engine, PasswordGoesByUnicastAndToTheGroupOnlyAsAFallback) {
+    std::vector<std::uint32_t> unicastTo;
+    Packager::Options o;
+    o.clientUUID = kClient;
+    o.sendOverride = [this](ByteView d) { sent.emplace_back(d.begin(), d.end()); };
+    o.sendToOverride = [&](std::uint32_t a, ByteView) { unicastTo.push_back(a); };
+    engine = std::make_unique<Packager>(loop, kDevicePort, kRunLoopGroup, &receiver, std::move(o));
+    receiver.device->port[0].IP = "192.168.1.51";
+
+    // Answered by unicast: the group hears nothing, the chained share list
+    // goes the same way. A forged acceptance from another host settles
+    // nothing.
+    engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
+    deliver(answer(op_CHK_PASSWD, 1), "192.168.1.99");
+    EXPECT_EQ(receiver.accepted, 0);
+    deliver(answer(op_CHK_PASSWD, 1));
+    EXPECT_EQ(receiver.accepted, 1);
+    EXPECT_EQ(unicastTo, (std::vector<std::uint32_t>{0xC0A80132, 0xC0A80132}));
+    deliver(answer(op_GET_SAMBA_SHARE, 1, kDevice, {{0, "Volume_1"}}));
+    EXPECT_EQ(engine->volumeArray().size(), 1u);
+    EXPECT_TRUE(sent.empty());
+
+    // No answer to unicast: one copy to the group after a second, the rest
+    // by unicast; an answer then may come from a port address the device
+    // reported, and the device is remembered as one that needs the group.
+    unicastTo.clear();
+    engine->sendPackage(op_SET_LAN, receiver.device.get());
+    loop.runFor(std::chrono::milliseconds(5500));
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(unicastTo.size(), 5u);
+    engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
+    loop.runFor(std::chrono::milliseconds(1100));
+    EXPECT_EQ(sent.size(), 2u);
+    deliver(answer(op_CHK_PASSWD, 0), "192.168.1.51");
+    EXPECT_EQ(receiver.authFails, 1);
+    EXPECT_TRUE(engine->credentialRoutes().needsGroup(kDevice));
+    engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
+    EXPECT_EQ(sent.size(), 3u);  // at once
 }

@@ -102,10 +102,18 @@ DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList
                           readHeader(datagram)->magic == kRequestMagic && readHeader(datagram)->clientUUID == clientUUID_;
         return echo ? Taken::Quiet : Taken::Fresh;
     }
+    // An answer to a request sent to one address comes from that address.
+    if (how.direct && asked_.count(how.from) == 0) {
+        ++stats_.rejected;
+        return Taken::Fresh;
+    }
     const Uuid8 id = readHeader(datagram)->serverUUID;
     if (const auto same = heard.index.find(id); same != heard.index.end()) {
-        // Heard through the group too: it is no device found by address.
-        if (!how.direct) heard.items[same->second].byAddress = false;
+        // Heard through the group from the address it was asked at: it is
+        // no device found by address. An answer from another address does
+        // not move it (anyone can send one under its serverUUID).
+        Heard& known = heard.items[same->second];
+        if (!how.direct && how.from == known.from) known.byAddress = false;
         ++stats_.duplicates;
         return Taken::Quiet;
     }
@@ -121,7 +129,7 @@ DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList
 void DeviceLibrary::record(const HeardList& heard, int iface) {
     for (const Heard& h : heard.items) {
         if (DeviceData_n* known = devices.FindDevice(readHeader(h.datagram)->serverUUID)) {
-            if (!h.byAddress) known->byAddress = false;
+            if (!h.byAddress && h.from == known->answeredFrom) known->byAddress = false;
             ++stats_.duplicates;
             continue;
         }
@@ -175,13 +183,13 @@ void DeviceLibrary::searchInTurn(const Bytes& request, const SearchProgress& pro
                 break;
             }
             if (repeats.due(link_->now())) link_->repeatRequests(only, request);
-            const auto n = link_->poll(i, searchTuning.pollWait, buffer);
-            if (!n) {
+            const auto a = link_->pollAny(only, searchTuning.pollWait, buffer);
+            if (!a) {
                 ++tally;
                 ++stats_.emptyWaits;
                 continue;
             }
-            if (takeSearchReply(ByteView(buffer.data(), *n), heard) == Taken::Tally) ++tally;
+            if (takeSearchReply(ByteView(buffer.data(), a->length), heard, *a) == Taken::Tally) ++tally;
         }
         record(heard, i);
         if (progress) progress(i, address, devices.count());
@@ -222,6 +230,7 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
     // direct socket until its own tally or bound ends it, counted from the
     // last sending.
     const std::vector<std::uint32_t>& hosts = searchTargets.hosts;
+    asked_ = std::unordered_set<std::uint32_t>(hosts.begin(), hosts.end());
     std::size_t rounds = 0;
     if (!hosts.empty()) {
         rounds = directSearchRounds(hosts.size(), searchTuning.repeatAfter.size() + 1, searchTuning.directBudget);
@@ -327,23 +336,22 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
                                 Bytes& reply) {
     const DeviceData_n* dev = devices.FindDevice(currentServerUUID);
     if (!dev || !link_) return Outcome::UnknownDevice;
-    const bool direct = dev->byAddress;
-    const std::uint32_t to = dev->answeredFrom;
     const int iface = dev->localIfIndex;
-    if (!direct && iface < 0) return Outcome::UnknownDevice;
+    const bool onTable = iface >= 0 && iface < link_->interfaceCount();
+    if (!dev->byAddress && !onTable) return Outcome::UnknownDevice;
+    CredentialRoutes::Request route = routes_.start(*dev, onTable);
     const int only[] = {iface};
-    const auto sendAgain = [&] {
-        if (direct)
-            link_->sendDirect(to, request);
-        else
-            link_->repeatRequests(only, request);
+    const std::span<const int> listen = onTable ? std::span<const int>(only) : std::span<const int>();
+    const auto send = [&](Via via, bool first) {
+        if (via == Via::Group)
+            first ? link_->sendRequest(iface, request) : link_->repeatRequests(only, request);
+        else if (via == Via::Unicast)
+            first ? link_->sendDirectRequest(iface, route.address, request) : link_->sendDirect(route.address, request);
+        return via != Via::Nothing;
     };
-    if (direct) {
-        link_->drainDirect();
-        link_->sendDirect(to, request);
-    } else {
-        link_->sendRequest(iface, request);
-    }
+    // Each exchange outside a user action is an action of its own.
+    const UserAction action = userAction();
+    if (!send(routes_.first(route), true)) return Outcome::NoAnswer;
     auto lastSend = link_->now();
     link_->sleepFor(operationTuning.pauseAfterSend);
     std::array<std::uint8_t, kBlockingBufferSize> buffer{};
@@ -351,26 +359,23 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
     int empty = 0;
     while (link_->now() - start < operationTuning.waitBound) {
         if (link_->now() - lastSend >= operationTuning.resendAfter) {
-            sendAgain();
+            send(routes_.again(route), false);
             lastSend = link_->now();
         }
-        std::optional<std::size_t> n;
-        if (direct) {
-            if (const auto a = link_->pollWithDirect({}, true, pollTime, buffer)) n = a->length;
-        } else {
-            n = link_->poll(iface, pollTime, buffer);
-        }
-        if (!n) {
+        const auto a = link_->pollWithDirect(listen, true, pollTime, buffer);
+        if (!a) {
             if (empty >= operationTuning.emptyWaitLimit) break;
             link_->sleepFor(operationTuning.emptyWaitSleep);
             ++empty;
             continue;
         }
-        const ByteView datagram(buffer.data(), *n);
+        const ByteView datagram(buffer.data(), a->length);
         if (checkReply(datagram, opcode, clientUUID_) != ReplyCheck::Accepted) continue;
-        // Only the device asked may answer: a late reply from another device
-        // must not settle this request.
-        if (readHeader(datagram)->serverUUID != currentServerUUID) continue;
+        // Only the device asked may answer, from its own address: a late
+        // reply from another device, or one sent under its serverUUID from
+        // elsewhere, must not settle this request.
+        if (readHeader(datagram)->serverUUID != currentServerUUID || !routes_.believes(route, a->from)) continue;
+        routes_.answered(route);
         reply.assign(datagram.begin(), datagram.end());
         return Outcome::Accepted;
     }

@@ -72,13 +72,15 @@ Packager::Packager(RunLoop& loop, std::uint16_t port, const std::string& group, 
       receiver_(receiver),
       log_(options.net.log ? options.net.log : syslogLog()),
       clientUUID_(options.clientUUID ? *options.clientUUID : makeRunLoopClientId()),
-      sendOverride_(std::move(options.sendOverride)) {
+      sendOverride_(std::move(options.sendOverride)),
+      sendToOverride_(std::move(options.sendToOverride)) {
     if (!sendOverride_) net_ = std::make_unique<NetManager>(loop, port, group, this, std::move(options.net));
 }
 
 Packager::~Packager() {
     cancelSearchRepeats();
-    for (const auto& [opcode, timer] : resends_) loop_.cancelTimer(timer);
+    for (const auto& [opcode, o] : outstanding_)
+        if (o.resend) loop_.cancelTimer(o.resend);
     if (sweepTimer_) loop_.cancelTimer(sweepTimer_);
 }
 
@@ -88,36 +90,50 @@ void Packager::cancelSearchRepeats() {
 }
 
 void Packager::sendFor(const DeviceData_n& device, const Bytes& datagram) {
-    if (!device.byAddress || sendOverride_) {
+    if (device.byAddress)
+        sendTo(device.answeredFrom, datagram);
+    else
         send(datagram);
-        return;
-    }
-    if (net_) net_->sendDataTo(device.answeredFrom, datagram);
+}
+
+void Packager::sendTo(std::uint32_t address, const Bytes& datagram) {
+    if (sendToOverride_)
+        sendToOverride_(address, datagram);
+    else if (sendOverride_)
+        sendOverride_(datagram);
+    else if (net_)
+        net_->sendDataTo(address, datagram);
 }
 
 void Packager::cancelResend(std::uint16_t opcode) {
-    if (const auto it = resends_.find(opcode); it != resends_.end()) {
-        loop_.cancelTimer(it->second);
-        resends_.erase(it);
+    if (const auto it = outstanding_.find(opcode); it != outstanding_.end() && it->second.resend) {
+        loop_.cancelTimer(it->second.resend);
+        it->second.resend = 0;
     }
+}
+
+void Packager::sendVia(Via via, std::uint32_t address, const Bytes& request) {
+    if (via == Via::Group)
+        send(request);
+    else if (via == Via::Unicast)
+        sendTo(address, request);
 }
 
 void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, const Bytes& request) {
     constexpr int kResends = 5;
-    targets_[opcode] = device.serverUUID;
-    sendFor(device, request);
     cancelResend(opcode);
-    DeviceData_n how;  // what sendFor needs of the device, kept with the request
-    how.serverUUID = device.serverUUID;
-    how.byAddress = device.byAddress;
-    how.answeredFrom = device.answeredFrom;
+    Outstanding& o = outstanding_[opcode];
+    o.route = routes_.start(device, true);
+    sendVia(routes_.first(o.route), o.route.address, request);
     auto left = std::make_shared<int>(kResends);
-    resends_[opcode] = loop_.startTimer(std::chrono::seconds(1), true, [this, opcode, request, how, left] {
-        if (!fromTarget(opcode, how.serverUUID) || --*left < 0) {
+    const Uuid8 id = device.serverUUID;
+    o.resend = loop_.startTimer(std::chrono::seconds(1), true, [this, opcode, request, id, left] {
+        const auto it = outstanding_.find(opcode);
+        if (it == outstanding_.end() || it->second.route.device != id || --*left < 0) {
             cancelResend(opcode);
             return;
         }
-        sendFor(how, request);
+        sendVia(routes_.again(it->second.route), it->second.route.address, request);
     });
 }
 
@@ -131,10 +147,11 @@ std::chrono::milliseconds Packager::searchAddresses(std::vector<std::uint32_t> h
     constexpr std::size_t kPerTick = 10;
     const std::size_t rounds = directSearchRounds(hosts.size(), kSearchRepeatAfter.size() + 1);
     const std::size_t total = rounds * hosts.size();
+    asked_ = std::unordered_set<std::uint32_t>(hosts.begin(), hosts.end());
     auto sent = std::make_shared<std::size_t>(0);
     const auto tick = [this, hosts = std::move(hosts), request, total, sent] {
         for (std::size_t k = 0; k < kPerTick && *sent < total; ++k, ++*sent)
-            net_->sendDataTo(hosts[*sent % hosts.size()], request);
+            sendTo(hosts[*sent % hosts.size()], request);
         if (*sent >= total && sweepTimer_) {
             loop_.cancelTimer(sweepTimer_);
             sweepTimer_ = 0;
@@ -230,17 +247,24 @@ void Packager::olderFormatCheck(ByteView datagram) {
     if (onLanInformation) onLanInformation(*info);
 }
 
-bool Packager::fromTarget(std::uint16_t opcode, const Uuid8& serverUUID) const {
-    auto it = targets_.find(opcode);
-    return it != targets_.end() && it->second == serverUUID;
+bool Packager::settle(std::uint16_t opcode, const Uuid8& serverUUID, std::uint32_t from) {
+    const auto it = outstanding_.find(opcode);
+    if (it == outstanding_.end() || it->second.route.device != serverUUID) return false;
+    if (!routes_.believes(it->second.route, from)) return false;
+    routes_.answered(it->second.route);
+    cancelResend(opcode);
+    outstanding_.erase(it);  // one answer per request
+    return true;
 }
 
 void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
     auto record = std::make_shared<DeviceData_n>();
-    if (auto text = senderAddressText(sender))
-        record->port[0].IP = *text;
+    const auto senderText = senderAddressText(sender);
+    if (senderText)
+        record->port[0].IP = *senderText;
     else
         log_->log("Get IP name info fail! errno:" + std::to_string(errno));
+    const std::uint32_t from = senderText ? parseDottedIPv4(*senderText).value_or(0) : 0;
 
     const auto header = readHeader(datagram);
     if (!header || header->magic != kReplyMagic || header->clientUUID != clientUUID_) return;
@@ -254,32 +278,34 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
     if (header->reserved[0] != 0 && header->reserved[1] == 8 && header->reserved[2] == 5) return;
 
     if (header->opcode == op_GET_SAMBA_SHARE) {
-        decodeShares(*header, datagram);
+        decodeShares(*header, datagram, from);
         return;
     }
     if (header->opcode != op_SEARCH) {
-        callCurrentView(*header, datagram);
+        callCurrentView(*header, from);
         return;
     }
+    // An answer to a search sent to one address comes from that address.
+    if (arrivingDirect_ && asked_.count(from) == 0) return;
     record->bondingEnable = 0;
     fillDeviceFromReply(*record, datagram, kRunLoopItemLimit);
     record->lanPortNumber = -1;
     if (!isSupportedModel(record->modelName.view())) return;
-    if (const auto from = senderAddressText(sender)) {
-        record->answeredFrom = parseDottedIPv4(*from).value_or(0);
-        record->byAddress = arrivingDirect_ && record->answeredFrom != 0;
-    }
-    if (!arrivingDirect_)  // heard through the group too: no device found by address
+    record->answeredFrom = from;
+    record->byAddress = arrivingDirect_ && from != 0;
+    // Heard through the group from the address it was asked at: no device
+    // found by address. An answer from another address under its
+    // serverUUID does not move it.
+    if (!arrivingDirect_)
         for (const auto& known : registry.serverArray)
-            if (known->serverUUID == record->serverUUID) known->byAddress = false;
+            if (known->serverUUID == record->serverUUID && known->answeredFrom == from) known->byAddress = false;
     registry.addDataInfo(std::move(record));
 }
 
-void Packager::callCurrentView(const PacketHeader& header, ByteView) {
+void Packager::callCurrentView(const PacketHeader& header, std::uint32_t from) {
     if (!receiver_) return;
     if (header.opcode == op_CHK_PASSWD) {
-        if (!fromTarget(op_CHK_PASSWD, header.serverUUID)) return;
-        targets_.erase(op_CHK_PASSWD);  // one answer per request
+        if (!settle(op_CHK_PASSWD, header.serverUUID, from)) return;
         if (header.ret_code == 1) {
             receiver_->passwordAccepted();
             const auto device = receiver_->tmpDeviceData();
@@ -288,16 +314,14 @@ void Packager::callCurrentView(const PacketHeader& header, ByteView) {
             receiver_->checkAuthFail();
         }
     } else if (header.opcode == op_SET_LAN) {
-        if (!fromTarget(op_SET_LAN, header.serverUUID)) return;
-        targets_.erase(op_SET_LAN);
+        if (!settle(op_SET_LAN, header.serverUUID, from)) return;
         lastSetLanReturnCode = header.ret_code;
         receiver_->setIPFinish();
     }
 }
 
-void Packager::decodeShares(const PacketHeader& header, ByteView datagram) {
-    if (!fromTarget(op_GET_SAMBA_SHARE, header.serverUUID)) return;
-    targets_.erase(op_GET_SAMBA_SHARE);
+void Packager::decodeShares(const PacketHeader& header, ByteView datagram, std::uint32_t from) {
+    if (!settle(op_GET_SAMBA_SHARE, header.serverUUID, from)) return;
     // A header with no item is an answer too: the device has no shares.
     std::string value;
     walkItems(datagram, kHeaderSize, 1, [&](const Item& item) { value = item.text(); });

@@ -372,6 +372,12 @@ void SocketTransport::sendDirect(std::uint32_t address, ByteView request) {
     }
 }
 
+void SocketTransport::sendDirectRequest(int i, std::uint32_t address, ByteView request) {
+    if (i >= 0 && i < interfaceCount()) drain(i);
+    drainDirect();
+    sendDirect(address, request);
+}
+
 void SocketTransport::drainDirect() {
     if (direct_ < 0) return;
     std::uint8_t scratch[kBlockingBufferSize];
@@ -407,14 +413,16 @@ void SocketTransport::sendOnly(int i, ByteView request) {
     ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
-std::optional<std::size_t> SocketTransport::receiveOne(int i, std::span<std::uint8_t> buffer) {
+std::optional<BlockingLink::Arrival> SocketTransport::receiveOne(int i, std::span<std::uint8_t> buffer) {
     const unsigned wanted = table_[static_cast<std::size_t>(i)].index;
     const auto got = receiveWithPacketInfo(sockets_[static_cast<std::size_t>(i)].receive, buffer);
     if (!got) return std::nullopt;
     // A datagram that came in on another interface belongs to that
     // interface's socket; it is dropped here.
     if (wanted != 0 && got->ifindex != 0 && got->ifindex != wanted) return std::nullopt;
-    return got->length;
+    Arrival a{i, got->length};
+    if (got->from.sin_family == AF_INET) a.from = ntohl(got->from.sin_addr.s_addr);
+    return a;
 }
 
 std::optional<std::size_t> SocketTransport::poll(int i, std::chrono::milliseconds timeout,
@@ -426,7 +434,7 @@ std::optional<std::size_t> SocketTransport::poll(int i, std::chrono::millisecond
         // Rounded up, so a whole wait is as long as asked.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now());
         if (!waitReadable(fd, std::max(left, std::chrono::milliseconds(0)))) return std::nullopt;
-        if (const auto n = receiveOne(i, buffer)) return n;
+        if (const auto a = receiveOne(i, buffer)) return a->length;
     }
 }
 
@@ -467,8 +475,8 @@ std::optional<BlockingLink::Arrival> SocketTransport::pollWithDirect(std::span<c
             if (!(fds[k].revents & POLLIN)) continue;
             if (owner[k] == kDirectOwner) {
                 if (auto a = receiveDirect(buffer)) return a;
-            } else if (const auto n = receiveOne(owner[k], buffer)) {
-                return Arrival{owner[k], *n};
+            } else if (auto a = receiveOne(owner[k], buffer)) {
+                return a;
             }
         }
     }

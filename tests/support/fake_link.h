@@ -1,8 +1,9 @@
-// A scripted BlockingLink on a simulated clock: each interface has a queue
-// of datagrams, each arriving at a set time (at once unless queued with
-// queueAt); a poll returns the next one that has arrived by the end of its
-// timeout, or waits the timeout out on the simulated clock. Sending on
-// several interfaces together costs one drain.
+// A scripted BlockingLink on a simulated clock: each interface, and the
+// direct socket, has a queue of datagrams, each arriving at a set time (at
+// once unless queued with queueAt) from a sender (defaultFrom unless given);
+// a poll returns the next one that has arrived by the end of its timeout,
+// or waits the timeout out on the simulated clock. Sending on several
+// interfaces together costs one drain.
 #pragma once
 
 #include "quayside/transport.h"
@@ -28,9 +29,15 @@ public:
     // Called on every poll with an empty queue; may queue more (a flood).
     std::function<void(int iface)> onEmpty;
 
+    // The sender of datagrams queued without one (host byte order).
+    std::uint32_t defaultFrom = 0;
     void queue(int iface, Bytes datagram) { queueAt(iface, now_, std::move(datagram)); }
     void queueAt(int iface, Clock::time_point at, Bytes datagram) {
-        queues_.at(static_cast<std::size_t>(iface)).push_back(Timed{at, std::move(datagram)});
+        queues_.at(static_cast<std::size_t>(iface)).push_back(Timed{at, std::move(datagram), defaultFrom});
+    }
+    // A datagram on interface iface, or on the direct socket (iface -1), from `from`.
+    void queueFrom(int iface, std::uint32_t from, Bytes datagram) {
+        (iface < 0 ? direct_ : queues_.at(static_cast<std::size_t>(iface))).push_back(Timed{now_, std::move(datagram), from});
     }
     // Queues a datagram arriving `after` from now.
     void queueAfter(int iface, std::chrono::milliseconds after, Bytes datagram) {
@@ -66,6 +73,22 @@ public:
             if (onRepeat) onRepeat(i, repeated.back().second);
         }
     }
+    // Requests sent by unicast, with their destination; the first of each
+    // exchange costs a drain.
+    std::vector<std::pair<std::uint32_t, Bytes>> unicast;
+    std::function<void(std::uint32_t address, const Bytes& request)> onUnicast;
+    void sendDirect(std::uint32_t address, ByteView request) override {
+        unicast.emplace_back(address, Bytes(request.begin(), request.end()));
+        if (onUnicast) onUnicast(address, unicast.back().second);
+    }
+    void sendDirectRequest(int, std::uint32_t address, ByteView request) override {
+        now_ += drainTime;
+        sendDirect(address, request);
+    }
+    std::optional<Arrival> pollWithDirect(std::span<const int> interfaces, bool direct, std::chrono::milliseconds timeout,
+                                          std::span<std::uint8_t> buffer) override {
+        return pollQueues(interfaces, direct, timeout, buffer);
+    }
     std::optional<std::size_t> poll(int i, std::chrono::milliseconds timeout, std::span<std::uint8_t> buffer) override {
         const int one[] = {i};
         const auto a = pollAny(one, timeout, buffer);
@@ -74,6 +97,17 @@ public:
     }
     std::optional<Arrival> pollAny(std::span<const int> interfaces, std::chrono::milliseconds timeout,
                                    std::span<std::uint8_t> buffer) override {
+        return pollQueues(interfaces, false, timeout, buffer);
+    }
+
+private:
+    struct Timed {
+        Clock::time_point at;
+        Bytes bytes;
+        std::uint32_t from = 0;
+    };
+    std::optional<Arrival> pollQueues(std::span<const int> interfaces, bool direct, std::chrono::milliseconds timeout,
+                                      std::span<std::uint8_t> buffer) {
         ++polls;
         for (const int i : interfaces)
             if (queues_.at(static_cast<std::size_t>(i)).empty() && onEmpty) onEmpty(i);
@@ -87,6 +121,10 @@ public:
                 which = i;
             }
         }
+        if (direct && !direct_.empty() && (!from || direct_.front().at < from->front().at)) {
+            from = &direct_;
+            which = -1;
+        }
         if (!from || from->front().at > now_ + timeout) {
             now_ += timeout;
             return std::nullopt;
@@ -96,15 +134,11 @@ public:
         now_ = std::max(now_, d.at) + datagramTime;
         const std::size_t n = std::min(d.bytes.size(), buffer.size());
         std::copy_n(d.bytes.begin(), n, buffer.begin());
-        return Arrival{which, n};
+        return Arrival{which, n, which < 0, d.from};
     }
 
-private:
-    struct Timed {
-        Clock::time_point at;
-        Bytes bytes;
-    };
     std::vector<std::deque<Timed>> queues_;
+    std::deque<Timed> direct_;
     Clock::time_point start_{};
     Clock::time_point now_{};
 };

@@ -115,7 +115,10 @@ bool MainController::LoginForDevice(const std::string& key) {
     bool ok;
     {
         Busy busy(view_);
-        ok = lib.CheckPassword() || lib.CheckPassword();  // once more at once, without asking again
+        // Once more at once, without asking again; one action, so a device
+        // that needs the group gets the password there once.
+        const UserAction action = lib.userAction();
+        ok = lib.CheckPassword() || lib.CheckPassword();
     }
     if (!ok) {
         say(Message::WrongPassword);

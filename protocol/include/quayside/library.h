@@ -3,6 +3,7 @@
 #pragma once
 
 #include "quayside/credentials.h"
+#include "quayside/delivery.h"
 #include "quayside/records.h"
 #include "quayside/transport.h"
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 namespace qs {
@@ -142,6 +144,11 @@ public:
     Outcome getShareList();
     Outcome setLanConfig(bool dhcp);
 
+    // Requests made while the returned scope lives belong to one user
+    // action: a device gets at most one copy by the group among them.
+    UserAction userAction() { return UserAction(routes_); }
+    const CredentialRoutes& credentialRoutes() const { return routes_; }
+
     bool CheckPassword() { return checkPassword() == Outcome::Accepted; }
     bool GetShareList() { return getShareList() == Outcome::Accepted; }
     bool SetLanConfigDhcp() { return setLanConfig(true) == Outcome::Accepted; }
@@ -150,10 +157,10 @@ public:
     OperationTuning operationTuning;
 
 private:
-    // Sends `request` the way the current device was found (to its
-    // interface's group, or to its own address) and waits for the reply to
-    // `opcode` from that device, sending again while none comes; fills
-    // `reply` when one came.
+    // Sends `request` to the current device (by unicast, the group only as
+    // the routes allow) and waits for the reply to `opcode` from that
+    // device at its address, sending again while none comes; fills `reply`
+    // when one came.
     Outcome exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime, Bytes& reply);
 
     struct Heard {
@@ -184,6 +191,10 @@ private:
     std::unique_ptr<BlockingLink> link_;
     Uuid8 clientUUID_;
     SearchStats stats_;
+    CredentialRoutes routes_;
+    // The addresses the running search asks by unicast: only they may
+    // answer on the direct socket.
+    std::unordered_set<std::uint32_t> asked_;
 };
 
 // The process's own library, as the blocking front end uses it.

@@ -3,6 +3,7 @@
 // volume list, and reports to its receiver (the front end's controller).
 #pragma once
 
+#include "quayside/delivery.h"
 #include "quayside/netmanager.h"
 #include "quayside/records.h"
 
@@ -11,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace qs {
@@ -78,8 +80,10 @@ public:
         NetOptions net;
         // Replaceable for tests; defaults to the run-loop id of random bytes.
         std::optional<Uuid8> clientUUID;
-        // When set, no sockets are opened and datagrams go here instead.
+        // When set, no sockets are opened and datagrams go here instead;
+        // those sent by unicast go to sendToOverride when it is set.
         std::function<void(ByteView)> sendOverride;
+        std::function<void(std::uint32_t address, ByteView)> sendToOverride;
     };
 
     Packager(RunLoop& loop, std::uint16_t port, const std::string& group, PackagerReceiver* receiver,
@@ -120,21 +124,25 @@ public:
     std::function<void(const LanInformation&)> onLanInformation;
     // ret_code of the last op_SET_LAN reply, for callers that want it.
     std::optional<std::uint16_t> lastSetLanReturnCode;
+    const CredentialRoutes& credentialRoutes() const { return routes_; }
 
 private:
-    void callCurrentView(const PacketHeader& header, ByteView datagram);
-    void decodeShares(const PacketHeader& header, ByteView datagram);
+    void callCurrentView(const PacketHeader& header, std::uint32_t from);
+    void decodeShares(const PacketHeader& header, ByteView datagram, std::uint32_t from);
     void send(const Bytes& datagram);
+    void sendTo(std::uint32_t address, const Bytes& datagram);
     // To the device the way it was found: its own address, or the group.
     void sendFor(const DeviceData_n& device, const Bytes& datagram);
-    // Sends a device operation and sends it again each second while it is
-    // unanswered, five times at most (the operations are idempotent; the
-    // first answer to any copy settles it).
+    // Sends a device operation the way the credential routes say (by
+    // unicast, the group only as a fallback) and sends it again each
+    // second while it is unanswered, five times at most (the operations
+    // are idempotent; the first answer to any copy settles it).
     void sendOperation(std::uint16_t opcode, const DeviceData_n& device, const Bytes& request);
+    void sendVia(Via via, std::uint32_t address, const Bytes& request);
     void cancelResend(std::uint16_t opcode);
-    // The device a request of this opcode went to last; a reply must come
-    // from it.
-    bool fromTarget(std::uint16_t opcode, const Uuid8& serverUUID) const;
+    // Takes the answer to the outstanding request of this opcode when it
+    // is from the device asked, at its address; false otherwise.
+    bool settle(std::uint16_t opcode, const Uuid8& serverUUID, std::uint32_t from);
 
     // The repeats of the last search request still to go out.
     void cancelSearchRepeats();
@@ -142,14 +150,20 @@ private:
     RunLoop& loop_;
     std::vector<RunLoop::Handle> searchRepeats_;
     RunLoop::Handle sweepTimer_ = 0;
-    std::map<std::uint16_t, RunLoop::Handle> resends_;
+    struct Outstanding {
+        CredentialRoutes::Request route;
+        RunLoop::Handle resend = 0;
+    };
+    std::map<std::uint16_t, Outstanding> outstanding_;  // by opcode
+    CredentialRoutes routes_;
+    std::unordered_set<std::uint32_t> asked_;  // addresses the last search by address asked
     bool arrivingDirect_ = false;
     PackagerReceiver* receiver_;
     std::shared_ptr<SystemLog> log_;
     Uuid8 clientUUID_;
     std::function<void(ByteView)> sendOverride_;
+    std::function<void(std::uint32_t, ByteView)> sendToOverride_;
     std::unique_ptr<NetManager> net_;
-    std::map<std::uint16_t, Uuid8> targets_;
 };
 
 // Numeric text of a sender address; IPv4-mapped and IPv4-compatible IPv6

@@ -95,7 +95,7 @@ public:
         // is then the interface it came in on, -1 when that is none of the
         // table's.
         bool direct = false;
-        std::uint32_t from = 0;  // sender, host byte order (direct arrivals)
+        std::uint32_t from = 0;  // sender, host byte order; 0 when the link does not say
     };
     // Waits up to timeout for one datagram on any of the given interfaces.
     // By default asks each at once and otherwise sleeps the timeout out.
@@ -106,6 +106,15 @@ public:
     // (host byte order), from a socket of their own that hears the answers
     // sent back to it. A link without one sends nothing and hears nothing.
     virtual void sendDirect(std::uint32_t /*address*/, ByteView /*request*/) {}
+    // The send step of a request by unicast: drain the receive socket of
+    // interface i (when it is one of the table's) and the direct socket,
+    // then send to the address. By default only the direct socket is
+    // drained.
+    virtual void sendDirectRequest(int i, std::uint32_t address, ByteView request) {
+        (void)i;
+        drainDirect();
+        sendDirect(address, request);
+    }
     // Discards what the direct socket holds (answers to an earlier search).
     virtual void drainDirect() {}
     // pollAny over the given interfaces and, when `direct`, the direct
@@ -173,6 +182,7 @@ public:
     std::optional<Arrival> pollAny(std::span<const int> interfaces, std::chrono::milliseconds timeout,
                                    std::span<std::uint8_t> buffer) override;
     void sendDirect(std::uint32_t address, ByteView request) override;
+    void sendDirectRequest(int i, std::uint32_t address, ByteView request) override;
     void drainDirect() override;
     std::optional<Arrival> pollWithDirect(std::span<const int> interfaces, bool direct,
                                           std::chrono::milliseconds timeout, std::span<std::uint8_t> buffer) override;
@@ -195,7 +205,7 @@ private:
     void sendOnly(int i, ByteView request);
     // Reads one datagram from interface i's socket when it arrived on that
     // interface; nothing when none was queued or it belonged elsewhere.
-    std::optional<std::size_t> receiveOne(int i, std::span<std::uint8_t> buffer);
+    std::optional<Arrival> receiveOne(int i, std::span<std::uint8_t> buffer);
     int openSocket(const LocalInterface& li);
     int openReceiveSocket(const LocalInterface& li);
     void openDirectSocket();

@@ -1,0 +1,50 @@
+#include "quayside/delivery.h"
+
+#include "quayside/address.h"
+
+#include <algorithm>
+
+namespace qs {
+
+CredentialRoutes::Request CredentialRoutes::start(const DeviceData_n& device, bool groupReachable) const {
+    Request r;
+    r.device = device.serverUUID;
+    r.address = device.answeredFrom;
+    r.groupReachable = groupReachable && !device.byAddress;
+    for (const PortBlock& p : device.port)
+        if (const auto a = parseDottedIPv4(p.IP.view()); a && *a != 0) r.reported.push_back(*a);
+    return r;
+}
+
+Via CredentialRoutes::group(Request& r) {
+    spent_.insert(r.device);
+    r.groupSent = true;
+    return Via::Group;
+}
+
+Via CredentialRoutes::first(Request& r) {
+    if (depth_ == 0) spent_.clear();
+    if (groupAllowed(r) && (r.address == 0 || needsGroup(r.device))) return group(r);
+    return r.address != 0 ? Via::Unicast : Via::Nothing;
+}
+
+Via CredentialRoutes::again(Request& r) {
+    if (!r.groupSent && r.address != 0 && groupAllowed(r)) return group(r);
+    return r.address != 0 ? Via::Unicast : Via::Nothing;
+}
+
+bool CredentialRoutes::believes(const Request& r, std::uint32_t from) const {
+    if (from == 0) return false;
+    if (from == r.address) return true;
+    return r.groupSent && std::find(r.reported.begin(), r.reported.end(), from) != r.reported.end();
+}
+
+void CredentialRoutes::answered(const Request& r) {
+    if (r.groupSent && r.address != 0) needsGroup_.insert(r.device);
+}
+
+void CredentialRoutes::endAction() {
+    if (depth_ > 0 && --depth_ == 0) spent_.clear();
+}
+
+}  // namespace qs
