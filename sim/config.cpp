@@ -200,8 +200,8 @@ DeviceConfig parseDevice(const json& j, const std::string& path) {
     requireObject(j, path);
     rejectUnknownKeys(j, path,
                       {"serverUUID", "hostname", "model", "devModel", "ports", "answerPort", "defaultGatewayPort",
-                       "bonding", "user", "password", "shares", "reply", "delayMs", "lateMs", "faults", "http",
-                       "smb", "smbGuest"});
+                       "bonding", "user", "password", "shares", "reply", "groupOnly", "delayMs", "lateMs", "faults",
+                       "http", "smb", "smbGuest"});
     DeviceConfig d;
     d.serverUUID = parseServerUUID(j, path);
     d.hostname = textValue(required(j, path, "hostname"), member(path, "hostname"));
@@ -225,6 +225,7 @@ DeviceConfig parseDevice(const json& j, const std::string& path) {
     optionalBool(j, path, "http", d.http);
     optionalBool(j, path, "smb", d.smb);
     optionalBool(j, path, "smbGuest", d.smbGuest);
+    optionalBool(j, path, "groupOnly", d.groupOnly);
     if (d.hasServers() && !isLoopbackIPv4(d.serverAddress()))
         fail(serverAddressPath(path, d), shown(json(d.serverAddress())) +
                                             " is not a loopback address (127.x.x.x), which \"http\" and \"smb\" need");
@@ -374,6 +375,7 @@ std::vector<DeviceConfig> labDevices() {
     bonded.ports = {home(2), port("192.168.1.41", "192.168.1.1")};
     bonded.bondEnable = true;
     bonded.bondMode = 4;
+    bonded.groupOnly = true;  // so the lab walks the group fallback of the clients
 
     DeviceConfig legacy = device("51a0000000000004", "vsb-legacy", "VSB-100X", volumes);
     legacy.ports = {home(3)};

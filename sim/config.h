@@ -22,6 +22,10 @@
 //                                                (requests sent by unicast
 //                                                are always answered by
 //                                                unicast, see ReplyMode)
+//       "groupOnly": false,                      listens on the groups only:
+//                                                requests sent to its
+//                                                address by unicast get no
+//                                                answer
 //       "delayMs": 0,                            0..600000, before every answer
 //       "lateMs": 4000,                          0..600000, extra wait of the
 //                                                device operations under the
@@ -112,6 +116,7 @@ struct DeviceConfig {
     std::string password = "admin";
     std::string shares;
     std::optional<ReplyMode> reply;  // empty: not said in the config
+    bool groupOnly = false;          // requests sent by unicast are not answered
     int delayMs = 0;
     int lateMs = 4000;  // see Fault::LateReply
     std::vector<Fault> faults;
@@ -151,7 +156,7 @@ SimConfig loadConfigFile(const std::string& path);
 // The fixed lab set: three supported models and one unsupported, each with
 // user "admin", password "admin" and a share list of its own. The N-th
 // device (from 0) answers from 127.0.0.(N+2) and has web pages and shares
-// there.
+// there. The third (vsb-render) listens on the groups only.
 std::vector<DeviceConfig> labDevices();
 // `count` supported devices (1..kMaxGenerated), all distinct.
 std::vector<DeviceConfig> generatedDevices(int count);

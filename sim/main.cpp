@@ -568,6 +568,7 @@ void Simulator::handleLegacy(const Arrival& a, const LegacyQuery& q) {
     } else {
         int answering = 0;
         for (std::size_t i = 0; i < devices_.size(); ++i) {
+            if (a.unicast() && devices_[i].state().groupOnly) continue;
             Answer answer = devices_[i].answer(q);
             if (answer.empty()) continue;
             ++answering;
@@ -584,6 +585,8 @@ void Simulator::handleLegacy(const Arrival& a, const LegacyQuery& q) {
 
 bool Simulator::isOwn(const sockaddr_in& from) const {
     if (ntohs(from.sin_port) != sendPort_) return false;
+    // In the lab a device's answers come from its own 127/8 address.
+    if (options_.loopback && (ntohl(from.sin_addr.s_addr) >> 24) == 127) return true;
     return std::any_of(local_.begin(), local_.end(), [&](in_addr a) { return a.s_addr == from.sin_addr.s_addr; });
 }
 
@@ -595,10 +598,14 @@ bool Simulator::serves(unsigned ifindex) const {
 // from the address it was sent to. Otherwise, in group mode a reply goes to
 // the group the request was sent to (each client form listens on its own
 // group only), in unicast mode to the requester's address at the device port.
+// In the lab a device answers from its own address, as a box does on a LAN.
 Destination Simulator::replyDestination(std::size_t device, const Arrival& a) const {
     if (a.unicast()) return {a.from, a.ifindex, a.fd, a.to};
-    if (modes_[device] == ReplyMode::Unicast) return {endpoint(a.from.sin_addr, kDevicePort), a.ifindex};
-    return {endpoint(parseDotted(a.group), kDevicePort), a.ifindex};
+    in_addr source{};
+    const std::string& own = devices_[device].state().serverAddress();
+    if (options_.loopback && isLoopbackIPv4(own) && own != "127.0.0.1") source = parseDotted(own.c_str());
+    if (modes_[device] == ReplyMode::Unicast) return {endpoint(a.from.sin_addr, kDevicePort), a.ifindex, -1, source};
+    return {endpoint(parseDotted(a.group), kDevicePort), a.ifindex, -1, source};
 }
 
 // A search sent by unicast is for the devices at the address it was sent
@@ -608,6 +615,7 @@ int Simulator::answerAll(const PacketHeader& request, const Arrival& a) {
     const std::string to = a.unicast() && request.opcode == op_SEARCH ? dotted(a.to) : std::string();
     int answering = 0;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
+        if (a.unicast() && devices_[i].state().groupOnly) continue;
         if (!to.empty() && !devices_[i].state().hasAddress(to)) continue;
         Answer answer = devices_[i].answer(request, a.datagram);
         if (answer.empty()) continue;
@@ -643,7 +651,8 @@ bool Simulator::send(const Bytes& datagram, const Destination& dest) {
     const sockaddr_in& to = dest.to;
     const int fd = dest.fd >= 0 ? dest.fd : sendFd_;
     if (dest.fd < 0 && IN_MULTICAST(ntohl(to.sin_addr.s_addr))) setMulticastInterface(dest.ifindex);
-    // By a unicast socket the source address is the one that was asked.
+    // By a unicast socket the source address is the one that was asked; a
+    // lab device's answers come from its own address.
     iovec iov{const_cast<std::uint8_t*>(datagram.data()), datagram.size()};
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
     msghdr msg{};
@@ -651,7 +660,7 @@ bool Simulator::send(const Bytes& datagram, const Destination& dest) {
     msg.msg_namelen = sizeof to;
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
-    if (dest.fd >= 0) {
+    if (dest.source.s_addr != 0) {
         msg.msg_control = control;
         msg.msg_controllen = sizeof control;
         cmsghdr* c = CMSG_FIRSTHDR(&msg);

@@ -3,8 +3,11 @@
 // choices, Apply, the sheet's buttons and the alerts. Datagrams go to a
 // recorder here; the flows against the simulator are in the lab tests.
 #include "main_controller.h"
+#include "quayside/address.h"
 #include "support/fake_toolkit.h"
 
+#include <arpa/inet.h>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace qs;
@@ -23,6 +26,7 @@ std::shared_ptr<DeviceData_n> device(std::uint8_t id, const std::string& host, c
     d->port[0].IP = ip;
     d->port[0].netmask = "255.255.255.0";
     d->port[0].gateway = "192.168.77.1";
+    d->answeredFrom = parseDottedIPv4(ip).value_or(0);
     return d;
 }
 
@@ -59,7 +63,8 @@ protected:
     }
 
     std::uint16_t opcodeOf(const Bytes& d) const { return d.size() >= kHeaderSize ? readHeader(d)->opcode : 0; }
-    // A device's answer (header only) to a request of this controller.
+    // A device's answer (header only) to a request of this controller, from
+    // the address the device is listed with.
     void answer(std::uint16_t opcode, std::uint8_t device, std::uint16_t ret) {
         PacketHeader h;
         h.magic = kReplyMagic;
@@ -69,7 +74,13 @@ protected:
         h.serverUUID = Uuid8{0, 0, 0, 0, 0, 0, 0, device};
         ByteWriter w;
         writeHeader(w, h);
-        ctl->packager().dePacket(sockaddr_storage{}, w.data());
+        sockaddr_storage from{};
+        sockaddr_in sin{};
+        sin.sin_family = AF_INET;
+        for (const auto& d : ctl->packager().serverArray())
+            if (d->serverUUID == h.serverUUID) sin.sin_addr.s_addr = htonl(d->answeredFrom);
+        std::memcpy(&from, &sin, sizeof sin);
+        ctl->packager().dePacket(from, w.data());
     }
 
     void click(int row) {

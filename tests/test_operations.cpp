@@ -252,15 +252,6 @@ TEST_F(Ops, UnansweredRequestIsSentAgainByUnicastAndOnceToTheGroup) {
     EXPECT_EQ(lib.getShareList(), Outcome::Accepted);
     EXPECT_EQ(link->sent.size(), 1u);
     EXPECT_TRUE(link->repeated.empty());
-
-    // One user action: the group gets one copy whatever the requests in it.
-    link->onRepeat = link->onSend = nullptr;
-    link->sent.clear();
-    {
-        const UserAction action = lib.userAction();
-        EXPECT_FALSE(lib.CheckPassword() || lib.CheckPassword());
-    }
-    EXPECT_EQ(link->sent.size() + link->repeated.size(), 1u);
 }
 
 TEST_F(Ops, AnswersAreBelievedOnlyFromTheDeviceAddress) {

@@ -17,19 +17,17 @@ CredentialRoutes::Request CredentialRoutes::start(const DeviceData_n& device, bo
 }
 
 Via CredentialRoutes::group(Request& r) {
-    spent_.insert(r.device);
     r.groupSent = true;
     return Via::Group;
 }
 
 Via CredentialRoutes::first(Request& r) {
-    if (depth_ == 0) spent_.clear();
-    if (groupAllowed(r) && (r.address == 0 || needsGroup(r.device))) return group(r);
+    if (r.groupReachable && (r.address == 0 || needsGroup(r.device))) return group(r);
     return r.address != 0 ? Via::Unicast : Via::Nothing;
 }
 
 Via CredentialRoutes::again(Request& r) {
-    if (!r.groupSent && r.address != 0 && groupAllowed(r)) return group(r);
+    if (!r.groupSent && r.address != 0 && r.groupReachable) return group(r);
     return r.address != 0 ? Via::Unicast : Via::Nothing;
 }
 
@@ -41,10 +39,6 @@ bool CredentialRoutes::believes(const Request& r, std::uint32_t from) const {
 
 void CredentialRoutes::answered(const Request& r) {
     if (r.groupSent && r.address != 0) needsGroup_.insert(r.device);
-}
-
-void CredentialRoutes::endAction() {
-    if (depth_ > 0 && --depth_ == 0) spent_.clear();
 }
 
 }  // namespace qs

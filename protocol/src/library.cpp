@@ -349,8 +349,6 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
             first ? link_->sendDirectRequest(iface, route.address, request) : link_->sendDirect(route.address, request);
         return via != Via::Nothing;
     };
-    // Each exchange outside a user action is an action of its own.
-    const UserAction action = userAction();
     if (!send(routes_.first(route), true)) return Outcome::NoAnswer;
     auto lastSend = link_->now();
     link_->sleepFor(operationTuning.pauseAfterSend);

@@ -99,6 +99,28 @@ bool veth(const Netns& a, const std::string& aCidr, const Netns& b, const std::s
     return true;
 }
 
+bool segment(const Netns& hub, const std::vector<std::pair<const Netns*, std::string>>& hosts, std::string* error,
+             std::vector<std::string>* devices) {
+    if (!ipStep({"-n", hub.name(), "link", "add", "br0", "type", "bridge"}, error) ||
+        !ipStep({"-n", hub.name(), "link", "set", "br0", "up"}, error))
+        return false;
+    for (const auto& [host, cidr] : hosts) {
+        const std::string tag = std::to_string(::getpid() % 100000) + "x" + std::to_string(counter++);
+        const std::string eh = "qh" + tag, es = "qs" + tag;  // at most 15 characters
+        const std::vector<std::vector<std::string>> steps = {
+            {"link", "add", eh, "netns", host->name(), "type", "veth", "peer", "name", es, "netns", hub.name()},
+            {"-n", hub.name(), "link", "set", es, "master", "br0"},
+            {"-n", hub.name(), "link", "set", es, "up"},
+            {"-n", host->name(), "addr", "add", cidr, "dev", eh},
+            {"-n", host->name(), "link", "set", eh, "up"},
+        };
+        for (const auto& step : steps)
+            if (!ipStep(step, error)) return false;
+        if (devices) devices->push_back(eh);
+    }
+    return true;
+}
+
 bool addAddress(const Netns& ns, const std::string& cidr, const std::string& device, std::string* error) {
     return ipStep({"-n", ns.name(), "addr", "add", cidr, "dev", device}, error);
 }

@@ -36,6 +36,13 @@ private:
 bool veth(const Netns& a, const std::string& aCidr, const Netns& b, const std::string& bCidr, std::string* error,
           std::string* aDevice = nullptr, std::string* bDevice = nullptr);
 
+// One LAN segment: a bridge in `hub` (a switch) with a link to each host,
+// whose end in the host gets the address (CIDR) paired with it; the names
+// of those ends go to `devices` when given. As on a switch, group traffic
+// reaches every host.
+bool segment(const Netns& hub, const std::vector<std::pair<const Netns*, std::string>>& hosts, std::string* error,
+             std::vector<std::string>* devices = nullptr);
+
 // One more address (CIDR) on a device of ns.
 bool addAddress(const Netns& ns, const std::string& cidr, const std::string& device, std::string* error);
 

@@ -115,10 +115,7 @@ bool MainController::LoginForDevice(const std::string& key) {
     bool ok;
     {
         Busy busy(view_);
-        // Once more at once, without asking again; one action, so a device
-        // that needs the group gets the password there once.
-        const UserAction action = lib.userAction();
-        ok = lib.CheckPassword() || lib.CheckPassword();
+        ok = lib.CheckPassword() || lib.CheckPassword();  // once more at once, without asking again
     }
     if (!ok) {
         say(Message::WrongPassword);

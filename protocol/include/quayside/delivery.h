@@ -50,31 +50,10 @@ public:
     void answered(const Request& r);
     bool needsGroup(const Uuid8& device) const { return needsGroup_.count(device) != 0; }
 
-    // Requests made between these two calls belong to one user action: each
-    // device gets at most one copy by the group among them. Outside them
-    // each request is an action of its own. They nest.
-    void beginAction() { ++depth_; }
-    void endAction();
-
 private:
     Via group(Request& r);
-    bool groupAllowed(const Request& r) const { return r.groupReachable && spent_.count(r.device) == 0; }
 
     std::set<Uuid8> needsGroup_;
-    std::set<Uuid8> spent_;  // devices that had their group copy in this action
-    int depth_ = 0;
-};
-
-// The scope of one user action on a CredentialRoutes.
-class UserAction {
-public:
-    explicit UserAction(CredentialRoutes& routes) : routes_(routes) { routes_.beginAction(); }
-    ~UserAction() { routes_.endAction(); }
-    UserAction(const UserAction&) = delete;
-    UserAction& operator=(const UserAction&) = delete;
-
-private:
-    CredentialRoutes& routes_;
 };
 
 }  // namespace qs

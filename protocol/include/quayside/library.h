@@ -144,9 +144,6 @@ public:
     Outcome getShareList();
     Outcome setLanConfig(bool dhcp);
 
-    // Requests made while the returned scope lives belong to one user
-    // action: a device gets at most one copy by the group among them.
-    UserAction userAction() { return UserAction(routes_); }
     const CredentialRoutes& credentialRoutes() const { return routes_; }
 
     bool CheckPassword() { return checkPassword() == Outcome::Accepted; }

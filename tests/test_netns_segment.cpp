@@ -1,0 +1,176 @@
+// The administrator password on a shared segment: a client, a host with
+// simulated devices and a third host, all on one switch (a bridge), as on
+// an office LAN where every host receives what goes to a group. Every host
+// is a network namespace of the test's own (root only; skipped otherwise).
+#include "quayside/transport.h"
+#include "quayside/wire.h"
+#include "support/lab.h"
+#include "support/netns.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <thread>
+
+using namespace qs;
+using namespace qs::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A host that joins both groups on its link and counts the device requests
+// it receives there, by opcode.
+class GroupRecorder {
+public:
+    bool open(const Netns& host, const std::string& device, std::string* error) {
+        const bool entered = runIn(
+            host,
+            [&] {
+                fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+                const int one = 1;
+                ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+                ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+                sockaddr_in any{};
+                any.sin_family = AF_INET;
+                any.sin_port = htons(kDevicePort);
+                if (::bind(fd_, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) return;
+                for (const char* group : {kBlockingGroup, kRunLoopGroup}) {
+                    ip_mreqn m{};
+                    ::inet_pton(AF_INET, group, &m.imr_multiaddr);
+                    m.imr_ifindex = static_cast<int>(::if_nametoindex(device.c_str()));
+                    joined_ += ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
+                }
+            },
+            error);
+        if (!entered || joined_ != 2) {
+            if (error && error->empty()) *error = "the recording host could not join both groups";
+            return false;
+        }
+        reader_ = std::thread([this] { read(); });
+        return true;
+    }
+    ~GroupRecorder() {
+        stop_ = true;
+        if (reader_.joinable()) reader_.join();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    // Requests that carry the password (password check, share list,
+    // settings change) heard on a group so far.
+    int credentialCopies() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return byOpcode_[op_CHK_PASSWD] + byOpcode_[op_GET_SAMBA_SHARE] + byOpcode_[op_SET_LAN];
+    }
+
+private:
+    void read() {
+        std::uint8_t buffer[kBlockingBufferSize];
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            while (const auto d = receiveWithPacketInfo(fd_, buffer)) {
+                const auto h = readHeader(ByteView(buffer, d->length));
+                if (!IN_MULTICAST(ntohl(d->to.s_addr)) || !h || h->magic != kRequestMagic) continue;
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++byOpcode_[h->opcode];
+            }
+        }
+    }
+
+    int fd_ = -1;
+    int joined_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
+    std::mutex mutex_;
+    std::map<std::uint16_t, int> byOpcode_;
+};
+
+class SharedSegment : public ::testing::Test {
+protected:
+    std::unique_ptr<Netns> hub, client, devices, third;
+    std::vector<std::string> links;
+    Child sim;
+    std::string config;
+
+    void SetUp() override {
+        std::string why;
+        if (!Netns::available(&why)) GTEST_SKIP() << why;
+        hub = std::make_unique<Netns>("s");
+        client = std::make_unique<Netns>("c");
+        devices = std::make_unique<Netns>("d");
+        third = std::make_unique<Netns>("t");
+        ASSERT_TRUE(hub->ok() && client->ok() && devices->ok() && third->ok()) << "could not create namespaces";
+        std::string error;
+        ASSERT_TRUE(segment(*hub,
+                            {{client.get(), "10.231.7.1/24"}, {devices.get(), "10.231.7.2/24"},
+                             {third.get(), "10.231.7.3/24"}},
+                            &error, &links))
+            << error;
+        ASSERT_TRUE(route(*client, {"default", "via", "10.231.7.2"}, &error)) << error;
+    }
+    void TearDown() override {
+        sim.stop();
+        if (!config.empty()) ::unlink(config.c_str());
+    }
+    void startSim(const std::vector<json>& list) {
+        config = tempFile(simConfig(list));
+        ASSERT_TRUE(sim.start(devices->exec({simBin(), "--config", config})));
+        ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    }
+};
+
+}  // namespace
+
+TEST_F(SharedSegment, PasswordReachesTheGroupOnlyForABoxThatListensNowhereElse) {
+    GroupRecorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.open(*third, links[2], &error)) << error;
+    json uni = simDevice("00000000000000f1", "nas", "VSB-720K", "10.231.7.2");
+    json grp = simDevice("00000000000000f2", "nas-group", "VSB-760K", "10.231.7.4");
+    grp["groupOnly"] = true;
+    startSim({uni, grp});
+
+    // The requests with the password that a command sends in each form: the
+    // run-loop engine follows every accepted password check with the share
+    // list or the settings change; the blocking set-lan sends the change
+    // alone.
+    struct Command {
+        std::vector<std::string> args;
+        int blocking, runLoop;
+    };
+    const auto settings = [](const char* ip) {
+        return std::vector<std::string>{"set-lan", "--port", "LAN", "--ip", ip, "--netmask", "255.255.255.0",
+                                        "--gateway", "192.168.77.1"};
+    };
+    std::printf("copies of the password on the groups (the requests that carry it)\n");
+    for (const auto& [box, ip] : {std::pair{"nas", "10.231.7.2"}, std::pair{"nas-group", "10.231.7.4"}}) {
+        for (const std::string form : {"", "--runloop"}) {
+            for (const Command& c :
+                 {Command{{"check-password"}, 1, 2}, Command{{"shares"}, 2, 2}, Command{settings(ip), 1, 2}}) {
+                const int requests = form.empty() ? c.blocking : c.runLoop;
+                std::vector<std::string> argv{quaysideBin()};
+                argv.insert(argv.end(), c.args.begin(), c.args.end());
+                argv.insert(argv.end(), {"--device", box, "--user", "admin", "--password", "admin"});
+                if (!form.empty()) argv.push_back(form);
+                const int before = recorder.credentialCopies();
+                const RunResult r = run(client->exec(argv));
+                EXPECT_EQ(r.exitCode, 0) << box << " " << c.args[0] << " " << form << ": " << r.err;
+                std::this_thread::sleep_for(200ms);  // what is still on its way
+                const int copies = recorder.credentialCopies() - before;
+                std::printf("  %-9s %-14s %-9s %d (%d)\n", box, c.args[0].c_str(), form.empty() ? "blocking" : "run-loop",
+                            copies, requests);
+                if (std::string(box) == "nas")
+                    EXPECT_EQ(copies, 0) << c.args[0] << " " << form;
+                else
+                    EXPECT_EQ(copies, requests) << c.args[0] << " " << form;
+            }
+        }
+    }
+}
