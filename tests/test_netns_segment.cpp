@@ -5,6 +5,7 @@
 #include "quayside/transport.h"
 #include "quayside/wire.h"
 #include "support/lab.h"
+#include "support/packets.h"
 #include "support/netns.h"
 
 #include <arpa/inet.h>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 using namespace qs;
@@ -90,6 +92,89 @@ private:
     std::thread reader_;
     std::mutex mutex_;
     std::map<std::uint16_t, int> byOpcode_;
+};
+
+// A hostile host on the segment: it answers every search it hears on a
+// group with a forged answer under `victim`'s serverUUID and its own
+// address, and sprays forged acceptances of a password check under that
+// serverUUID at the device port of `client`, to the group and by unicast.
+class Impostor {
+public:
+    Impostor(const Uuid8& victim, std::string client) : victim_(victim), client_(std::move(client)) {}
+    bool open(const Netns& host, const std::string& device, std::string* error) {
+        runIn(
+            host,
+            [&] {
+                fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+                const int one = 1;
+                ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+                ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+                ifindex_ = static_cast<int>(::if_nametoindex(device.c_str()));
+                ip_mreqn out{};
+                out.imr_ifindex = ifindex_;
+                ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out);
+                sockaddr_in any{};
+                any.sin_family = AF_INET;
+                any.sin_port = htons(kDevicePort);
+                if (::bind(fd_, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) return;
+                for (const char* group : {kBlockingGroup, kRunLoopGroup}) {
+                    ip_mreqn m{};
+                    ::inet_pton(AF_INET, group, &m.imr_multiaddr);
+                    m.imr_ifindex = ifindex_;
+                    joined_ += ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
+                }
+            },
+            error);
+        if (joined_ != 2) return false;
+        worker_ = std::thread([this] { work(); });
+        return true;
+    }
+    ~Impostor() {
+        stop_ = true;
+        if (worker_.joinable()) worker_.join();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int forgedSearchAnswers() const { return searches_; }
+
+private:
+    void sendTo(const Bytes& d, const char* address) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(kDevicePort);
+        ::inet_pton(AF_INET, address, &to.sin_addr);
+        ::sendto(fd_, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    void work() {
+        std::uint8_t buffer[kBlockingBufferSize];
+        std::set<Uuid8> clients;
+        const auto end = std::chrono::steady_clock::now() + 120s;  // bounded whatever the test does
+        while (!stop_ && std::chrono::steady_clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            ::poll(&p, 1, 20);
+            while (const auto d = receiveWithPacketInfo(fd_, buffer)) {
+                const auto h = readHeader(ByteView(buffer, d->length));
+                if (!h || h->magic != kRequestMagic || h->opcode != op_SEARCH) continue;
+                clients.insert(h->clientUUID);
+                char group[INET_ADDRSTRLEN] = {};
+                ::inet_ntop(AF_INET, &d->to, group, sizeof group);
+                sendTo(reply(op_SEARCH, h->clientUUID, victim_, onePortDevice("nas", "VSB-720K", "10.231.7.3")), group);
+                ++searches_;
+            }
+            for (const Uuid8& c : clients) {
+                const Bytes accepted = reply(op_CHK_PASSWD, c, victim_, {}, 1);
+                for (const char* to : {client_.c_str(), kBlockingGroup, kRunLoopGroup}) sendTo(accepted, to);
+            }
+        }
+    }
+
+    Uuid8 victim_;
+    std::string client_;
+    int fd_ = -1;
+    int ifindex_ = 0;
+    int joined_ = 0;
+    std::atomic<int> searches_{0};
+    std::atomic<bool> stop_{false};
+    std::thread worker_;
 };
 
 class SharedSegment : public ::testing::Test {
@@ -173,4 +258,29 @@ TEST_F(SharedSegment, PasswordReachesTheGroupOnlyForABoxThatListensNowhereElse) 
             }
         }
     }
+}
+
+TEST_F(SharedSegment, ForgedAnswersFromAThirdHostChangeNothing) {
+    startSim({simDevice("00000000000000f3", "nas", "VSB-720K", "10.231.7.2")});
+    Impostor impostor(*uuidFromHex("00000000000000f3"), "10.231.7.1");
+    std::string error;
+    ASSERT_TRUE(impostor.open(*third, links[2], &error)) << error;
+    for (const std::string form : {"", "--runloop"}) {
+        // Found by address while a forged group answer claims it from
+        // elsewhere: it stays the box at the address asked, and a wrong
+        // password is refused whatever acceptances are sprayed meanwhile.
+        std::vector<std::string> argv{quaysideBin(), "check-password", "--device", "nas", "--host", "10.231.7.2",
+                                      "--user", "admin", "--password", "wrong"};
+        if (!form.empty()) argv.push_back(form);
+        RunResult r = run(client->exec(argv));
+        EXPECT_EQ(r.exitCode, 1) << form << ": " << r.out << r.err;
+        EXPECT_EQ(r.out, "refused\n") << form;
+        argv[9] = "admin";
+        r = run(client->exec(argv));
+        EXPECT_EQ(r.exitCode, 0) << form << ": " << r.err;
+    }
+    const auto found = jsonLines(run(client->exec({quaysideBin(), "search", "--json", "--host", "10.231.7.2"})).out);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].at("ports")[0].at("IP"), "10.231.7.2");
+    EXPECT_GT(impostor.forgedSearchAnswers(), 0);
 }

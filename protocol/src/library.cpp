@@ -111,9 +111,13 @@ DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList
     if (const auto same = heard.index.find(id); same != heard.index.end()) {
         // Heard through the group from the address it was asked at: it is
         // no device found by address. An answer from another address does
-        // not move it (anyone can send one under its serverUUID).
+        // not move it (anyone can send one under its serverUUID), and the
+        // device's own answer from the address asked outweighs one that
+        // came through the group from elsewhere.
         Heard& known = heard.items[same->second];
         if (!how.direct && how.from == known.from) known.byAddress = false;
+        if (how.direct && !known.byAddress && how.from != known.from)
+            known = Heard{Bytes(datagram.begin(), datagram.end()), true, how.from};
         ++stats_.duplicates;
         return Taken::Quiet;
     }
@@ -130,6 +134,13 @@ void DeviceLibrary::record(const HeardList& heard, int iface) {
     for (const Heard& h : heard.items) {
         if (DeviceData_n* known = devices.FindDevice(readHeader(h.datagram)->serverUUID)) {
             if (!h.byAddress && h.from == known->answeredFrom) known->byAddress = false;
+            if (h.byAddress && !known->byAddress && h.from != known->answeredFrom) {
+                *known = DeviceData_n{};
+                fillDeviceFromReply(*known, h.datagram);
+                known->localIfIndex = iface;
+                known->byAddress = true;
+                known->answeredFrom = h.from;
+            }
             ++stats_.duplicates;
             continue;
         }

@@ -140,6 +140,8 @@ void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, c
 std::chrono::milliseconds Packager::searchAddresses(std::vector<std::uint32_t> hosts) {
     if (sweepTimer_) loop_.cancelTimer(sweepTimer_);
     sweepTimer_ = 0;
+    asked_ = std::unordered_set<std::uint32_t>(hosts.begin(), hosts.end());
+    confirmed_.clear();
     if (hosts.empty() || !net_) return std::chrono::milliseconds(0);
     ByteWriter w = startRequest(op_SEARCH, clientUUID_, Uuid8{});
     const Bytes request = finishRequest(w);
@@ -147,7 +149,6 @@ std::chrono::milliseconds Packager::searchAddresses(std::vector<std::uint32_t> h
     constexpr std::size_t kPerTick = 10;
     const std::size_t rounds = directSearchRounds(hosts.size(), kSearchRepeatAfter.size() + 1);
     const std::size_t total = rounds * hosts.size();
-    asked_ = std::unordered_set<std::uint32_t>(hosts.begin(), hosts.end());
     auto sent = std::make_shared<std::size_t>(0);
     const auto tick = [this, hosts = std::move(hosts), request, total, sent] {
         for (std::size_t k = 0; k < kPerTick && *sent < total; ++k, ++*sent)
@@ -200,6 +201,7 @@ void Packager::sendPackage(int opcode, const DeviceData_n* device) {
             // The registry takes a device once, so the repeats only fill
             // what a lost datagram left out.
             cancelSearchRepeats();
+            confirmed_.clear();
             for (const auto after : kSearchRepeatAfter)
                 searchRepeats_.push_back(loop_.startTimer(after, false, [this, request] { send(request); }));
             return;
@@ -296,9 +298,21 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
     // Heard through the group from the address it was asked at: no device
     // found by address. An answer from another address under its
     // serverUUID does not move it.
-    if (!arrivingDirect_)
-        for (const auto& known : registry.serverArray)
+    // The device's own answer from an address asked outweighs any that come
+    // through the group from elsewhere under its serverUUID (anyone on the
+    // segment can send one); a group answer from that same address means
+    // it is on this segment after all.
+    auto& all = registry.serverArray;
+    if (arrivingDirect_) {
+        confirmed_[record->serverUUID] = from;
+        std::erase_if(all, [&](const auto& known) {
+            return known->serverUUID == record->serverUUID && known->answeredFrom != from;
+        });
+    } else {
+        if (const auto c = confirmed_.find(record->serverUUID); c != confirmed_.end() && c->second != from) return;
+        for (const auto& known : all)
             if (known->serverUUID == record->serverUUID && known->answeredFrom == from) known->byAddress = false;
+    }
     registry.addDataInfo(std::move(record));
 }
 

@@ -157,6 +157,7 @@ private:
     std::map<std::uint16_t, Outstanding> outstanding_;  // by opcode
     CredentialRoutes routes_;
     std::unordered_set<std::uint32_t> asked_;  // addresses the last search by address asked
+    std::map<Uuid8, std::uint32_t> confirmed_;  // devices that answered at an address asked, and where
     bool arrivingDirect_ = false;
     PackagerReceiver* receiver_;
     std::shared_ptr<SystemLog> log_;
