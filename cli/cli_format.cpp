@@ -90,6 +90,12 @@ nlohmann::json deviceJson(const DeviceData_n& d) {
         j["byAddress"] = true;
         j["answeredFrom"] = formatDottedIPv4(d.answeredFrom);
     }
+    // Another answer of the search claims its address, or its serverUUID
+    // from elsewhere: the two are listed, and neither is to be trusted.
+    if (d.conflict) {
+        j["conflict"] = true;
+        j["answeredFrom"] = formatDottedIPv4(d.answeredFrom);
+    }
     return j;
 }
 
@@ -127,11 +133,18 @@ std::string deviceTable(const DeviceRegistry& devices) {
                 << column(port.gateway.view(), 15) << (port.dhcpEnable ? "yes" : "no") << "\n";
         }
     }
-    std::size_t byAddress = 0;
-    for (std::size_t i = 0; i < devices.count(); ++i) byAddress += devices.at(i).byAddress ? 1 : 0;
+    std::size_t byAddress = 0, conflicts = 0;
+    for (std::size_t i = 0; i < devices.count(); ++i) {
+        byAddress += devices.at(i).byAddress ? 1 : 0;
+        conflicts += devices.at(i).conflict ? 1 : 0;
+    }
     out << devices.count() << (devices.count() == 1 ? " device found" : " devices found");
     if (byAddress != 0) out << ", " << byAddress << " of them only by address";
     out << "\n";
+    if (conflicts != 0)
+        out << "conflict: " << conflicts
+            << " answers claim an address or a serverUUID that another answer claims too: two boxes may have been "
+               "given one address, or a host is answering for a box; check on the boxes themselves\n";
     return out.str();
 }
 

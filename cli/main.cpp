@@ -8,6 +8,7 @@
 #include "quayside/library.h"
 #include "quayside_version.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
@@ -66,7 +67,8 @@ const char* kUsage =
     "UTF-8 written as \\xNN; --json output carries it as JSON strings.\n"
     "\n"
     "exit codes: 0 done, 1 refused by the device, 2 usage error, 3 no answer in time,\n"
-    "            4 device not found, 5 sockets could not be opened\n";
+    "            4 device not found (or --device names answers in conflict),\n"
+    "            5 sockets could not be opened\n";
 
 constexpr auto kRunLoopAnswerWait = 6s;
 constexpr auto kRunLoopSearchTime = 2s;
@@ -222,6 +224,11 @@ std::optional<int> pickDevice(const Request& req, const std::vector<const qs::De
                               std::size_t& index) {
     const auto matches = matchDevices(devices, req.device);
     if (matches.empty()) return failure(kExitNotFound, "no device '" + req.device + "' answered the search");
+    if (matches.size() > 1 &&
+        std::any_of(matches.begin(), matches.end(), [&](std::size_t i) { return devices[i]->conflict; }))
+        return failure(kExitNotFound, "'" + req.device + "' names " + std::to_string(matches.size()) +
+                                          " answers that claim one address or serverUUID: two boxes may have been "
+                                          "given one address, or a host is answering for a box; nothing was sent");
     if (matches.size() > 1) return usageError("'" + req.device + "' names " + std::to_string(matches.size()) +
                                               " devices; give its serverUUID instead");
     index = matches.front();

@@ -83,7 +83,9 @@ TEST_F(TwoHostLan, UnicastAndGroupRepliesAreHeard) {
 
 TEST_F(TwoHostLan, DeviceOnTwoClientInterfacesIsRecordedOnceOnTheFirst) {
     addSecondLink();
+    // A box with a port on each link, answering from each.
     json d = simDevice("00000000000000e3", "both", "VSB-790K", "10.231.1.2");
+    d["ports"].push_back(json{{"IP", "10.231.2.2"}, {"netmask", "255.255.255.0"}});
     d["reply"] = "unicast";
     startSim({d});
     const auto found = search();

@@ -283,4 +283,18 @@ TEST_F(SharedSegment, ForgedAnswersFromAThirdHostChangeNothing) {
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].at("ports")[0].at("IP"), "10.231.7.2");
     EXPECT_GT(impostor.forgedSearchAnswers(), 0);
+
+    // Searched through the group alone, the box and its impostor are both
+    // listed and marked, and nothing is sent to either.
+    const auto both = jsonLines(run(client->exec({quaysideBin(), "search", "--json"})).out);
+    ASSERT_EQ(both.size(), 2u);
+    for (const auto& d : both) EXPECT_EQ(d.value("conflict", false), true) << d.dump();
+    for (const std::string form : {"", "--runloop"}) {
+        std::vector<std::string> argv{quaysideBin(), "check-password", "--device", "nas", "--user", "admin",
+                                      "--password", "admin"};
+        if (!form.empty()) argv.push_back(form);
+        const RunResult r = run(client->exec(argv));
+        EXPECT_EQ(r.exitCode, 4) << form << ": " << r.err;
+        EXPECT_NE(r.err.find("given one address"), std::string::npos) << r.err;
+    }
 }

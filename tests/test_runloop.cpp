@@ -117,10 +117,21 @@ TEST_F(Engine, SenderAddressStandsInForAMissingPortAddress) {
     EXPECT_EQ(engine->serverArray()[0]->port[0].IP.str(), "10.1.2.3");
 }
 
-TEST_F(Engine, SameAddressGivesOneRecordEvenForTwoDevices) {
-    deliver(answer(op_SEARCH, 0, kDevice, onePortDevice("a", "VSB-720K", "10.0.0.7")));
-    deliver(answer(op_SEARCH, 0, kOther, onePortDevice("b", "VSB-720K", "10.0.0.7")));
-    EXPECT_EQ(engine->serverArray().size(), 1u);
+TEST_F(Engine, AnswersThatCannotBothBeRightAreListedTogetherAndMarked) {
+    // Two boxes given one address.
+    deliver(answer(op_SEARCH, 0, kDevice, onePortDevice("a", "VSB-720K", "10.0.0.7")), "10.0.0.7");
+    deliver(answer(op_SEARCH, 0, kOther, onePortDevice("b", "VSB-720K", "10.0.0.7")), "10.0.0.8");
+    ASSERT_EQ(engine->serverArray().size(), 2u);
+    EXPECT_TRUE(engine->serverArray()[0]->conflict && engine->serverArray()[1]->conflict);
+    // A host answering for a box from elsewhere; the box's own repeats add
+    // nothing.
+    const Uuid8 third{7, 7, 7, 7, 7, 7, 7, 7};
+    deliver(answer(op_SEARCH, 0, third, onePortDevice("c", "VSB-720K", "10.0.0.9")), "10.0.0.9");
+    deliver(answer(op_SEARCH, 0, third, onePortDevice("c", "VSB-720K", "10.0.0.9")), "10.0.0.9");
+    EXPECT_EQ(engine->serverArray().size(), 3u);
+    deliver(answer(op_SEARCH, 0, third, onePortDevice("c", "VSB-720K", "10.0.0.66")), "10.0.0.66");
+    ASSERT_EQ(engine->serverArray().size(), 4u);
+    EXPECT_TRUE(engine->serverArray()[2]->conflict && engine->serverArray()[3]->conflict);
 }
 
 TEST_F(Engine, SearchRepliesTheEngineDrops) {

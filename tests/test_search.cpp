@@ -93,6 +93,27 @@ TEST(Search, DeviceHeardOnTwoInterfacesIsRecordedOnceWithTheFirst) {
     EXPECT_EQ(lab.lib.lastSearch().duplicates, 1u);
 }
 
+TEST(Search, AnswersThatCannotBothBeRightAreRecordedTogetherAndMarked) {
+    Lab lab(2);
+    const auto answer = [](unsigned n, const char* ip) {
+        return reply(op_SEARCH, kClient, server(n), onePortDevice("box", "VSB-720K", ip));
+    };
+    lab.link->onSend = [&](int i, const Bytes&) {
+        lab.link->queueFrom(i, 0x0A090001, answer(1, "10.9.0.1"));
+        if (i == 0) lab.link->queueFrom(0, 0x0A090063, answer(1, "10.9.0.99"));  // a host answering for box 1
+        lab.link->queueFrom(i, 0x0A090002, answer(2, "10.9.0.2"));
+        lab.link->queueFrom(i, 0x0A090003, answer(3, "10.9.0.2"));  // given box 2's address
+        lab.link->queueFrom(i, 0x0A090004, answer(4, "10.9.0.4"));
+    };
+    lab.lib.SearchDevices();
+    ASSERT_EQ(lab.lib.devices.count(), 5u);
+    std::vector<bool> marked;
+    for (std::size_t k = 0; k < 5; ++k) marked.push_back(lab.lib.devices.at(k).conflict);
+    EXPECT_EQ(marked, (std::vector<bool>{true, true, true, false, true}));  // the second of box 1 last
+    // The first answer stays the device's record for its operations.
+    EXPECT_EQ(lab.lib.devices.FindDevice(server(1))->answeredFrom, 0x0A090001u);
+}
+
 TEST(Search, RegistryFollowsInterfaceOrderNotTimeOfArrival) {
     // Interface 1 hears everything first; the registry is still the one a
     // search of interface 0, then interface 1, gives.

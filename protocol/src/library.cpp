@@ -84,6 +84,8 @@ DeviceLibrary::DeviceLibrary(std::unique_ptr<BlockingLink> link, const Uuid8& cl
 bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
     devices.ClearDeviceList();
     stats_ = {};
+    asked_.clear();
+    confirmed_.clear();
     if (!link_) return false;
     link_->refreshInterfaces();
     const Bytes request = buildSearchRequest(clientUUID_);
@@ -91,6 +93,7 @@ bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
         searchInTurn(request, progress);
     else
         searchTogether(request, progress);
+    devices.markAddressConflicts();
     return true;
 }
 
@@ -108,6 +111,11 @@ DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList
         return Taken::Fresh;
     }
     const Uuid8 id = readHeader(datagram)->serverUUID;
+    if (how.direct) confirmed_.emplace(id, how.from);
+    if (!how.direct && claimedElsewhere(id, how.from)) {
+        ++stats_.duplicates;
+        return Taken::Quiet;
+    }
     if (const auto same = heard.index.find(id); same != heard.index.end()) {
         // Heard through the group from the address it was asked at: it is
         // no device found by address. An answer from another address does
@@ -116,8 +124,14 @@ DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList
         // came through the group from elsewhere.
         Heard& known = heard.items[same->second];
         if (!how.direct && how.from == known.from) known.byAddress = false;
-        if (how.direct && !known.byAddress && how.from != known.from)
+        if (how.direct && !known.byAddress && how.from != known.from) {
             known = Heard{Bytes(datagram.begin(), datagram.end()), true, how.from};
+        } else if (how.from != known.from && heard.elsewhere.size() < kElsewhereKept &&
+                   std::none_of(heard.elsewhere.begin(), heard.elsewhere.end(), [&](const Heard& e) {
+                       return e.from == how.from && readHeader(e.datagram)->serverUUID == id;
+                   })) {
+            heard.elsewhere.push_back(Heard{Bytes(datagram.begin(), datagram.end()), how.direct, how.from});
+        }
         ++stats_.duplicates;
         return Taken::Quiet;
     }
@@ -131,25 +145,41 @@ DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList
 }
 
 void DeviceLibrary::record(const HeardList& heard, int iface) {
-    for (const Heard& h : heard.items) {
-        if (DeviceData_n* known = devices.FindDevice(readHeader(h.datagram)->serverUUID)) {
-            if (!h.byAddress && h.from == known->answeredFrom) known->byAddress = false;
-            if (h.byAddress && !known->byAddress && h.from != known->answeredFrom) {
-                *known = DeviceData_n{};
-                fillDeviceFromReply(*known, h.datagram);
-                known->localIfIndex = iface;
-                known->byAddress = true;
-                known->answeredFrom = h.from;
-            }
-            ++stats_.duplicates;
-            continue;
-        }
-        DeviceData_n& rec = devices.append();
+    const auto recordOf = [&](const Heard& h) {
+        DeviceData_n rec;
         fillDeviceFromReply(rec, h.datagram);
         rec.localIfIndex = iface;
         rec.byAddress = h.byAddress;
         rec.answeredFrom = h.from;
+        return rec;
+    };
+    // A second answer under a known serverUUID: kept beside the first when
+    // the two cannot both be right, dropped otherwise.
+    const auto weigh = [&](DeviceData_n& known, const Heard& h) {
+        DeviceData_n other = recordOf(h);
+        if (!answersConflict(known, other)) return;
+        for (std::size_t i = 0; i < devices.count(); ++i)
+            if (devices.at(i).serverUUID == other.serverUUID && devices.at(i).answeredFrom == other.answeredFrom) return;
+        known.conflict = other.conflict = true;
+        devices.append() = other;
+    };
+    for (const Heard& h : heard.items) {
+        if (DeviceData_n* known = devices.FindDevice(readHeader(h.datagram)->serverUUID)) {
+            if (!h.byAddress && h.from == known->answeredFrom) known->byAddress = false;
+            if (h.byAddress && !known->byAddress && h.from != known->answeredFrom)
+                *known = recordOf(h);
+            else
+                weigh(*known, h);
+            ++stats_.duplicates;
+            continue;
+        }
+        devices.append() = recordOf(h);
         ++stats_.accepted;
+    }
+    for (const Heard& h : heard.elsewhere) {
+        const Uuid8 id = readHeader(h.datagram)->serverUUID;
+        if (h.byAddress || !claimedElsewhere(id, h.from))
+            if (DeviceData_n* known = devices.FindDevice(id)) weigh(*known, h);
     }
 }
 

@@ -1,5 +1,10 @@
 #include "quayside/records.h"
 
+#include "quayside/address.h"
+
+#include <algorithm>
+#include <unordered_map>
+
 #include <cctype>
 #include <optional>
 #include <strings.h>
@@ -158,10 +163,51 @@ int SummarizeLanPorts(const DeviceRegistry& devices, const Uuid8& currentServerU
     return 1;
 }
 
+namespace {
+std::vector<std::uint32_t> portAddresses(const DeviceData_n& d) {
+    std::vector<std::uint32_t> out;
+    for (const PortBlock& p : d.port)
+        if (const auto a = parseDottedIPv4(p.IP.view()); a && *a != 0) out.push_back(*a);
+    return out;
+}
+bool answersFromOwnPort(const DeviceData_n& d) {
+    const auto own = portAddresses(d);
+    return std::find(own.begin(), own.end(), d.answeredFrom) != own.end();
+}
+}  // namespace
+
+bool answersConflict(const DeviceData_n& a, const DeviceData_n& b) {
+    // One device from two addresses: a device with two ports answers from
+    // each with the same ports; anything else is two hosts under one name.
+    if (a.serverUUID == b.serverUUID)
+        return a.answeredFrom != b.answeredFrom &&
+               (answersFromOwnPort(a) != answersFromOwnPort(b) || portAddresses(a) != portAddresses(b));
+    const auto pa = portAddresses(a), pb = portAddresses(b);
+    return std::any_of(pa.begin(), pa.end(), [&](std::uint32_t x) { return std::find(pb.begin(), pb.end(), x) != pb.end(); });
+}
+
+void DeviceRegistry::markAddressConflicts() {
+    std::unordered_map<std::uint32_t, DeviceData_n*> first;
+    for (auto& r : records_)
+        for (const std::uint32_t a : portAddresses(*r)) {
+            const auto [it, fresh] = first.emplace(a, r.get());
+            if (!fresh && it->second->serverUUID != r->serverUUID) it->second->conflict = r->conflict = true;
+        }
+}
+
 bool RunLoopRegistry::addDataInfo(std::shared_ptr<DeviceData_n> record) {
     if (!record) return false;
-    for (const auto& r : serverArray)
-        if (r->port[0].IP.view() == record->port[0].IP.view()) return false;
+    bool conflicting = false;
+    for (const auto& r : serverArray) {
+        const bool sameAddress = r->port[0].IP.view() == record->port[0].IP.view();
+        if (!sameAddress && r->serverUUID != record->serverUUID) continue;
+        if (answersConflict(*r, *record)) {
+            r->conflict = conflicting = true;
+            continue;
+        }
+        if (sameAddress) return false;  // the same device again
+    }
+    record->conflict = record->conflict || conflicting;
     serverArray.push_back(std::move(record));
     sortDeviceData(0, false);
     if (reloadTable_) reloadTable_(RunLoopTable::Devices);

@@ -165,11 +165,16 @@ private:
         bool byAddress = false;
         std::uint32_t from = 0;
     };
-    // What one interface (or the direct socket) heard, in order of arrival.
+    // What one interface (or the direct socket) heard, in order of arrival;
+    // and answers under a serverUUID already heard that came from another
+    // address, to be weighed for conflicts (a few only: a flood of them
+    // says nothing more).
     struct HeardList {
         std::vector<Heard> items;
         std::map<Uuid8, std::size_t> index;  // by serverUUID
+        std::vector<Heard> elsewhere;
     };
+    static constexpr std::size_t kElsewhereKept = 16;
     // What a datagram heard while listening does to the wait: an unsupported
     // device counts toward the tally; a new device, or anything refused,
     // starts the next wait; a device heard before (a repeat's answer) or
@@ -190,8 +195,14 @@ private:
     SearchStats stats_;
     CredentialRoutes routes_;
     // The addresses the running search asks by unicast: only they may
-    // answer on the direct socket.
+    // answer on the direct socket. A device that answered at one is
+    // believed there: answers under its serverUUID from elsewhere are not.
     std::unordered_set<std::uint32_t> asked_;
+    std::map<Uuid8, std::uint32_t> confirmed_;
+    bool claimedElsewhere(const Uuid8& id, std::uint32_t from) const {
+        const auto c = confirmed_.find(id);
+        return c != confirmed_.end() && c->second != from;
+    }
 };
 
 // The process's own library, as the blocking front end uses it.

@@ -83,6 +83,9 @@ struct DeviceData_n {
     // reach): its operations go by unicast to the address it answered from.
     bool byAddress = false;
     std::uint32_t answeredFrom = 0;  // host byte order; 0 when unknown
+    // Another answer of the same search cannot be right beside this one
+    // (see answersConflict); both are kept, the first one heard first.
+    bool conflict = false;
 
     // The port on which the device answered, kept inside 0..1 whatever the
     // device reported.
@@ -137,6 +140,13 @@ std::string lastModelName(ByteView datagram, std::size_t maxItems = 0);
 // than 20 bytes, exactly one of the supported models.
 bool replyIsSupportedModel(ByteView datagram);
 
+// Whether two search answers cannot both be right: two devices claim one
+// port address (two boxes given one address), or one serverUUID answers
+// from two addresses with different ports, or from one of its own port
+// addresses and from an address none of its ports has (a host answering for
+// it). A device with two ports that answers from each is no conflict.
+bool answersConflict(const DeviceData_n& a, const DeviceData_n& b);
+
 // Device registry of the blocking form: order of arrival, keyed by serverUUID.
 // Records are owned here and keep their address until the registry is
 // cleared, so callers may hold references until the next search.
@@ -148,6 +158,9 @@ public:
     int FindDeviceInterface(const Uuid8& serverUUID) const;
     // Appends a new zeroed record at the tail.
     DeviceData_n& append();
+    // Marks every pair of records that claim one port address as in
+    // conflict (a hash of the addresses, so a large search stays cheap).
+    void markAddressConflicts();
 
     std::size_t count() const { return records_.size(); }
     DeviceData_n& at(std::size_t i) { return *records_.at(i); }
@@ -191,8 +204,8 @@ int SummarizeLanPorts(const DeviceRegistry& devices, const Uuid8& currentServerU
 // again, by the numbers the engine has always used.
 enum class RunLoopTable : int { Devices = 1, Volumes = 2 };
 
-// Registry of the run-loop form: devices kept sorted, de-duplicated by their
-// port-0 address text; shares split into name and lock flag.
+// Registry of the run-loop form: devices kept sorted, de-duplicated; shares
+// split into name and lock flag.
 class RunLoopRegistry {
 public:
     using ReloadTable = std::function<void(RunLoopTable table)>;
@@ -202,6 +215,9 @@ public:
     std::vector<std::shared_ptr<DeviceData_n>> serverArray;
     std::vector<VolumeData> volumeArray;
 
+    // Refuses a record whose port-0 address text one listed has, unless the
+    // two conflict (answersConflict): then it is added too, and both are
+    // marked.
     bool addDataInfo(std::shared_ptr<DeviceData_n> record);
     void sortDeviceData(int key, bool reverse);
     void stripVolumeName(std::string_view token);
