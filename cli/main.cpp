@@ -63,7 +63,10 @@ const char* kUsage =
     "                     watch also says how many devices each search found\n"
     "\n"
     "Text from a device is shown with control characters and bytes that are not\n"
-    "UTF-8 written as \\xNN; --json output carries it as JSON strings.\n"
+    "UTF-8 written as \\xNN, and invisible format characters (direction controls,\n"
+    "zero-width characters, soft hyphen, tags) as \\u{XXXX} (hex code point); --json\n"
+    "output carries it as JSON strings, with DEL, the C1 controls and those format\n"
+    "characters written as \\uXXXX like the other controls.\n"
     "\n"
     "exit codes: 0 done, 1 refused by the device, 2 usage error, 3 no answer in time,\n"
     "            4 device not found, 5 sockets could not be opened\n";
@@ -106,10 +109,6 @@ private:
     bool enabled_;
     bool shown_ = false;
 };
-
-std::string jsonLine(const nlohmann::json& j) {
-    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
 
 // Everything a command was asked to do, checked.
 struct Request {
