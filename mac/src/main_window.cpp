@@ -215,6 +215,8 @@ void MainWindow::endSheet() { sheet_->QDialog::hide(); }
 void MainWindow::runAlert(const std::string& message) {
     QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), qstr(message), QMessageBox::NoButton,
                     this);
+    // Alerts quote device text (share and host names): never markup.
+    box.setTextFormat(Qt::PlainText);
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();
 }
