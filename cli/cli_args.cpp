@@ -1,5 +1,7 @@
 #include "cli_args.h"
 
+#include "quayside/credentials.h"
+
 namespace qs::cli {
 
 bool Args::parse(int argc, char** argv, int first, const std::set<std::string>& flags,
@@ -49,6 +51,12 @@ std::vector<std::string> Args::values(const std::string& name) const {
     auto [b, e] = values_.equal_range(name);
     for (auto it = b; it != e; ++it) out.push_back(it->second);
     return out;
+}
+
+void Args::forget(const std::string& name) {
+    auto [b, e] = values_.equal_range(name);
+    for (auto it = b; it != e; ++it) secureClear(it->second);
+    values_.erase(name);
 }
 
 }  // namespace qs::cli

@@ -21,6 +21,9 @@ public:
     bool has(const std::string& name) const { return seen_.count(name) != 0; }
     std::optional<std::string> value(const std::string& name) const;
     std::vector<std::string> values(const std::string& name) const;
+    std::size_t count(const std::string& name) const { return values_.count(name); }
+    // Overwrites and drops the values of `name` (a password).
+    void forget(const std::string& name);
     const std::string& error() const { return error_; }
 
 private:

@@ -21,9 +21,13 @@ inline constexpr int kExitLocalFailure = 5;  // sockets could not be opened
 // any case), its host name, or its port-0 address.
 std::vector<std::size_t> matchDevices(const std::vector<const DeviceData_n*>& devices, const std::string& key);
 
-// The password: --password when given, else read from the terminal without
-// echo, else the first line of standard input. Nothing when none can be read.
-std::optional<std::string> readPassword(const std::optional<std::string>& given);
+// The password: --password when given; else the first line of the
+// --password-file (FILE, or "-" for standard input) when given; else read
+// from the terminal without echo, else the first line of standard input.
+// A line is taken without its line end. Nothing, with `why` saying so for a
+// password file, when none can be read.
+std::optional<std::string> readPassword(const std::optional<std::string>& given,
+                                        const std::optional<std::string>& file, std::string& why);
 
 // The port labels a device offers for a settings change.
 std::vector<std::string> portLabels(const DeviceData_n& device);

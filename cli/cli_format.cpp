@@ -8,8 +8,54 @@
 
 namespace qs::cli {
 
+namespace {
+
+constexpr char kDigits[] = "0123456789abcdef";
+
+// The code point of the well-formed UTF-8 sequence of two to four bytes at
+// `i` (no overlong form, no surrogate, nothing past U+10FFFF) and its
+// length; length 0 when there is none.
+std::size_t decodeSequence(std::string_view text, std::size_t i, char32_t& cp) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    std::size_t n = 0;
+    char32_t least = 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+        n = 2, cp = b & 0x1F, least = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+        n = 3, cp = b & 0x0F, least = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4, cp = b & 0x07, least = 0x10000;
+    }
+    bool ok = n != 0 && i + n <= text.size();
+    for (std::size_t k = 1; ok && k < n; ++k) {
+        const auto c = static_cast<unsigned char>(text[i + k]);
+        ok = (c & 0xC0) == 0x80;
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    ok = ok && cp >= least && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    return ok ? n : 0;
+}
+
+// Characters that show nothing themselves but change how the text around
+// them shows, or hide text: direction embeddings, overrides, isolates and
+// marks, zero-width characters, line and paragraph separators, the soft
+// hyphen, the byte order mark, annotation marks and tags.
+bool isFormatCharacter(char32_t cp) {
+    return cp == 0xAD || cp == 0x61C || cp == 0x180E || (cp >= 0x200B && cp <= 0x200F) ||
+           (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2060 && cp <= 0x206F) || cp == 0xFEFF ||
+           (cp >= 0xFFF9 && cp <= 0xFFFB) || (cp >= 0xE0000 && cp <= 0xE007F);
+}
+
+// Hex digits of `cp`, at least four.
+void appendHex(std::string& out, char32_t cp) {
+    int shift = 28;
+    while (shift > 12 && (cp >> shift) == 0) shift -= 4;
+    for (; shift >= 0; shift -= 4) out += kDigits[(cp >> shift) & 15];
+}
+
+}  // namespace
+
 std::string escapeText(std::string_view text) {
-    static constexpr char kDigits[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
     auto escape = [&](unsigned char b) {
@@ -28,31 +74,53 @@ std::string escapeText(std::string_view text) {
             ++i;
             continue;
         }
-        // A multi-byte sequence is kept only when it is well formed (no
-        // overlong form, no surrogate, nothing past U+10FFFF) and does not
-        // encode a C1 control.
-        std::size_t n = 0;
-        char32_t cp = 0, least = 0;
-        if (b >= 0xC2 && b <= 0xDF) {
-            n = 2, cp = b & 0x1F, least = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            n = 3, cp = b & 0x0F, least = 0x800;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            n = 4, cp = b & 0x07, least = 0x10000;
-        }
-        bool ok = n != 0 && i + n <= text.size();
-        for (std::size_t k = 1; ok && k < n; ++k) {
-            const auto c = static_cast<unsigned char>(text[i + k]);
-            ok = (c & 0xC0) == 0x80;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        ok = ok && cp >= least && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && cp > 0x9F;
-        if (!ok) {
+        // A multi-byte sequence is kept only when it is well formed and
+        // encodes neither a C1 control nor a format character.
+        char32_t cp = 0;
+        const std::size_t n = decodeSequence(text, i, cp);
+        if (n == 0 || cp <= 0x9F) {
             escape(b);
             ++i;
             continue;
         }
-        out.append(text.substr(i, n));
+        if (isFormatCharacter(cp)) {
+            out += "\\u{";
+            appendHex(out, cp);
+            out += '}';
+        } else {
+            out.append(text.substr(i, n));
+        }
+        i += n;
+    }
+    return out;
+}
+
+std::string jsonLine(const nlohmann::json& j) {
+    // Text from the network need not be valid UTF-8: what is not is
+    // replaced rather than failing the whole line. The library escapes only
+    // the C0 controls; DEL, the C1 controls and the format characters are
+    // escaped here, so a terminal showing the line does nothing with them.
+    // Only strings hold such characters, and the dump is valid UTF-8.
+    const std::string dumped = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string out;
+    out.reserve(dumped.size());
+    std::size_t i = 0;
+    while (i < dumped.size()) {
+        char32_t cp = static_cast<unsigned char>(dumped[i]);
+        std::size_t n = cp < 0x80 ? 1 : decodeSequence(dumped, i, cp);
+        if (n == 0) n = 1;  // not reached: the dump is valid UTF-8
+        if (cp == 0x7F || (cp >= 0x80 && cp <= 0x9F) || isFormatCharacter(cp)) {
+            // Past U+FFFF as a surrogate pair, as JSON writes it.
+            const bool pair = cp > 0xFFFF;
+            out += "\\u";
+            appendHex(out, pair ? 0xD800 + ((cp - 0x10000) >> 10) : cp);
+            if (pair) {
+                out += "\\u";
+                appendHex(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+            }
+        } else {
+            out.append(dumped, i, n);
+        }
         i += n;
     }
     return out;
@@ -71,8 +139,6 @@ nlohmann::json deviceJson(const DeviceData_n& d) {
             {"dnsMode", p.dnsMode},
         });
     }
-    // Names come from the network and need not be valid UTF-8; replace
-    // what is not rather than fail the whole line.
     nlohmann::json j = {
         {"serverUUID", toHex(d.serverUUID)},
         {"hostname", d.hostname.str()},

@@ -9,9 +9,17 @@
 namespace qs::cli {
 
 // Text from the network made safe for a terminal: control characters (C0,
-// DEL, C1) and bytes that are not valid UTF-8 become \xNN; everything else
-// is kept. Every text-form line the tool prints passes through this.
+// DEL, C1) and bytes that are not valid UTF-8 become \xNN, invisible format
+// characters (direction controls, zero-width characters, the soft hyphen)
+// \u{XXXX}; everything else is kept. Every text-form line the tool prints
+// passes through this.
 std::string escapeText(std::string_view text);
+
+// One JSON line as the tool prints it: DEL, the C1 controls and the format
+// characters that escapeText marks are written as \uXXXX, like the C0
+// controls; text that is not UTF-8 is replaced. Every JSON line the tool
+// prints is made here.
+std::string jsonLine(const nlohmann::json& j);
 
 // One device as a JSON object (keys and types are part of the tool's contract).
 nlohmann::json deviceJson(const DeviceData_n& d);

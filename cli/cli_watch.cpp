@@ -199,7 +199,7 @@ bool runWatch(std::chrono::seconds every, bool json, std::ostream& out,
             log("search: " + std::to_string(devices.count()) + (devices.count() == 1 ? " device" : " devices"));
         for (const WatchEvent& e : watch.update(devices)) {
             if (json)
-                out << watchEventJson(e).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+                out << jsonLine(watchEventJson(e));
             else
                 out << watchEventText(e);
             out << '\n' << std::flush;

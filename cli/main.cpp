@@ -5,6 +5,7 @@
 #include "cli_runloop.h"
 #include "cli_watch.h"
 #include "quayside/address.h"
+#include "quayside/credentials.h"
 #include "quayside/library.h"
 #include "quayside_version.h"
 
@@ -31,12 +32,15 @@ const char* kUsage =
     "      search again and again and print a line when a device appears (new),\n"
     "      changes (changed) or misses two searches in a row (gone); runs until\n"
     "      interrupted (SIGINT or SIGTERM end it with exit code 0)\n"
-    "  check-password --device D --user U [--password P] [--runloop] [--loopback]\n"
+    "  check-password --device D --user U [--password-file FILE | --password P] [--runloop]\n"
+    "                 [--loopback]\n"
     "      check the administrator password; prints accepted or refused\n"
-    "  shares --device D --user U [--password P] [--json] [--runloop] [--loopback]\n"
+    "  shares --device D --user U [--password-file FILE | --password P] [--json] [--runloop]\n"
+    "         [--loopback]\n"
     "      check the password, then list the device's shares\n"
-    "  set-lan --device D --user U [--password P] --port LAN|LAN1|LAN2|LAN1+LAN2\n"
-    "          (--dhcp | --ip A --netmask M --gateway G) [--runloop] [--loopback]\n"
+    "  set-lan --device D --user U [--password-file FILE | --password P]\n"
+    "          --port LAN|LAN1|LAN2|LAN1+LAN2 (--dhcp | --ip A --netmask M --gateway G)\n"
+    "          [--runloop] [--loopback]\n"
     "      change one LAN port's TCP/IP settings\n"
     "  lan-info --device D [--json] [--loopback]\n"
     "      ask the device for its LAN information (older datagram format)\n"
@@ -45,8 +49,12 @@ const char* kUsage =
     "\n"
     "options:\n"
     "  --device D         serverUUID (16 hex digits), host name, or port-0 address\n"
-    "  --password P       without it the password is read from the terminal (no echo)\n"
-    "                     or from the first line of standard input\n"
+    "  --password-file FILE\n"
+    "                     read the password from the first line of FILE (- for standard\n"
+    "                     input); the line end is not part of it\n"
+    "  --password P       the password itself; other local users can see it in the\n"
+    "                     process list. Without either option the password is read from\n"
+    "                     the terminal (no echo) or from the first line of standard input\n"
     "  --json             JSON output, one object per line (watch: the device's\n"
     "                     search record with \"event\" and, for changed, \"fields\")\n"
     "  --every SECONDS    time from one watch search to the next (default 10, at least 3)\n"
@@ -64,11 +72,14 @@ const char* kUsage =
     "                     watch also says how many devices each search found\n"
     "\n"
     "Text from a device is shown with control characters and bytes that are not\n"
-    "UTF-8 written as \\xNN; --json output carries it as JSON strings.\n"
+    "UTF-8 written as \\xNN, and invisible format characters (direction controls,\n"
+    "zero-width characters, soft hyphen, tags) as \\u{XXXX} (hex code point); --json\n"
+    "output carries it as JSON strings, with DEL, the C1 controls and those format\n"
+    "characters written as \\uXXXX like the other controls.\n"
     "\n"
-    "exit codes: 0 done, 1 refused by the device, 2 usage error, 3 no answer in time,\n"
-    "            4 device not found (or --device names answers in conflict),\n"
-    "            5 sockets could not be opened\n";
+    "exit codes: 0 done, 1 refused by the device, 2 usage error (an unreadable password\n"
+    "            file too), 3 no answer in time, 4 device not found (or --device names\n"
+    "            answers in conflict), 5 sockets could not be opened\n";
 
 constexpr auto kRunLoopAnswerWait = 6s;
 constexpr auto kRunLoopSearchTime = 2s;
@@ -109,10 +120,6 @@ private:
     bool shown_ = false;
 };
 
-std::string jsonLine(const nlohmann::json& j) {
-    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 // Everything a command was asked to do, checked.
 struct Request {
     std::string command;
@@ -123,7 +130,7 @@ struct Request {
     qs::SearchTargets targets;
     std::string device;
     std::string user;
-    std::optional<std::string> password;
+    std::optional<std::string> password, passwordFile;
     std::string port;
     bool dhcp = false;
     std::string ip, netmask, gateway;
@@ -139,13 +146,13 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
         if (req.command == "watch") options.insert("--every");
     } else if (req.command == "check-password") {
         flags.insert("--runloop");
-        options.insert({"--user", "--password"});
+        options.insert({"--user", "--password", "--password-file"});
     } else if (req.command == "shares") {
         flags.insert({"--runloop", "--json"});
-        options.insert({"--user", "--password"});
+        options.insert({"--user", "--password", "--password-file"});
     } else if (req.command == "set-lan") {
         flags.insert({"--runloop", "--dhcp"});
-        options.insert({"--user", "--password", "--port", "--ip", "--netmask", "--gateway"});
+        options.insert({"--user", "--password", "--password-file", "--port", "--ip", "--netmask", "--gateway"});
     } else if (req.command == "lan-info") {
         flags.insert("--json");
     } else {
@@ -154,8 +161,11 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     Args args;
     if (!args.parse(argc, argv, 2, flags, options)) return usageError(args.error());
     for (const auto& name : options)
-        if (args.values(name).size() > 1 && name != "--interface" && name != "--host")
+        if (args.count(name) > 1 && name != "--interface" && name != "--host")
             return usageError(name + " given more than once");
+    // The parser's copy of a password goes at once.
+    req.password = args.value("--password");
+    args.forget("--password");
     req.json = args.has("--json");
     req.runloop = args.has("--runloop") || req.command == "lan-info";
     req.transport.loopbackLab = args.has("--loopback");
@@ -195,7 +205,8 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     if (req.user.empty()) return usageError(req.command + " needs --user");
     if (req.runloop && req.user != "admin")
         return usageError("the run-loop engine always signs in as admin; --user must be admin with --runloop");
-    req.password = args.value("--password");
+    req.passwordFile = args.value("--password-file");
+    if (req.password && req.passwordFile) return usageError("give --password or --password-file, not both");
 
     if (req.command == "set-lan") {
         req.port = args.value("--port").value_or("");
@@ -242,6 +253,12 @@ std::optional<int> checkPort(const Request& req, const qs::DeviceData_n& d) {
     for (const auto& l : labels) list += (list.empty() ? "" : ", ") + l;
     return usageError("device '" + d.hostname.str() + "' has no port " + req.port + " (its ports: " + list + ")");
 }
+
+// Overwrites a password when the scope that used it ends.
+struct ClearAtEnd {
+    std::string& secret;
+    ~ClearAtEnd() { qs::secureClear(secret); }
+};
 
 int outcomeExit(qs::Outcome o) {
     switch (o) {
@@ -373,6 +390,7 @@ int runLoopCommand(const Request& req, const std::string& password) {
     }
 
     device->password = password;
+    const ClearAtEnd clearDevicePassword{device->password};
     session.target = device;
     if (req.command == "set-lan") {
         if (auto rc = checkPort(req, *device)) return *rc;
@@ -429,15 +447,21 @@ int main(int argc, char** argv) {
     if (req.command == "search") return cmdSearch(req);
     if (req.command == "watch") return cmdWatch(req);
 
-    std::string password;
-    if (req.command != "lan-info") {
-        const auto pw = readPassword(req.password);
-        if (!pw) return usageError("no password given (use --password, or type it when asked)");
-        password = *pw;
+    if (req.runloop && !req.transport.onlyAddresses.empty())
+        return usageError("--interface applies to the blocking form only");
+    if (req.command == "lan-info") return runLoopCommand(req, {});
+
+    // The other commands hold a password from here on.
+    qs::keepMemoryPrivate();
+    std::string why;
+    std::optional<std::string> password = readPassword(req.password, req.passwordFile, why);
+    if (req.password) qs::secureClear(*req.password);
+    if (!password) {
+        if (!why.empty()) return failure(kExitUsage, why);
+        return usageError("no password given (use --password-file, or type it when asked)");
     }
-    if (req.runloop) {
-        if (!req.transport.onlyAddresses.empty()) return usageError("--interface applies to the blocking form only");
-        return runLoopCommand(req, password);
-    }
-    return blockingCommand(req, password);
+    const ClearAtEnd clearPassword{*password};
+    const int rc = req.runloop ? runLoopCommand(req, *password) : blockingCommand(req, *password);
+    qs::processLibrary().password.clear();
+    return rc;
 }

@@ -12,7 +12,7 @@ packages=(
   iproute2 nftables
   samba smbclient libnss-wrapper
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core fonts-liberation
-  libglib2.0-dev
+  libglib2.0-dev libsecret-1-dev
   gvfs gvfs-backends gvfs-fuse fuse3 dbus xdg-utils
   gnome-keyring
   xvfb xdotool x11-utils x11-apps imagemagick libx11-dev libxext-dev

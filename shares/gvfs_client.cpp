@@ -2,6 +2,8 @@
 
 #include "gobject_ptr.h"
 
+#include <libsecret/secret.h>
+
 #include <atomic>
 #include <cerrno>
 #include <dirent.h>
@@ -9,6 +11,38 @@
 #include <sys/stat.h>
 
 namespace qs::shares {
+
+namespace {
+
+// "DOMAIN\user" names the domain too.
+void splitDomain(const std::string& given, std::string& user, std::string& domain) {
+    const auto sep = given.find('\\');
+    user = sep == std::string::npos ? given : given.substr(sep + 1);
+    domain = sep == std::string::npos ? std::string() : given.substr(0, sep);
+}
+
+}  // namespace
+
+bool forgetKeptPassword(const std::string& host, const std::string& user) {
+    std::string name, domain;
+    splitDomain(user, name, domain);
+    if (name.empty()) return true;  // a guest's mount keeps nothing
+    // GVfs keeps an SMB password as a network password of the server, the
+    // user and the domain; without a domain of its own, one kept for any
+    // domain goes.
+    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+    g_hash_table_insert(attributes, const_cast<char*>("protocol"), const_cast<char*>("smb"));
+    g_hash_table_insert(attributes, const_cast<char*>("server"), const_cast<char*>(host.c_str()));
+    g_hash_table_insert(attributes, const_cast<char*>("user"), const_cast<char*>(name.c_str()));
+    if (!domain.empty())
+        g_hash_table_insert(attributes, const_cast<char*>("domain"), const_cast<char*>(domain.c_str()));
+    // Every matching entry of an unlocked keyring goes; none is no error.
+    GError* error = nullptr;
+    secret_password_clearv_sync(SECRET_SCHEMA_COMPAT_NETWORK, attributes, nullptr, &error);
+    g_hash_table_unref(attributes);
+    const GErrorPtr failed{error};
+    return !failed;
+}
 
 struct GvfsClient::Gio {
     GMainContextPtr contextRef{g_main_context_new()};
@@ -184,14 +218,8 @@ struct GvfsClient::Gio {
         path = mountedPath(file);
         if (!path.empty()) return usable(path) ? MountStatus::Ok : MountStatus::NoLocalPath;
         auto* op = new Operation;
-        std::string name = user ? user : "";
-        // "DOMAIN\user" names the domain too.
-        if (const auto sep = name.find('\\'); sep != std::string::npos) {
-            op->domain = name.substr(0, sep);
-            name = name.substr(sep + 1);
-        }
-        op->user = name;
-        op->guest = name.empty();
+        splitDomain(user ? user : "", op->user, op->domain);
+        op->guest = op->user.empty();
         op->havePassword = password != nullptr;
         op->password = password ? password : "";
         op->keepPassword = keepPassword;

@@ -37,6 +37,12 @@ struct SmbMount {
     std::string path;  // local path; empty without FUSE
 };
 
+// Takes the password that mounts with `keepPassword` left with GVfs in the
+// desktop's keyring for `user` ("DOMAIN\user" names the domain too) on the
+// server `host` out of it again. True when the keyring holds none for them
+// afterwards; false when there is no keyring to ask or it refused.
+bool forgetKeptPassword(const std::string& host, const std::string& user);
+
 class GvfsClient {
 public:
     GvfsClient();

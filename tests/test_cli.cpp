@@ -23,6 +23,14 @@ TEST(EscapeText, ControlsAndBadBytesBecomeHexAndUtf8Stays) {
     EXPECT_EQ(escapeText("\xed\xa0\x80"), "\\xed\\xa0\\x80");
     EXPECT_EQ(escapeText("\xf4\x90\x80\x80"), "\\xf4\\x90\\x80\\x80");
     EXPECT_EQ(escapeText("\xff" "a"), "\\xffa");
+    // Format characters, each range at its ends; their neighbours stay.
+    EXPECT_EQ(escapeText("txt\xe2\x80\xae" "exe.pdf"), "txt\\u{202e}exe.pdf");
+    EXPECT_EQ(escapeText("\xc2\xad\xd8\x9c\xe2\x80\x8b\xe2\x80\x8f\xe2\x80\xa8\xe2\x81\xa0\xe2\x81\xa4\xe2\x81\xa6"
+                         "\xe2\x81\xa9\xef\xbb\xbf"),
+              "\\u{00ad}\\u{061c}\\u{200b}\\u{200f}\\u{2028}\\u{2060}\\u{2064}\\u{2066}\\u{2069}\\u{feff}");
+    EXPECT_EQ(escapeText("\xf3\xa0\x81\x81\xf3\xa0\x81\xbf"), "\\u{e0041}\\u{e007f}");
+    EXPECT_EQ(escapeText("\xc2\xac\xe2\x80\x8a\xe2\x80\xaf\xe2\x81\xb0\xf3\xa0\x82\x80"),
+              "\xc2\xac\xe2\x80\x8a\xe2\x80\xaf\xe2\x81\xb0\xf3\xa0\x82\x80");
 }
 
 TEST(TextOutput, DeviceTextIsEscapedEverywhere) {
@@ -37,6 +45,13 @@ TEST(TextOutput, DeviceTextIsEscapedEverywhere) {
     EXPECT_EQ(table.find('\r'), std::string::npos) << table;
     EXPECT_NE(table.find("\\x1b]0;owned\\x07"), std::string::npos) << table;
     EXPECT_EQ(shareText("Vol\x1b[2J", true), "Vol\\x1b[2J (locked)");
+
+    // JSON lines escape DEL, C1 and format characters too, and read back
+    // as the device's text.
+    d.hostname = "a\x7f" "b\xc2\x9b" "c\xe2\x80\xae" "d\xf3\xa0\x81\x81" "e\xc2\xa0";
+    const std::string line = jsonLine(deviceJson(d));
+    EXPECT_NE(line.find(R"("hostname":"a\u007fb\u009bc\u202ed\udb40\udc41e)" "\xc2\xa0\""), std::string::npos) << line;
+    EXPECT_EQ(nlohmann::json::parse(line).at("hostname"), d.hostname.str());
 
     LanInformation info;
     info.ports = {{"LAN1\x1b", "10.0.0.1\x07", "255.0.0.0", "10.0.0.254", false}, {"LAN2", "", "", "", false}};

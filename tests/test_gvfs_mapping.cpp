@@ -273,7 +273,8 @@ TEST_F(GvfsMapping, RememberedLettersThatCannotComeBackWaitForTheNextConnect) {
 
 // With a secret service, a mapping remembered for the next start leaves its
 // password with GVfs's keyring and comes back without a question; one that
-// is not remembered leaves nothing there.
+// is not remembered leaves nothing there, and a remembered letter takes the
+// password away again when it is forgotten.
 TEST_F(GvfsMapping, RememberedPasswordRestoresFromTheKeyring) {
     const std::string why = lab->startKeyring();
     if (!why.empty()) GTEST_SKIP() << "no secret service: " << why;
@@ -281,6 +282,13 @@ TEST_F(GvfsMapping, RememberedPasswordRestoresFromTheKeyring) {
         ~StopKeyring() { lab->stopKeyring(); }
     } stopKeyring;
     const std::string uri = "smb://127.0.0.9/Volume_1/";
+    // A mount without a password: only the keyring can answer.
+    const auto fromKeyring = [&] {
+        shares::GvfsClient probe;
+        std::string path;
+        bool here = false;
+        return probe.mount(uri, "admin", nullptr, 30000, path, here);
+    };
     {
         GvfsNetConnections c;
         const DWORD rc = c.WNetAddConnection2A("Y:", kRemote, kPassword, "admin", 0);
@@ -290,12 +298,7 @@ TEST_F(GvfsMapping, RememberedPasswordRestoresFromTheKeyring) {
         ASSERT_EQ(c.WNetCancelConnection2A("Y:", 0, true), NO_ERROR);
     }
     ASSERT_TRUE(fuseEmptySoon());
-    {
-        shares::GvfsClient probe;
-        std::string path;
-        bool here = false;
-        EXPECT_EQ(probe.mount(uri, "admin", nullptr, 30000, path, here), shares::MountStatus::PasswordRefused);
-    }
+    EXPECT_EQ(fromKeyring(), shares::MountStatus::PasswordRefused);
     {
         GvfsNetConnections c;
         ASSERT_EQ(c.WNetAddConnection2A("Z:", kRemote, kPassword, "admin", CONNECT_UPDATE_PROFILE), NO_ERROR);
@@ -309,6 +312,10 @@ TEST_F(GvfsMapping, RememberedPasswordRestoresFromTheKeyring) {
     EXPECT_EQ(remoteOf(c, "Z:", &got), kRemote);
     EXPECT_EQ(got, NO_ERROR);
     EXPECT_TRUE(directorySoon(linkOf('Z')));
+
+    ASSERT_EQ(c.WNetCancelConnection2A("Z:", CONNECT_UPDATE_PROFILE, true), NO_ERROR);
+    ASSERT_TRUE(fuseEmptySoon());
+    EXPECT_EQ(fromKeyring(), shares::MountStatus::PasswordRefused);
 }
 
 // The main window's Connect and Disconnect on this system: a guest attempt,

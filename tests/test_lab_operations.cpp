@@ -69,12 +69,43 @@ TEST_F(LabOperations, PasswordCheckInBothForms) {
     }
 }
 
-TEST_F(LabOperations, PasswordFromStandardInputIsNeverPrinted) {
+TEST_F(LabOperations, PasswordFromStandardInputOrAFileIsNeverPrinted) {
     startStandard();
-    const RunResult r = tool({"check-password", "--device", kRack, "--user", "admin"}, "s3cret\n");
+    const std::vector<std::string> check = {"check-password", "--device", kRack, "--user", "admin"};
+    const auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), check.begin(), check.end());
+        return more;
+    };
+    RunResult r = tool(check, "s3cret\n");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
     EXPECT_EQ(r.err.find("s3cret"), std::string::npos);
+
+    // The first line of the file, or of standard input for "-".
+    const std::string file = tempFile("s3cret\r\nsecond line\n", ".pw");
+    r = tool(with({"--password-file", file}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "accepted\n");
+    r = tool(with({"--password-file", "-"}), "s3cret");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    r = tool(with({"--password-file", "-", "--runloop"}), "wrong\ns3cret\n");
+    EXPECT_EQ(r.out, "refused\n") << r.err;
+
+    // Both ways at once, a file that cannot be read, an empty one: usage
+    // errors, and the device is never asked.
+    const std::string empty = tempFile("", ".pw");
+    for (const auto& args : {with({"--password", "s3cret", "--password-file", file}),
+                             with({"--password-file", file + ".missing"}), with({"--password-file", empty})}) {
+        r = tool(args);
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    EXPECT_NE(r.err.find("'" + empty + "'"), std::string::npos) << r.err;
+    r = tool(with({"--password-file", file + ".missing"}));
+    EXPECT_NE(r.err.find("cannot read the password file '" + file + ".missing': No such file or directory"),
+              std::string::npos) << r.err;
+    ::unlink(file.c_str());
+    ::unlink(empty.c_str());
 }
 
 TEST_F(LabOperations, SharesBlockingFormListsNamesWithTheirTokens) {

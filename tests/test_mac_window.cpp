@@ -4,6 +4,7 @@
 // typed through the formatters and applied, the web button and the end.
 #include "main_window.h"
 #include "support/lab.h"
+#include "support/message_box_answerer.h"
 #include "ui_LoginSheet.h"
 #include "ui_MainWindow.h"
 
@@ -26,22 +27,31 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// A locked share whose name reads like markup (the share list is split at
+// colons, so the link has none).
+const char* kMarkupShare = "<a href=\"//x/\">Vault</a>";
+
 std::vector<json> labDevices() {
     json office = simDevice("00000000000000c1", "office", "VSB-720K", "192.168.77.20");
-    office["shares"] = "Public:Vault*6";
+    office["shares"] = std::string("Public:") + kMarkupShare + "*6";
     json archive = simDevice("00000000000000c2", "archive", "VSB-760K", "192.168.77.9");
     archive["ports"].push_back(json{{"IP", "192.168.78.30"}, {"netmask", "255.255.0.0"}, {"dhcp", true}});
     return {office, archive};
 }
 
-// The window with its modal alerts, sleeps and end recorded instead.
+// The window with its modal alerts (unless shown), sleeps and end recorded
+// instead.
 class TestWindow final : public MainWindow {
 public:
     using MainWindow::MainWindow;
     std::vector<std::string> alerts;
+    bool showAlerts = false;
     std::vector<std::chrono::milliseconds> sleeps;
     int terminations = 0;
-    void runAlert(const std::string& message) override { alerts.push_back(message); }
+    void runAlert(const std::string& message) override {
+        alerts.push_back(message);
+        if (showAlerts) MainWindow::runAlert(message);
+    }
     void sleepMainThread(std::chrono::milliseconds d) override { sleeps.push_back(d); }
     void terminate() override { ++terminations; }
 };
@@ -130,8 +140,20 @@ TEST_F(MacWindow, SearchSortAndVolumes) {
     EXPECT_TRUE(window->alerts.empty());
 
     clickRow(window->volumeTable(), 1);
-    EXPECT_EQ(window->alerts, std::vector<std::string>{"Vault is Locked."});
+    EXPECT_EQ(window->alerts, std::vector<std::string>{std::string(kMarkupShare) + " is Locked."});
     EXPECT_FALSE(window->ui().btnConnect->isEnabled());
+}
+
+// The real alert shows a share name that reads like markup as it is,
+// never as a link.
+TEST_F(MacWindow, LockedShareNamedLikeMarkupIsShownAsPlainText) {
+    login(1, "admin");  // office
+    ASSERT_TRUE(waitFor([&] { return window->volumeModel().rowCount() == 2; })) << sim.errors();
+    window->showAlerts = true;
+    MessageBoxAnswerer box;
+    clickRow(window->volumeTable(), 1);
+    EXPECT_EQ(box.format, Qt::PlainText);
+    EXPECT_EQ(box.text, QString::fromLatin1(kMarkupShare) + " is Locked.");
 }
 
 TEST_F(MacWindow, RefusedPasswordIsTranslatedAndEscapeCancels) {

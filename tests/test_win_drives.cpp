@@ -8,6 +8,7 @@
 #include "mount_message.h"
 #include "netconnections.h"
 #include "support/fake_net_connections.h"
+#include "support/message_box_answerer.h"
 #include "support/recording_message_sink.h"
 #include "quayside/library.h"
 #include "skinlistctrl.h"
@@ -329,6 +330,19 @@ TEST_F(Drives, ShareTokensListAsNamesAndALockedVolumeIsNotMapped) {
     EXPECT_EQ(adds[0].remoteName, "\\\\192.168.0.20\\Public");
     EXPECT_EQ(adds[1].remoteName, "\\\\192.168.0.20\\Recycle Bin - Public");
     EXPECT_EQ(location("Public"), "Z:");
+}
+
+// A share name that reads like markup shows as it is in the real message
+// box, never as a link.
+TEST_F(Drives, LockedShareNamedLikeMarkupIsShownAsPlainText) {
+    const QString name = QStringLiteral("<a href=\"http://x/\">Public</a>");
+    setMessageSink(nullptr);
+    start(QString::fromLatin1(kDeviceIP), {name.toStdString() + "*6"});
+    selectVolume(name);
+    qs::test::MessageBoxAnswerer box;
+    press(IDC_CONNECT);
+    EXPECT_EQ(box.format, Qt::PlainText);
+    EXPECT_EQ(box.text, name + " is Locked.");
 }
 
 TEST_F(Drives, ConnectMapsTheVolumeAndItsRecycleBin) {

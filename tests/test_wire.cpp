@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace qs;
 using qs::test::hexdump;
 using qs::test::reply;
@@ -244,6 +246,32 @@ TEST(Credentials, AppendAuthDataCountsInBodyLength) {
     EXPECT_EQ(req[42], 0x80);
     EXPECT_EQ(req[43], 0x00);
     EXPECT_EQ(std::string(req.begin() + 44 + 64, req.begin() + 44 + 72), "c2VjcmV0");
+}
+
+// A cleared secret leaves zeros in all its room, what a longer value left
+// there included; a request being built never moves its credentials to a
+// new buffer, which would leave a copy behind.
+TEST(Credentials, ClearedSecretsLeaveNoCopy) {
+    std::string pw(40, 'p');
+    pw.resize(3);
+    const char* room = pw.data();
+    const std::size_t capacity = pw.capacity();
+    secureClear(pw);
+    EXPECT_TRUE(pw.empty());
+    ASSERT_EQ(pw.data(), room);
+    for (std::size_t i = 0; i < capacity; ++i) ASSERT_EQ(room[i], 0) << i;
+
+    ByteWriter w = startRequest(op_SET_LAN, kClient, kServer);
+    const std::uint8_t* start = w.data().data();
+    appendAuthData(w, std::string(48, 'u'), std::string(48, 'p'));
+    for (std::uint16_t type : {v_IP, v_NETMASK, v_GATEWAY, v_NS1, v_NS2, v_NS_MODE, v_IF_NO, v_DHCP_ENABLE})
+        appendItem(w, type, "255.255.255.255");
+    EXPECT_EQ(w.data().data(), start);
+    Bytes request = finishRequest(w);
+    secureClear(request);
+    EXPECT_TRUE(request.empty());
+    EXPECT_TRUE(
+        std::all_of(request.data(), request.data() + request.capacity(), [](std::uint8_t b) { return b == 0; }));
 }
 
 TEST(ClientId, BlockingIdTakesTheLowByteOfEachWord) {

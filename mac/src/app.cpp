@@ -3,6 +3,7 @@
 #include "gvfs_mount_platform.h"
 #include "main_window.h"
 #include "qt_runloop.h"
+#include "quayside/credentials.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -39,6 +40,8 @@ bool parseArguments(int argc, char** argv, AppOptions& options, QString* error) 
 }
 
 int runApplication(const AppOptions& options) {
+    // The device records keep the passwords typed for the whole run.
+    keepMemoryPrivate();
     QtRunLoop loop;
     MainController::Options controllerOptions;
     controllerOptions.packager.net.loopbackLab = options.loopback;

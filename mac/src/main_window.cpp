@@ -131,7 +131,12 @@ MainWindow::MainWindow(RunLoop& loop, MainController::Options options, QWidget* 
 }
 
 MainWindow::~MainWindow() {
-    // The controller goes first: it may still call back into the widgets.
+    // The models read the controller's tables: the views let go of them
+    // first, or taking the window down would ask them again.
+    ui_->tblDevice->setModel(nullptr);
+    ui_->tblVolume->setModel(nullptr);
+    // The controller goes before the widgets: it may still call back into
+    // them.
     controller_.reset();
 }
 
@@ -215,6 +220,8 @@ void MainWindow::endSheet() { sheet_->QDialog::hide(); }
 void MainWindow::runAlert(const std::string& message) {
     QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), qstr(message), QMessageBox::NoButton,
                     this);
+    // Alerts quote device text (share and host names): never markup.
+    box.setTextFormat(Qt::PlainText);
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();
 }

@@ -42,7 +42,8 @@ public:
     virtual void beginSheet() = 0;
     virtual void endSheet() = 0;
 
-    // A modal warning-style alert with one button titled "OK".
+    // A modal warning-style alert with one button titled "OK"; the message
+    // is plain text, never markup.
     virtual void runAlert(const std::string& message) = 0;
 
     virtual void reloadData(Table table) = 0;

@@ -1,8 +1,10 @@
 #include "quayside/credentials.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <random>
+#include <sys/prctl.h>
 
 namespace qs {
 
@@ -38,10 +40,26 @@ std::string encode(const void* data, std::size_t length) {
 std::string encode(std::string_view bytes) { return encode(bytes.data(), bytes.size()); }
 
 namespace {
+// Up to the capacity: what a longer value held before goes too.
+template <typename Buffer>
+void wipe(Buffer& secret) {
+    secret.resize(secret.capacity());
+    ::explicit_bzero(secret.data(), secret.size());
+    secret.clear();
+}
+}  // namespace
+
+void secureClear(std::string& secret) { wipe(secret); }
+void secureClear(Bytes& secret) { wipe(secret); }
+
+void keepMemoryPrivate() { ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0); }
+
+namespace {
 void putField(AuthBlock& block, std::size_t offset, std::string_view text) {
     if (text.empty()) return;
-    const std::string b64 = encode(text.substr(0, std::min(text.size(), kCredentialCut)));
+    std::string b64 = encode(text.substr(0, std::min(text.size(), kCredentialCut)));
     std::copy_n(b64.begin(), std::min(b64.size(), kCredentialField), block.begin() + static_cast<std::ptrdiff_t>(offset));
+    secureClear(b64);
 }
 }  // namespace
 
@@ -53,8 +71,9 @@ AuthBlock makeAuthBlock(std::string_view user, std::string_view password) {
 }
 
 void appendAuthData(ByteWriter& w, std::string_view user, std::string_view password) {
-    const AuthBlock block = makeAuthBlock(user, password);
+    AuthBlock block = makeAuthBlock(user, password);
     w.bytes(block.data(), block.size());
+    ::explicit_bzero(block.data(), block.size());
 }
 
 RandomWords systemRandom() {

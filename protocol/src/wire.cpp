@@ -116,6 +116,7 @@ std::uint16_t appendItem(ByteWriter& w, std::uint16_t type, std::string_view val
     w.u16le(varLen);
     w.bytes(value.data(), value.size());
     w.zeros(padded - value.size());
+    secureClear(encoded);
     return varLen;
 }
 
@@ -148,6 +149,12 @@ ReplyCheck checkReply(ByteView datagram, std::uint16_t expectedOpcode, const Uui
     return ReplyCheck::Accepted;
 }
 
+namespace {
+// More than the longest request the client builds (a settings change:
+// header, credentials and eight short items).
+constexpr std::size_t kRequestRoom = 1024;
+}  // namespace
+
 ByteWriter startRequest(std::uint16_t opcode, const Uuid8& clientUUID, const Uuid8& serverUUID) {
     PacketHeader h;
     h.magic = kRequestMagic;
@@ -155,6 +162,9 @@ ByteWriter startRequest(std::uint16_t opcode, const Uuid8& clientUUID, const Uui
     h.clientUUID = clientUUID;
     h.serverUUID = serverUUID;
     ByteWriter w;
+    // Room for any request: the buffer never moves while credentials are
+    // in it, so no copy of them is left behind in memory given back.
+    w.reserve(kRequestRoom);
     writeHeader(w, h);
     return w;
 }

@@ -1,6 +1,7 @@
 #include "app.h"
 
 #include "main_dialog.h"
+#include "quayside/credentials.h"
 #include "quayside/library.h"
 
 #include <QApplication>
@@ -29,6 +30,8 @@ bool CHarbor_scanApp::parseArguments(int argc, char** argv, AppOptions& options,
 }
 
 int CHarbor_scanApp::InitInstance(const AppOptions& options) {
+    // The login cache keeps the passwords typed for the whole run.
+    keepMemoryPrivate();
     TransportOptions transport;
     transport.loopbackLab = options.loopback;
     std::string error;

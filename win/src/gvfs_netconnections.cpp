@@ -338,11 +338,19 @@ DWORD GvfsNetConnections::WNetCancelConnection2A(const char* name, DWORD flags, 
     d.connected = false;
     const bool forget = !d.remembered || (flags & CONNECT_UPDATE_PROFILE);
     removeLetter(*index, forget);
-    if (forget) {
-        const bool remembered = d.remembered;
-        drives_.erase(it);
-        if (remembered) saveTable();
-    }
+    if (!forget) return NO_ERROR;
+    const bool remembered = d.remembered;
+    const std::string userName = d.userName;
+    drives_.erase(it);
+    if (!remembered) return NO_ERROR;
+    saveTable();
+    // A remembered letter had GVfs keep its password in the keyring; it
+    // goes with the last remembered letter that needs it (GVfs keeps one
+    // for the server and the user, whatever the share).
+    for (const auto& [other, o] : drives_)
+        if (o.remembered && o.remote.server == remote.server && o.userName == userName) return NO_ERROR;
+    lock.unlock();
+    shares::forgetKeptPassword(remote.server, userName);
     return NO_ERROR;
 }
 

@@ -4,7 +4,8 @@
 // path, with a bookmark for the file managers. Mappings made with
 // CONNECT_UPDATE_PROFILE are remembered, without their passwords, in
 // $XDG_STATE_HOME/quayside/drives.json and mounted again at the next start;
-// GVfs keeps their passwords in the desktop's keyring when it has one. A
+// GVfs keeps their passwords in the desktop's keyring when it has one, until
+// the last remembered letter of that server and user is forgotten. A
 // remembered letter that does not come back stays remembered and taken
 // (ERROR_CONNECTION_UNAVAIL) until the next mapping of its share. Folders
 // this program makes are the user's alone; existing ones keep their modes.

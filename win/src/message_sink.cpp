@@ -28,6 +28,8 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
 
 void QtMessageSink::show(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) {
     QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, parent);
+    // Messages quote device text (share and host names): never markup.
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Ok);
     box.exec();

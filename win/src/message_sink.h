@@ -22,7 +22,7 @@ public:
     virtual void show(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) = 0;
 };
 
-// Modal QMessageBox with an OK button.
+// Modal QMessageBox with an OK button; its text is plain, never markup.
 class QtMessageSink final : public MessageSink {
 public:
     void show(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;

@@ -31,6 +31,18 @@ AuthBlock makeAuthBlock(std::string_view user, std::string_view password);
 // bytes in body_len (finishRequest does so from the size).
 void appendAuthData(ByteWriter& w, std::string_view user, std::string_view password);
 
+// Overwrites a secret's memory, its spare capacity included, in a way the
+// compiler keeps (explicit_bzero), then empties it. For passwords and the
+// requests and encodings made from them, once they have been used.
+void secureClear(std::string& secret);
+void secureClear(Bytes& secret);
+
+// Keeps this process's memory, with the passwords it holds, out of core
+// dumps and away from other processes of the same user (no ptrace attach;
+// its /proc files become root's). For programs that hold passwords; a
+// program it starts gets the usual setting back at exec.
+void keepMemoryPrivate();
+
 // Source of random 32-bit words for client ids; replaceable in tests.
 using RandomWords = std::function<std::uint32_t()>;
 RandomWords systemRandom();

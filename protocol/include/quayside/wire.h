@@ -112,6 +112,7 @@ public:
     void bytes(const void* p, std::size_t n);
     void zeros(std::size_t n) { buf_.insert(buf_.end(), n, 0); }
     bool patchU16le(std::size_t offset, std::uint16_t v);
+    void reserve(std::size_t n) { buf_.reserve(n); }
 
     std::size_t size() const { return buf_.size(); }
     const Bytes& data() const { return buf_; }
