@@ -29,6 +29,7 @@ struct SpawnResult {
     int status = 0;
     std::string errors;  // standard error
     double maxRssMb = 0;
+    double cpuSeconds = 0;  // user and system
 };
 
 inline SpawnResult spawnStamped(std::vector<std::string> args) {
@@ -69,6 +70,8 @@ inline SpawnResult spawnStamped(std::vector<std::string> args) {
     rusage usage{};
     ::wait4(pid, &r.status, 0, &usage);
     r.maxRssMb = usage.ru_maxrss / 1024.0;
+    r.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return r;
 }
 

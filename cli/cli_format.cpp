@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <sstream>
 
 namespace qs::cli {
@@ -163,6 +164,12 @@ nlohmann::json deviceJson(const DeviceData_n& d) {
         j["answeredFrom"] = formatDottedIPv4(d.answeredFrom);
     }
     return j;
+}
+
+void sayWhenFull(std::size_t refused) {
+    if (refused == 0) return;
+    std::cerr << "quayside: the search took " << kMaxDevices << " devices, the most it takes; " << refused
+              << " more answers of new devices were not taken\n";
 }
 
 std::string shareText(std::string_view name, bool isLocked) {

@@ -21,6 +21,10 @@ std::string escapeText(std::string_view text);
 // prints is made here.
 std::string jsonLine(const nlohmann::json& j);
 
+// Says on standard error that a search stopped taking devices at
+// kMaxDevices, when `refused` more answered; nothing otherwise.
+void sayWhenFull(std::size_t refused);
+
 // One device as a JSON object (keys and types are part of the tool's contract).
 nlohmann::json deviceJson(const DeviceData_n& d);
 

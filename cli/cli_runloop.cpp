@@ -33,6 +33,7 @@ void RunLoopSession::search(std::chrono::milliseconds listen, const std::vector<
     if (multicast) engine_->sendPackage(op_SEARCH, nullptr);
     const auto sweep = engine_->searchAddresses(hosts);
     loop_.runFor(hosts.empty() ? listen : std::max(listen, sweep + std::chrono::milliseconds(1000)));
+    sayWhenFull(engine_->registry.refusedAsFull());
 }
 
 bool RunLoopSession::waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -46,13 +46,20 @@ std::vector<std::string> changedFields(const nlohmann::json& before, const nlohm
 std::vector<WatchEvent> DeviceWatch::update(const DeviceRegistry& devices) {
     std::vector<WatchEvent> events;
     std::map<std::string, bool> heard;
+    std::size_t told = 0;
+    withheldNew_ = 0;
     for (std::size_t i = 0; i < devices.count(); ++i) {
         nlohmann::json record = deviceJson(devices.at(i));
         const std::string key = record.at("serverUUID").get<std::string>();
-        heard[key] = true;
+        if (!heard.emplace(key, true).second) continue;
         auto it = known_.find(key);
         if (it == known_.end()) {
-            events.push_back({WatchEventKind::New, record, {}});
+            if (told < kNewPerSearch) {
+                events.push_back({WatchEventKind::New, record, {}});
+                ++told;
+            } else {
+                ++withheldNew_;
+            }
             known_.emplace(key, Known{std::move(record), 0});
             continue;
         }
@@ -202,6 +209,15 @@ bool runWatch(std::chrono::seconds every, bool json, std::ostream& out,
                 out << jsonLine(watchEventJson(e));
             else
                 out << watchEventText(e);
+            out << '\n' << std::flush;
+        }
+        // A flood of new boxes is summed up in one line.
+        if (const std::size_t more = watch.withheldNew(); more != 0) {
+            if (json)
+                out << jsonLine({{"event", "new"}, {"withheld", more}});
+            else
+                out << "new: " << more << " more boxes, not listed one by one (at most "
+                    << DeviceWatch::kNewPerSearch << " a search)";
             out << '\n' << std::flush;
         }
         const auto next = started + every;

@@ -38,8 +38,13 @@ public:
     explicit DeviceWatch(int missesForGone = 2) : missesForGone_(missesForGone) {}
 
     // Takes the registry one search left and returns the events: new and
-    // changed boxes in registry order, then the boxes that went away.
+    // changed boxes in registry order, then the boxes that went away. At
+    // most kNewPerSearch new boxes are told; the rest are known as well,
+    // counted in withheldNew(). A serverUUID listed twice (answers in
+    // conflict) is taken from its first record.
     std::vector<WatchEvent> update(const DeviceRegistry& devices);
+    static constexpr std::size_t kNewPerSearch = 1000;
+    std::size_t withheldNew() const { return withheldNew_; }
 
 private:
     struct Known {
@@ -48,6 +53,7 @@ private:
     };
     int missesForGone_;
     std::map<std::string, Known> known_;
+    std::size_t withheldNew_ = 0;
 };
 
 // One event as a JSON object: the record's keys, "event", and for a change

@@ -275,9 +275,12 @@ int outcomeExit(qs::Outcome o) {
 bool runSearch() {
     ProgressLine progress;
     const int count = qs::processLibrary().link()->interfaceCount();
-    return qs::SearchDevices([&](int i, const std::string& address, std::size_t found) {
+    const bool ran = qs::SearchDevices([&](int i, const std::string& address, std::size_t found) {
         progress.show(i, count, address, found);
     });
+    progress.finish();
+    sayWhenFull(qs::processLibrary().lastSearch().refusedAsFull);
+    return ran;
 }
 
 int openBlocking(const Request& req) {

@@ -80,6 +80,7 @@ MainController::MainController(RunLoop& loop, Toolkit& toolkit, Options options)
     : loop_(loop), toolkit_(toolkit), options_(std::move(options)) {}
 
 MainController::~MainController() {
+    if (deviceReload_) loop_.cancelTimer(deviceReload_);
     if (m_queryLanInfoTmrLock) {
         std::lock_guard<Lock> held(*m_queryLanInfoTmrLock);
         stopLanInfoTimer();
@@ -123,7 +124,23 @@ std::shared_ptr<DeviceData_n> MainController::selectedDevice() {
 }
 
 void MainController::reloadTable(RunLoopTable table) {
-    toolkit_.reloadData(table == RunLoopTable::Devices ? Table::Device : Table::Volume);
+    if (table != RunLoopTable::Devices) {
+        toolkit_.reloadData(Table::Volume);
+        return;
+    }
+    constexpr auto kDeviceReloadEvery = std::chrono::milliseconds(250);
+    if (deviceReload_) return;  // one is due
+    const auto since = std::chrono::steady_clock::now() - lastDeviceReload_;
+    const auto reload = [this] {
+        deviceReload_ = 0;
+        lastDeviceReload_ = std::chrono::steady_clock::now();
+        toolkit_.reloadData(Table::Device);
+    };
+    if (since >= kDeviceReloadEvery)
+        reload();
+    else
+        deviceReload_ = loop_.startTimer(
+            std::chrono::ceil<std::chrono::milliseconds>(kDeviceReloadEvery - since), false, reload);
 }
 
 void MainController::cleanTable(int which) {

@@ -182,6 +182,10 @@ private:
     bool sheetOpen_ = false;
     std::array<std::vector<std::string>, 5> m_arrInterface;
     RunLoop::Handle m_queryLanInfoTmr = 0;
+    // The device table is shown again at most every kDeviceReloadEvery: a
+    // crowded LAN, or a flood of answers, arrives in bursts.
+    RunLoop::Handle deviceReload_ = 0;
+    std::chrono::steady_clock::time_point lastDeviceReload_{};
     std::int32_t m_queryLanInfoCounter = 0;
     std::unique_ptr<Lock> m_queryLanInfoTmrLock;
     std::int32_t m_nSelectedRow = -1;

@@ -58,7 +58,7 @@ DataSourceModel::DataSourceModel(TableDataSource& source, QStringList titles, QO
     : QAbstractTableModel(parent), source_(source), titles_(std::move(titles)) {}
 
 int DataSourceModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : source_.numberOfRowsInTableView();
+    return parent.isValid() ? 0 : rows_;
 }
 
 int DataSourceModel::columnCount(const QModelIndex& parent) const {
@@ -83,6 +83,7 @@ QVariant DataSourceModel::headerData(int section, Qt::Orientation orientation, i
 
 void DataSourceModel::reload() {
     beginResetModel();
+    rows_ = source_.numberOfRowsInTableView();
     endResetModel();
 }
 

@@ -40,6 +40,9 @@ public:
 private:
     TableDataSource& source_;
     QStringList titles_;
+    // The row count as of the last reload: the list may grow between
+    // reloads, and a view must not see rows appear without one.
+    int rows_ = 0;
 };
 
 // The login sheet: a window-modal dialog whose buttons (and Escape, and the

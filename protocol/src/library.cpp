@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <set>
 
 namespace qs {
 
@@ -86,6 +87,7 @@ bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
     stats_ = {};
     asked_.clear();
     confirmed_.clear();
+    heardTotal_ = 0;
     if (!link_) return false;
     link_->refreshInterfaces();
     const Bytes request = buildSearchRequest(clientUUID_);
@@ -139,6 +141,11 @@ DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList
         ++stats_.unsupported;
         return Taken::Tally;
     }
+    if (heardTotal_ >= kMaxDevices) {
+        ++stats_.refusedAsFull;
+        return Taken::Quiet;
+    }
+    ++heardTotal_;
     heard.index.emplace(id, heard.items.size());
     heard.items.push_back(Heard{Bytes(datagram.begin(), datagram.end()), how.direct, how.from});
     return Taken::Fresh;
@@ -255,13 +262,10 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
         active.push_back(i);
     }
     // Devices heard so far on any interface, for the progress count.
-    std::vector<Uuid8> known;
+    std::set<Uuid8> known;
     const auto heardNew = [&](const HeardList& heard, std::size_t before) {
         if (heard.items.size() == before) return false;
-        const Uuid8 id = readHeader(heard.items.back().datagram)->serverUUID;
-        if (std::find(known.begin(), known.end(), id) != known.end()) return false;
-        known.push_back(id);
-        return true;
+        return known.insert(readHeader(heard.items.back().datagram)->serverUUID).second;
     };
     if (progress)
         for (int i = 0; i < count; ++i) progress(i, listeners[static_cast<std::size_t>(i)].address, 0);
@@ -430,15 +434,18 @@ Outcome byReturnCode(Outcome exchanged, const Bytes& reply) {
 
 Outcome DeviceLibrary::checkPassword() {
     Bytes reply;
-    const Bytes request = buildCheckPasswordRequest(clientUUID_, currentServerUUID, userName.view(), password.view());
-    return byReturnCode(exchange(request, op_CHK_PASSWD, std::chrono::milliseconds(30), reply), reply);
+    Bytes request = buildCheckPasswordRequest(clientUUID_, currentServerUUID, userName.view(), password.view());
+    const Outcome o = byReturnCode(exchange(request, op_CHK_PASSWD, std::chrono::milliseconds(30), reply), reply);
+    secureClear(request);
+    return o;
 }
 
 Outcome DeviceLibrary::getShareList() {
     shares.ClearShareList();
     Bytes reply;
-    const Bytes request = buildShareListRequest(clientUUID_, currentServerUUID, userName.view(), password.view());
+    Bytes request = buildShareListRequest(clientUUID_, currentServerUUID, userName.view(), password.view());
     const Outcome o = exchange(request, op_GET_SAMBA_SHARE, std::chrono::milliseconds(10), reply);
+    secureClear(request);
     if (o == Outcome::Accepted)
         for (const auto& name : decodeShareList(reply)) shares.add(name);
     return o;
@@ -460,12 +467,12 @@ Outcome DeviceLibrary::setLanConfig(bool dhcp) {
     t.nIfNo = p;
     t.dhcpEnable = dhcp;
     Bytes reply;
-    const Bytes request =
-        buildSetLanRequest(clientUUID_, currentServerUUID, userName.view(), password.view(), t);
+    Bytes request = buildSetLanRequest(clientUUID_, currentServerUUID, userName.view(), password.view(), t);
     const auto pollTime = std::chrono::milliseconds(dhcp ? 30 : 10);
     const bool byAddress = dev->byAddress;
     const std::uint32_t oldAddress = dev->answeredFrom;
     const Outcome o = byReturnCode(exchange(request, op_SET_LAN, pollTime, reply), reply);
+    secureClear(request);
     if (o == Outcome::Accepted && byAddress && !dhcp)
         if (const auto moved = parseDottedIPv4(t.IP); moved && *moved != oldAddress) followMovedDevice(*moved);
     return o;

@@ -119,21 +119,27 @@ void Packager::sendVia(Via via, std::uint32_t address, const Bytes& request) {
         sendTo(address, request);
 }
 
-void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, const Bytes& request) {
+void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, Bytes request) {
     constexpr int kResends = 5;
     cancelResend(opcode);
     Outstanding& o = outstanding_[opcode];
     o.route = routes_.start(device, true);
-    sendVia(routes_.first(o.route), o.route.address, request);
+    // The one copy of the request, password and all, is cleared when the
+    // last timer lets it go.
+    const std::shared_ptr<const Bytes> held(new Bytes(std::move(request)), [](const Bytes* b) {
+        secureClear(*const_cast<Bytes*>(b));
+        delete b;
+    });
+    sendVia(routes_.first(o.route), o.route.address, *held);
     auto left = std::make_shared<int>(kResends);
     const Uuid8 id = device.serverUUID;
-    o.resend = loop_.startTimer(std::chrono::seconds(1), true, [this, opcode, request, id, left] {
+    o.resend = loop_.startTimer(std::chrono::seconds(1), true, [this, opcode, held, id, left] {
         const auto it = outstanding_.find(opcode);
         if (it == outstanding_.end() || it->second.route.device != id || --*left < 0) {
             cancelResend(opcode);
             return;
         }
-        sendVia(routes_.again(it->second.route), it->second.route.address, request);
+        sendVia(routes_.again(it->second.route), it->second.route.address, *held);
     });
 }
 
@@ -192,7 +198,7 @@ void Packager::fillTmpDeviceData(const DeviceData_n& device, TmpDeviceData& out)
 
 void Packager::sendPackage(int opcode, const DeviceData_n* device) {
     const Uuid8 server = device ? device->serverUUID : Uuid8{};
-    const std::string password = device ? device->password : std::string();
+    const std::string_view password = device ? std::string_view(device->password) : std::string_view();
     switch (opcode) {
         case op_SEARCH: {
             ByteWriter w = startRequest(op_SEARCH, clientUUID_, Uuid8{});
@@ -310,8 +316,8 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
         });
     } else {
         if (const auto c = confirmed_.find(record->serverUUID); c != confirmed_.end() && c->second != from) return;
-        for (const auto& known : all)
-            if (known->serverUUID == record->serverUUID && known->answeredFrom == from) known->byAddress = false;
+        for (DeviceData_n* known : registry.withServerUUID(record->serverUUID))
+            if (known->answeredFrom == from) known->byAddress = false;
     }
     registry.addDataInfo(std::move(record));
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <utility>
 
 #include <cctype>
 #include <optional>
@@ -101,21 +102,39 @@ bool replyIsSupportedModel(ByteView datagram) {
     return item && item->value.size() < 20 && isSupportedModel(item->text());
 }
 
+namespace {
+std::string idKey(const Uuid8& id) { return std::string(id.begin(), id.end()); }
+}  // namespace
+
 DeviceData_n* DeviceRegistry::FindDevice(const Uuid8& serverUUID) {
-    for (auto& r : records_)
-        if (r->serverUUID == serverUUID) return r.get();
-    return nullptr;
+    return const_cast<DeviceData_n*>(std::as_const(*this).FindDevice(serverUUID));
 }
 
 const DeviceData_n* DeviceRegistry::FindDevice(const Uuid8& serverUUID) const {
-    for (const auto& r : records_)
-        if (r->serverUUID == serverUUID) return r.get();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt == 1 || indexed_ > records_.size()) {
+            first_.clear();
+            indexed_ = 0;
+        }
+        for (; indexed_ < records_.size(); ++indexed_)
+            first_.emplace(idKey(records_[indexed_]->serverUUID), records_[indexed_].get());
+        const auto it = first_.find(idKey(serverUUID));
+        if (it == first_.end()) return nullptr;
+        // A record given another identity after it was indexed: index again.
+        if (it->second->serverUUID == serverUUID) return it->second;
+    }
     return nullptr;
 }
 
 int DeviceRegistry::FindDeviceInterface(const Uuid8& serverUUID) const {
     const DeviceData_n* r = FindDevice(serverUUID);
     return r ? r->localIfIndex : -1;
+}
+
+void DeviceRegistry::ClearDeviceList() {
+    records_.clear();
+    first_.clear();
+    indexed_ = 0;
 }
 
 DeviceData_n& DeviceRegistry::append() {
@@ -195,27 +214,68 @@ void DeviceRegistry::markAddressConflicts() {
         }
 }
 
+void RunLoopRegistry::index() {
+    if (indexed_ == serverArray.size()) return;
+    byAddress_.clear();
+    byId_.clear();
+    for (const auto& r : serverArray) {
+        byAddress_.emplace(r->port[0].IP.str(), r.get());
+        byId_.emplace(idKey(r->serverUUID), r.get());
+    }
+    indexed_ = serverArray.size();
+    if (serverArray.empty()) refusedAsFull_ = 0;
+}
+
+std::vector<DeviceData_n*> RunLoopRegistry::withServerUUID(const Uuid8& id) {
+    index();
+    std::vector<DeviceData_n*> out;
+    for (auto [it, end] = byId_.equal_range(idKey(id)); it != end; ++it) out.push_back(it->second);
+    return out;
+}
+
 bool RunLoopRegistry::addDataInfo(std::shared_ptr<DeviceData_n> record) {
     if (!record) return false;
-    bool conflicting = false;
-    for (const auto& r : serverArray) {
-        const bool sameAddress = r->port[0].IP.view() == record->port[0].IP.view();
-        if (!sameAddress && r->serverUUID != record->serverUUID) continue;
-        if (answersConflict(*r, *record)) {
-            r->conflict = conflicting = true;
-            continue;
-        }
-        if (sameAddress) return false;  // the same device again
+    index();
+    if (serverArray.size() >= kMaxDevices) {
+        ++refusedAsFull_;
+        return false;
     }
+    bool conflicting = false;
+    const auto weigh = [&](DeviceData_n& r) {
+        const bool sameAddress = r.port[0].IP.view() == record->port[0].IP.view();
+        if (answersConflict(r, *record)) {
+            r.conflict = conflicting = true;
+            return true;
+        }
+        return !sameAddress;  // false: the same device again
+    };
+    for (auto [it, end] = byAddress_.equal_range(record->port[0].IP.str()); it != end; ++it)
+        if (!weigh(*it->second)) return false;
+    for (auto [it, end] = byId_.equal_range(idKey(record->serverUUID)); it != end; ++it)
+        if (it->second->port[0].IP.view() != record->port[0].IP.view() && !weigh(*it->second)) return false;
     record->conflict = record->conflict || conflicting;
-    serverArray.push_back(std::move(record));
-    sortDeviceData(0, false);
+    byAddress_.emplace(record->port[0].IP.str(), record.get());
+    byId_.emplace(idKey(record->serverUUID), record.get());
+    ++indexed_;
+    // In host-name order already, the record takes its place after its
+    // equals, as a stable sort would put it; otherwise the list is sorted.
+    if (byHostName_) {
+        const bool ascending = ascending_[0];
+        const auto at = std::upper_bound(serverArray.begin(), serverArray.end(), record, [&](const auto& a, const auto& b) {
+            return ascending ? a->hostname.view() < b->hostname.view() : b->hostname.view() < a->hostname.view();
+        });
+        serverArray.insert(at, std::move(record));
+    } else {
+        serverArray.push_back(std::move(record));
+        sortDeviceData(0, false);
+    }
     if (reloadTable_) reloadTable_(RunLoopTable::Devices);
     return true;
 }
 
 void RunLoopRegistry::sortDeviceData(int key, bool reverse) {
     if (key < 0 || key > 3) key = 0;
+    byHostName_ = key == 0;
     auto& asc = ascending_[static_cast<std::size_t>(key)];
     if (reverse) asc = !asc;
     auto field = [key](const DeviceData_n& d) -> std::string_view {

@@ -98,6 +98,7 @@ struct SearchStats {
     std::size_t duplicates = 0;
     std::size_t emptyWaits = 0;
     int boundHits = 0;  // interfaces where the listening bound ended the wait
+    std::size_t refusedAsFull = 0;  // new devices past kMaxDevices, not taken
 };
 
 class DeviceLibrary {
@@ -199,6 +200,7 @@ private:
     // believed there: answers under its serverUUID from elsewhere are not.
     std::unordered_set<std::uint32_t> asked_;
     std::map<Uuid8, std::uint32_t> confirmed_;
+    std::size_t heardTotal_ = 0;  // devices taken by the running search
     bool claimedElsewhere(const Uuid8& id, std::uint32_t from) const {
         const auto c = confirmed_.find(id);
         return c != confirmed_.end() && c->second != from;

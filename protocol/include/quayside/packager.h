@@ -137,7 +137,7 @@ private:
     // unicast, the group only as a fallback) and sends it again each
     // second while it is unanswered, five times at most (the operations
     // are idempotent; the first answer to any copy settles it).
-    void sendOperation(std::uint16_t opcode, const DeviceData_n& device, const Bytes& request);
+    void sendOperation(std::uint16_t opcode, const DeviceData_n& device, Bytes request);
     void sendVia(Via via, std::uint32_t address, const Bytes& request);
     void cancelResend(std::uint16_t opcode);
     // Takes the answer to the outstanding request of this opcode when it

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qs {
@@ -152,7 +153,7 @@ bool answersConflict(const DeviceData_n& a, const DeviceData_n& b);
 // cleared, so callers may hold references until the next search.
 class DeviceRegistry {
 public:
-    void ClearDeviceList() { records_.clear(); }
+    void ClearDeviceList();
     DeviceData_n* FindDevice(const Uuid8& serverUUID);
     const DeviceData_n* FindDevice(const Uuid8& serverUUID) const;
     int FindDeviceInterface(const Uuid8& serverUUID) const;
@@ -168,6 +169,11 @@ public:
 
 private:
     std::vector<std::unique_ptr<DeviceData_n>> records_;
+    // First record of each serverUUID, filled as FindDevice looks: a record
+    // is filled after append() and before it is looked for, and keeps its
+    // serverUUID once it has been.
+    mutable std::unordered_map<std::string, DeviceData_n*> first_;
+    mutable std::size_t indexed_ = 0;
 };
 
 // Share registry of the blocking form: share names in order of arrival,
@@ -217,7 +223,9 @@ public:
 
     // Refuses a record whose port-0 address text one listed has, unless the
     // two conflict (answersConflict): then it is added too, and both are
-    // marked.
+    // marked. Refuses every record once kMaxDevices are listed. The record
+    // takes its place in the host-name order; the lookups go by hash, so a
+    // flood of answers costs each one little.
     bool addDataInfo(std::shared_ptr<DeviceData_n> record);
     void sortDeviceData(int key, bool reverse);
     void stripVolumeName(std::string_view token);
@@ -225,9 +233,28 @@ public:
 
     void setReloadTable(ReloadTable reload) { reloadTable_ = std::move(reload); }
 
+    // Records refused because the list was full, since it was last empty.
+    std::size_t refusedAsFull() const { return refusedAsFull_; }
+    // The records listed under this serverUUID (by hash).
+    std::vector<DeviceData_n*> withServerUUID(const Uuid8& id);
+
 private:
+    // The records by port-0 address text and by serverUUID, rebuilt when
+    // serverArray was changed from outside (cleared, or records erased).
+    void index();
+
     ReloadTable reloadTable_;
     std::array<bool, 4> ascending_{true, true, true, true};
+    bool byHostName_ = true;  // serverArray is in host-name order
+    std::size_t indexed_ = 0;
+    std::unordered_multimap<std::string, DeviceData_n*> byAddress_;
+    std::unordered_multimap<std::string, DeviceData_n*> byId_;  // serverUUID as 8 raw bytes
+    std::size_t refusedAsFull_ = 0;
 };
+
+// The most devices one search takes, in either form: a flood of forged
+// answers under random serverUUIDs must not grow the registries without
+// bound. A search says when it stopped taking more.
+inline constexpr std::size_t kMaxDevices = 20000;
 
 }  // namespace qs
