@@ -27,7 +27,8 @@ args=(--loopback)
 if [ "$lan" = yes ]; then
   args=()
 else
-  log=$(mktemp)
+  work=$(mktemp -d)
+  log="$work/vsb-sim.log"
   # The lab's web pages (port 80) and file shares (smbd) need root; they
   # listen on 127.0.0.N only. An ordinary user starts the simulator through
   # sudo and runs the program as themselves.
@@ -43,7 +44,7 @@ else
   fi
   "${sim_cmd[@]}" >"$log" 2>&1 &
   sim=$!
-  trap '"${stop[@]}" $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f "$log"' EXIT
+  trap '"${stop[@]}" $sim 2>/dev/null; wait $sim 2>/dev/null; rm -rf "$work"' EXIT
   for _ in $(seq 50); do grep -q '^ready' "$log" && break; sleep 0.1; done
   grep -q '^ready' "$log" || { echo "run-lab: the simulator did not start:" >&2; cat "$log" >&2; exit 1; }
   echo "Simulated lab running on 127.0.0.1 (vsb-sim --lab); every box's administrator password is 'admin'."

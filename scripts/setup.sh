@@ -18,16 +18,40 @@ packages=(
   xvfb xdotool x11-utils x11-apps imagemagick libx11-dev libxext-dev
 )
 
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Samba comes for the lab's private file servers on loopback addresses; the
+# system's own smbd and nmbd, which its package starts on every interface,
+# are stopped and kept from starting again.
+quiet_samba() {
+  local svc
+  for svc in smbd nmbd samba-ad-dc; do
+    if [ -d /run/systemd/system ] && command -v systemctl >/dev/null; then
+      if systemctl is-enabled --quiet "$svc" 2>/dev/null || systemctl is-active --quiet "$svc" 2>/dev/null; then
+        as_root systemctl disable --now "$svc" >/dev/null 2>&1 || true
+      fi
+    elif [ -x "/etc/init.d/$svc" ]; then
+      if ls /etc/rc[2-5].d/S??"$svc" >/dev/null 2>&1 || "/etc/init.d/$svc" status >/dev/null 2>&1; then
+        as_root "/etc/init.d/$svc" stop >/dev/null 2>&1 || true
+        as_root update-rc.d "$svc" disable >/dev/null 2>&1 || true
+      fi
+    fi
+  done
+}
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  quiet_samba
+  exit 0
+fi
 
-as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
 echo "setup: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 as_root apt-get update -qq
 as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+quiet_samba

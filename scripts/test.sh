@@ -22,10 +22,12 @@ fuzz_target_seconds=${FUZZ_TARGET_SECONDS:-20}
 passed=0
 failed=0
 status=0
+# Every temporary file of this run lives in one private folder.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 
 run_suite() {  # run_suite NAME BUILD_DIR
-  local log
-  log=$(mktemp)
+  local log="$work/ctest.log"
   echo "== $1: ctest"
   (cd "$2" && ctest --output-on-failure -j2 --timeout 300) 2>&1 | tee "$log"
   local line total fails
@@ -45,8 +47,8 @@ run_suite() {  # run_suite NAME BUILD_DIR
 run_fuzz() {  # run_fuzz TARGET SECONDS: bin/fuzz_TARGET from fuzz/seeds/TARGET/
   local corpus found
   echo "== fuzz_$1 for $2s"
-  corpus=$(mktemp -d)
-  found=$(mktemp -d)
+  corpus=$(mktemp -d "$work/corpus.XXXXXX")
+  found=$(mktemp -d "$work/found.XXXXXX")
   cp "$top/fuzz/seeds/$1"/* "$corpus"/
   if "$asan/bin/fuzz_$1" -max_total_time="$2" -timeout=10 -print_final_stats=1 -artifact_prefix="$found/" \
       "$corpus" >"$corpus.log" 2>&1; then
@@ -55,7 +57,9 @@ run_fuzz() {  # run_fuzz TARGET SECONDS: bin/fuzz_TARGET from fuzz/seeds/TARGET/
     rm -rf "$found"
   else
     tail -40 "$corpus.log" >&2
-    echo "== fuzz_$1 found a fault; the input is kept in $found" >&2
+    keep=$(mktemp -d "${TMPDIR:-/tmp}/quayside-fuzz-finding.XXXXXX")
+    cp -r "$found"/. "$keep"/
+    echo "== fuzz_$1 found a fault; the input is kept in $keep" >&2
     failed=$((failed + 1)); status=1
   fi
   rm -rf "$corpus" "$corpus.log"
@@ -68,7 +72,7 @@ run_package() {  # run_package BUILD_DIR: one test, passed or failed
     return
   fi
   local log deb files ns="qspkg-$$" sim ok=1
-  log=$(mktemp); files=$(mktemp)
+  log="$work/package.log"; files="$work/package.files"
   fail() { echo "== package: $*" >&2; ok=0; }
   export DEBIAN_FRONTEND=noninteractive
   if deb=$(timeout 1800 "$top/scripts/package.sh" "$1" 2>"$log" | tail -1) && [ -f "$deb" ]; then

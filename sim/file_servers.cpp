@@ -155,8 +155,14 @@ std::string smbConf(const std::string& dir, const DeviceConfig& d, const std::ve
         set("path", dir + "/shares/" + std::to_string(i + 1));
         set("read only", "no");
         set("browseable", "yes");
-        if (d.smbGuest && !shareLocked(d.shares, shares[i])) set("guest ok", "yes");
-        else set("valid users", d.user);
+        // Guests work as the administrator's account on their share, so no
+        // share folder has to be writable by every user of the host.
+        if (d.smbGuest && !shareLocked(d.shares, shares[i])) {
+            set("guest ok", "yes");
+            set("force user", d.user);
+        } else {
+            set("valid users", d.user);
+        }
         set("create mask", "0664");
         set("directory mask", "0775");
     }
@@ -315,8 +321,7 @@ bool FileServers::prepare(Server& s, const DeviceConfig& d, const std::vector<st
     ok = ok && makeDir(dir + "/private", 0700);
     for (std::size_t i = 0; ok && i < s.shares.size(); ++i) {
         const std::string share = dir + "/shares/" + std::to_string(i + 1);
-        const bool guests = d.smbGuest && !shareLocked(d.shares, s.shares[i]);
-        ok = makeDir(share, guests ? 0777 : 0770) && ::chown(share.c_str(), kAdminId, kAdminId) == 0;
+        ok = makeDir(share, 0770) && ::chown(share.c_str(), kAdminId, kAdminId) == 0;
     }
     const std::string id = std::to_string(kAdminId);
     ok = ok && writeFile(dir + "/passwd",

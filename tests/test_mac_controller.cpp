@@ -521,3 +521,15 @@ TEST_F(Controller, WebAboutExitAndRefresh) {
 }
 
 }  // namespace
+
+TEST_F(Controller, ABurstOfAnswersShowsTheDeviceTableAFewTimesNotOncePerAnswer) {
+    const int before = toolkit.reloads[0];
+    for (std::uint8_t i = 1; i <= 200; ++i) {
+        auto d = device(i, "box-" + std::to_string(i), "10.0.0." + std::to_string(i));
+        ASSERT_TRUE(ctl->packager().registry.addDataInfo(d));
+    }
+    EXPECT_LE(toolkit.reloads[0] - before, 1);
+    run(300ms);  // the last one is shown within a quarter of a second
+    EXPECT_EQ(toolkit.reloads[0] - before, 2);
+    EXPECT_EQ(ctl->deviceCtl().numberOfRowsInTableView(), 200);
+}

@@ -496,3 +496,18 @@ TEST_F(Engine, PasswordGoesByUnicastAndToTheGroupOnlyAsAFallback) {
     EXPECT_EQ(sent.size(), 2u);  // at once
     EXPECT_EQ(unicastTo.size(), 2u);
 }
+
+TEST_F(Engine, TheFirstOfTwoAnswersInConflictIsTheDevice) {
+    std::vector<std::uint32_t> unicastTo;
+    Packager::Options o;
+    o.clientUUID = kClient;
+    o.sendOverride = [this](ByteView d) { sent.emplace_back(d.begin(), d.end()); };
+    o.sendToOverride = [&](std::uint32_t a, ByteView) { unicastTo.push_back(a); };
+    engine = std::make_unique<Packager>(loop, kDevicePort, kRunLoopGroup, &receiver, std::move(o));
+    engine->sendPackage(op_SEARCH, nullptr);
+    deliver(answer(op_SEARCH, 0, kDevice, onePortDevice("a", "VSB-720K", "10.0.0.9")), "10.0.0.9");
+    deliver(answer(op_SEARCH, 0, kDevice, onePortDevice("a", "VSB-720K", "10.0.0.66")), "10.0.0.66");
+    ASSERT_EQ(engine->serverArray().size(), 2u);
+    for (const auto& d : engine->serverArray()) engine->sendPackage(op_CHK_PASSWD, d.get());
+    EXPECT_EQ(unicastTo, (std::vector<std::uint32_t>{0x0A000009, 0x0A000009}));
+}

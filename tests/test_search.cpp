@@ -114,6 +114,19 @@ TEST(Search, AnswersThatCannotBothBeRightAreRecordedTogetherAndMarked) {
     EXPECT_EQ(lab.lib.devices.FindDevice(server(1))->answeredFrom, 0x0A090001u);
 }
 
+TEST(Search, AnAnswerToASearchByAddressCountsOnlyFromAnAddressAsked) {
+    Lab lab(1);
+    lab.lib.searchTargets = SearchTargets{{0x0A090001}, false};
+    lab.link->onUnicast = [&](std::uint32_t to, const Bytes&) {
+        lab.link->queueFrom(-1, to, deviceReply(1));
+        lab.link->queueFrom(-1, 0x0A090063, deviceReply(2));  // sprayed from a host not asked
+    };
+    lab.lib.SearchDevices();
+    ASSERT_EQ(lab.lib.devices.count(), 1u);
+    EXPECT_EQ(lab.lib.devices.at(0).serverUUID, server(1));
+    EXPECT_TRUE(lab.lib.devices.at(0).byAddress);
+}
+
 TEST(Search, RegistryFollowsInterfaceOrderNotTimeOfArrival) {
     // Interface 1 hears everything first; the registry is still the one a
     // search of interface 0, then interface 1, gives.

@@ -124,6 +124,13 @@ void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, B
     cancelResend(opcode);
     Outstanding& o = outstanding_[opcode];
     o.route = routes_.start(device, true);
+    // Two answers in conflict under one serverUUID: the first one heard is
+    // the device's.
+    if (const auto first = firstFrom_.find(device.serverUUID);
+        device.conflict && first != firstFrom_.end() && first->second != device.answeredFrom) {
+        for (const auto& d : registry.withServerUUID(device.serverUUID))
+            if (d->answeredFrom == first->second) o.route = routes_.start(*d, true);
+    }
     // The one copy of the request, password and all, is cleared when the
     // last timer lets it go.
     const std::shared_ptr<const Bytes> held(new Bytes(std::move(request)), [](const Bytes* b) {
@@ -208,6 +215,7 @@ void Packager::sendPackage(int opcode, const DeviceData_n* device) {
             // what a lost datagram left out.
             cancelSearchRepeats();
             confirmed_.clear();
+            firstFrom_.clear();
             for (const auto after : kSearchRepeatAfter)
                 searchRepeats_.push_back(loop_.startTimer(after, false, [this, request] { send(request); }));
             return;
@@ -319,7 +327,8 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
         for (DeviceData_n* known : registry.withServerUUID(record->serverUUID))
             if (known->answeredFrom == from) known->byAddress = false;
     }
-    registry.addDataInfo(std::move(record));
+    const Uuid8 id = record->serverUUID;
+    if (registry.addDataInfo(std::move(record))) firstFrom_.emplace(id, from);
 }
 
 void Packager::callCurrentView(const PacketHeader& header, std::uint32_t from) {
