@@ -43,30 +43,11 @@ public:
     explicit Flooder(int answers) : answers_(answers) {}
     bool open(const Netns& lab) {
         std::string error;
-        runIn(
-            lab,
-            [&] {
-                fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-                const int one = 1, room = 8 * 1024 * 1024;
-                ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-                ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
-                ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room);
-                ip_mreqn out{};
-                out.imr_ifindex = static_cast<int>(::if_nametoindex("lo"));
-                ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out);
-                sockaddr_in any{};
-                any.sin_family = AF_INET;
-                any.sin_port = htons(kDevicePort);
-                if (::bind(fd_, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) return;
-                for (const char* group : {kBlockingGroup, kRunLoopGroup}) {
-                    ip_mreqn m{};
-                    ::inet_pton(AF_INET, group, &m.imr_multiaddr);
-                    m.imr_ifindex = out.imr_ifindex;
-                    joined_ += ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
-                }
-            },
-            &error);
-        if (joined_ != 2) return false;
+        fd_ = openGroupListener(lab, "lo", &error);
+        if (fd_ < 0) {
+            std::fprintf(stderr, "flood-bench: %s\n", error.c_str());
+            return false;
+        }
         worker_ = std::thread([this] { work(); });
         return true;
     }
@@ -117,7 +98,6 @@ private:
 
     int answers_;
     int fd_ = -1;
-    int joined_ = 0;
     std::atomic<int> sent_{0};
     std::atomic<bool> stop_{false};
     std::thread worker_;

@@ -33,29 +33,8 @@ namespace {
 class GroupRecorder {
 public:
     bool open(const Netns& host, const std::string& device, std::string* error) {
-        const bool entered = runIn(
-            host,
-            [&] {
-                fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-                const int one = 1;
-                ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-                ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
-                sockaddr_in any{};
-                any.sin_family = AF_INET;
-                any.sin_port = htons(kDevicePort);
-                if (::bind(fd_, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) return;
-                for (const char* group : {kBlockingGroup, kRunLoopGroup}) {
-                    ip_mreqn m{};
-                    ::inet_pton(AF_INET, group, &m.imr_multiaddr);
-                    m.imr_ifindex = static_cast<int>(::if_nametoindex(device.c_str()));
-                    joined_ += ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
-                }
-            },
-            error);
-        if (!entered || joined_ != 2) {
-            if (error && error->empty()) *error = "the recording host could not join both groups";
-            return false;
-        }
+        fd_ = openGroupListener(host, device, error);
+        if (fd_ < 0) return false;
         reader_ = std::thread([this] { read(); });
         return true;
     }
@@ -87,7 +66,6 @@ private:
     }
 
     int fd_ = -1;
-    int joined_ = 0;
     std::atomic<bool> stop_{false};
     std::thread reader_;
     std::mutex mutex_;
@@ -102,30 +80,8 @@ class Impostor {
 public:
     Impostor(const Uuid8& victim, std::string client) : victim_(victim), client_(std::move(client)) {}
     bool open(const Netns& host, const std::string& device, std::string* error) {
-        runIn(
-            host,
-            [&] {
-                fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-                const int one = 1;
-                ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-                ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
-                ifindex_ = static_cast<int>(::if_nametoindex(device.c_str()));
-                ip_mreqn out{};
-                out.imr_ifindex = ifindex_;
-                ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out);
-                sockaddr_in any{};
-                any.sin_family = AF_INET;
-                any.sin_port = htons(kDevicePort);
-                if (::bind(fd_, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) return;
-                for (const char* group : {kBlockingGroup, kRunLoopGroup}) {
-                    ip_mreqn m{};
-                    ::inet_pton(AF_INET, group, &m.imr_multiaddr);
-                    m.imr_ifindex = ifindex_;
-                    joined_ += ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
-                }
-            },
-            error);
-        if (joined_ != 2) return false;
+        fd_ = openGroupListener(host, device, error);
+        if (fd_ < 0) return false;
         worker_ = std::thread([this] { work(); });
         return true;
     }
@@ -170,8 +126,6 @@ private:
     Uuid8 victim_;
     std::string client_;
     int fd_ = -1;
-    int ifindex_ = 0;
-    int joined_ = 0;
     std::atomic<int> searches_{0};
     std::atomic<bool> stop_{false};
     std::thread worker_;

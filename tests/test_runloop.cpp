@@ -78,6 +78,16 @@ struct Engine : ::testing::Test {
     Bytes answer(std::uint16_t op, std::uint16_t ret, const Uuid8& from = kDevice, const test::ItemList& items = {}) {
         return reply(op, kClient, from, items, ret);
     }
+    // A new engine whose unicast sends are recorded by address apart from
+    // the group ones.
+    std::vector<std::uint32_t> unicastTo;
+    void recordUnicastApart() {
+        Packager::Options o;
+        o.clientUUID = kClient;
+        o.sendOverride = [this](ByteView d) { sent.emplace_back(d.begin(), d.end()); };
+        o.sendToOverride = [this](std::uint32_t a, ByteView) { unicastTo.push_back(a); };
+        engine = std::make_unique<Packager>(loop, kDevicePort, kRunLoopGroup, &receiver, std::move(o));
+    }
     std::vector<std::string> volumes() const {
         std::vector<std::string> v;
         for (const auto& x : engine->volumeArray()) v.push_back(x.name + (x.isLocked ? "(locked)" : ""));
@@ -460,12 +470,7 @@ TEST_F(Engine, UnansweredOperationGoesOutAgainEachSecondUntilAnswered) {
 }
 
 TEST_F(Engine, PasswordGoesByUnicastAndToTheGroupOnlyAsAFallback) {
-    std::vector<std::uint32_t> unicastTo;
-    Packager::Options o;
-    o.clientUUID = kClient;
-    o.sendOverride = [this](ByteView d) { sent.emplace_back(d.begin(), d.end()); };
-    o.sendToOverride = [&](std::uint32_t a, ByteView) { unicastTo.push_back(a); };
-    engine = std::make_unique<Packager>(loop, kDevicePort, kRunLoopGroup, &receiver, std::move(o));
+    recordUnicastApart();
     receiver.device->port[0].IP = "192.168.1.51";
 
     // Answered by unicast: the group hears nothing, the chained share list
@@ -498,12 +503,7 @@ TEST_F(Engine, PasswordGoesByUnicastAndToTheGroupOnlyAsAFallback) {
 }
 
 TEST_F(Engine, TheFirstOfTwoAnswersInConflictIsTheDevice) {
-    std::vector<std::uint32_t> unicastTo;
-    Packager::Options o;
-    o.clientUUID = kClient;
-    o.sendOverride = [this](ByteView d) { sent.emplace_back(d.begin(), d.end()); };
-    o.sendToOverride = [&](std::uint32_t a, ByteView) { unicastTo.push_back(a); };
-    engine = std::make_unique<Packager>(loop, kDevicePort, kRunLoopGroup, &receiver, std::move(o));
+    recordUnicastApart();
     engine->sendPackage(op_SEARCH, nullptr);
     deliver(answer(op_SEARCH, 0, kDevice, onePortDevice("a", "VSB-720K", "10.0.0.9")), "10.0.0.9");
     deliver(answer(op_SEARCH, 0, kDevice, onePortDevice("a", "VSB-720K", "10.0.0.66")), "10.0.0.66");

@@ -2,7 +2,13 @@
 
 #include "support/process.h"
 
+#include "quayside/wire.h"
+
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -164,6 +170,44 @@ bool dropAtRandom(const Netns& ns, int percent, std::string* error) {
     if (r.exitCode == 0) return true;
     if (error) *error = "nft in " + ns.name() + " failed: " + r.err;
     return false;
+}
+
+int openGroupListener(const Netns& ns, const std::string& device, std::string* error) {
+    int fd = -1;
+    std::string why;
+    const bool entered = runIn(
+        ns,
+        [&] {
+            fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (fd < 0) {
+                why = std::string("socket: ") + std::strerror(errno);
+                return;
+            }
+            const int one = 1, room = 8 * 1024 * 1024;
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+            ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room);
+            ip_mreqn on{};
+            on.imr_ifindex = static_cast<int>(::if_nametoindex(device.c_str()));
+            sockaddr_in any{};
+            any.sin_family = AF_INET;
+            any.sin_port = htons(kDevicePort);
+            bool ok = ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &on, sizeof on) == 0 &&
+                      ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0;
+            for (const char* group : {kBlockingGroup, kRunLoopGroup}) {
+                ip_mreqn m = on;
+                ::inet_pton(AF_INET, group, &m.imr_multiaddr);
+                ok = ok && ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
+            }
+            if (!ok) {
+                why = "the device groups on " + device + ": " + std::strerror(errno);
+                ::close(fd);
+                fd = -1;
+            }
+        },
+        &why);
+    if ((!entered || fd < 0) && error) *error = why;
+    return entered ? fd : -1;
 }
 
 bool runIn(const Netns& ns, const std::function<void()>& body, std::string* error) {

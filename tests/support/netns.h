@@ -66,6 +66,13 @@ bool enableForwarding(const Netns& router, std::string* error);
 // with the reason, when nft (Debian package nftables) is missing or refuses.
 bool dropAtRandom(const Netns& ns, int percent, std::string* error);
 
+// A UDP socket in host ns, bound to the device port on every address and a
+// member of both device groups on `device`, which also sends to the groups
+// there; non-blocking, with IP_PKTINFO on (see receiveWithPacketInfo). A
+// host that hears and answers what goes to the groups. -1, with the reason
+// in `error`, when it cannot be had.
+int openGroupListener(const Netns& ns, const std::string& device, std::string* error);
+
 // Runs body on a thread that has entered ns and waits for it: sockets
 // opened there belong to ns and may be used from any thread afterwards.
 // False, with the reason, when ns cannot be entered (body does not run).
