@@ -370,11 +370,13 @@ bool FileServers::waitUntilListening(int signalFd) {
     return true;
 }
 
-void FileServers::reap() {
+std::optional<int> FileServers::reap(pid_t watched) {
+    std::optional<int> watchedStatus;
     for (;;) {
         int status = 0;
         const pid_t pid = ::waitpid(-1, &status, WNOHANG);
-        if (pid <= 0) return;
+        if (pid <= 0) return watchedStatus;
+        if (pid == watched) watchedStatus = status;
         for (Server& s : servers_) {
             if (s.pid != pid) continue;
             s.pid = -1;

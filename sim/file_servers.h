@@ -16,6 +16,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,13 @@ public:
     bool start(const std::vector<const DeviceConfig*>& devices, bool verbose, int signalFd);
 
     // Collects ended children; a server that ended on its own is reported
-    // with the end of its log.
-    void reap();
+    // with the end of its log. Returns the status of `watched` when it was
+    // among them.
+    std::optional<int> reap(pid_t watched = -1);
+
+    // Lets go of the servers without stopping them: for a process that no
+    // longer owns them (the part of the simulator that gave up root).
+    void forget() { servers_.clear(); }
 
     // Stops every server (SIGTERM, SIGKILL after 3 s) and whatever they
     // started, and removes their directories.

@@ -383,6 +383,13 @@ public:
     // when a stop signal came meanwhile.
     bool startServers();
     void run();
+    // For the part that gives up root: the file servers stay with the part
+    // that keeps it.
+    void leaveFileServers() { files_.forget(); }
+    // For the part that keeps root: waits for `child` (the part that answers),
+    // passing SIGINT and SIGTERM on to it and collecting the file servers
+    // that end meanwhile. Returns the child's exit status.
+    int supervise(pid_t child);
 
 private:
     struct Pending {
@@ -516,6 +523,16 @@ void Simulator::run() {
         if (n > 0) web_.handle(std::span<const pollfd>(fds).subspan(webFirst), devices_);
         web_.expire(Clock::now());
         fireDue();
+    }
+}
+
+int Simulator::supervise(pid_t child) {
+    for (;;) {
+        pollfd p{signalFd_, POLLIN, 0};
+        if (::poll(&p, 1, 1000) < 0 && errno != EINTR) socketFailure("poll");
+        if (takeStopSignal(signalFd_)) ::kill(child, SIGTERM);
+        if (const auto status = files_.reap(child))
+            return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
     }
 }
 
@@ -745,10 +762,31 @@ int runSimulator(const Options& options) {
         Simulator sim(std::move(devices), options, signalFd);
         sim.open();
         // "ready" means every server listens too.
-        if (sim.startServers()) {
-            std::cout << "ready" << std::endl;
-            sim.run();
+        if (!sim.startServers()) {
+            ::close(signalFd);
+            return 0;
         }
+        // Root is needed only for what is done by now: port 80 is bound and
+        // the private smbd instances run. The part that answers gives it up;
+        // a part that keeps it stays behind to stop those servers at the end.
+        if (::geteuid() == 0) {
+            std::cout.flush();
+            const pid_t child = ::fork();
+            if (child < 0) socketFailure("fork");
+            if (child > 0) {
+                const int status = sim.supervise(child);
+                ::close(signalFd);
+                return status;
+            }
+            sim.leaveFileServers();
+            std::string who, why;
+            if (!dropRoot(who, why))
+                std::fprintf(stderr, "vsb-sim: keeps answering as root: %s\n", why.c_str());
+            else if (options.verbose)
+                std::fprintf(stderr, "vsb-sim: answering as %s; the file servers run as root\n", who.c_str());
+        }
+        std::cout << "ready" << std::endl;
+        sim.run();
     }
     ::close(signalFd);
     return 0;

@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <glob.h>
+#include <grp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -307,6 +309,33 @@ bool takeStopSignal(int signalFd) {
     while (::read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
         stop = stop || info.ssi_signo == SIGINT || info.ssi_signo == SIGTERM;
     return stop;
+}
+
+bool dropRoot(std::string& who, std::string& why) {
+    const auto id = [](const char* name, unsigned fallback) {
+        const char* v = std::getenv(name);
+        char* end = nullptr;
+        const unsigned long n = v && *v ? std::strtoul(v, &end, 10) : 0;
+        return v && *v && end && *end == '\0' && n != 0 && n < 0xFFFFFFFFul ? static_cast<unsigned>(n) : fallback;
+    };
+    const uid_t uid = id("SUDO_UID", 65534);
+    const gid_t gid = id("SUDO_GID", 65534);
+    const pid_t parent = ::getppid();
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
+        why = std::string("cannot become uid ") + std::to_string(uid) + ": " + std::strerror(errno);
+        return false;
+    }
+    if (::setuid(0) == 0 || ::getuid() == 0) {
+        why = "root could be taken back";
+        return false;
+    }
+    // Asked after the change: a change of user clears the request.
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) {
+        why = "the parent has already gone";
+        return false;
+    }
+    who = "uid " + std::to_string(uid) + " gid " + std::to_string(gid);
+    return true;
 }
 
 std::string fileTail(const std::string& path, int lines) {

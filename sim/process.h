@@ -56,6 +56,12 @@ std::vector<pid_t> descendantsOf(pid_t root);
 // children anyway.
 bool takeStopSignal(int signalFd);
 
+// Gives up root for good: becomes the user who ran sudo (SUDO_UID and
+// SUDO_GID) or, without one, nobody, with no supplementary groups, and asks
+// for SIGTERM when the parent ends. `who` says which user it became; false,
+// with the reason in `why`, when it could not.
+bool dropRoot(std::string& who, std::string& why);
+
 // The last `lines` lines of a text file (empty when it cannot be read),
 // each indented by two spaces, for error reports.
 std::string fileTail(const std::string& path, int lines);

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <chrono>
 #include <set>
 
@@ -277,4 +278,38 @@ TEST(NetnsLoss, DropsAboutTheShareAskedEachWayGroupDatagramsToo) {
     std::printf("through at 30%% each way: unicast %d, group %d of 1000\n", unicast, group);
     ::close(receiver);
     ::close(sender);
+}
+
+TEST_F(SimUnicast, AsRootOnlyTheServersStayRootAndTheAnsweringPartIsTheSudoUser) {
+    Netns lab("pr");
+    ASSERT_TRUE(lab.ok());
+    ASSERT_EQ(run({"ip", "-n", lab.name(), "link", "set", "lo", "up"}).exitCode, 0);
+    json d = simDevice("00000000000000c1", "nas", "VSB-720K", "127.0.0.2");
+    d["http"] = true;
+    config = tempFile(simConfig({d}));
+    ASSERT_TRUE(sim.start(lab.exec({"/usr/bin/env", "SUDO_UID=4242", "SUDO_GID=4243", simBin(), "--config", config,
+                                    "--loopback"})));
+    ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    const auto firstLine = [](const std::string& path, const std::string& key) {
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind(key, 0) == 0) return line;
+        return std::string();
+    };
+    const std::string self = "/proc/" + std::to_string(sim.pid());
+    EXPECT_EQ(firstLine(self + "/status", "Uid:"), "Uid:\t0\t0\t0\t0");
+    std::ifstream children(self + "/task/" + std::to_string(sim.pid()) + "/children");
+    int answering = 0;
+    ASSERT_TRUE(children >> answering) << "no answering part below the simulator";
+    const std::string part = "/proc/" + std::to_string(answering);
+    EXPECT_EQ(firstLine(part + "/status", "Uid:"), "Uid:\t4242\t4242\t4242\t4242");
+    EXPECT_EQ(firstLine(part + "/status", "Groups:").find_first_of("0123456789"), std::string::npos);  // none
+    // It answers, and the web page bound as root is served.
+    const RunResult found = run(lab.exec({quaysideBin(), "search", "--loopback", "--json"}));
+    EXPECT_NE(found.out.find("\"nas\""), std::string::npos) << found.err;
+    const RunResult page = run(lab.exec(
+        {"bash", "-c", "exec 3<>/dev/tcp/127.0.0.2/80 && printf 'GET / HTTP/1.0\\r\\n\\r\\n' >&3 && head -1 <&3"}));
+    EXPECT_EQ(page.out.rfind("HTTP/1.", 0), 0u) << page.out << page.err;
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_NE(::access(part.c_str(), F_OK), 0) << "the answering part outlived the simulator";
 }
