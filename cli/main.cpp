@@ -286,6 +286,12 @@ bool runSearch() {
 int openBlocking(const Request& req) {
     std::string error;
     if (!qs::OpenSockets(req.transport, &error)) return usageError(error);
+    if (const auto* t = dynamic_cast<const qs::SocketTransport*>(qs::processLibrary().link()); t && !t->hearsAnything()) {
+        std::cerr << "quayside: cannot open any socket on port " << qs::kDevicePort
+                  << " to hear the boxes (see the messages above)\n";
+        qs::CloseSockets();
+        return kExitLocalFailure;
+    }
     qs::processLibrary().searchTargets = req.targets;
     return kExitOk;
 }
@@ -346,6 +352,10 @@ int blockingCommand(const Request& req, const std::string& password) {
         lib.newNetmask = req.netmask;
         lib.newGateway = req.gateway;
     }
+    // The password first, as both programs ask it before a change: a wrong
+    // one is said as such, and the way the box answers is known before the
+    // change, which goes out once.
+    if (const qs::Outcome auth = lib.checkPassword(); auth != qs::Outcome::Accepted) return outcomeExit(auth);
     const bool byAddress = device.byAddress;
     const qs::Uuid8 id = device.serverUUID;
     const int rc = outcomeExit(lib.setLanConfig(req.dhcp));

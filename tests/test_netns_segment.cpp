@@ -178,8 +178,8 @@ TEST_F(SharedSegment, PasswordReachesTheGroupOnlyForABoxThatListensNowhereElse) 
 
     // The requests with the password that a command sends in each form: the
     // run-loop engine follows every accepted password check with the share
-    // list or the settings change; the blocking set-lan sends the change
-    // alone.
+    // list or the settings change, and the blocking set-lan checks the
+    // password before the change too.
     struct Command {
         std::vector<std::string> args;
         int blocking, runLoop;
@@ -192,7 +192,7 @@ TEST_F(SharedSegment, PasswordReachesTheGroupOnlyForABoxThatListensNowhereElse) 
     for (const auto& [box, ip] : {std::pair{"nas", "10.231.7.2"}, std::pair{"nas-group", "10.231.7.4"}}) {
         for (const std::string form : {"", "--runloop"}) {
             for (const Command& c :
-                 {Command{{"check-password"}, 1, 2}, Command{{"shares"}, 2, 2}, Command{settings(ip), 1, 2}}) {
+                 {Command{{"check-password"}, 1, 2}, Command{{"shares"}, 2, 2}, Command{settings(ip), 2, 2}}) {
                 const int requests = form.empty() ? c.blocking : c.runLoop;
                 std::vector<std::string> argv{quaysideBin()};
                 argv.insert(argv.end(), c.args.begin(), c.args.end());

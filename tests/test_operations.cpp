@@ -111,7 +111,7 @@ TEST_F(Ops, AcceptedPasswordIsTheReturnCodeOne) {
 TEST_F(Ops, RefusalEndsTheWaitAtOnce) {
     answerWith([](const Bytes& req) { return replyTo(req, 0); });
     EXPECT_EQ(lib.checkPassword(), Outcome::Refused);
-    EXPECT_LT(link->elapsed(), 1000ms + 50ms + 40ms);
+    EXPECT_LT(link->elapsed(), 50ms + 40ms);
 }
 
 TEST_F(Ops, UnknownDeviceSendsNothing) {
@@ -124,12 +124,36 @@ TEST_F(Ops, UnknownDeviceSendsNothing) {
 
 TEST_F(Ops, SilenceCostsOneHundredEmptyWaits) {
     EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
-    // drain 1 s + 50 ms + 101 waits of 30 ms + 100 sleeps of 20 ms
-    EXPECT_EQ(link->elapsed(), 1000ms + 50ms + 101 * 30ms + 100 * 20ms);
+    // 50 ms + 101 waits of 30 ms + 100 sleeps of 20 ms
+    EXPECT_EQ(link->elapsed(), 50ms + 101 * 30ms + 100 * 20ms);
     link->sent.clear();
+    link->repeated.clear();
+    link->unicast.clear();
     const auto before = link->elapsed();
     EXPECT_EQ(lib.setLanConfig(false), Outcome::NoAnswer);
-    EXPECT_EQ(link->elapsed() - before, 1000ms + 50ms + 101 * 10ms + 100 * 20ms);
+    EXPECT_EQ(link->elapsed() - before, 50ms + 101 * 10ms + 100 * 20ms);
+    // A settings change goes out once, unanswered or not.
+    EXPECT_EQ(link->unicast.size() + link->sent.size() + link->repeated.size(), 1u);
+}
+
+TEST_F(Ops, AnAnswerToAnEarlierRequestSettlesNoLaterOne) {
+    // A box that answers every copy 1.5 s late: a wrong password's first
+    // copy is refused at 1.5 s, its second (sent at 1 s to the group) at
+    // 2.5 s. The right password, asked at once, is accepted all the same.
+    const auto late = [this](int iface, const Bytes& req) {
+        const bool right = req == buildCheckPasswordRequest(kClient, kDevice, "admin", "right");
+        link->queueFromAfter(iface, kAddress, 1500ms, replyTo(req, right ? 1 : 0));
+    };
+    link->onUnicast = [late](std::uint32_t, const Bytes& req) { late(-1, req); };
+    link->onRepeat = late;
+    lib.password = "wrong";
+    EXPECT_EQ(lib.checkPassword(), Outcome::Refused);
+    lib.password = "right";
+    EXPECT_EQ(lib.checkPassword(), Outcome::Accepted);
+    // The answer came to the unicast copy, late: the device is not taken
+    // for one that needs the group, and the right password went by unicast.
+    EXPECT_FALSE(lib.credentialRoutes().needsGroup(kDevice));
+    EXPECT_LT(link->elapsed(), 2500ms + 1500ms + 100ms);
 }
 
 TEST_F(Ops, ReplyFromAnotherDeviceDoesNotSettleTheRequest) {
@@ -162,7 +186,7 @@ TEST_F(Ops, FloodOfForeignRepliesIsBounded) {
     link->datagramTime = 1ms;
     link->onEmpty = [this](int i) { link->queue(i, reply(op_CHK_PASSWD, kClient, kOther, {}, 1)); };
     EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
-    EXPECT_LE(link->elapsed(), 1000ms + 50ms + lib.operationTuning.waitBound + 5ms);
+    EXPECT_LE(link->elapsed(), 50ms + lib.operationTuning.waitBound + 5ms);
 }
 
 TEST_F(Ops, ShareListIsSplitAndDeduplicated) {
@@ -232,7 +256,7 @@ TEST_F(Ops, UnansweredRequestIsSentAgainByUnicastAndOnceToTheGroup) {
     // Silence: the first wait ends with one copy to the group, every other
     // copy goes by unicast, about once a second within the same bound.
     EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
-    EXPECT_EQ(link->elapsed(), 1000ms + 50ms + 101 * 30ms + 100 * 20ms);
+    EXPECT_EQ(link->elapsed(), 50ms + 101 * 30ms + 100 * 20ms);
     EXPECT_TRUE(link->sent.empty());
     ASSERT_EQ(link->repeated.size(), 1u);
     EXPECT_EQ(link->repeated[0], std::make_pair(1, link->unicast[0].second));

@@ -230,7 +230,9 @@ TEST_F(Engine, SettingsRequestUsesTheEditedPortAndCompactItems) {
     EXPECT_EQ(lengths[2], 12);  // "10.0.1.1" padded to 8, no NUL
     EXPECT_EQ(lengths[0], 16);
     d.port[1].dnsMode = 1;
+    deliver(answer(op_SET_LAN, 1));
     engine->sendPackage(op_SET_LAN, &d);
+    ASSERT_EQ(sent.size(), 2u);
     items.clear();
     walkItems(sent[1], kHeaderSize + kAuthBlockSize, 0, [&](const Item& it) { items.emplace_back(it.type, it.text()); });
     EXPECT_EQ(items[5].second, "1");
@@ -490,12 +492,12 @@ TEST_F(Engine, PasswordGoesByUnicastAndToTheGroupOnlyAsAFallback) {
     // by unicast; an answer then may come from a port address the device
     // reported, and the device is remembered as one that needs the group.
     unicastTo.clear();
-    engine->sendPackage(op_SET_LAN, receiver.device.get());
+    engine->sendPackage(op_GET_SAMBA_SHARE, receiver.device.get());
     loop.runFor(std::chrono::milliseconds(2100));
     EXPECT_EQ(sent.size(), 1u);
     EXPECT_EQ(unicastTo.size(), 2u);
-    deliver(answer(op_SET_LAN, 1), "192.168.1.51");
-    EXPECT_EQ(receiver.ipFinished, 1);
+    deliver(answer(op_GET_SAMBA_SHARE, 1, kDevice, {{0, "Volume_1:Volume_2"}}), "192.168.1.51");
+    EXPECT_EQ(engine->volumeArray().size(), 2u);
     EXPECT_TRUE(engine->credentialRoutes().needsGroup(kDevice));
     engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
     EXPECT_EQ(sent.size(), 2u);  // at once
@@ -509,5 +511,36 @@ TEST_F(Engine, TheFirstOfTwoAnswersInConflictIsTheDevice) {
     deliver(answer(op_SEARCH, 0, kDevice, onePortDevice("a", "VSB-720K", "10.0.0.66")), "10.0.0.66");
     ASSERT_EQ(engine->serverArray().size(), 2u);
     for (const auto& d : engine->serverArray()) engine->sendPackage(op_CHK_PASSWD, d.get());
+    loop.runFor(std::chrono::milliseconds(1100));  // the second waits out answers owed to the first
     EXPECT_EQ(unicastTo, (std::vector<std::uint32_t>{0x0A000009, 0x0A000009}));
+}
+
+TEST_F(Engine, ASettingsChangeGoesOnce) {
+    recordUnicastApart();
+    engine->sendPackage(op_SET_LAN, receiver.device.get());
+    loop.runFor(std::chrono::milliseconds(2100));
+    EXPECT_EQ(unicastTo.size(), 1u);
+    EXPECT_TRUE(sent.empty());
+}
+
+TEST_F(Engine, AnAnswerToAnEarlierRequestSettlesNoLaterOne) {
+    // A late box: the wrong password went twice (the first copy unanswered
+    // for a second); the refusal of the first copy comes, the user types
+    // the right one at once, and the refusal of the second copy comes
+    // after. It is dropped; the next request goes once it is in.
+    recordUnicastApart();
+    engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
+    loop.runFor(std::chrono::milliseconds(1050));
+    ASSERT_EQ(unicastTo.size() + sent.size(), 2u);
+    deliver(answer(op_CHK_PASSWD, 0));
+    EXPECT_EQ(receiver.authFails, 1);
+    unicastTo.clear();
+    sent.clear();
+    engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
+    EXPECT_TRUE(unicastTo.empty() && sent.empty());  // held back
+    deliver(answer(op_CHK_PASSWD, 0));
+    EXPECT_EQ(receiver.authFails, 1);
+    ASSERT_EQ(unicastTo.size() + sent.size(), 1u);  // at once
+    deliver(answer(op_CHK_PASSWD, 1));
+    EXPECT_EQ(receiver.accepted, 1);
 }

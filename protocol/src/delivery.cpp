@@ -37,8 +37,48 @@ bool CredentialRoutes::believes(const Request& r, std::uint32_t from) const {
     return r.groupSent && std::find(r.reported.begin(), r.reported.end(), from) != r.reported.end();
 }
 
-void CredentialRoutes::answered(const Request& r) {
-    if (r.groupSent && r.address != 0) needsGroup_.insert(r.device);
+void CredentialRoutes::answered(const Request& r, bool toUnicastCopy) {
+    if (toUnicastCopy)
+        needsGroup_.erase(r.device);
+    else if (r.groupSent && r.address != 0)
+        needsGroup_.insert(r.device);
+}
+
+void LateAnswers::ended(const Key& key, int copies, Clock::time_point first, Clock::time_point last,
+                        std::optional<Clock::time_point> answeredAt, Clock::time_point now) {
+    Owed o;
+    if (answeredAt) {
+        o.count = copies - 1;
+        o.until = last + (*answeredAt - first) + kMargin;
+    } else {
+        o.count = copies;
+        o.until = now + kUnansweredGrace;
+    }
+    if (o.count <= 0 || o.until <= now)
+        owed_.erase(key);
+    else
+        owed_[key] = o;
+}
+
+std::optional<LateAnswers::Clock::time_point> LateAnswers::holdUntil(const Key& key, Clock::time_point now) {
+    const auto it = owed_.find(key);
+    if (it == owed_.end()) return std::nullopt;
+    if (it->second.until <= now) {
+        owed_.erase(it);
+        return std::nullopt;
+    }
+    return it->second.until;
+}
+
+bool LateAnswers::takeLate(const Key& key, Clock::time_point now) {
+    const auto it = owed_.find(key);
+    if (it == owed_.end()) return false;
+    if (it->second.until <= now) {
+        owed_.erase(it);
+        return false;
+    }
+    if (--it->second.count <= 0) owed_.erase(it);
+    return true;
 }
 
 }  // namespace qs

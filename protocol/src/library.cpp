@@ -99,8 +99,12 @@ bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
     return true;
 }
 
+bool DeviceLibrary::answersAddressAsked(const BlockingLink::Arrival& a) const {
+    return a.direct || (!a.toGroup && a.from != 0 && asked_.count(a.from) != 0);
+}
+
 DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList& heard,
-                                                    const BlockingLink::Arrival& how) {
+                                                    const BlockingLink::Arrival& arrival) {
     if (checkReply(datagram, op_SEARCH, clientUUID_) != ReplyCheck::Accepted) {
         ++stats_.rejected;
         const bool echo = datagram.size() == kHeaderSize && readHeader(datagram) &&
@@ -108,10 +112,12 @@ DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList
         return echo ? Taken::Quiet : Taken::Fresh;
     }
     // An answer to a request sent to one address comes from that address.
-    if (how.direct && asked_.count(how.from) == 0) {
+    if (arrival.direct && asked_.count(arrival.from) == 0) {
         ++stats_.rejected;
         return Taken::Fresh;
     }
+    BlockingLink::Arrival how = arrival;
+    how.direct = answersAddressAsked(arrival);
     const Uuid8 id = readHeader(datagram)->serverUUID;
     if (how.direct) confirmed_.emplace(id, how.from);
     if (!how.direct && claimedElsewhere(id, how.from)) {
@@ -139,7 +145,11 @@ DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList
     }
     if (!replyIsSupportedModel(datagram)) {
         ++stats_.unsupported;
-        return Taken::Tally;
+        // It ends no wait: the wait it came in counts toward the tally as
+        // an empty one does. Counted apart, each of them (and each answer of
+        // theirs to the repeats of the request) would shorten the window
+        // for the devices that answer late.
+        return Taken::Quiet;
     }
     if (heardTotal_ >= kMaxDevices) {
         ++stats_.refusedAsFull;
@@ -256,7 +266,8 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
         HeardList heard;
     };
     std::vector<Listener> listeners(static_cast<std::size_t>(link_->interfaceCount()));
-    std::vector<int> active;
+    std::vector<int> active, everyInterface;
+    for (int i = 0; i < link_->interfaceCount(); ++i) everyInterface.push_back(i);
     for (int i = 0; i < count; ++i) {
         listeners[static_cast<std::size_t>(i)].address = link_->interfaceAddress(i);
         active.push_back(i);
@@ -351,10 +362,14 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
         if (!active.empty())
             if (const auto r = repeats.next()) consider(*r);
         const auto timeout = std::max(std::chrono::ceil<milliseconds>(*soonest - now), milliseconds(0));
-        const auto arrival = link_->pollWithDirect(active, directListening, timeout, buffer);
+        // While addresses are asked, every interface is heard: a device may
+        // answer them at the device port, which is where the interface
+        // sockets listen.
+        const auto arrival = link_->pollWithDirect(directListening ? std::span<const int>(everyInterface) : active,
+                                                   directListening, timeout, buffer);
         if (!arrival) continue;
         const ByteView datagram(buffer.data(), arrival->length);
-        if (arrival->direct) {
+        if (answersAddressAsked(*arrival)) {
             auto& heard = arrival->iface >= 0 ? listeners[static_cast<std::size_t>(arrival->iface)].heard
                                               : heardDirectElsewhere;
             const std::size_t before = heard.items.size();
@@ -365,6 +380,14 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
             continue;
         }
         Listener& l = listeners[static_cast<std::size_t>(arrival->iface)];
+        if (std::find(active.begin(), active.end(), arrival->iface) == active.end()) {
+            // An interface done with its own listening: what comes is still
+            // taken, but holds nothing open.
+            const std::size_t before = l.heard.items.size();
+            takeSearchReply(datagram, l.heard, *arrival);
+            heardNew(l.heard, before);
+            continue;
+        }
         const std::size_t before = l.heard.items.size();
         const Taken taken = takeSearchReply(datagram, l.heard, *arrival);
         // The wait ended with a datagram: the next one starts now.
@@ -377,8 +400,13 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
     record(heardDirectElsewhere, -1);
 }
 
+bool DeviceLibrary::answerOf(ByteView datagram, std::uint16_t opcode) const {
+    return checkReply(datagram, opcode, clientUUID_) == ReplyCheck::Accepted &&
+           readHeader(datagram)->serverUUID == currentServerUUID;
+}
+
 Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime,
-                                Bytes& reply) {
+                                Bytes& reply, bool resend) {
     const DeviceData_n* dev = devices.FindDevice(currentServerUUID);
     if (!dev || !link_) return Outcome::UnknownDevice;
     const int iface = dev->localIfIndex;
@@ -387,6 +415,15 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
     CredentialRoutes::Request route = routes_.start(*dev, onTable);
     const int only[] = {iface};
     const std::span<const int> listen = onTable ? std::span<const int>(only) : std::span<const int>();
+    std::array<std::uint8_t, kBlockingBufferSize> buffer{};
+    const LateAnswers::Key key{currentServerUUID, opcode};
+    // Answers still owed to the last request of this kind are read and
+    // dropped before this one goes out.
+    while (const auto until = late_.holdUntil(key, link_->now())) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - link_->now());
+        const auto a = link_->pollWithDirect(listen, true, std::max(left, std::chrono::milliseconds(0)), buffer);
+        if (a && answerOf(ByteView(buffer.data(), a->length), opcode)) late_.takeLate(key, link_->now());
+    }
     const auto send = [&](Via via, bool first) {
         if (via == Via::Group)
             first ? link_->sendRequest(iface, request) : link_->repeatRequests(only, request);
@@ -395,14 +432,15 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
         return via != Via::Nothing;
     };
     if (!send(routes_.first(route), true)) return Outcome::NoAnswer;
-    auto lastSend = link_->now();
+    const auto firstSend = link_->now();
+    auto lastSend = firstSend;
+    int copies = 1;
     link_->sleepFor(operationTuning.pauseAfterSend);
-    std::array<std::uint8_t, kBlockingBufferSize> buffer{};
     const auto start = link_->now();
     int empty = 0;
     while (link_->now() - start < operationTuning.waitBound) {
-        if (link_->now() - lastSend >= operationTuning.resendAfter) {
-            send(routes_.again(route), false);
+        if (resend && link_->now() - lastSend >= operationTuning.resendAfter) {
+            if (send(routes_.again(route), false)) ++copies;
             lastSend = link_->now();
         }
         const auto a = link_->pollWithDirect(listen, true, pollTime, buffer);
@@ -413,15 +451,16 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
             continue;
         }
         const ByteView datagram(buffer.data(), a->length);
-        if (checkReply(datagram, opcode, clientUUID_) != ReplyCheck::Accepted) continue;
         // Only the device asked may answer, from its own address: a late
         // reply from another device, or one sent under its serverUUID from
         // elsewhere, must not settle this request.
-        if (readHeader(datagram)->serverUUID != currentServerUUID || !routes_.believes(route, a->from)) continue;
-        routes_.answered(route);
+        if (!answerOf(datagram, opcode) || !routes_.believes(route, a->from)) continue;
+        routes_.answered(route, a->direct);
+        late_.ended(key, copies, firstSend, lastSend, link_->now(), link_->now());
         reply.assign(datagram.begin(), datagram.end());
         return Outcome::Accepted;
     }
+    late_.ended(key, copies, firstSend, lastSend, std::nullopt, link_->now());
     return Outcome::NoAnswer;
 }
 
@@ -471,7 +510,7 @@ Outcome DeviceLibrary::setLanConfig(bool dhcp) {
     const auto pollTime = std::chrono::milliseconds(dhcp ? 30 : 10);
     const bool byAddress = dev->byAddress;
     const std::uint32_t oldAddress = dev->answeredFrom;
-    const Outcome o = byReturnCode(exchange(request, op_SET_LAN, pollTime, reply), reply);
+    const Outcome o = byReturnCode(exchange(request, op_SET_LAN, pollTime, reply, false), reply);
     secureClear(request);
     if (o == Outcome::Accepted && byAddress && !dhcp)
         if (const auto moved = parseDottedIPv4(t.IP); moved && *moved != oldAddress) followMovedDevice(*moved);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -50,6 +51,10 @@ void NetManager::fail(const std::string& why) {
 }
 
 bool NetManager::openBoth() {
+    interfaces_ = options_.enumerate         ? options_.enumerate()
+                  : options_.loopbackLab ? loopbackInterfaces()
+                                         : systemInterfaces();
+    chosenIf_ = 0;
     serverFd_ = createCFSocket(port_, nullptr);
     if (serverFd_ < 0) {
         fail("cannot open the receive socket on port " + std::to_string(port_) + ": " + failure_);
@@ -97,12 +102,11 @@ int NetManager::createCFSocket(std::uint16_t port, const std::string* address) {
             failed = true;
         }
         if (!failed && lab) {
-            const in_addr local{htonl(INADDR_LOOPBACK)};
-            ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &local, sizeof local);
             const unsigned char one = 1;
             ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &one, sizeof one);
         }
-        int rc = -1;
+        destination_ = {};
+        destinationLength_ = 0;
         if (!failed && v6) {
             sockaddr_in6 to{};
             to.sin6_family = AF_INET6;
@@ -110,18 +114,17 @@ int NetManager::createCFSocket(std::uint16_t port, const std::string* address) {
             to.sin6_addr.s6_addr[10] = 0xFF;
             to.sin6_addr.s6_addr[11] = 0xFF;
             std::memcpy(&to.sin6_addr.s6_addr[12], &v4, 4);
-            rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            std::memcpy(&destination_, &to, sizeof to);
+            destinationLength_ = sizeof to;
         } else if (!failed) {
             sockaddr_in to{};
             to.sin_family = AF_INET;
             to.sin_port = htons(port);
             to.sin_addr = v4;
-            rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            std::memcpy(&destination_, &to, sizeof to);
+            destinationLength_ = sizeof to;
         }
-        if (failed || rc != 0) {
-            log(format("Connect a socket fail! erron:%d", errno));
-            failed = true;
-        }
+        if (failed) log(format("Connect a socket fail! erron:%d", errno));
     } else {
         if (lab) {
             // A simulator on this host holds the group addresses of the port.
@@ -132,6 +135,9 @@ int NetManager::createCFSocket(std::uint16_t port, const std::string* address) {
         const int buffer = options_.receiveBufferBytes;
         if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
             ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        // Where each datagram was sent: a group, or this host's address.
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
         int granted = 0;
         socklen_t grantedLen = sizeof granted;
         // The kernel reports twice what it grants, the rest being its own
@@ -162,10 +168,7 @@ int NetManager::createCFSocket(std::uint16_t port, const std::string* address) {
             // Linux hands IPv4 group datagrams to an IPv6 wildcard socket only
             // when the socket itself is a member, so it joins the group on
             // every interface it serves.
-            const auto interfaces = options_.enumerate ? options_.enumerate()
-                                    : lab             ? loopbackInterfaces()
-                                                      : systemInterfaces();
-            for (const auto& li : interfaces) {
+            for (const auto& li : interfaces_) {
                 ip_mreqn mreq{};
                 ::inet_pton(AF_INET, group_.c_str(), &mreq.imr_multiaddr);
                 ::inet_pton(AF_INET, li.address.c_str(), &mreq.imr_address);
@@ -194,15 +197,41 @@ void NetManager::sendData(ByteView data) {
         log("Data or socket is null!");
         return;
     }
-    const ssize_t n = ::send(clientFd_, data.data(), data.size(), 0);
-    if (n < 0) {
-        const int err = errno;
-        log(format("Data send error! errno:%d", err));
-        std::fprintf(stderr, "Data send error! errno: %s\n", std::strerror(err));
-        if ((err == EHOSTUNREACH || err == EHOSTDOWN) && packager_) packager_->setBtnApply(true);
-    } else if (n == 0) {
-        log("Data send error! EPIPE");
+    const auto sendOne = [&]() {
+        const ssize_t n = ::sendto(clientFd_, data.data(), data.size(), 0,
+                                   reinterpret_cast<const sockaddr*>(&destination_), destinationLength_);
+        if (n < 0) {
+            const int err = errno;
+            log(format("Data send error! errno:%d", err));
+            std::fprintf(stderr, "Data send error! errno: %s\n", std::strerror(err));
+            return err;
+        }
+        if (n == 0) log("Data send error! EPIPE");
+        return 0;
+    };
+    // Out of every interface in turn; the routing table chooses only when
+    // the host has none that could carry it.
+    int unreachable = 0, sent = 0;
+    for (const LocalInterface& li : interfaces_) {
+        if (li.index != chosenIf_) {
+            ip_mreqn choice{};
+            ::inet_pton(AF_INET, li.address.c_str(), &choice.imr_address);
+            choice.imr_ifindex = static_cast<int>(li.index);
+            if (::setsockopt(clientFd_, IPPROTO_IP, IP_MULTICAST_IF, &choice, sizeof choice) != 0) {
+                log(format("Data send error! errno:%d", errno));
+                continue;
+            }
+            chosenIf_ = li.index;
+        }
+        const int err = sendOne();
+        if (err == 0) ++sent;
+        if (err == EHOSTUNREACH || err == EHOSTDOWN || err == ENETUNREACH) ++unreachable;
     }
+    if (interfaces_.empty()) {
+        const int err = sendOne();
+        if (err == EHOSTUNREACH || err == EHOSTDOWN) ++unreachable;
+    }
+    if (unreachable != 0 && sent == 0 && packager_) packager_->setBtnApply(true);
 }
 
 void NetManager::sendDataTo(std::uint32_t address, ByteView data) {
@@ -237,9 +266,24 @@ void NetManager::sendDataTo(std::uint32_t address, ByteView data) {
 void NetManager::readData() {
     std::uint8_t buffer[65536];
     sockaddr_storage from{};
-    socklen_t fromLen = sizeof from;
-    const ssize_t n =
-        ::recvfrom(serverFd_, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    iovec iov{buffer, sizeof buffer};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(in6_pktinfo))];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(serverFd_, &msg, MSG_DONTWAIT);
+    // Sent to a group; a system that does not say counts as unicast.
+    bool toGroup = false;
+    for (cmsghdr* c = n >= 0 ? CMSG_FIRSTHDR(&msg) : nullptr; c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            toGroup = IN_MULTICAST(ntohl(info.ipi_addr.s_addr));
+        }
     if (n < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK) log(format("Data receive error! errno:%d", errno));
         return;
@@ -251,7 +295,11 @@ void NetManager::readData() {
     if (!packager_) return;
     const ByteView datagram(buffer, static_cast<std::size_t>(n));
     packager_->olderFormatCheck(datagram);
-    if (datagram.size() >= kHeaderSize) packager_->dePacket(from, datagram);
+    if (datagram.size() < kHeaderSize) return;
+    if (toGroup)
+        packager_->dePacket(from, datagram);
+    else
+        packager_->dePacketUnicast(from, datagram);
 }
 
 bool NetManager::reopenSocket() {

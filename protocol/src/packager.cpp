@@ -80,7 +80,8 @@ Packager::Packager(RunLoop& loop, std::uint16_t port, const std::string& group, 
 Packager::~Packager() {
     cancelSearchRepeats();
     for (const auto& [opcode, o] : outstanding_)
-        if (o.resend) loop_.cancelTimer(o.resend);
+        for (const RunLoop::Handle h : {o.resend, o.held})
+            if (h) loop_.cancelTimer(h);
     if (sweepTimer_) loop_.cancelTimer(sweepTimer_);
 }
 
@@ -106,10 +107,13 @@ void Packager::sendTo(std::uint32_t address, const Bytes& datagram) {
 }
 
 void Packager::cancelResend(std::uint16_t opcode) {
-    if (const auto it = outstanding_.find(opcode); it != outstanding_.end() && it->second.resend) {
-        loop_.cancelTimer(it->second.resend);
-        it->second.resend = 0;
-    }
+    const auto it = outstanding_.find(opcode);
+    if (it == outstanding_.end()) return;
+    for (RunLoop::Handle* h : {&it->second.resend, &it->second.held})
+        if (*h) {
+            loop_.cancelTimer(*h);
+            *h = 0;
+        }
 }
 
 void Packager::sendVia(Via via, std::uint32_t address, const Bytes& request) {
@@ -119,9 +123,18 @@ void Packager::sendVia(Via via, std::uint32_t address, const Bytes& request) {
         sendTo(address, request);
 }
 
-void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, Bytes request) {
-    constexpr int kResends = 5;
+void Packager::abandon(std::uint16_t opcode) {
+    const auto it = outstanding_.find(opcode);
+    if (it == outstanding_.end()) return;
     cancelResend(opcode);
+    if (it->second.copies > 0)
+        late_.ended({it->second.route.device, opcode}, it->second.copies, it->second.first, it->second.last,
+                    std::nullopt, loop_.now());
+    outstanding_.erase(it);
+}
+
+void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, Bytes request) {
+    abandon(opcode);
     Outstanding& o = outstanding_[opcode];
     o.route = routes_.start(device, true);
     // Two answers in conflict under one serverUUID: the first one heard is
@@ -137,17 +150,41 @@ void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, B
         secureClear(*const_cast<Bytes*>(b));
         delete b;
     });
-    sendVia(routes_.first(o.route), o.route.address, *held);
-    auto left = std::make_shared<int>(kResends);
     const Uuid8 id = device.serverUUID;
-    o.resend = loop_.startTimer(std::chrono::seconds(1), true, [this, opcode, held, id, left] {
+    const bool resends = opcode != op_SET_LAN;
+    const auto start = [this, opcode, held, id, resends] {
+        constexpr int kResends = 5;
         const auto it = outstanding_.find(opcode);
-        if (it == outstanding_.end() || it->second.route.device != id || --*left < 0) {
-            cancelResend(opcode);
-            return;
-        }
-        sendVia(routes_.again(it->second.route), it->second.route.address, *held);
-    });
+        if (it == outstanding_.end() || it->second.route.device != id) return;
+        Outstanding& out = it->second;
+        out.held = 0;
+        out.start = nullptr;
+        sendVia(routes_.first(out.route), out.route.address, *held);
+        out.copies = 1;
+        out.first = out.last = loop_.now();
+        if (!resends) return;
+        auto left = std::make_shared<int>(kResends);
+        out.resend = loop_.startTimer(std::chrono::seconds(1), true, [this, opcode, held, id, left] {
+            const auto again = outstanding_.find(opcode);
+            if (again == outstanding_.end() || again->second.route.device != id || --*left < 0) {
+                if (again != outstanding_.end() && again->second.resend) {
+                    loop_.cancelTimer(again->second.resend);
+                    again->second.resend = 0;
+                }
+                return;
+            }
+            sendVia(routes_.again(again->second.route), again->second.route.address, *held);
+            ++again->second.copies;
+            again->second.last = loop_.now();
+        });
+    };
+    if (const auto until = late_.holdUntil({id, opcode}, loop_.now())) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*until - loop_.now());
+        o.start = start;
+        o.held = loop_.startTimer(std::max(wait, std::chrono::milliseconds(1)), false, start);
+        return;
+    }
+    start();
 }
 
 std::chrono::milliseconds Packager::searchAddresses(std::vector<std::uint32_t> hosts) {
@@ -180,6 +217,15 @@ void Packager::dePacketDirect(const sockaddr_storage& sender, ByteView datagram)
     arrivingDirect_ = true;
     dePacket(sender, datagram);
     arrivingDirect_ = false;
+}
+
+void Packager::dePacketUnicast(const sockaddr_storage& sender, ByteView datagram) {
+    const auto text = senderAddressText(sender);
+    const std::uint32_t from = text ? parseDottedIPv4(*text).value_or(0) : 0;
+    if (from != 0 && asked_.count(from) != 0)
+        dePacketDirect(sender, datagram);
+    else
+        dePacket(sender, datagram);
 }
 
 void Packager::send(const Bytes& datagram) {
@@ -265,9 +311,23 @@ void Packager::olderFormatCheck(ByteView datagram) {
 
 bool Packager::settle(std::uint16_t opcode, const Uuid8& serverUUID, std::uint32_t from) {
     const auto it = outstanding_.find(opcode);
-    if (it == outstanding_.end() || it->second.route.device != serverUUID) return false;
+    const bool waiting = it != outstanding_.end() && it->second.route.device == serverUUID && it->second.copies > 0;
+    if (!waiting) {
+        // An answer owed to a request that has ended (counted off), or to
+        // none of ours. The last one owed lets a held request go at once.
+        if (late_.takeLate({serverUUID, opcode}, loop_.now()) && it != outstanding_.end() &&
+            it->second.route.device == serverUUID && it->second.held &&
+            !late_.holdUntil({serverUUID, opcode}, loop_.now())) {
+            loop_.cancelTimer(it->second.held);
+            const auto start = std::move(it->second.start);
+            start();
+        }
+        return false;
+    }
     if (!routes_.believes(it->second.route, from)) return false;
-    routes_.answered(it->second.route);
+    routes_.answered(it->second.route, arrivingDirect_);
+    const Outstanding& o = it->second;
+    late_.ended({serverUUID, opcode}, o.copies, o.first, o.last, loop_.now(), loop_.now());
     cancelResend(opcode);
     outstanding_.erase(it);  // one answer per request
     return true;

@@ -15,6 +15,10 @@
 
 namespace qs {
 
+namespace {
+bool isGroupAddress(in_addr a) { return IN_MULTICAST(ntohl(a.s_addr)); }
+}  // namespace
+
 void BlockingLink::sleepFor(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
 
 void BlockingLink::sendRequests(std::span<const int> interfaces, ByteView request) {
@@ -218,6 +222,7 @@ bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* 
     if (!all) return false;
     table_ = std::move(*all);
     sockets_.assign(table_.size(), Sockets{});
+    kept_.assign(table_.size(), {});
     for (std::size_t i = 0; i < table_.size(); ++i) {
         const int fd = openSocket(table_[i]);
         const unsigned char loopValue = options.loopbackLab ? 1 : 0;
@@ -265,6 +270,7 @@ void SocketTransport::CloseSockets() {
         if (s.receive >= 0) ::close(s.receive);
     }
     sockets_.clear();
+    kept_.clear();
     table_.clear();
     reported_.clear();
     bufferShortfall_ = 0;
@@ -303,6 +309,7 @@ bool waitReadable(int fd, std::chrono::milliseconds timeout) {
 
 int SocketTransport::drain(int i) {
     if (i < 0 || i >= interfaceCount()) return 0;
+    kept_[static_cast<std::size_t>(i)].clear();
     const int fd = sockets_[static_cast<std::size_t>(i)].receive;
     std::uint8_t scratch[kBlockingBufferSize];
     int count = 0;
@@ -318,9 +325,12 @@ int SocketTransport::drain(int i) {
 
 int SocketTransport::drain(std::span<const int> interfaces) {
     std::vector<pollfd> fds;
-    for (const int i : interfaces)
-        if (i >= 0 && i < interfaceCount() && sockets_[static_cast<std::size_t>(i)].receive >= 0)
+    for (const int i : interfaces) {
+        if (i < 0 || i >= interfaceCount()) continue;
+        kept_[static_cast<std::size_t>(i)].clear();
+        if (sockets_[static_cast<std::size_t>(i)].receive >= 0)
             fds.push_back(pollfd{sockets_[static_cast<std::size_t>(i)].receive, POLLIN, 0});
+    }
     if (fds.empty()) return 0;
     std::uint8_t scratch[kBlockingBufferSize];
     int count = 0;
@@ -392,6 +402,7 @@ std::optional<BlockingLink::Arrival> SocketTransport::receiveDirect(std::span<st
     a.length = got->length;
     a.direct = true;
     a.from = ntohl(got->from.sin_addr.s_addr);
+    a.toGroup = isGroupAddress(got->to);
     for (std::size_t i = 0; i < table_.size(); ++i)
         if (got->ifindex != 0 && table_[i].index == got->ifindex) {
             a.iface = static_cast<int>(i);
@@ -417,17 +428,46 @@ std::optional<BlockingLink::Arrival> SocketTransport::receiveOne(int i, std::spa
     const unsigned wanted = table_[static_cast<std::size_t>(i)].index;
     const auto got = receiveWithPacketInfo(sockets_[static_cast<std::size_t>(i)].receive, buffer);
     if (!got) return std::nullopt;
-    // A datagram that came in on another interface belongs to that
-    // interface's socket; it is dropped here.
-    if (wanted != 0 && got->ifindex != 0 && got->ifindex != wanted) return std::nullopt;
     Arrival a{i, got->length};
     if (got->from.sin_family == AF_INET) a.from = ntohl(got->from.sin_addr.s_addr);
+    a.toGroup = isGroupAddress(got->to);
+    // A datagram that came in on another interface belongs to that
+    // interface: it is kept for it when it is one of the table's.
+    if (wanted != 0 && got->ifindex != 0 && got->ifindex != wanted) {
+        for (std::size_t j = 0; j < table_.size(); ++j) {
+            if (table_[j].index != got->ifindex || static_cast<int>(j) == i) continue;
+            if (kept_[j].size() < kKeptPerInterface) {
+                a.iface = static_cast<int>(j);
+                kept_[j].push_back(Kept{Bytes(buffer.begin(), buffer.begin() + static_cast<long>(got->length)), a});
+            }
+            break;
+        }
+        return std::nullopt;
+    }
     return a;
+}
+
+std::optional<BlockingLink::Arrival> SocketTransport::takeKept(int i, std::span<std::uint8_t> buffer) {
+    if (i < 0 || static_cast<std::size_t>(i) >= kept_.size() || kept_[static_cast<std::size_t>(i)].empty())
+        return std::nullopt;
+    auto& list = kept_[static_cast<std::size_t>(i)];
+    Kept k = std::move(list.front());
+    list.erase(list.begin());
+    const std::size_t n = std::min(k.datagram.size(), buffer.size());
+    std::copy_n(k.datagram.begin(), n, buffer.begin());
+    k.how.length = n;
+    return k.how;
+}
+
+bool SocketTransport::hearsAnything() const {
+    if (direct_ >= 0) return true;
+    return std::any_of(sockets_.begin(), sockets_.end(), [](const Sockets& s) { return s.receive >= 0; });
 }
 
 std::optional<std::size_t> SocketTransport::poll(int i, std::chrono::milliseconds timeout,
                                                  std::span<std::uint8_t> buffer) {
     if (i < 0 || i >= interfaceCount()) return std::nullopt;
+    if (const auto k = takeKept(i, buffer)) return k->length;
     const int fd = sockets_[static_cast<std::size_t>(i)].receive;
     const auto deadline = now() + timeout;
     for (;;) {
@@ -448,6 +488,8 @@ std::optional<BlockingLink::Arrival> SocketTransport::pollWithDirect(std::span<c
                                                                      std::chrono::milliseconds timeout,
                                                                      std::span<std::uint8_t> buffer) {
     constexpr int kDirectOwner = -1;
+    for (const int i : interfaces)
+        if (auto k = takeKept(i, buffer)) return k;
     std::vector<pollfd> fds;
     std::vector<int> owner;
     for (const int i : interfaces)

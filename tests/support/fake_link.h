@@ -20,7 +20,7 @@ class FakeLink : public BlockingLink {
 public:
     explicit FakeLink(int interfaces) : queues_(static_cast<std::size_t>(interfaces)) {}
 
-    std::chrono::milliseconds drainTime{1000};
+    std::chrono::milliseconds drainTime{0};  // the drain reads what is queued, without waiting
     std::chrono::microseconds datagramTime{20};  // simulated cost of one read
     std::vector<std::pair<int, Bytes>> sent;
     int polls = 0;
@@ -33,11 +33,25 @@ public:
     std::uint32_t defaultFrom = 0;
     void queue(int iface, Bytes datagram) { queueAt(iface, now_, std::move(datagram)); }
     void queueAt(int iface, Clock::time_point at, Bytes datagram) {
-        queues_.at(static_cast<std::size_t>(iface)).push_back(Timed{at, std::move(datagram), defaultFrom});
+        queues_.at(static_cast<std::size_t>(iface)).push_back(Timed{at, std::move(datagram), defaultFrom, true});
     }
-    // A datagram on interface iface, or on the direct socket (iface -1), from `from`.
+    // A datagram on interface iface (sent to the group), or on the direct
+    // socket (iface -1), from `from`.
     void queueFrom(int iface, std::uint32_t from, Bytes datagram) {
-        (iface < 0 ? direct_ : queues_.at(static_cast<std::size_t>(iface))).push_back(Timed{now_, std::move(datagram), from});
+        (iface < 0 ? direct_ : queues_.at(static_cast<std::size_t>(iface)))
+            .push_back(Timed{now_, std::move(datagram), from, iface >= 0});
+    }
+    // The same, arriving `after` from now.
+    void queueFromAfter(int iface, std::uint32_t from, std::chrono::milliseconds after, Bytes datagram) {
+        auto& q = iface < 0 ? direct_ : queues_.at(static_cast<std::size_t>(iface));
+        Timed t{now_ + after, std::move(datagram), from, iface >= 0};
+        q.insert(std::upper_bound(q.begin(), q.end(), t, [](const Timed& a, const Timed& b) { return a.at < b.at; }),
+                 std::move(t));
+    }
+    // A datagram sent by unicast to this host at the device port: heard on
+    // interface iface's socket.
+    void queueUnicastFrom(int iface, std::uint32_t from, Bytes datagram) {
+        queues_.at(static_cast<std::size_t>(iface)).push_back(Timed{now_, std::move(datagram), from, false});
     }
     // Queues a datagram arriving `after` from now.
     void queueAfter(int iface, std::chrono::milliseconds after, Bytes datagram) {
@@ -105,6 +119,7 @@ private:
         Clock::time_point at;
         Bytes bytes;
         std::uint32_t from = 0;
+        bool toGroup = false;
     };
     std::optional<Arrival> pollQueues(std::span<const int> interfaces, bool direct, std::chrono::milliseconds timeout,
                                       std::span<std::uint8_t> buffer) {
@@ -134,7 +149,9 @@ private:
         now_ = std::max(now_, d.at) + datagramTime;
         const std::size_t n = std::min(d.bytes.size(), buffer.size());
         std::copy_n(d.bytes.begin(), n, buffer.begin());
-        return Arrival{which, n, which < 0, d.from};
+        Arrival a{which, n, which < 0, d.from};
+        a.toGroup = d.toGroup;
+        return a;
     }
 
     std::vector<std::deque<Timed>> queues_;

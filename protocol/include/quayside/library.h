@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <unordered_set>
 #include <vector>
 
@@ -78,8 +79,10 @@ struct OperationTuning {
     // Bound on the whole wait, so a stream of foreign replies cannot hold
     // the caller forever.
     std::chrono::milliseconds waitBound{8000};
-    // A request not answered within this goes out again (the operations
-    // are idempotent); an answer to any copy settles it.
+    // A password check or share list not answered within this goes out
+    // again; an answer to any copy settles it. A settings change goes out
+    // once: a box may take longer to answer it than this and must not apply
+    // it twice.
     std::chrono::milliseconds resendAfter{1000};
     // After a device found by address takes a new static address, the wait
     // before it is searched for there.
@@ -159,7 +162,10 @@ private:
     // the routes allow) and waits for the reply to `opcode` from that
     // device at its address, sending again while none comes; fills `reply`
     // when one came.
-    Outcome exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime, Bytes& reply);
+    Outcome exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime, Bytes& reply,
+                     bool resend = true);
+    // Whether a datagram is an answer of the current device to `opcode`.
+    bool answerOf(ByteView datagram, std::uint16_t opcode) const;
 
     struct Heard {
         Bytes datagram;
@@ -176,14 +182,18 @@ private:
         std::vector<Heard> elsewhere;
     };
     static constexpr std::size_t kElsewhereKept = 16;
-    // What a datagram heard while listening does to the wait: an unsupported
-    // device counts toward the tally; a new device, or anything refused,
-    // starts the next wait; a device heard before (a repeat's answer) or
-    // the request itself looped back leaves the wait running.
+    // What a datagram heard while listening does to the wait: a new device,
+    // or anything refused, starts the next wait; a device heard before (a
+    // repeat's answer), an unsupported device or the request itself looped
+    // back leaves the wait running.
     enum class Taken { Tally, Fresh, Quiet };
     // Reads one search reply into `heard` unless it is refused or already
     // there.
-    Taken takeSearchReply(ByteView datagram, HeardList& heard, const BlockingLink::Arrival& how = {});
+    Taken takeSearchReply(ByteView datagram, HeardList& heard, const BlockingLink::Arrival& arrival = {});
+    // Whether a datagram is an answer to an address the search asked: one
+    // that came to the socket of direct requests, or one sent by unicast
+    // (not to a group) from such an address.
+    bool answersAddressAsked(const BlockingLink::Arrival& a) const;
     void searchInTurn(const Bytes& request, const SearchProgress& progress);
     void searchTogether(const Bytes& request, const SearchProgress& progress);
     void record(const HeardList& heard, int iface);
@@ -201,6 +211,7 @@ private:
     std::unordered_set<std::uint32_t> asked_;
     std::map<Uuid8, std::uint32_t> confirmed_;
     std::size_t heardTotal_ = 0;  // devices taken by the running search
+    LateAnswers late_;
     bool claimedElsewhere(const Uuid8& id, std::uint32_t from) const {
         const auto c = confirmed_.find(id);
         return c != confirmed_.end() && c->second != from;

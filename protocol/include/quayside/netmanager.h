@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <vector>
 
 namespace qs {
 
@@ -32,6 +33,10 @@ public:
     virtual void dePacket(const sockaddr_storage& sender, ByteView datagram) = 0;
     // A datagram that answered a request sent straight to one address.
     virtual void dePacketDirect(const sockaddr_storage& sender, ByteView datagram) { dePacket(sender, datagram); }
+    // A datagram on the receive socket that was sent to an address of this
+    // host rather than to a group (a device that answers by unicast at the
+    // device port).
+    virtual void dePacketUnicast(const sockaddr_storage& sender, ByteView datagram) { dePacket(sender, datagram); }
     virtual void setBtnApply(bool enabled) = 0;
 };
 
@@ -69,10 +74,17 @@ public:
     bool reopenSocket();
     void stopSocket();
 
-    // Opens one socket: with an address, connected to it (the send socket);
-    // without, bound to the wildcard address (the receive socket). Returns
-    // the descriptor or -1 after logging why.
+    // Opens one socket: with an address, the send socket, which keeps the
+    // address as its destination; without, the receive socket, bound to the
+    // wildcard address. Returns the descriptor or -1 after logging why.
+    //
+    // The send socket is not connected: a group is reached through each
+    // interface in turn, chosen for each datagram, so a host without a
+    // default route (a laptop cabled to a box, an isolated management
+    // network) reaches its boxes too.
     int createCFSocket(std::uint16_t port, const std::string* address);
+    // The interfaces a group datagram goes out on.
+    const std::vector<LocalInterface>& interfaces() const { return interfaces_; }
 
 private:
     bool openBoth();
@@ -92,6 +104,10 @@ private:
     RunLoop::Handle directWatch_ = 0;
     std::string failure_;
     bool bufferReported_ = false;  // a smaller receive buffer is said once
+    std::vector<LocalInterface> interfaces_;
+    sockaddr_storage destination_{};  // of the send socket
+    socklen_t destinationLength_ = 0;
+    unsigned chosenIf_ = 0;  // the send socket's outgoing interface now
 };
 
 }  // namespace qs

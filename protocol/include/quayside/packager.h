@@ -112,6 +112,9 @@ public:
     void olderFormatCheck(ByteView datagram) override;
     void dePacket(const sockaddr_storage& sender, ByteView datagram) override;
     void dePacketDirect(const sockaddr_storage& sender, ByteView datagram) override;
+    // An answer from an address the last search by address asked counts as
+    // one to that request, whichever socket it came to.
+    void dePacketUnicast(const sockaddr_storage& sender, ByteView datagram) override;
 
     // Sends the search request to each address by unicast, paced (at most
     // 1000 a second) and in rounds as the group search repeats. A device
@@ -134,10 +137,16 @@ private:
     // To the device the way it was found: its own address, or the group.
     void sendFor(const DeviceData_n& device, const Bytes& datagram);
     // Sends a device operation the way the credential routes say (by
-    // unicast, the group only as a fallback) and sends it again each
-    // second while it is unanswered, five times at most (the operations
-    // are idempotent; the first answer to any copy settles it).
+    // unicast, the group only as a fallback). A password check or share
+    // list goes again each second while it is unanswered, five times at
+    // most (the first answer to any copy settles it); a settings change
+    // goes once. While answers to the last request of the same opcode to
+    // the same device may still come, the request is held back (see
+    // LateAnswers).
     void sendOperation(std::uint16_t opcode, const DeviceData_n& device, Bytes request);
+    // The outstanding request of this opcode has ended unanswered (a new
+    // one replaces it): the answers to its copies may still come.
+    void abandon(std::uint16_t opcode);
     void sendVia(Via via, std::uint32_t address, const Bytes& request);
     void cancelResend(std::uint16_t opcode);
     // Takes the answer to the outstanding request of this opcode when it
@@ -153,9 +162,14 @@ private:
     struct Outstanding {
         CredentialRoutes::Request route;
         RunLoop::Handle resend = 0;
+        RunLoop::Handle held = 0;  // the first sending, while held back
+        std::function<void()> start;  // makes the first sending
+        int copies = 0;            // sent so far
+        RunLoop::Clock::time_point first{}, last{};
     };
     std::map<std::uint16_t, Outstanding> outstanding_;  // by opcode
     CredentialRoutes routes_;
+    LateAnswers late_;
     std::unordered_set<std::uint32_t> asked_;  // addresses the last search by address asked
     std::map<Uuid8, std::uint32_t> confirmed_;  // devices that answered at an address asked, and where
     std::map<Uuid8, std::uint32_t> firstFrom_;  // where each device's first listed answer came from

@@ -14,6 +14,7 @@ class RunLoop {
 public:
     using Callback = std::function<void()>;
     using Handle = std::uint64_t;  // 0 is never a valid handle
+    using Clock = std::chrono::steady_clock;
 
     virtual ~RunLoop() = default;
     virtual Handle watchReadable(int fd, Callback onReadable) = 0;
@@ -22,11 +23,12 @@ public:
     virtual void cancelTimer(Handle timer) = 0;
     virtual void run() = 0;
     virtual void stop() = 0;
+    // The clock its timers run on.
+    virtual Clock::time_point now() const { return Clock::now(); }
 };
 
 class PollRunLoop final : public RunLoop {
 public:
-    using Clock = std::chrono::steady_clock;
 
     Handle watchReadable(int fd, Callback onReadable) override;
     void unwatch(Handle watch) override;

@@ -96,6 +96,10 @@ public:
         // table's.
         bool direct = false;
         std::uint32_t from = 0;  // sender, host byte order; 0 when the link does not say
+        // Sent to a group address (rather than to this host's own address):
+        // an answer to a request sent to the group, where the device answers
+        // there.
+        bool toGroup = false;
     };
     // Waits up to timeout for one datagram on any of the given interfaces.
     // By default asks each at once and otherwise sleeps the timeout out.
@@ -137,9 +141,12 @@ struct TransportOptions {
     std::vector<std::string> onlyAddresses;
     // Interface enumeration; defaults to systemInterfaces / loopbackInterfaces.
     std::function<std::vector<LocalInterface>()> enumerate;
-    // One drain wait, and the bound on a whole drain while datagrams keep
-    // arriving.
-    std::chrono::milliseconds drainWait{1000};
+    // How long the drain before a request waits on a socket that holds
+    // nothing: by default not at all, what is queued is read and dropped.
+    // (An answer still on its way to an earlier request cannot settle a
+    // later one: see LateAnswers.) And the bound on a whole drain while
+    // datagrams keep arriving.
+    std::chrono::milliseconds drainWait{0};
     std::chrono::milliseconds drainBound{2000};
     // Receive buffer asked of the kernel: room for well over 1000 replies.
     int receiveBufferBytes = 8 * 1024 * 1024;
@@ -163,6 +170,9 @@ public:
     bool OpenSockets(const TransportOptions& options, std::string* error = nullptr);
     void CloseSockets();
     bool isOpen() const { return open_; }
+    // Whether any socket that hears answers could be opened (an interface's
+    // receive socket or the socket of direct requests).
+    bool hearsAnything() const;
 
     const std::vector<LocalInterface>& interfaces() const { return table_; }
     // Receive buffer size granted on interface i, in the terms it is asked
@@ -204,8 +214,12 @@ private:
                                                                 std::string* error) const;
     void sendOnly(int i, ByteView request);
     // Reads one datagram from interface i's socket when it arrived on that
-    // interface; nothing when none was queued or it belonged elsewhere.
+    // interface; nothing when none was queued or it belonged elsewhere. One
+    // that came in on another interface of the table (where the system
+    // would not tie the socket to its device) is kept for that interface.
     std::optional<Arrival> receiveOne(int i, std::span<std::uint8_t> buffer);
+    // A datagram kept for interface i, copied into buffer.
+    std::optional<Arrival> takeKept(int i, std::span<std::uint8_t> buffer);
     int openSocket(const LocalInterface& li);
     int openReceiveSocket(const LocalInterface& li);
     void openDirectSocket();
@@ -220,6 +234,14 @@ private:
     std::vector<LocalInterface> table_;
     std::vector<Sockets> sockets_;
     int direct_ = -1;  // unbound to any device, so it reaches routed hosts
+    // Datagrams read from one interface's socket that came in on another,
+    // for that other (a few per interface: a flood of them is dropped).
+    struct Kept {
+        Bytes datagram;
+        Arrival how;
+    };
+    std::vector<std::vector<Kept>> kept_;
+    static constexpr std::size_t kKeptPerInterface = 256;
     std::set<std::string> reported_;
     int bufferShortfall_ = 0;
     bool open_ = false;
