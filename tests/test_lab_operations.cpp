@@ -317,3 +317,47 @@ TEST_F(LabOperations, RunLoopEngineIgnoresALateReplyFromAnotherDevice) {
     EXPECT_EQ(rec.accepted, 0);
     EXPECT_EQ(rec.refused, 0);
 }
+
+TEST_F(LabOperations, ALateBoxRefusesTheWrongPasswordAndAcceptsTheRightOneInBothForms) {
+    // Every copy of a request is answered 1.5 s late, so the wrong password
+    // goes twice and the second refusal is still on its way when the right
+    // password is asked. It answers from its own address, as on a LAN.
+    json late = simDevice(kRack, "late", "VSB-790K", "127.0.0.9");
+    late["faults"] = json::array({"lateReply"});
+    late["lateMs"] = 1500;
+    start({late});
+
+    auto transport = std::make_unique<SocketTransport>();
+    TransportOptions options;
+    options.loopbackLab = true;
+    ASSERT_TRUE(transport->OpenSockets(options));
+    DeviceLibrary lib(std::move(transport));
+    ASSERT_TRUE(lib.SearchDevices());
+    ASSERT_EQ(lib.devices.count(), 1u);
+    lib.currentServerUUID = *uuidFromHex(kRack);
+    lib.userName = "admin";
+    lib.password = "wrong";
+    EXPECT_EQ(lib.checkPassword(), Outcome::Refused);
+    lib.password = "admin";
+    EXPECT_EQ(lib.checkPassword(), Outcome::Accepted);
+
+    PollRunLoop loop;
+    Recorder rec;
+    Packager::Options o;
+    o.net.loopbackLab = true;
+    Packager engine(loop, kDevicePort, kRunLoopGroup, &rec, o);
+    ASSERT_TRUE(engine.ok());
+    engine.sendPackage(op_SEARCH, nullptr);
+    loop.runFor(1000ms);
+    ASSERT_EQ(engine.serverArray().size(), 1u);
+    rec.device = engine.serverArray().front();
+    rec.device->password = "wrong";
+    engine.sendPackage(op_CHK_PASSWD, rec.device.get());
+    for (int i = 0; i < 40 && rec.refused == 0; ++i) loop.runFor(100ms);
+    ASSERT_EQ(rec.refused, 1);
+    rec.device->password = "admin";
+    engine.sendPackage(op_CHK_PASSWD, rec.device.get());
+    for (int i = 0; i < 60 && rec.accepted == 0; ++i) loop.runFor(100ms);
+    EXPECT_EQ(rec.accepted, 1);
+    EXPECT_EQ(rec.refused, 1);
+}
