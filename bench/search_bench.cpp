@@ -7,14 +7,23 @@
 //                 port 24680 dropped at random each way;
 //   --sweep       a search of a /24 behind a router holding 10 devices;
 //   --watch       the CPU time of `quayside watch` over a minute;
-//   --network     all four.
-//   search-bench [--runs N] [--interfaces] [--loss] [--sweep] [--watch] [--network]
+//   --network     all four;
+//   --behaviours  for each way a box may answer (group answers, unicast
+//                 answers to port 24680, unicast requests answered to the
+//                 sender's port, to port 24680 or to the groups, group-only
+//                 boxes, answers 300 ms late), 50 boxes answering so, found
+//                 by searches (by address where only that matters) at 0 and
+//                 10% of the datagrams from or to port 24680 dropped each
+//                 way: the boxes found and the mean search time (3 searches
+//                 each unless --runs says; about a minute and a half).
+//   search-bench [--runs N] [--interfaces] [--loss] [--sweep] [--watch] [--network] [--behaviours]
 #include "quayside/address.h"
 #include "quayside/library.h"
 #include "support/lab.h"
 #include "support/netns.h"
 #include "support/process.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <fcntl.h>
 #include <memory>
@@ -292,6 +301,115 @@ int sweepBench(int runs) {
     return 0;
 }
 
+// One way a box may answer, for --behaviours: the config keys every box of
+// the set gets, and how the search asks them (by address, by the group, or
+// both).
+struct Behaviour {
+    const char* name;
+    qs::test::json keys;
+    bool byAddress;
+    bool byGroup;
+};
+
+std::vector<Behaviour> behaviours() {
+    return {
+        {"group answers", {{"reply", "group"}}, false, true},
+        {"unicast answers to port 24680", {{"reply", "unicast"}}, false, true},
+        {"unicast requests answered to the sender port", {{"unicastReply", "sender"}}, true, false},
+        {"unicast requests answered to port 24680", {{"unicastReply", "devicePort"}}, true, false},
+        {"unicast requests answered to the group", {{"unicastReply", "group"}}, true, false},
+        {"group-only", {{"groupOnly", true}}, true, true},
+        {"late answers 300 ms", {{"delayMs", 300}}, false, true},
+    };
+}
+
+// A link from the client to a host holding 50 addresses, one box on each;
+// for each behaviour a simulator of 50 boxes answering so, searched `runs`
+// times at each loss level.
+int behavioursBench(int runs) {
+    using namespace qs::test;
+    std::string why;
+    if (!Netns::available(&why)) {
+        std::fprintf(stderr, "search-bench --behaviours: %s\n", why.c_str());
+        return 1;
+    }
+    constexpr int kBoxes = 50;
+    Netns client("hc"), host("hd");
+    std::string error, hostLink;
+    bool ok = client.ok() && host.ok() &&
+              veth(client, net(4, 1) + "/24", host, net(4, 10) + "/24", &error, nullptr, &hostLink);
+    std::vector<std::uint32_t> addresses;
+    for (int i = 0; ok && i < kBoxes; ++i) {
+        const std::string ip = net(4, 10 + i);
+        if (i > 0) ok = addAddress(host, ip + "/24", hostLink, &error);
+        in_addr a{};
+        ::inet_pton(AF_INET, ip.c_str(), &a);
+        addresses.push_back(ntohl(a.s_addr));
+    }
+    if (!ok) {
+        std::fprintf(stderr, "search-bench: could not set up the namespace LAN: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%d boxes of each behaviour, %d search%s at each loss level (datagrams from or to port 24680, "
+                "each way)\n", kBoxes, runs, runs == 1 ? "" : "es");
+    std::printf("%-46s %-14s %5s %8s %7s %8s %9s\n", "behaviour", "searched by", "loss", "found", "fewest", "share",
+                "mean ms");
+    bool met = true;
+    int status = 0;
+    for (const Behaviour& b : behaviours()) {
+        std::vector<json> devices;
+        for (int i = 0; i < kBoxes; ++i) {
+            char uuid[17];
+            std::snprintf(uuid, sizeof uuid, "00000000000006%02x", i);
+            json d = simDevice(uuid, "box-" + std::to_string(i), "VSB-720K", net(4, 10 + i));
+            d.update(b.keys);
+            devices.push_back(std::move(d));
+        }
+        const std::string config = tempFile(simConfig(devices));
+        Child sim;
+        if (!sim.start(host.exec({binDir() + "/vsb-sim", "--config", config})) || !sim.waitForLine("ready")) {
+            std::fprintf(stderr, "search-bench: vsb-sim did not start: %s\n", sim.errors().c_str());
+            ::unlink(config.c_str());
+            status = 1;
+            break;
+        }
+        const std::string how = b.byAddress && b.byGroup ? "address+group" : b.byAddress ? "address" : "group";
+        for (const int percent : {0, 10}) {
+            if (!dropAtRandom(client, percent, &error, LossOf::DevicePortEitherEnd)) {
+                std::fprintf(stderr, "search-bench: %s\n", error.c_str());
+                status = 1;
+                break;
+            }
+            double ms = 0;
+            std::size_t total = 0, fewest = kBoxes;
+            runIn(client, [&] {
+                for (int r = 0; r < runs; ++r) {
+                    auto transport = std::make_unique<qs::SocketTransport>();
+                    if (!transport->OpenSockets({})) return;
+                    qs::DeviceLibrary lib(std::move(transport));
+                    if (b.byAddress) lib.searchTargets.hosts = addresses;
+                    lib.searchTargets.multicast = b.byGroup;
+                    ms += timedSearch(lib) / runs;
+                    total += lib.devices.count();
+                    fewest = std::min(fewest, lib.devices.count());
+                }
+            }, &error);
+            const double found = static_cast<double>(total) / runs;
+            const double share = 100.0 * static_cast<double>(total) / (runs * kBoxes);
+            std::printf("%-46s %-14s %4d%% %8.1f %7zu %7.1f%% %9.1f\n", b.name, how.c_str(), percent, found, fewest,
+                        share, ms);
+            met = met && (percent == 0 ? fewest == kBoxes : share >= 99);
+        }
+        sim.stop();
+        ::unlink(config.c_str());
+        if (status != 0) break;
+    }
+    dropAtRandom(client, 0, &error);
+    std::printf("target: every box found in every search at 0%% loss, at least 99%% found at 10%%: %s\n",
+                met ? "met" : "MISSED");
+    return status;
+}
+
 // CPU time of `quayside watch` (every 10 s) over a minute, on the loopback
 // lab of a private namespace.
 int watchBench() {
@@ -345,28 +463,34 @@ int watchBench() {
 
 int main(int argc, char** argv) {
     int runs = 5;
-    bool interfaces = false, loss = false, sweep = false, watch = false;
+    bool runsGiven = false;
+    bool interfaces = false, loss = false, sweep = false, watch = false, behaviour = false;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
-        if (arg == "--runs" && a + 1 < argc)
+        if (arg == "--runs" && a + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++a]));
-        else if (arg == "--interfaces")
+            runsGiven = true;
+        } else if (arg == "--interfaces") {
             interfaces = true;
-        else if (arg == "--loss")
+        } else if (arg == "--loss") {
             loss = true;
-        else if (arg == "--sweep")
+        } else if (arg == "--sweep") {
             sweep = true;
-        else if (arg == "--watch")
+        } else if (arg == "--watch") {
             watch = true;
-        else if (arg == "--network")
+        } else if (arg == "--network") {
             interfaces = loss = sweep = watch = true;
+        } else if (arg == "--behaviours") {
+            behaviour = true;
+        }
     }
-    if (interfaces || loss || sweep || watch) {
+    if (interfaces || loss || sweep || watch || behaviour) {
         int status = 0;
         if (interfaces) status |= interfacesBench(runs);
         if (sweep) status |= sweepBench(runs);
         if (loss) status |= lossBench();
         if (watch) status |= watchBench();
+        if (behaviour) status |= behavioursBench(runsGiven ? runs : 3);
         return status;
     }
     const std::string sim = qs::test::binDir() + "/vsb-sim";

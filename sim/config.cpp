@@ -166,6 +166,14 @@ void parseReplyMode(const json& obj, const std::string& path, DeviceConfig& d) {
     else fail(member(path, "reply"), "expected \"group\" or \"unicast\", got " + shown(*v));
 }
 
+void parseUnicastReply(const json& obj, const std::string& path, DeviceConfig& d) {
+    const json* v = find(obj, "unicastReply");
+    if (!v) return;
+    const auto mode = v->is_string() ? unicastReplyFromName(v->get<std::string>()) : std::nullopt;
+    if (!mode) fail(member(path, "unicastReply"), "expected \"sender\", \"devicePort\" or \"group\", got " + shown(*v));
+    d.unicastReply = *mode;
+}
+
 void parseFaults(const json& obj, const std::string& path, DeviceConfig& d) {
     const json* v = find(obj, "faults");
     if (!v) return;
@@ -200,8 +208,8 @@ DeviceConfig parseDevice(const json& j, const std::string& path) {
     requireObject(j, path);
     rejectUnknownKeys(j, path,
                       {"serverUUID", "hostname", "model", "devModel", "ports", "answerPort", "defaultGatewayPort",
-                       "bonding", "user", "password", "shares", "reply", "groupOnly", "delayMs", "lateMs", "faults",
-                       "http", "smb", "smbGuest"});
+                       "bonding", "user", "password", "shares", "reply", "unicastReply", "groupOnly", "delayMs",
+                       "restartMs", "lateMs", "faults", "http", "smb", "smbGuest"});
     DeviceConfig d;
     d.serverUUID = parseServerUUID(j, path);
     d.hostname = textValue(required(j, path, "hostname"), member(path, "hostname"));
@@ -219,7 +227,9 @@ DeviceConfig parseDevice(const json& j, const std::string& path) {
     optionalText(j, path, "password", d.password);
     optionalText(j, path, "shares", d.shares, kMaxSharesText);
     parseReplyMode(j, path, d);
+    parseUnicastReply(j, path, d);
     optionalInt(j, path, "delayMs", d.delayMs, 0, kMaxDelayMs);
+    optionalInt(j, path, "restartMs", d.restartMs, 0, kMaxDelayMs);
     optionalInt(j, path, "lateMs", d.lateMs, 0, kMaxDelayMs);
     parseFaults(j, path, d);
     optionalBool(j, path, "http", d.http);
@@ -271,6 +281,21 @@ std::optional<Fault> faultFromName(std::string_view name) {
 }
 
 const char* replyModeName(ReplyMode m) { return m == ReplyMode::Unicast ? "unicast" : "group"; }
+
+const char* unicastReplyName(UnicastReply m) {
+    switch (m) {
+    case UnicastReply::Sender: return "sender";
+    case UnicastReply::DevicePort: return "devicePort";
+    case UnicastReply::Group: return "group";
+    }
+    return "?";
+}
+
+std::optional<UnicastReply> unicastReplyFromName(std::string_view name) {
+    for (const UnicastReply m : {UnicastReply::Sender, UnicastReply::DevicePort, UnicastReply::Group})
+        if (name == unicastReplyName(m)) return m;
+    return std::nullopt;
+}
 
 bool DeviceConfig::hasFault(Fault f) const { return std::find(faults.begin(), faults.end(), f) != faults.end(); }
 
@@ -363,6 +388,8 @@ std::vector<DeviceConfig> labDevices() {
     DeviceConfig single = device("51a0000000000001", "vsb-reception", "VSB-720K", volumes);
     single.ports = {home(0)};
     single.smbGuest = true;  // Volume_2 and its bin admit guests; Volume_1 is locked
+    single.reply = ReplyMode::Group;
+    single.restartMs = 1000;  // restarts after a settings change, as a box does
 
     // Answers from its second port, which therefore has the lab address.
     DeviceConfig dual = device("51a0000000000002", "vsb-archive", "VSB-760K", "Public@5:Media*6:Recycle Bin - Public:Recycle Bin - Media");
@@ -370,6 +397,8 @@ std::vector<DeviceConfig> labDevices() {
     dual.ports[1].dhcp = true;
     dual.answerPort = 1;
     dual.defaultGatewayPort = 1;
+    dual.reply = ReplyMode::Unicast;  // every answer to 127.0.0.1:24680
+    dual.unicastReply = UnicastReply::DevicePort;
 
     DeviceConfig bonded = device("51a0000000000003", "vsb-render", "VSB-790K", "Archive@5:Backup@5:Recycle Bin - Archive:Recycle Bin - Backup");
     bonded.ports = {home(2), port("192.168.1.41", "192.168.1.1")};
@@ -377,6 +406,7 @@ std::vector<DeviceConfig> labDevices() {
     bonded.bondMode = 4;
     bonded.groupOnly = true;  // so the lab walks the group fallback of the clients
 
+    // Not a model the clients support; it answers like the others.
     DeviceConfig legacy = device("51a0000000000004", "vsb-legacy", "VSB-100X", volumes);
     legacy.ports = {home(3)};
 

@@ -18,15 +18,22 @@
 //       "bonding": {"enable": false, "mode": 0},
 //       "user": "admin", "password": "admin",    the defaults
 //       "shares": "Volume_1*6:Volume_2@5",       default empty
-//       "reply": "group",                        or "unicast"; default group
-//                                                (requests sent by unicast
-//                                                are always answered by
-//                                                unicast, see ReplyMode)
+//       "reply": "group",                        or "unicast"; default group:
+//                                                where answers to requests
+//                                                sent to a group go (see
+//                                                ReplyMode)
+//       "unicastReply": "sender",                or "devicePort" or "group";
+//                                                default sender: where
+//                                                answers to requests sent by
+//                                                unicast go (see UnicastReply)
 //       "groupOnly": false,                      listens on the groups only:
 //                                                requests sent to its
 //                                                address by unicast get no
 //                                                answer
 //       "delayMs": 0,                            0..600000, before every answer
+//       "restartMs": 0,                          0..600000, silence after a
+//                                                settings change it takes
+//                                                (see below)
 //       "lateMs": 4000,                          0..600000, extra wait of the
 //                                                device operations under the
 //                                                lateReply fault
@@ -37,6 +44,16 @@
 //   }]}
 //
 // Addresses must be dotted IPv4. Unknown keys are errors, so typos show.
+//
+// A device with "restartMs" restarts after each settings change it takes
+// (an op_SET_LAN it applies; its answer carries ret_code 1 unless a fault
+// changes what it says). From the moment it takes the change it takes and
+// answers nothing at all: no search, no device operation, no older-format
+// query, whether sent to a group or by unicast, a repeat of the change
+// included. Its answer to the change goes out as usual, after delayMs, and
+// restartMs after that answer went out (or would have, under a fault that
+// loses it) the device answers again, at its new settings. Answers it had
+// already queued before the change still go out.
 //
 // A device with "http" or "smb" serves on the address of its answering
 // port, which must then be a loopback address (127.x.x.x, every one of
@@ -56,13 +73,24 @@
 namespace qs::sim {
 
 // Where a device sends its replies to a request sent to a group: to that
-// group, or straight to the requester's address at the device port. A
-// request sent by unicast to an address of the host is answered as devices
-// on a LAN answer one, whatever the mode: by unicast to the requester's
-// address and port, from the address it was sent to. A search sent so is
-// answered by the devices with a port at that address (as they are now,
-// after any settings change); any other request by the device it names.
+// group, or straight to the requester's address at the device port.
+// Requests sent by unicast are answered as UnicastReply says, whatever this
+// mode.
 enum class ReplyMode { Group, Unicast };
+
+// Where a device sends its replies to a request sent by unicast to an
+// address of the host. A search sent so is answered by the devices with a
+// port at that address (as they are now, after any settings change); any
+// other request by the device it names.
+//   Sender      to the requester's address and port, from the address the
+//               request was sent to (the default);
+//   DevicePort  to the requester's address at the device port 24680, from
+//               the address the request was sent to;
+//   Group       one copy to 224.0.0.10 and one to 224.0.0.1, on the
+//               interface the request came in on, from the address the
+//               device's group answers come from (in the loopback lab its
+//               own 127/8 address).
+enum class UnicastReply { Sender, DevicePort, Group };
 
 // Deliberate misbehaviour of a device, for testing how clients cope. Each
 // fault is named in the config by the text faultName() returns.
@@ -116,8 +144,10 @@ struct DeviceConfig {
     std::string password = "admin";
     std::string shares;
     std::optional<ReplyMode> reply;  // empty: not said in the config
+    UnicastReply unicastReply = UnicastReply::Sender;
     bool groupOnly = false;          // requests sent by unicast are not answered
     int delayMs = 0;
+    int restartMs = 0;  // silence after a settings change taken
     int lateMs = 4000;  // see Fault::LateReply
     std::vector<Fault> faults;
     bool http = false;  // web pages on port 80 of serverAddress()
@@ -156,7 +186,17 @@ SimConfig loadConfigFile(const std::string& path);
 // The fixed lab set: three supported models and one unsupported, each with
 // user "admin", password "admin" and a share list of its own. The N-th
 // device (from 0) answers from 127.0.0.(N+2) and has web pages and shares
-// there. The third (vsb-render) listens on the groups only.
+// there. Each answers in a way of its own, so the lab holds one box of
+// each kind the clients must cope with:
+//   vsb-reception  answers to the group, and is silent for a second after
+//                  each settings change it takes (restartMs 1000);
+//   vsb-archive    answers group requests by unicast to the requester's
+//                  port 24680, and unicast requests there too (reply
+//                  "unicast", unicastReply "devicePort"): in the lab its
+//                  answers come to 127.0.0.1:24680;
+//   vsb-render     listens on the groups only (groupOnly);
+//   vsb-legacy     a model the clients do not support, answering every
+//                  request as the others do.
 std::vector<DeviceConfig> labDevices();
 // `count` supported devices (1..kMaxGenerated), all distinct.
 std::vector<DeviceConfig> generatedDevices(int count);
@@ -172,5 +212,9 @@ std::vector<std::string> shareNames(std::string_view shares);
 // after "*" or "@").
 bool shareLocked(std::string_view shares, std::string_view name);
 const char* replyModeName(ReplyMode m);
+// "sender", "devicePort" or "group", as the config and --unicast-reply name
+// them.
+const char* unicastReplyName(UnicastReply m);
+std::optional<UnicastReply> unicastReplyFromName(std::string_view name);
 
 }  // namespace qs::sim

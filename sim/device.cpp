@@ -241,9 +241,13 @@ Answer Device::answer(const PacketHeader& request, ByteView datagram) {
         std::optional<Reply> good = (this->*route.handler)(request, datagram);
         if (!good) return {};
         if (route.kind == Kind::Search) return {applyFaults(*good, state_.faults), state_.delayMs};
-        if (!answersOperations()) return {};
+        // A settings change taken restarts the device, whatever its answer
+        // says or whether it is sent at all.
+        const bool taken = request.opcode == op_SET_LAN && good->header.ret_code == kReplyOk;
+        const int restartMs = taken ? state_.restartMs : 0;
+        if (!answersOperations()) return {{}, operationDelayMs(), restartMs};
         if (state_.hasFault(Fault::RetCodeZero)) good->header.ret_code = 0;
-        return {{encodeGood(std::move(*good))}, operationDelayMs()};
+        return {{encodeGood(std::move(*good))}, operationDelayMs(), restartMs};
     }
     return {};
 }

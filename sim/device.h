@@ -63,10 +63,13 @@ std::string lanInformationText(const DeviceConfig& state);
 ReplyMode effectiveReplyMode(const DeviceConfig& state, bool loopback, std::optional<ReplyMode> forced);
 
 // What a device sends for one request: the datagrams, in order, after
-// waiting delayMs. No datagrams: it does not answer.
+// waiting delayMs. No datagrams: it does not answer. restartMs above 0: the
+// request was a settings change the device took, and it answers nothing
+// from now until restartMs after these datagrams went out (or would have).
 struct Answer {
     std::vector<Bytes> datagrams;
     int delayMs = 0;
+    int restartMs = 0;
 
     bool empty() const { return datagrams.empty(); }
 };

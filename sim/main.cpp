@@ -3,13 +3,18 @@
 // them also get web pages and file shares on their own loopback address.
 //
 // Requests come to the two groups and, as on a LAN, by unicast to an
-// address of the host at the device port. A unicast request is answered by
-// unicast to its sender's address and port, from the address it was sent
-// to, whatever the device's reply mode: a search by the devices with a port
-// at that address, any other request by the device it names. Outside the lab
+// address of the host at the device port. A unicast request is answered as
+// the device's unicast reply mode says (by default by unicast to its
+// sender's address and port, from the address it was sent to), whatever its
+// reply mode for group requests: a search by the devices with a port at
+// that address, any other request by the device it names. Outside the lab
 // one socket bound to the wildcard address takes them (and no group
 // traffic); in the lab, where a client holds the wildcard address on "lo",
 // one socket per device address in 127/8 other than 127.0.0.1.
+//
+// A device restarting after a settings change it took neither takes nor
+// answers any request until its silence is over. The clock alone decides
+// that; its end is only reported (under --verbose).
 #include "config.h"
 #include "device.h"
 #include "file_servers.h"
@@ -30,6 +35,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -51,20 +57,28 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
     "usage: vsb-sim [--config FILE] [--lab] [--generate N] [--loopback] [--verbose] [--reply unicast|group]\n"
+    "               [--unicast-reply sender|devicePort|group]\n"
     "       vsb-sim --help | --version\n";
 constexpr const char* kHelp =
     "Answers like the devices of the config, the lab set or a generated fleet: requests to the groups\n"
     "224.0.0.10 and 224.0.0.1 at port 24680 get their answers to the group (or, with reply mode unicast,\n"
     "to the requester's address at port 24680). A request sent by unicast to an address of the host at\n"
-    "port 24680 is answered by unicast to the sender's address and port, whatever the reply mode: a\n"
-    "search by the devices with a port at that address, any other request by the device it names.\n"
+    "port 24680 is answered, whatever the reply mode, as the unicast reply mode says: by unicast to the\n"
+    "sender's address and port (sender, the default), to the sender's address at port 24680\n"
+    "(devicePort), or with one copy to each group on the interface it came in on (group); a search\n"
+    "sent so by the devices with a port at that address, any other request by the device it names.\n"
+    "A device with restartMs in its config answers nothing for that long after its answer to a\n"
+    "settings change it takes.\n"
     "\n"
     "  --config FILE       devices of a JSON config file\n"
     "  --lab               the four devices of the loopback lab; implies --loopback\n"
     "  --generate N        N generated devices\n"
     "  --loopback          answer on \"lo\" only, each device also by unicast at its 127.0.0.N address\n"
     "  --verbose           print each request and its outcome on stderr\n"
-    "  --reply MODE        reply mode of every device (unicast or group), overriding the config\n";
+    "  --reply MODE        reply mode of every device (unicast or group), overriding the config\n"
+    "  --unicast-reply MODE\n"
+    "                      unicast reply mode of every device (sender, devicePort or group),\n"
+    "                      overriding the config\n";
 constexpr int kSendBufferBytes = 4 * 1024 * 1024;
 constexpr int kReceiveBufferBytes = 1024 * 1024;
 constexpr auto kSendRetryBound = std::chrono::seconds(2);
@@ -84,6 +98,7 @@ struct Options {
     bool help = false;
     bool version = false;
     std::optional<ReplyMode> reply;
+    std::optional<UnicastReply> unicastReply;
 };
 
 // ---- command line ---------------------------------------------------------
@@ -101,6 +116,11 @@ ReplyMode parseReplyMode(const std::string& text) {
     if (text == "group") return ReplyMode::Group;
     if (text == "unicast") return ReplyMode::Unicast;
     throw UsageError("--reply needs 'unicast' or 'group', got '" + text + "'");
+}
+
+UnicastReply parseUnicastReply(const std::string& text) {
+    if (const auto mode = unicastReplyFromName(text)) return *mode;
+    throw UsageError("--unicast-reply needs 'sender', 'devicePort' or 'group', got '" + text + "'");
 }
 
 Options parseArgs(int argc, char** argv) {
@@ -128,6 +148,8 @@ Options parseArgs(int argc, char** argv) {
             o.generate = parseCount(value());
         } else if (arg == "--reply") {
             o.reply = parseReplyMode(value());
+        } else if (arg == "--unicast-reply") {
+            o.unicastReply = parseUnicastReply(value());
         } else if (arg == "--lab") {
             flag(o.lab);
         } else if (arg == "--loopback") {
@@ -371,6 +393,15 @@ struct Destination {
     in_addr source{};
 };
 
+// Every place one answer goes: one, or both groups. Each datagram of the
+// answer goes to each in turn.
+struct Destinations {
+    std::array<Destination, 2> at{};
+    std::size_t count = 1;
+
+    std::span<const Destination> all() const { return {at.data(), count}; }
+};
+
 class Simulator {
 public:
     Simulator(std::vector<Device> devices, const Options& options, int signalFd);
@@ -410,17 +441,31 @@ private:
     void handleLegacy(const Arrival& a, const LegacyQuery& q);
     bool isOwn(const sockaddr_in& from) const;
     bool serves(unsigned ifindex) const;
-    Destination replyDestination(std::size_t device, const Arrival& a) const;
-    int answerAll(const PacketHeader& request, const Arrival& a);
-    void deliver(Answer answer, const Destination& to);
+    Destinations replyDestinations(std::size_t device, const Arrival& a) const;
+    int answerAll(const PacketHeader& request, const Arrival& a, int& silentCount);
+    void deliver(Answer answer, const Destinations& to);
+    // Whether device i is restarting (answers nothing) at `now`.
+    bool silent(std::size_t i, Clock::time_point now) const { return now < silentUntil_[i]; }
+    // Device i took a settings change: silent until restartMs after its
+    // answer goes out.
+    void restart(std::size_t i, int delayMs, int restartMs);
+    // Reports the devices whose silence is over (under --verbose).
+    void endSilences(Clock::time_point now);
     bool send(const Bytes& datagram, const Destination& to);
     void setMulticastInterface(unsigned ifindex);
     void fireDue();
     int pollTimeoutMs() const;
     void log(const Arrival& a, const PacketHeader& h, const std::string& outcome) const;
+    // "2 of 5 devices answer", and how many were silent, restarting.
+    std::string outcomeText(int answering, int silentCount) const;
 
     std::vector<Device> devices_;
     std::vector<ReplyMode> modes_;
+    std::vector<UnicastReply> unicastModes_;
+    // When each device's restart ends; devices not restarting hold a time
+    // long past. `restarting_` lists those still to be reported back.
+    std::vector<Clock::time_point> silentUntil_;
+    std::vector<std::size_t> restarting_;
     Options options_;
     std::vector<Served> served_;
     std::vector<in_addr> local_;
@@ -444,7 +489,11 @@ private:
 
 Simulator::Simulator(std::vector<Device> devices, const Options& options, int signalFd)
     : devices_(std::move(devices)), options_(options), signalFd_(signalFd) {
-    for (const Device& d : devices_) modes_.push_back(effectiveReplyMode(d.state(), options_.loopback, options_.reply));
+    for (const Device& d : devices_) {
+        modes_.push_back(effectiveReplyMode(d.state(), options_.loopback, options_.reply));
+        unicastModes_.push_back(options_.unicastReply.value_or(d.state().unicastReply));
+    }
+    silentUntil_.assign(devices_.size(), Clock::time_point::min());
 }
 
 Simulator::~Simulator() {
@@ -523,6 +572,7 @@ void Simulator::run() {
         if (n > 0) web_.handle(std::span<const pollfd>(fds).subspan(webFirst), devices_);
         web_.expire(Clock::now());
         fireDue();
+        endSilences(Clock::now());
     }
 }
 
@@ -572,8 +622,9 @@ void Simulator::handle(const Arrival& a) {
         log(a, h, "ignored: opcode not handled");
         return;
     }
-    const int answering = answerAll(h, a);
-    log(a, h, std::to_string(answering) + " of " + std::to_string(devices_.size()) + " devices answer");
+    int silentCount = 0;
+    const int answering = answerAll(h, a, silentCount);
+    log(a, h, outcomeText(answering, silentCount));
     // A settings change may have moved a device to an address of its own.
     if (h.opcode == op_SET_LAN && options_.loopback) openLabUnicastSockets();
 }
@@ -583,15 +634,20 @@ void Simulator::handleLegacy(const Arrival& a, const LegacyQuery& q) {
     if (!a.unicast() && !serves(a.ifindex)) {
         outcome = "ignored: arrived on an interface not served";
     } else {
-        int answering = 0;
+        int answering = 0, silentCount = 0;
+        const auto now = Clock::now();
         for (std::size_t i = 0; i < devices_.size(); ++i) {
             if (a.unicast() && devices_[i].state().groupOnly) continue;
+            if (silent(i, now)) {
+                ++silentCount;
+                continue;
+            }
             Answer answer = devices_[i].answer(q);
             if (answer.empty()) continue;
             ++answering;
-            deliver(std::move(answer), replyDestination(i, a));
+            deliver(std::move(answer), replyDestinations(i, a));
         }
-        outcome = std::to_string(answering) + " of " + std::to_string(devices_.size()) + " devices answer";
+        outcome = outcomeText(answering, silentCount);
     }
     if (!options_.verbose) return;
     std::fprintf(stderr, "vsb-sim: older-format query item %u from %s:%u on %s %s, client %s, server %s: %s\n",
@@ -611,44 +667,85 @@ bool Simulator::serves(unsigned ifindex) const {
     return std::any_of(served_.begin(), served_.end(), [&](const Served& s) { return s.index == ifindex; });
 }
 
-// A request sent by unicast is answered to its sender's address and port,
-// from the address it was sent to. Otherwise, in group mode a reply goes to
-// the group the request was sent to (each client form listens on its own
-// group only), in unicast mode to the requester's address at the device port.
-// In the lab a device answers from its own address, as a box does on a LAN.
-Destination Simulator::replyDestination(std::size_t device, const Arrival& a) const {
-    if (a.unicast()) return {a.from, a.ifindex, a.fd, a.to};
+// A request sent by unicast is answered as the device's unicast reply mode
+// says: to its sender's address, at the sender's port or the device port,
+// from the address it was sent to; or to both groups. Otherwise, in group
+// mode a reply goes to the group the request was sent to (each client form
+// listens on its own group only), in unicast mode to the requester's address
+// at the device port. In the lab a device's answers by the send socket come
+// from its own address, as a box's do on a LAN.
+Destinations Simulator::replyDestinations(std::size_t device, const Arrival& a) const {
     in_addr source{};
     const std::string& own = devices_[device].state().serverAddress();
     if (options_.loopback && isLoopbackIPv4(own) && own != "127.0.0.1") source = parseDotted(own.c_str());
-    if (modes_[device] == ReplyMode::Unicast) return {endpoint(a.from.sin_addr, kDevicePort), a.ifindex, -1, source};
-    return {endpoint(parseDotted(a.group), kDevicePort), a.ifindex, -1, source};
+    const auto group = [&](const char* g) {
+        return Destination{endpoint(parseDotted(g), kDevicePort), a.ifindex, -1, source};
+    };
+    if (a.unicast()) {
+        switch (unicastModes_[device]) {
+        case UnicastReply::Sender: return {{Destination{a.from, a.ifindex, a.fd, a.to}}};
+        case UnicastReply::DevicePort:
+            return {{Destination{endpoint(a.from.sin_addr, kDevicePort), a.ifindex, a.fd, a.to}}};
+        case UnicastReply::Group: return {{group(kBlockingGroup), group(kRunLoopGroup)}, 2};
+        }
+    }
+    if (modes_[device] == ReplyMode::Unicast)
+        return {{Destination{endpoint(a.from.sin_addr, kDevicePort), a.ifindex, -1, source}}};
+    return {{group(a.group)}};
 }
 
 // A search sent by unicast is for the devices at the address it was sent
 // to, as they are now; everything else goes to every device, and each
-// decides.
-int Simulator::answerAll(const PacketHeader& request, const Arrival& a) {
+// decides. Devices restarting are counted in `silentCount` and not asked.
+int Simulator::answerAll(const PacketHeader& request, const Arrival& a, int& silentCount) {
     const std::string to = a.unicast() && request.opcode == op_SEARCH ? dotted(a.to) : std::string();
+    const auto now = Clock::now();
     int answering = 0;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         if (a.unicast() && devices_[i].state().groupOnly) continue;
         if (!to.empty() && !devices_[i].state().hasAddress(to)) continue;
+        if (silent(i, now)) {
+            ++silentCount;
+            continue;
+        }
         Answer answer = devices_[i].answer(request, a.datagram);
-        if (answer.empty()) continue;
-        ++answering;
-        deliver(std::move(answer), replyDestination(i, a));
+        const int delayMs = answer.delayMs, restartMs = answer.restartMs;
+        if (!answer.empty()) {
+            ++answering;
+            deliver(std::move(answer), replyDestinations(i, a));
+        }
+        if (restartMs > 0) restart(i, delayMs, restartMs);
     }
     return answering;
 }
 
-void Simulator::deliver(Answer answer, const Destination& to) {
+void Simulator::deliver(Answer answer, const Destinations& to) {
     if (answer.delayMs == 0) {
-        for (const Bytes& d : answer.datagrams) send(d, to);
+        for (const Bytes& d : answer.datagrams)
+            for (const Destination& dest : to.all()) send(d, dest);
         return;
     }
     const auto due = Clock::now() + std::chrono::milliseconds(answer.delayMs);
-    for (Bytes& d : answer.datagrams) timers_.push(Pending{due, nextSeq_++, std::move(d), to});
+    for (Bytes& d : answer.datagrams)
+        for (const Destination& dest : to.all()) timers_.push(Pending{due, nextSeq_++, d, dest});
+}
+
+void Simulator::restart(std::size_t i, int delayMs, int restartMs) {
+    silentUntil_[i] = Clock::now() + std::chrono::milliseconds(delayMs + restartMs);
+    if (std::find(restarting_.begin(), restarting_.end(), i) == restarting_.end()) restarting_.push_back(i);
+    if (options_.verbose)
+        std::fprintf(stderr, "vsb-sim: %s took a settings change and restarts: silent until %d ms after its answer\n",
+                     devices_[i].state().hostname.c_str(), restartMs);
+}
+
+void Simulator::endSilences(Clock::time_point now) {
+    std::erase_if(restarting_, [&](std::size_t i) {
+        if (silent(i, now)) return false;
+        if (options_.verbose)
+            std::fprintf(stderr, "vsb-sim: %s answers again, at %s\n", devices_[i].state().hostname.c_str(),
+                         devices_[i].state().serverAddress().c_str());
+        return true;
+    });
 }
 
 void Simulator::setMulticastInterface(unsigned ifindex) {
@@ -730,11 +827,19 @@ void Simulator::fireDue() {
 int Simulator::pollTimeoutMs() const {
     std::optional<Clock::time_point> next = web_.nextDeadline();
     if (!timers_.empty() && (!next || timers_.top().due < *next)) next = timers_.top().due;
+    for (const std::size_t i : restarting_)
+        if (!next || silentUntil_[i] < *next) next = silentUntil_[i];
     if (!next) return -1;
     const auto wait = *next - Clock::now();
     if (wait <= Clock::duration::zero()) return 0;
     // Round up so the loop does not wake just before the deadline.
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+}
+
+std::string Simulator::outcomeText(int answering, int silentCount) const {
+    std::string text = std::to_string(answering) + " of " + std::to_string(devices_.size()) + " devices answer";
+    if (silentCount > 0) text += " (" + std::to_string(silentCount) + " silent, restarting)";
+    return text;
 }
 
 void Simulator::log(const Arrival& a, const PacketHeader& h, const std::string& outcome) const {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -193,6 +194,26 @@ TEST(SimSetLan, StaticSettingsAreAppliedAndShownByTheNextSearch) {
     EXPECT_EQ(rec.port[1].dnsMode, 1);
     EXPECT_FALSE(rec.port[1].dhcpEnable);
     EXPECT_EQ(rec.port[0].IP, "10.0.0.5");  // the other port is left alone
+}
+
+TEST(SimSetLan, OnlyAChangeTakenRestartsTheDeviceWhateverItsAnswerSays) {
+    DeviceConfig config = onePort();
+    config.restartMs = 700;
+    config.delayMs = 20;
+    const Bytes change = buildSetLanRequest(kClient, kOneUUID, "admin", "s3cret", staticSettings());
+    for (const std::vector<Fault>& faults : {std::vector<Fault>{}, {Fault::RetCodeZero}, {Fault::NoReply}}) {
+        config.faults = faults;
+        Device d(config);
+        const Answer taken = ask(d, change);
+        EXPECT_EQ(taken.restartMs, 700) << faults.size();
+        EXPECT_EQ(taken.delayMs, 20);
+        EXPECT_EQ(taken.empty(), !faults.empty() && faults[0] == Fault::NoReply);
+    }
+    config.faults.clear();
+    Device d(config);
+    EXPECT_EQ(ask(d, buildSetLanRequest(kClient, kOneUUID, "admin", "wrong", staticSettings())).restartMs, 0);
+    EXPECT_EQ(ask(d, buildSearchRequest(kClient)).restartMs, 0);
+    EXPECT_EQ(ask(d, buildCheckPasswordRequest(kClient, kOneUUID, "admin", "s3cret")).restartMs, 0);
 }
 
 TEST(SimSetLan, CompactPaddedValuesWithoutTerminatorAreAccepted) {
@@ -411,13 +432,22 @@ TEST(SimFaults, SearchReplyFaultsLeaveOperationRepliesIntact) {
 TEST(SimConfig, NewKeysAndFaultNamesParse) {
     const SimConfig c = parseConfig(
         R"({"devices": [{"serverUUID": "0102030405060708", "hostname": "h", "model": "VSB-720K",
-            "ports": [{"IP": "10.0.0.2", "netmask": "255.0.0.0"}], "lateMs": 1500,
+            "ports": [{"IP": "10.0.0.2", "netmask": "255.0.0.0"}], "lateMs": 1500, "restartMs": 600000,
             "faults": ["noReply", "lateReply", "retCodeZero", "emptyShareItem"]}]})");
     ASSERT_EQ(c.devices.size(), 1u);
     EXPECT_EQ(c.devices[0].lateMs, 1500);
+    EXPECT_EQ(c.devices[0].restartMs, 600000);
     EXPECT_EQ(c.devices[0].faults,
               (std::vector<Fault>{Fault::NoReply, Fault::LateReply, Fault::RetCodeZero, Fault::EmptyShareItem}));
-    EXPECT_EQ(parseConfig(std::string(R"({"devices": [)") + kGoodDevice + "}]}").devices[0].lateMs, 4000);
+    const DeviceConfig plain = parseConfig(std::string(R"({"devices": [)") + kGoodDevice + "}]}").devices[0];
+    EXPECT_EQ(plain.lateMs, 4000);
+    EXPECT_EQ(plain.restartMs, 0);
+    EXPECT_EQ(plain.unicastReply, UnicastReply::Sender);
+    for (const UnicastReply m : {UnicastReply::Sender, UnicastReply::DevicePort, UnicastReply::Group}) {
+        const std::string text = std::string(R"({"devices": [)") + kGoodDevice + R"(, "unicastReply": ")" +
+                                 unicastReplyName(m) + "\"}]}";
+        EXPECT_EQ(parseConfig(text).devices[0].unicastReply, m) << text;
+    }
 }
 
 TEST(SimConfig, ErrorsNameTheField) {
@@ -430,6 +460,10 @@ TEST(SimConfig, ErrorsNameTheField) {
               "devices[0].answerPort: is 1 but the device has only 1 port");
     EXPECT_EQ(configError(good + R"(, "lateMs": 600001})"),
               "devices[0].lateMs: expected an integer from 0 to 600000, got 600001");
+    EXPECT_EQ(configError(good + R"(, "restartMs": -1})"),
+              "devices[0].restartMs: expected an integer from 0 to 600000, got -1");
+    EXPECT_EQ(configError(good + R"(, "unicastReply": "unicast"})"),
+              R"(devices[0].unicastReply: expected "sender", "devicePort" or "group", got "unicast")");
     const std::string fault = configError(good + R"(, "faults": ["noreply"]})");
     EXPECT_EQ(fault.rfind(R"(devices[0].faults[0]: "noreply" is not a fault)", 0), 0u) << fault;
 }
@@ -457,6 +491,28 @@ TEST(SimConfig, LabDevicesHaveTheirOwnShareLists) {
     EXPECT_EQ(lab[2].shares, "Archive@5:Backup@5:Recycle Bin - Archive:Recycle Bin - Backup");
     EXPECT_TRUE(lab[0].smbGuest);
     EXPECT_FALSE(lab[1].smbGuest);
+}
+
+TEST(SimConfig, LabHoldsOneBoxOfEachWayOfAnswering) {
+    const std::vector<DeviceConfig> lab = labDevices();
+    ASSERT_EQ(lab.size(), 4u);
+    EXPECT_EQ(lab[0].hostname, "vsb-reception");
+    EXPECT_EQ(effectiveReplyMode(lab[0], true, std::nullopt), ReplyMode::Group);
+    EXPECT_EQ(lab[0].restartMs, 1000);
+    EXPECT_EQ(lab[1].hostname, "vsb-archive");
+    EXPECT_EQ(effectiveReplyMode(lab[1], true, std::nullopt), ReplyMode::Unicast);
+    EXPECT_EQ(lab[1].unicastReply, UnicastReply::DevicePort);
+    EXPECT_EQ(lab[2].hostname, "vsb-render");
+    EXPECT_TRUE(lab[2].groupOnly);
+    EXPECT_EQ(lab[3].hostname, "vsb-legacy");
+    for (std::size_t i = 0; i < lab.size(); ++i) {
+        const bool supported = std::find(kSupportedModels.begin(), kSupportedModels.end(), lab[i].model) !=
+                               kSupportedModels.end();
+        EXPECT_EQ(supported, i != 3) << lab[i].hostname;
+        EXPECT_EQ(lab[i].restartMs > 0, i == 0) << lab[i].hostname;
+        EXPECT_EQ(lab[i].unicastReply == UnicastReply::Sender, i != 1) << lab[i].hostname;
+        EXPECT_EQ(lab[i].groupOnly, i == 2) << lab[i].hostname;
+    }
 }
 
 TEST(SimConfig, LockedSharesFromTheShareList) {

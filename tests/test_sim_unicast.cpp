@@ -1,10 +1,13 @@
 // vsb-sim answering requests sent by unicast to an address of its host, in
-// the loopback lab and behind a router; and the namespace loss the lossy-LAN
-// tests build on. Every host is a network namespace of the test's own (root
+// the loopback lab and behind a router, in each of its unicast reply modes;
+// a device restarting after a settings change; an unsupported model
+// answering every repeat of a search; and the namespace loss the lossy-LAN
+// tests and the benchmarks build on. Every host is a network namespace of the test's own (root
 // only; skipped otherwise).
 #include "quayside/library.h"
 #include "quayside/packager.h"
 #include "quayside/records.h"
+#include "quayside/transport.h"
 #include "support/lab.h"
 #include "support/netns.h"
 
@@ -19,6 +22,7 @@
 #include <algorithm>
 #include <fstream>
 #include <chrono>
+#include <map>
 #include <set>
 
 using namespace qs;
@@ -51,6 +55,7 @@ int udpSocket(const std::string& address, std::uint16_t port, const std::string&
     const int one = 1, room = 4 * 1024 * 1024;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
+    ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
     if (!device.empty()) ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(), device.size());
     const sockaddr_in sin = at(address, port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0) {
@@ -58,6 +63,25 @@ int udpSocket(const std::string& address, std::uint16_t port, const std::string&
         return -1;
     }
     return fd;
+}
+
+// A lab client's socket: the wildcard address at the device port, tied to
+// "lo", a member of both groups there and sending to them there. -1 on
+// failure.
+int labClientSocket() {
+    const int fd = udpSocket("0.0.0.0", kDevicePort, "lo");
+    if (fd < 0) return -1;
+    ip_mreqn on{};
+    on.imr_ifindex = static_cast<int>(::if_nametoindex("lo"));
+    bool ok = ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &on, sizeof on) == 0;
+    for (const char* group : {kBlockingGroup, kRunLoopGroup}) {
+        ip_mreqn join = on;
+        ::inet_pton(AF_INET, group, &join.imr_multiaddr);
+        ok = ok && ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) == 0;
+    }
+    if (ok) return fd;
+    ::close(fd);
+    return -1;
 }
 
 std::uint16_t portOf(int fd) {
@@ -76,25 +100,45 @@ bool sendTo(int fd, const Bytes& datagram, const std::string& address, std::uint
 struct Heard {
     Bytes datagram;
     std::string from;  // address:port
+    std::string to;    // the destination address
+    int fd = -1;       // the socket that heard it
+    std::chrono::steady_clock::time_point at;
 };
 
-// Everything fd receives within `window`.
-std::vector<Heard> listen(int fd, std::chrono::milliseconds window) {
+// Everything the sockets receive within `window`, in order of arrival.
+std::vector<Heard> listen(const std::vector<int>& fds, std::chrono::milliseconds window) {
     std::vector<Heard> heard;
     const auto end = std::chrono::steady_clock::now() + window;
+    std::vector<pollfd> polled;
+    for (const int fd : fds) polled.push_back({fd, POLLIN, 0});
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left <= 0ms) return heard;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        Bytes buffer(2048);
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (n < 0) continue;
-        buffer.resize(static_cast<std::size_t>(n));
-        heard.push_back({std::move(buffer), text(from)});
+        if (::poll(polled.data(), polled.size(), static_cast<int>(left.count())) <= 0) continue;
+        for (const pollfd& p : polled) {
+            if (!(p.revents & POLLIN)) continue;
+            Bytes buffer(2048);
+            const auto got = receiveWithPacketInfo(p.fd, buffer);
+            if (!got) continue;
+            buffer.resize(got->length);
+            char to[INET_ADDRSTRLEN] = {};
+            ::inet_ntop(AF_INET, &got->to, to, sizeof to);
+            heard.push_back({std::move(buffer), text(got->from), to, p.fd, std::chrono::steady_clock::now()});
+        }
     }
+}
+
+std::vector<Heard> listen(int fd, std::chrono::milliseconds window) { return listen(std::vector<int>{fd}, window); }
+
+// The address part of "address:port".
+std::string addressOf(const std::string& from) { return from.substr(0, from.find(':')); }
+
+// The hostname a search reply carries ("" for anything else).
+std::string hostnameIn(const Heard& h) {
+    if (checkReply(h.datagram, op_SEARCH, kClient) != ReplyCheck::Accepted) return {};
+    DeviceData_n record;
+    fillDeviceFromReply(record, h.datagram);
+    return record.hostname.str();
 }
 
 // The hostnames of the search replies heard, each checked to come from
@@ -231,6 +275,169 @@ TEST_F(SimUnicast, DeviceBehindARouterAnswersByUnicastToTheSendersPort) {
     ASSERT_TRUE(entered) << error;
 }
 
+TEST_F(SimUnicast, EachUnicastReplyModeAnswersWhereItSays) {
+    // A lab of its own with one device per unicast reply mode, each searched
+    // by unicast from a socket of any port ("asker"), beside a lab client's
+    // socket at the device port that hears both groups ("client"). Then
+    // --unicast-reply overrides the config of every device.
+    Netns lab("m");
+    ASSERT_TRUE(lab.ok());
+    json sender = simDevice("00000000000000d1", "sender", "VSB-720K", "127.0.0.2");
+    json port = simDevice("00000000000000d2", "port", "VSB-760K", "127.0.0.3");
+    port["unicastReply"] = "devicePort";
+    json group = simDevice("00000000000000d3", "group", "VSB-790K", "127.0.0.4");
+    group["unicastReply"] = "group";
+    startSim(lab, {sender, port, group}, {"--loopback"});
+    using Arrivals = std::multiset<std::string>;
+    // Where each answer to a search of `address` arrives: the socket, the
+    // source (its port only when it is the device port) and the destination.
+    int client = -1, asker = -1;
+    const auto answers = [&](const std::string& address) {
+        EXPECT_TRUE(sendTo(asker, buildSearchRequest(kClient), address));
+        Arrivals where;
+        for (const Heard& h : listen({client, asker}, 300ms)) {
+            const bool devicePort = h.from.ends_with(":24680");
+            where.insert(std::string(h.fd == asker ? "asker" : "client") + " <- " +
+                         (devicePort ? h.from : addressOf(h.from) + ":*") + " to " + h.to + ": " + hostnameIn(h));
+        }
+        return where;
+    };
+    std::string error;
+    ASSERT_TRUE(runIn(lab, [&] {
+        client = labClientSocket();
+        asker = udpSocket("127.0.0.1", 0);
+    }, &error)) << error;
+    ASSERT_GE(client, 0);
+    ASSERT_GE(asker, 0);
+    EXPECT_EQ(answers("127.0.0.2"), Arrivals{"asker <- 127.0.0.2:24680 to 127.0.0.1: sender"});
+    EXPECT_EQ(answers("127.0.0.3"), Arrivals{"client <- 127.0.0.3:24680 to 127.0.0.1: port"});
+    EXPECT_EQ(answers("127.0.0.4"),
+              (Arrivals{"client <- 127.0.0.4:* to 224.0.0.10: group", "client <- 127.0.0.4:* to 224.0.0.1: group"}));
+
+    sim.stop();
+    Child overriding;
+    ASSERT_TRUE(overriding.start(lab.exec({simBin(), "--config", config, "--loopback", "--unicast-reply", "devicePort"})));
+    ASSERT_TRUE(overriding.waitForLine("ready")) << overriding.errors();
+    EXPECT_EQ(answers("127.0.0.2"), Arrivals{"client <- 127.0.0.2:24680 to 127.0.0.1: sender"});
+    EXPECT_EQ(answers("127.0.0.4"), Arrivals{"client <- 127.0.0.4:24680 to 127.0.0.1: group"});
+    ::close(client);
+    ::close(asker);
+}
+
+TEST_F(SimUnicast, DeviceRestartsAfterASettingsChangeItTakes) {
+    // "box" (restartMs 1000) is moved from 127.0.0.2 to 127.0.0.7 and
+    // answers that once. Then every 100 ms: a search to the group and to the
+    // new address, a password check and an older-format query by unicast,
+    // and once the change again. "steady" answers the group searches
+    // throughout; box answers nothing for about a second after its answer,
+    // then everything, from its new address.
+    Netns lab("r");
+    ASSERT_TRUE(lab.ok());
+    json box = simDevice("00000000000000e1", "box", "VSB-720K", "127.0.0.2");
+    box["restartMs"] = 1000;
+    json steady = simDevice("00000000000000e2", "steady", "VSB-760K", "127.0.0.3");
+    startSim(lab, {box, steady}, {"--loopback"});
+    const Uuid8 boxUUID = *uuidFromHex("00000000000000e1");
+    int client = -1, asker = -1;
+    std::string error;
+    ASSERT_TRUE(runIn(lab, [&] {
+        client = labClientSocket();
+        asker = udpSocket("127.0.0.1", 0);
+    }, &error)) << error;
+    ASSERT_GE(client, 0);
+    ASSERT_GE(asker, 0);
+    TmpDeviceData moved;
+    moved.IP = "127.0.0.7";
+    moved.netmask = "255.0.0.0";
+    moved.gateway = "0.0.0.0";
+    const Bytes change = buildSetLanRequest(kClient, boxUUID, "admin", "admin", moved);
+    ASSERT_TRUE(sendTo(asker, change, "127.0.0.2"));
+    const std::vector<Heard> answer = listen(asker, 300ms);
+    ASSERT_EQ(onlyRetCode(answer, op_SET_LAN), 1);
+    const auto answeredAt = answer[0].at;
+
+    // What box says, by kind ("search 127.0.0.7", "op 2", "older"), and
+    // when it first said anything; and the group searches steady answered.
+    const auto fromBox = [&](const Heard& h) -> std::optional<std::string> {
+        if (!h.datagram.empty() && h.datagram[0] == kLegacyItemAnswer) {
+            const bool ours = std::equal(boxUUID.begin(), boxUUID.end(), h.datagram.begin() + 9);
+            return ours ? std::optional<std::string>("older") : std::nullopt;
+        }
+        const auto header = readHeader(h.datagram);
+        if (!header || header->magic != kReplyMagic || header->serverUUID != boxUUID) return std::nullopt;
+        if (header->opcode != op_SEARCH) return "op " + std::to_string(header->opcode);
+        DeviceData_n record;
+        fillDeviceFromReply(record, h.datagram);
+        return "search " + record.port[0].IP.str() + " from " + addressOf(h.from);
+    };
+    std::optional<std::chrono::steady_clock::time_point> back;
+    std::multiset<std::string> afterwards;  // all box said in the round after it came back
+    int steadyAnswers = 0;
+    bool last = false;
+    for (int round = 1; round <= 30 && !last; ++round) {
+        last = back.has_value();
+        ASSERT_TRUE(sendTo(client, buildSearchRequest(kClient), kBlockingGroup));
+        ASSERT_TRUE(sendTo(asker, buildSearchRequest(kClient), "127.0.0.7"));
+        ASSERT_TRUE(sendTo(asker, buildCheckPasswordRequest(kClient, boxUUID, "admin", "admin"), "127.0.0.7"));
+        ASSERT_TRUE(sendTo(asker, buildLegacyQuery(kClient, boxUUID, kLanInformationItem), "127.0.0.7"));
+        if (round == 2) {
+            ASSERT_TRUE(sendTo(asker, change, "127.0.0.7"));
+        }
+        for (const Heard& h : listen({client, asker}, 100ms)) {
+            if (hostnameIn(h) == "steady") ++steadyAnswers;
+            const auto said = fromBox(h);
+            if (!said) continue;
+            if (!back) back = h.at;
+            if (last) afterwards.insert(*said);
+        }
+    }
+    ASSERT_TRUE(back) << "box never answered again\n" << sim.errors();
+    const auto silence = std::chrono::duration_cast<std::chrono::milliseconds>(*back - answeredAt);
+    EXPECT_GE(silence, 950ms);
+    EXPECT_LE(silence, 1500ms);
+    EXPECT_GE(steadyAnswers, 8) << "the group searches did not get through";
+    // The repeat of the change, sent during the silence, was not answered
+    // later either: the round after holds one answer to each request.
+    EXPECT_EQ(afterwards, (std::multiset<std::string>{"search 127.0.0.7 from 127.0.0.7",
+                                                      "search 127.0.0.7 from 127.0.0.7",
+                                                      "op " + std::to_string(op_CHK_PASSWD), "older"}));
+    const std::string log = sim.errors();
+    EXPECT_NE(log.find("box took a settings change and restarts"), std::string::npos) << log;
+    EXPECT_NE(log.find("box answers again, at 127.0.0.7"), std::string::npos) << log;
+    ::close(client);
+    ::close(asker);
+}
+
+TEST_F(SimUnicast, UnsupportedModelAnswersEveryRepeatOfASearch) {
+    // A search goes out eight times, 100 ms apart, under one client id, to
+    // the group and by unicast: the unsupported model answers every copy,
+    // as the supported one does.
+    Netns lab("x");
+    ASSERT_TRUE(lab.ok());
+    json legacy = simDevice("00000000000000f1", "legacy", "VSB-100X", "127.0.0.2");
+    json current = simDevice("00000000000000f2", "current", "VSB-720K", "127.0.0.3");
+    startSim(lab, {legacy, current}, {"--loopback"});
+    int client = -1, asker = -1;
+    std::string error;
+    ASSERT_TRUE(runIn(lab, [&] {
+        client = labClientSocket();
+        asker = udpSocket("127.0.0.1", 0);
+    }, &error)) << error;
+    ASSERT_GE(client, 0);
+    ASSERT_GE(asker, 0);
+    std::map<std::string, int> answers;
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(sendTo(client, buildSearchRequest(kClient), kBlockingGroup));
+        ASSERT_TRUE(sendTo(asker, buildSearchRequest(kClient), "127.0.0.2"));
+        for (const Heard& h : listen({client, asker}, i < 7 ? 100ms : 400ms))
+            if (const std::string name = hostnameIn(h); !name.empty())
+                ++answers[(h.fd == asker ? "unicast " : "group ") + name];
+    }
+    EXPECT_EQ(answers, (std::map<std::string, int>{{"group legacy", 8}, {"group current", 8}, {"unicast legacy", 8}}));
+    ::close(client);
+    ::close(asker);
+}
+
 TEST(NetnsLoss, DropsAboutTheShareAskedEachWayGroupDatagramsToo) {
     // 30% lost leaving a, 30% arriving at b: about 49% get through, of
     // unicast and group datagrams alike. Then loss 0 lets all through.
@@ -277,6 +484,43 @@ TEST(NetnsLoss, DropsAboutTheShareAskedEachWayGroupDatagramsToo) {
     EXPECT_EQ(through(kBlockingGroup, 200), 200);
     std::printf("through at 30%% each way: unicast %d, group %d of 1000\n", unicast, group);
     ::close(receiver);
+    ::close(sender);
+}
+
+TEST(NetnsLoss, EitherEndAlsoDropsWhatLeavesTheDevicePortDrawnOnce) {
+    // 30% lost leaving a only. From port 24680 to another port: all pass
+    // by default, about 70% with DevicePortEitherEnd; from 24680 to 24680
+    // about 70% too, not 49%.
+    std::string why;
+    if (!Netns::available(&why)) GTEST_SKIP() << why;
+    Netns a("ea"), b("eb");
+    ASSERT_TRUE(a.ok() && b.ok());
+    std::string error;
+    ASSERT_TRUE(veth(a, "10.231.6.1/24", b, "10.231.6.2/24", &error)) << error;
+    int toDevicePort = -1, toOwnPort = -1, sender = -1;
+    ASSERT_TRUE(runIn(b, [&] {
+        toDevicePort = udpSocket("10.231.6.2", kDevicePort);
+        toOwnPort = udpSocket("10.231.6.2", kDevicePort + 1);
+    }, &error)) << error;
+    ASSERT_TRUE(runIn(a, [&] { sender = udpSocket("10.231.6.1", kDevicePort); }, &error)) << error;
+    ASSERT_GE(toDevicePort, 0);
+    ASSERT_GE(toOwnPort, 0);
+    ASSERT_GE(sender, 0);
+    const auto through = [&](int receiver, std::uint16_t port) {
+        for (int i = 0; i < 1000; ++i) sendTo(sender, Bytes{1, 2, 3}, "10.231.6.2", port);
+        return static_cast<int>(listen(receiver, 300ms).size());
+    };
+    ASSERT_TRUE(dropAtRandom(a, 30, &error)) << error;
+    EXPECT_EQ(through(toOwnPort, kDevicePort + 1), 1000);
+    ASSERT_TRUE(dropAtRandom(a, 30, &error, LossOf::DevicePortEitherEnd)) << error;
+    const int fromDevicePort = through(toOwnPort, kDevicePort + 1);
+    const int both = through(toDevicePort, kDevicePort);
+    EXPECT_GE(fromDevicePort, 620);
+    EXPECT_LE(fromDevicePort, 780);
+    EXPECT_GE(both, 620);
+    EXPECT_LE(both, 780);
+    ::close(toDevicePort);
+    ::close(toOwnPort);
     ::close(sender);
 }
 

@@ -144,7 +144,7 @@ bool enableForwarding(const Netns& router, std::string* error) {
     return false;
 }
 
-bool dropAtRandom(const Netns& ns, int percent, std::string* error) {
+bool dropAtRandom(const Netns& ns, int percent, std::string* error, LossOf which) {
     if (percent < 0 || percent > 100) {
         if (error) *error = "dropAtRandom: percent must be from 0 to 100, not " + std::to_string(percent);
         return false;
@@ -159,8 +159,9 @@ bool dropAtRandom(const Netns& ns, int percent, std::string* error) {
     const std::string table = std::string("inet ") + kLossTable;
     std::string rules = "table " + table + "\ndelete table " + table + "\n";
     if (percent > 0) {
-        const std::string rule =
-            "    udp dport 24680 numgen random mod 100 < " + std::to_string(percent) + " counter drop\n";
+        const std::string draw = " numgen random mod 100 < " + std::to_string(percent) + " counter drop\n";
+        std::string rule = "    udp dport 24680" + draw;
+        if (which == LossOf::DevicePortEitherEnd) rule += "    udp sport 24680 udp dport != 24680" + draw;
         rules += "table " + table + " {\n"
                  "  chain output {\n    type filter hook output priority 0; policy accept;\n" + rule + "  }\n"
                  "  chain input {\n    type filter hook input priority 0; policy accept;\n" + rule + "  }\n"

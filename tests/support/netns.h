@@ -56,15 +56,21 @@ bool route(const Netns& ns, const std::vector<std::string>& routeArgs, std::stri
 // as on a real network.
 bool enableForwarding(const Netns& router, std::string* error);
 
+// Which datagrams dropAtRandom loses: those to the device port 24680 only,
+// or also those from it (a device's answers to a client's own port).
+enum class LossOf { ToDevicePort, DevicePortEitherEnd };
+
 // Makes ns lose UDP datagrams to the device port 24680 at random, group ones
-// included: `percent` of those it sends and, independently, `percent` of
-// those it receives (nftables, output and input hooks). A datagram between
-// two sockets of ns itself passes both. Traffic that ns forwards as a router
-// passes neither. A datagram dropped on its way out makes the sender's send
-// fail with EPERM (the client library and vsb-sim take that as a loss, as
-// on the wire). 0 ends the loss; a second call replaces the first. False,
-// with the reason, when nft (Debian package nftables) is missing or refuses.
-bool dropAtRandom(const Netns& ns, int percent, std::string* error);
+// included (and, with DevicePortEitherEnd, those from that port): `percent`
+// of those it sends and, independently, `percent` of those it receives
+// (nftables, output and input hooks); a datagram from and to the port is
+// drawn once. A datagram between two sockets of ns itself passes both.
+// Traffic that ns forwards as a router passes neither. A datagram dropped
+// on its way out makes the sender's send fail with EPERM (the client
+// library and vsb-sim take that as a loss, as on the wire). 0 ends the
+// loss; a second call replaces the first. False, with the reason, when nft
+// (Debian package nftables) is missing or refuses.
+bool dropAtRandom(const Netns& ns, int percent, std::string* error, LossOf which = LossOf::ToDevicePort);
 
 // A UDP socket in host ns, bound to the device port on every address and a
 // member of both device groups on `device`, which also sends to the groups
