@@ -61,6 +61,77 @@ protected:
 
 }  // namespace
 
+namespace {
+
+// Every way a box may answer, as the simulator plays them; whether its
+// answers to requests sent to its address cross a router.
+struct Answering {
+    const char* name;
+    json keys;
+    bool crossesRouter;
+};
+const Answering kAnswering[] = {
+    {"ToTheGroup", json::object(), true},
+    {"ByUnicast", {{"reply", "unicast"}}, true},
+    {"AtTheDevicePort", {{"reply", "unicast"}, {"unicastReply", "devicePort"}}, true},
+    {"UnicastRequestsToTheGroup", {{"unicastReply", "group"}}, false},
+    {"GroupOnly", {{"groupOnly", true}}, false},
+    {"Late", {{"delayMs", 300}}, true},
+};
+std::string answeringName(const ::testing::TestParamInfo<Answering>& info) { return info.param.name; }
+void PrintTo(const Answering& a, std::ostream* os) { *os << a.name; }
+const std::vector<std::string> kBothForms = {"", "--runloop"};
+
+class EveryAnsweringLan : public TwoHostLan, public ::testing::WithParamInterface<Answering> {};
+
+}  // namespace
+
+TEST_P(EveryAnsweringLan, FoundAndManagedInBothForms) {
+    json d = simDevice("00000000000000d1", "nas", "VSB-760K", "10.231.1.2");
+    d.update(GetParam().keys);
+    d["shares"] = "Public@5:Media*6";
+    startSim({d});
+    const auto found = search();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].at("hostname"), "nas");
+    // The run-loop form searches with its own engine first.
+    for (const std::string& form : kBothForms) {
+        for (const std::string command : {"check-password", "shares"}) {
+            std::vector<std::string> args{quaysideBin(), command, "--device", "nas", "--user", "admin", "--password", "admin"};
+            if (!form.empty()) args.push_back(form);
+            const RunResult r = run(client->exec(args));
+            EXPECT_EQ(r.exitCode, 0) << command << " " << form << ": " << r.err;
+            EXPECT_NE(r.out.find(command == "shares" ? "Media (locked)" : "accepted"), std::string::npos)
+                << command << " " << form << ": " << r.out;
+        }
+    }
+    // A settings change goes once and is taken once.
+    RunResult r = run(client->exec({quaysideBin(), "set-lan", "--device", "nas", "--user", "admin", "--password",
+                                    "admin", "--port", "LAN", "--ip", "10.231.1.2", "--netmask", "255.255.255.0",
+                                    "--gateway", "10.231.1.254"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, EveryAnsweringLan, ::testing::ValuesIn(kAnswering), answeringName);
+
+TEST_F(TwoHostLan, TheRunLoopFormNeedsNoDefaultRoute) {
+    // A laptop cabled to a box: addresses, no default route.
+    ASSERT_EQ(run({"ip", "-n", client->name(), "route", "del", "default"}).exitCode, 0);
+    json d = simDevice("00000000000000d2", "nas", "VSB-720K", "10.231.1.2");
+    d["shares"] = "Public@5:Media*6";
+    startSim({d});
+    RunResult r = run(client->exec({quaysideBin(), "shares", "--device", "nas", "--user", "admin", "--password", "admin",
+                          "--runloop"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Media (locked)"), std::string::npos) << r.out;
+    // quayside-mac's engine lists it too.
+    const std::string shot = tempFile("", ".png");
+    r = run(client->exec({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", "QS_SPAWN_NS=1", "QS_SCREENSHOT_WAIT_MS=2500",
+                          binDir() + "/quayside-mac", "--screenshot", shot}));
+    ::unlink(shot.c_str());
+    EXPECT_NE(r.err.find("listed 1\n"), std::string::npos) << r.err;
+}
+
 TEST_F(TwoHostLan, UnicastAndGroupRepliesAreHeard) {
     json uni = simDevice("00000000000000e1", "uni", "VSB-720K", "10.231.1.2");
     uni["reply"] = "unicast";
@@ -285,7 +356,7 @@ protected:
         if (!config.empty()) ::unlink(config.c_str());
     }
     // Devices at 10.232.1.2 onwards, each address held by the devices' host.
-    void startSim(int count) {
+    void startSim(int count, const json& keys = json::object()) {
         std::vector<json> list;
         std::string error;
         for (int i = 0; i < count; ++i) {
@@ -297,6 +368,7 @@ protected:
             std::snprintf(uuid, sizeof uuid, "00000000000000%02x", 0xc0 + i);
             json d = simDevice(uuid, "far-" + std::to_string(i), "VSB-720K", ip);
             d["shares"] = "Public@5:Media*6";
+            d.update(keys);
             list.push_back(d);
         }
         config = tempFile(simConfig(list));
@@ -356,6 +428,44 @@ TEST_F(RoutedLan, DeviceBeyondTheRouterIsFoundAndManagedByAddress) {
     ASSERT_EQ(moved.size(), 1u);
     EXPECT_EQ(moved[0]["ports"][0]["IP"], "10.232.1.9");
 }
+
+namespace {
+class EveryAnsweringRoutedLan : public RoutedLan, public ::testing::WithParamInterface<Answering> {};
+}  // namespace
+
+TEST_P(EveryAnsweringRoutedLan, FoundByAddressSweptWatchedAndManaged) {
+    startSim(1, GetParam().keys);
+    const auto found = search({"--host", "10.232.1.2"});
+    if (!GetParam().crossesRouter) {
+        EXPECT_TRUE(found.empty()) << "its answers go to a group, which does not cross the router";
+        return;
+    }
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].value("byAddress", false), true);
+    const auto swept = search({"--host", "10.232.1.0/28", "--no-multicast"});
+    ASSERT_EQ(swept.size(), 1u);
+    EXPECT_EQ(swept[0].value("byAddress", false), true);
+    for (const std::string& form : kBothForms) {
+        std::vector<std::string> args{"shares", "--host", "10.232.1.2", "--device", "far-0", "--user", "admin",
+                                      "--password", "admin"};
+        if (!form.empty()) args.push_back(form);
+        const RunResult r = quayside(args);
+        EXPECT_EQ(r.exitCode, 0) << form << ": " << r.err;
+        EXPECT_NE(r.out.find("Media (locked)"), std::string::npos) << form << ": " << r.out;
+    }
+    Child watch;
+    ASSERT_TRUE(watch.start(
+        client->exec({quaysideBin(), "watch", "--json", "--every", "3", "--no-multicast", "--host", "10.232.1.2"})));
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (watch.output().find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        watch.waitForLine("\x01", 100ms);
+    watch.stop();
+    const auto events = jsonLines(watch.output());
+    ASSERT_FALSE(events.empty()) << watch.errors();
+    EXPECT_EQ(events[0].at("event"), "new");
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, EveryAnsweringRoutedLan, ::testing::ValuesIn(kAnswering), answeringName);
 
 TEST_F(RoutedLan, SweepOfABlockFindsEachDeviceOnce) {
     startSim(10);
