@@ -43,13 +43,18 @@ std::vector<std::string> changedFields(const nlohmann::json& before, const nlohm
     return fields;
 }
 
-std::vector<WatchEvent> DeviceWatch::update(const DeviceRegistry& devices) {
+std::vector<WatchEvent> DeviceWatch::update(const DeviceRegistry& devices,
+                                            const std::vector<std::string>& interfaceAddresses) {
     std::vector<WatchEvent> events;
     std::map<std::string, bool> heard;
     std::size_t told = 0;
     withheldNew_ = 0;
     for (std::size_t i = 0; i < devices.count(); ++i) {
-        nlohmann::json record = deviceJson(devices.at(i));
+        const DeviceData_n& d = devices.at(i);
+        nlohmann::json record = deviceJson(d);
+        const auto index = static_cast<std::size_t>(d.localIfIndex);
+        const bool inTable = d.localIfIndex >= 0 && index < interfaceAddresses.size();
+        record["localInterface"] = inTable ? interfaceAddresses[index] : "";
         const std::string key = record.at("serverUUID").get<std::string>();
         if (!heard.emplace(key, true).second) continue;
         auto it = known_.find(key);
@@ -64,9 +69,10 @@ std::vector<WatchEvent> DeviceWatch::update(const DeviceRegistry& devices) {
             continue;
         }
         it->second.misses = 0;
+        // The index alone says nothing: localInterface names the interface.
         auto fields = changedFields(it->second.record, record);
-        if (fields.empty()) continue;
-        events.push_back({WatchEventKind::Changed, record, std::move(fields)});
+        std::erase(fields, "localIfIndex");
+        if (!fields.empty()) events.push_back({WatchEventKind::Changed, record, std::move(fields)});
         it->second.record = std::move(record);
     }
     for (auto it = known_.begin(); it != known_.end();) {
@@ -202,9 +208,13 @@ bool runWatch(std::chrono::seconds every, bool json, std::ostream& out,
         // is bounded.
         if (signals.stopped()) break;
         const DeviceRegistry& devices = processLibrary().devices;
+        // The interface table as this search numbered it.
+        std::vector<std::string> interfaces;
+        if (const BlockingLink* link = processLibrary().link())
+            for (int i = 0; i < link->interfaceCount(); ++i) interfaces.push_back(link->interfaceAddress(i));
         if (log)
             log("search: " + std::to_string(devices.count()) + (devices.count() == 1 ? " device" : " devices"));
-        for (const WatchEvent& e : watch.update(devices)) {
+        for (const WatchEvent& e : watch.update(devices, interfaces)) {
             if (json)
                 out << jsonLine(watchEventJson(e));
             else

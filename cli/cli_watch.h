@@ -19,8 +19,9 @@ const char* watchEventName(WatchEventKind kind);
 
 struct WatchEvent {
     WatchEventKind kind = WatchEventKind::New;
-    // The device as the search prints it (deviceJson); for a box that went
-    // away, as it was last seen.
+    // The device as the search prints it (deviceJson) plus
+    // "localInterface", the address of the local interface it answered on;
+    // for a box that went away, as it was last seen.
     nlohmann::json record;
     // For a change: the record's fields that differ, as "hostname" or
     // "ports[1].IP".
@@ -37,12 +38,17 @@ class DeviceWatch {
 public:
     explicit DeviceWatch(int missesForGone = 2) : missesForGone_(missesForGone) {}
 
-    // Takes the registry one search left and returns the events: new and
-    // changed boxes in registry order, then the boxes that went away. At
-    // most kNewPerSearch new boxes are told; the rest are known as well,
-    // counted in withheldNew(). A serverUUID listed twice (answers in
-    // conflict) is taken from its first record.
-    std::vector<WatchEvent> update(const DeviceRegistry& devices);
+    // Takes the registry one search left, with the addresses of the local
+    // interfaces that search numbered (a record's localIfIndex indexes
+    // them), and returns the events: new and changed boxes in registry
+    // order, then the boxes that went away. A box is compared by the
+    // address of its interface, not by the index: an interface that comes
+    // or goes shifts the indexes of the ones after it. At most
+    // kNewPerSearch new boxes are told; the rest are known as well, counted
+    // in withheldNew(). A serverUUID listed twice (answers in conflict) is
+    // taken from its first record.
+    std::vector<WatchEvent> update(const DeviceRegistry& devices,
+                                   const std::vector<std::string>& interfaceAddresses = {});
     static constexpr std::size_t kNewPerSearch = 1000;
     std::size_t withheldNew() const { return withheldNew_; }
 
