@@ -68,12 +68,22 @@ nlohmann::json watchEventJson(const WatchEvent& event);
 // One event as a readable line (device text escaped), without the newline.
 std::string watchEventText(const WatchEvent& event);
 
+enum class WatchEnd {
+    Stopped,       // by SIGINT or SIGTERM
+    SetupFailed,   // the signal plumbing could not be set up
+    OutputFailed,  // the lines could not be written, or nobody reads them
+};
+
 // Searches (blocking form, sockets already open) every `every`, writing one
 // line per event to `out` and flushing it, until SIGINT or SIGTERM. Installs
-// handlers for both for the length of the call. `log`, when set, hears one
-// line per search, before that search's events. Returns false when the
-// signal plumbing could not be set up (`why` says what failed).
-bool runWatch(std::chrono::seconds every, bool json, std::ostream& out,
-              const std::function<void(const std::string&)>& log, std::string* why);
+// handlers for both for the length of the call. After each search's lines
+// `out` is checked, and the watch ends when a write failed. `outFd`, when
+// not -1, is the file under `out`: the wait between searches also ends when
+// it reports an error or a hang-up (a pipe whose reader has gone), so the
+// watch does not search on for nobody while it has nothing to write. `log`,
+// when set, hears one line per search, before that search's events. `why`
+// says what failed when the watch did not end by a signal.
+WatchEnd runWatch(std::chrono::seconds every, bool json, std::ostream& out, int outFd,
+                  const std::function<void(const std::string&)>& log, std::string* why);
 
 }  // namespace qs::cli

@@ -10,7 +10,10 @@
 #include "quayside_version.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <unistd.h>
 
@@ -78,9 +81,10 @@ const char* kUsage =
     "output carries it as JSON strings, with DEL, the C1 controls and those format\n"
     "characters written as \\uXXXX like the other controls.\n"
     "\n"
-    "exit codes: 0 done, 1 refused by the device, 2 usage error (an unreadable password\n"
-    "            file too), 3 no answer in time, 4 device not found (or --device names\n"
-    "            answers in conflict), 5 sockets could not be opened\n";
+    "exit codes: 0 done, 1 refused by the device (or the output could not be written),\n"
+    "            2 usage error (an unreadable password file too), 3 no answer in time,\n"
+    "            4 device not found (or --device names answers in conflict), 5 sockets\n"
+    "            could not be opened\n";
 
 constexpr auto kRunLoopAnswerWait = 6s;
 constexpr auto kRunLoopSearchTime = 2s;
@@ -95,6 +99,16 @@ int usageError(const std::string& message) {
 int failure(int code, const std::string& message) {
     std::cerr << "quayside: " << escapeText(message) << "\n";
     return code;
+}
+
+// Everything a command printed has reached standard output, or the command
+// ends with exit code 1 (unless it failed already) and says why.
+int checkOutput(int rc) {
+    errno = 0;
+    std::cout.flush();
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout) return rc;
+    return failure(rc == kExitOk ? kExitOutputFailed : rc,
+                   std::string("cannot write the output: ") + (errno != 0 ? std::strerror(errno) : "the write failed"));
 }
 
 void verboseLine(const std::string& line) { std::cerr << "quayside: " << escapeText(line) << "\n"; }
@@ -362,9 +376,15 @@ int blockingCommand(const Request& req, const std::string& password) {
 int cmdWatch(const Request& req) {
     if (int rc = openBlocking(req); rc != kExitOk) return rc;
     std::string why;
-    const bool ran = runWatch(req.every, req.json, std::cout, req.verbose ? verboseLine : nullptr, &why);
+    const WatchEnd end =
+        runWatch(req.every, req.json, std::cout, STDOUT_FILENO, req.verbose ? verboseLine : nullptr, &why);
     qs::CloseSockets();
-    return ran ? kExitOk : failure(kExitLocalFailure, why);
+    switch (end) {
+        case WatchEnd::Stopped: return kExitOk;
+        case WatchEnd::SetupFailed: return failure(kExitLocalFailure, why);
+        case WatchEnd::OutputFailed: return failure(kExitOutputFailed, "cannot write the output: " + why);
+    }
+    return kExitLocalFailure;
 }
 
 // ---- run-loop form ----------------------------------------------------
@@ -436,24 +456,28 @@ int runLoopCommand(const Request& req, const std::string& password) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away is a write that fails, told like any other,
+    // not a signal that ends the tool without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2) return usageError("no command given");
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
-        return kExitOk;
+        return checkOutput(kExitOk);
     }
     if (command == "--version") {
         std::cout << "quayside " << QUAYSIDE_VERSION_TEXT << "\n";
-        return kExitOk;
+        return checkOutput(kExitOk);
     }
     Request req;
     if (auto rc = parseRequest(argc, argv, req)) return *rc;
-    if (req.command == "search") return cmdSearch(req);
+    if (req.command == "search") return checkOutput(cmdSearch(req));
+    // The watch checks its output after every search.
     if (req.command == "watch") return cmdWatch(req);
 
     if (req.runloop && !req.transport.onlyAddresses.empty())
         return usageError("--interface applies to the blocking form only");
-    if (req.command == "lan-info") return runLoopCommand(req, {});
+    if (req.command == "lan-info") return checkOutput(runLoopCommand(req, {}));
 
     // The other commands hold a password from here on.
     qs::keepMemoryPrivate();
@@ -467,5 +491,5 @@ int main(int argc, char** argv) {
     const ClearAtEnd clearPassword{*password};
     const int rc = req.runloop ? runLoopCommand(req, *password) : blockingCommand(req, *password);
     qs::processLibrary().password.clear();
-    return rc;
+    return checkOutput(rc);
 }
