@@ -66,7 +66,9 @@ const char* kUsage =
     "  --loopback         use the loopback lab (127.0.0.1, multicast loopback on)\n"
     "  --interface ADDR   search only on the local interface with this address (repeatable)\n"
     "  --host ADDR        also search this address, or block a.b.c.d/N of at most 1024\n"
-    "                     addresses, by unicast (repeatable; at most 1000 requests a\n"
+    "                     addresses, by unicast (repeatable, at most 4096 addresses in\n"
+    "                     all; not 0.0.0.0/8, multicast, 240.0.0.0/4 or 255.255.255.255,\n"
+    "                     nor 127.0.0.0/8 without --loopback; at most 1000 requests a\n"
     "                     second): finds devices beyond a router, where the multicast\n"
     "                     search does not reach. Operations on a device found only this\n"
     "                     way go by unicast to its address (JSON: \"byAddress\": true)\n"
@@ -190,13 +192,12 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
         if (!qs::isDottedIPv4(addr)) return usageError("--interface needs a dotted IPv4 address, not '" + addr + "'");
         req.transport.onlyAddresses.push_back(addr);
     }
-    for (const auto& host : args.values("--host")) {
+    {
         std::string why;
-        const auto addresses = qs::parseHostTargets(host, qs::kMaxTargetBlock, &why);
-        if (!addresses) return usageError("--host: " + why);
-        for (const std::uint32_t a : *addresses)
-            if (std::find(req.targets.hosts.begin(), req.targets.hosts.end(), a) == req.targets.hosts.end())
-                req.targets.hosts.push_back(a);
+        const qs::TargetRules rules{.maxBlock = qs::kMaxTargetBlock, .loopback = req.transport.loopbackLab};
+        auto hosts = qs::parseHostTargetList(args.values("--host"), rules, &why);
+        if (!hosts) return usageError("--host: " + why);
+        req.targets.hosts = std::move(*hosts);
     }
     req.targets.multicast = !args.has("--no-multicast");
     if (!req.targets.multicast && req.targets.hosts.empty()) return usageError("--no-multicast needs --host");
