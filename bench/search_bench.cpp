@@ -279,7 +279,7 @@ int sweepBench(int runs) {
             auto transport = std::make_unique<qs::SocketTransport>();
             if (!transport->OpenSockets({})) return;
             qs::DeviceLibrary lib(std::move(transport));
-            lib.searchTargets.hosts = *qs::parseHostTargets(net(2, 0) + "/24", qs::kMaxTargetBlock);
+            lib.searchTargets.hosts = *qs::parseHostTargets(net(2, 0) + "/24", {.maxBlock = qs::kMaxTargetBlock});
             lib.searchTargets.multicast = false;
             ms += timedSearch(lib) / runs;
             std::set<std::string> names;

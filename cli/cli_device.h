@@ -12,6 +12,7 @@ namespace qs::cli {
 // Exit codes of the quayside tool (part of its contract).
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitRefused = 1;
+inline constexpr int kExitOutputFailed = 1;  // what the tool printed could not be written
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNoAnswer = 3;
 inline constexpr int kExitNotFound = 4;

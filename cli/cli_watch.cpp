@@ -43,13 +43,18 @@ std::vector<std::string> changedFields(const nlohmann::json& before, const nlohm
     return fields;
 }
 
-std::vector<WatchEvent> DeviceWatch::update(const DeviceRegistry& devices) {
+std::vector<WatchEvent> DeviceWatch::update(const DeviceRegistry& devices,
+                                            const std::vector<std::string>& interfaceAddresses) {
     std::vector<WatchEvent> events;
     std::map<std::string, bool> heard;
     std::size_t told = 0;
     withheldNew_ = 0;
     for (std::size_t i = 0; i < devices.count(); ++i) {
-        nlohmann::json record = deviceJson(devices.at(i));
+        const DeviceData_n& d = devices.at(i);
+        nlohmann::json record = deviceJson(d);
+        const auto index = static_cast<std::size_t>(d.localIfIndex);
+        const bool inTable = d.localIfIndex >= 0 && index < interfaceAddresses.size();
+        record["localInterface"] = inTable ? interfaceAddresses[index] : "";
         const std::string key = record.at("serverUUID").get<std::string>();
         if (!heard.emplace(key, true).second) continue;
         auto it = known_.find(key);
@@ -64,9 +69,10 @@ std::vector<WatchEvent> DeviceWatch::update(const DeviceRegistry& devices) {
             continue;
         }
         it->second.misses = 0;
+        // The index alone says nothing: localInterface names the interface.
         auto fields = changedFields(it->second.record, record);
-        if (fields.empty()) continue;
-        events.push_back({WatchEventKind::Changed, record, std::move(fields)});
+        std::erase(fields, "localIfIndex");
+        if (!fields.empty()) events.push_back({WatchEventKind::Changed, record, std::move(fields)});
         it->second.record = std::move(record);
     }
     for (auto it = known_.begin(); it != known_.end();) {
@@ -163,19 +169,25 @@ public:
         for (int fd : fds_)
             if (fd >= 0) ::close(fd);
     }
-    // Waits up to `timeout` for a stop signal; true when one came.
-    bool wait(std::chrono::milliseconds timeout) const {
+    enum class Wake { Timeout, Stop, OutputGone, OutputNotOpen };
+    // Waits up to `timeout` for a stop signal, or for `outFd` (when not -1)
+    // to report an error or a hang-up (a pipe whose reader has gone does,
+    // before anything is written to it) or not to be open.
+    Wake wait(std::chrono::milliseconds timeout, int outFd = -1) const {
         using Clock = std::chrono::steady_clock;
         const auto deadline = Clock::now() + timeout;
         for (;;) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd p{fds_[0], POLLIN, 0};
-            const int r = ::poll(&p, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
-            if (r > 0) return true;
-            if (r == 0 || (r < 0 && errno != EINTR)) return false;
+            // No events asked of the output: poll reports only its errors.
+            pollfd p[2] = {{fds_[0], POLLIN, 0}, {outFd, 0, 0}};
+            const int r = ::poll(p, outFd >= 0 ? 2 : 1,
+                                 static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+            if (r > 0 && p[0].revents != 0) return Wake::Stop;
+            if (r > 0) return (p[1].revents & POLLNVAL) != 0 ? Wake::OutputNotOpen : Wake::OutputGone;
+            if (r == 0 || (r < 0 && errno != EINTR)) return Wake::Timeout;
         }
     }
-    bool stopped() const { return wait(std::chrono::milliseconds(0)); }
+    bool stopped() const { return wait(std::chrono::milliseconds(0)) == Wake::Stop; }
 
 private:
     bool fail(std::string* why, const char* what) {
@@ -189,10 +201,10 @@ private:
 
 }  // namespace
 
-bool runWatch(std::chrono::seconds every, bool json, std::ostream& out,
-              const std::function<void(const std::string&)>& log, std::string* why) {
+WatchEnd runWatch(std::chrono::seconds every, bool json, std::ostream& out, int outFd,
+                  const std::function<void(const std::string&)>& log, std::string* why) {
     StopSignals signals;
-    if (!signals.install(why)) return false;
+    if (!signals.install(why)) return WatchEnd::SetupFailed;
     DeviceWatch watch;
     using Clock = std::chrono::steady_clock;
     while (!signals.stopped()) {
@@ -202,9 +214,16 @@ bool runWatch(std::chrono::seconds every, bool json, std::ostream& out,
         // is bounded.
         if (signals.stopped()) break;
         const DeviceRegistry& devices = processLibrary().devices;
+        // The interface table as this search numbered it.
+        std::vector<std::string> interfaces;
+        if (const BlockingLink* link = processLibrary().link())
+            for (int i = 0; i < link->interfaceCount(); ++i) interfaces.push_back(link->interfaceAddress(i));
         if (log)
             log("search: " + std::to_string(devices.count()) + (devices.count() == 1 ? " device" : " devices"));
-        for (const WatchEvent& e : watch.update(devices)) {
+        // Only the lines are written from here to the check, so errno then
+        // holds the reason of a write that failed.
+        errno = 0;
+        for (const WatchEvent& e : watch.update(devices, interfaces)) {
             if (json)
                 out << jsonLine(watchEventJson(e));
             else
@@ -220,10 +239,20 @@ bool runWatch(std::chrono::seconds every, bool json, std::ostream& out,
                     << DeviceWatch::kNewPerSearch << " a search)";
             out << '\n' << std::flush;
         }
+        if (!out) {
+            if (why) *why = errno != 0 ? std::strerror(errno) : "the write failed";
+            return WatchEnd::OutputFailed;
+        }
         const auto next = started + every;
-        if (signals.wait(std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()))) break;
+        const auto wake = signals.wait(std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()), outFd);
+        if (wake == StopSignals::Wake::Stop) break;
+        if (wake == StopSignals::Wake::OutputGone || wake == StopSignals::Wake::OutputNotOpen) {
+            // Nobody reads what the watch would write.
+            if (why) *why = std::strerror(wake == StopSignals::Wake::OutputGone ? EPIPE : EBADF);
+            return WatchEnd::OutputFailed;
+        }
     }
-    return true;
+    return WatchEnd::Stopped;
 }
 
 }  // namespace qs::cli

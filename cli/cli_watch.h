@@ -19,8 +19,9 @@ const char* watchEventName(WatchEventKind kind);
 
 struct WatchEvent {
     WatchEventKind kind = WatchEventKind::New;
-    // The device as the search prints it (deviceJson); for a box that went
-    // away, as it was last seen.
+    // The device as the search prints it (deviceJson) plus
+    // "localInterface", the address of the local interface it answered on;
+    // for a box that went away, as it was last seen.
     nlohmann::json record;
     // For a change: the record's fields that differ, as "hostname" or
     // "ports[1].IP".
@@ -37,12 +38,17 @@ class DeviceWatch {
 public:
     explicit DeviceWatch(int missesForGone = 2) : missesForGone_(missesForGone) {}
 
-    // Takes the registry one search left and returns the events: new and
-    // changed boxes in registry order, then the boxes that went away. At
-    // most kNewPerSearch new boxes are told; the rest are known as well,
-    // counted in withheldNew(). A serverUUID listed twice (answers in
-    // conflict) is taken from its first record.
-    std::vector<WatchEvent> update(const DeviceRegistry& devices);
+    // Takes the registry one search left, with the addresses of the local
+    // interfaces that search numbered (a record's localIfIndex indexes
+    // them), and returns the events: new and changed boxes in registry
+    // order, then the boxes that went away. A box is compared by the
+    // address of its interface, not by the index: an interface that comes
+    // or goes shifts the indexes of the ones after it. At most
+    // kNewPerSearch new boxes are told; the rest are known as well, counted
+    // in withheldNew(). A serverUUID listed twice (answers in conflict) is
+    // taken from its first record.
+    std::vector<WatchEvent> update(const DeviceRegistry& devices,
+                                   const std::vector<std::string>& interfaceAddresses = {});
     static constexpr std::size_t kNewPerSearch = 1000;
     std::size_t withheldNew() const { return withheldNew_; }
 
@@ -62,12 +68,22 @@ nlohmann::json watchEventJson(const WatchEvent& event);
 // One event as a readable line (device text escaped), without the newline.
 std::string watchEventText(const WatchEvent& event);
 
+enum class WatchEnd {
+    Stopped,       // by SIGINT or SIGTERM
+    SetupFailed,   // the signal plumbing could not be set up
+    OutputFailed,  // the lines could not be written, or nobody reads them
+};
+
 // Searches (blocking form, sockets already open) every `every`, writing one
 // line per event to `out` and flushing it, until SIGINT or SIGTERM. Installs
-// handlers for both for the length of the call. `log`, when set, hears one
-// line per search, before that search's events. Returns false when the
-// signal plumbing could not be set up (`why` says what failed).
-bool runWatch(std::chrono::seconds every, bool json, std::ostream& out,
-              const std::function<void(const std::string&)>& log, std::string* why);
+// handlers for both for the length of the call. After each search's lines
+// `out` is checked, and the watch ends when a write failed. `outFd`, when
+// not -1, is the file under `out`: the wait between searches also ends when
+// it reports an error or a hang-up (a pipe whose reader has gone), so the
+// watch does not search on for nobody while it has nothing to write. `log`,
+// when set, hears one line per search, before that search's events. `why`
+// says what failed when the watch did not end by a signal.
+WatchEnd runWatch(std::chrono::seconds every, bool json, std::ostream& out, int outFd,
+                  const std::function<void(const std::string&)>& log, std::string* why);
 
 }  // namespace qs::cli

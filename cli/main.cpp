@@ -10,7 +10,10 @@
 #include "quayside_version.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <unistd.h>
 
@@ -56,13 +59,16 @@ const char* kUsage =
     "                     process list. Without either option the password is read from\n"
     "                     the terminal (no echo) or from the first line of standard input\n"
     "  --json             JSON output, one object per line (watch: the device's\n"
-    "                     search record with \"event\" and, for changed, \"fields\")\n"
+    "                     search record with \"localInterface\", \"event\" and, for\n"
+    "                     changed, \"fields\")\n"
     "  --every SECONDS    time from one watch search to the next (default 10, at least 3)\n"
     "  --runloop          use the run-loop engine instead of the blocking calls\n"
     "  --loopback         use the loopback lab (127.0.0.1, multicast loopback on)\n"
     "  --interface ADDR   search only on the local interface with this address (repeatable)\n"
     "  --host ADDR        also search this address, or block a.b.c.d/N of at most 1024\n"
-    "                     addresses, by unicast (repeatable; at most 1000 requests a\n"
+    "                     addresses, by unicast (repeatable, at most 4096 addresses in\n"
+    "                     all; not 0.0.0.0/8, multicast, 240.0.0.0/4 or 255.255.255.255,\n"
+    "                     nor 127.0.0.0/8 without --loopback; at most 1000 requests a\n"
     "                     second): finds devices beyond a router, where the multicast\n"
     "                     search does not reach. Operations on a device found only this\n"
     "                     way go by unicast to its address (JSON: \"byAddress\": true)\n"
@@ -77,9 +83,10 @@ const char* kUsage =
     "output carries it as JSON strings, with DEL, the C1 controls and those format\n"
     "characters written as \\uXXXX like the other controls.\n"
     "\n"
-    "exit codes: 0 done, 1 refused by the device, 2 usage error (an unreadable password\n"
-    "            file too), 3 no answer in time, 4 device not found (or --device names\n"
-    "            answers in conflict), 5 sockets could not be opened\n";
+    "exit codes: 0 done, 1 refused by the device (or the output could not be written),\n"
+    "            2 usage error (an unreadable password file too), 3 no answer in time,\n"
+    "            4 device not found (or --device names answers in conflict), 5 sockets\n"
+    "            could not be opened\n";
 
 constexpr auto kRunLoopAnswerWait = 6s;
 constexpr auto kRunLoopSearchTime = 2s;
@@ -94,6 +101,16 @@ int usageError(const std::string& message) {
 int failure(int code, const std::string& message) {
     std::cerr << "quayside: " << escapeText(message) << "\n";
     return code;
+}
+
+// Everything a command printed has reached standard output, or the command
+// ends with exit code 1 (unless it failed already) and says why.
+int checkOutput(int rc) {
+    errno = 0;
+    std::cout.flush();
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout) return rc;
+    return failure(rc == kExitOk ? kExitOutputFailed : rc,
+                   std::string("cannot write the output: ") + (errno != 0 ? std::strerror(errno) : "the write failed"));
 }
 
 void verboseLine(const std::string& line) { std::cerr << "quayside: " << escapeText(line) << "\n"; }
@@ -175,13 +192,12 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
         if (!qs::isDottedIPv4(addr)) return usageError("--interface needs a dotted IPv4 address, not '" + addr + "'");
         req.transport.onlyAddresses.push_back(addr);
     }
-    for (const auto& host : args.values("--host")) {
+    {
         std::string why;
-        const auto addresses = qs::parseHostTargets(host, qs::kMaxTargetBlock, &why);
-        if (!addresses) return usageError("--host: " + why);
-        for (const std::uint32_t a : *addresses)
-            if (std::find(req.targets.hosts.begin(), req.targets.hosts.end(), a) == req.targets.hosts.end())
-                req.targets.hosts.push_back(a);
+        const qs::TargetRules rules{.maxBlock = qs::kMaxTargetBlock, .loopback = req.transport.loopbackLab};
+        auto hosts = qs::parseHostTargetList(args.values("--host"), rules, &why);
+        if (!hosts) return usageError("--host: " + why);
+        req.targets.hosts = std::move(*hosts);
     }
     req.targets.multicast = !args.has("--no-multicast");
     if (!req.targets.multicast && req.targets.hosts.empty()) return usageError("--no-multicast needs --host");
@@ -371,9 +387,15 @@ int blockingCommand(const Request& req, const std::string& password) {
 int cmdWatch(const Request& req) {
     if (int rc = openBlocking(req); rc != kExitOk) return rc;
     std::string why;
-    const bool ran = runWatch(req.every, req.json, std::cout, req.verbose ? verboseLine : nullptr, &why);
+    const WatchEnd end =
+        runWatch(req.every, req.json, std::cout, STDOUT_FILENO, req.verbose ? verboseLine : nullptr, &why);
     qs::CloseSockets();
-    return ran ? kExitOk : failure(kExitLocalFailure, why);
+    switch (end) {
+        case WatchEnd::Stopped: return kExitOk;
+        case WatchEnd::SetupFailed: return failure(kExitLocalFailure, why);
+        case WatchEnd::OutputFailed: return failure(kExitOutputFailed, "cannot write the output: " + why);
+    }
+    return kExitLocalFailure;
 }
 
 // ---- run-loop form ----------------------------------------------------
@@ -445,24 +467,28 @@ int runLoopCommand(const Request& req, const std::string& password) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away is a write that fails, told like any other,
+    // not a signal that ends the tool without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2) return usageError("no command given");
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
-        return kExitOk;
+        return checkOutput(kExitOk);
     }
     if (command == "--version") {
         std::cout << "quayside " << QUAYSIDE_VERSION_TEXT << "\n";
-        return kExitOk;
+        return checkOutput(kExitOk);
     }
     Request req;
     if (auto rc = parseRequest(argc, argv, req)) return *rc;
-    if (req.command == "search") return cmdSearch(req);
+    if (req.command == "search") return checkOutput(cmdSearch(req));
+    // The watch checks its output after every search.
     if (req.command == "watch") return cmdWatch(req);
 
     if (req.runloop && !req.transport.onlyAddresses.empty())
         return usageError("--interface applies to the blocking form only");
-    if (req.command == "lan-info") return runLoopCommand(req, {});
+    if (req.command == "lan-info") return checkOutput(runLoopCommand(req, {}));
 
     // The other commands hold a password from here on.
     qs::keepMemoryPrivate();
@@ -476,5 +502,5 @@ int main(int argc, char** argv) {
     const ClearAtEnd clearPassword{*password};
     const int rc = req.runloop ? runLoopCommand(req, *password) : blockingCommand(req, *password);
     qs::processLibrary().password.clear();
-    return rc;
+    return checkOutput(rc);
 }

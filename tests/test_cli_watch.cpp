@@ -96,3 +96,26 @@ TEST(DeviceWatch, LinesCarryTheEventAndEscapeDeviceText) {
     EXPECT_EQ(watchEventJson(events[0]).at("fields"), nlohmann::json::array({"modelName"}));
     EXPECT_NE(watchEventText(events[0]).find("; changed: modelName"), std::string::npos);
 }
+
+TEST(DeviceWatch, InterfaceIsComparedByItsAddressNotItsIndex) {
+    DeviceWatch watch;
+    DeviceRegistry r;
+    box(r, 1, "alpha", "10.0.0.1").localIfIndex = 1;
+    const auto first = watch.update(r, {"192.168.5.2", "10.0.0.50"});
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].record.at("localInterface"), "10.0.0.50");
+
+    // An interface before it went away: same interface, now index 0.
+    r.at(0).localIfIndex = 0;
+    EXPECT_TRUE(watch.update(r, {"10.0.0.50"}).empty());
+    // One came before it: index 2, still the same interface.
+    r.at(0).localIfIndex = 2;
+    EXPECT_TRUE(watch.update(r, {"192.168.5.2", "172.16.0.4", "10.0.0.50"}).empty());
+
+    // Same index, another interface: a change, and the record says which.
+    const auto moved = watch.update(r, {"192.168.5.2", "172.16.0.4", "10.0.7.1"});
+    EXPECT_EQ(summary(moved), (Lines{"changed alpha localInterface"}));
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].record.at("localInterface"), "10.0.7.1");
+    EXPECT_EQ(moved[0].record.at("localIfIndex"), 2);
+}

@@ -231,6 +231,32 @@ TEST(QuaysideTool, BadArgumentsExitTwoWithAMessage) {
     }
 }
 
+TEST(QuaysideTool, HostTargetsAreBoxAddressesAtMost4096InAll) {
+    const auto quayside = [](std::vector<std::string> args) {
+        args.insert(args.begin(), quaysideBin());
+        return run(args, {}, 10s);
+    };
+    // Five /22 blocks are 5110 addresses: refused before anything is sent.
+    RunResult r = quayside({"search", "--no-multicast", "--host", "10.0.0.0/22", "--host", "10.0.4.0/22", "--host",
+                            "10.0.8.0/22", "--host", "10.0.12.0/22", "--host", "10.0.16.0/22"});
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find("at most 4096"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    for (const char* bad : {"0.0.0.0", "255.255.255.255", "224.0.0.251", "240.0.0.1"}) {
+        r = quayside({"search", "--host", bad});
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_NE(r.err.find(std::string("quayside: --host: '") + bad + "' is "), std::string::npos) << r.err;
+    }
+    // Loopback addresses only in the loopback lab (no box answers there
+    // now: an empty search).
+    r = quayside({"check-password", "--device", "x", "--user", "admin", "--host", "127.0.0.5"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("'127.0.0.5' is a loopback address"), std::string::npos) << r.err;
+    r = quayside({"search", "--json", "--loopback", "--no-multicast", "--host", "127.0.0.5"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
 TEST(VsbSim, BadConfigNamesTheField) {
     json d = simDevice("00000000000000d1", "x", "VSB-720K", "10.0.0.300");
     const std::string path = tempFile(simConfig({d}));

@@ -3,6 +3,7 @@
 #include "support/lab.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <functional>
 #include <sstream>
 #include <gtest/gtest.h>
@@ -105,4 +106,61 @@ TEST(LabWatch, ReportsNewChangedAndGoneThenEndsOnSigterm) {
     const auto stopAt = Clock::now();
     EXPECT_EQ(watch.stop(), 0) << watch.errors();
     EXPECT_LT(Clock::now() - stopAt, 3s);
+}
+
+// What the watch prints must reach someone: a reader that goes away, or an
+// output that takes nothing, ends it with exit code 1 and one line saying
+// why, within a search and a wait.
+TEST(LabWatch, EndsWithOneWhenItsReaderHasGone) {
+    const SimFile config(std::vector<json>{simDevice("00000000000000e1", "reader-a", "VSB-720K", "192.168.77.61")});
+    Child sim;
+    ASSERT_TRUE(sim.start({simBin(), "--config", config.path, "--loopback"}));
+    ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    Child watch;
+    ASSERT_TRUE(watch.start({quaysideBin(), "watch", "--json", "--loopback", "--every", "3"}));
+    const auto events = eventsUntil(watch, [](const auto& e) { return !e.empty(); }, 10s);
+    ASSERT_EQ(countOf(events, "new"), 1u) << watch.output() << watch.errors();
+
+    // Nothing changes, so the watch has nothing more to write.
+    const auto closedAt = Clock::now();
+    watch.closeOutput();
+    EXPECT_EQ(watch.waitExit(8s), 1) << watch.errors();
+    EXPECT_LT(Clock::now() - closedAt, 8s);
+    EXPECT_EQ(watch.errors(), "quayside: cannot write the output: Broken pipe\n");
+}
+
+TEST(LabWatch, AWriteWithNoReaderIsAFailureNotASignal) {
+    const SimFile config(std::vector<json>{simDevice("00000000000000e2", "reader-b", "VSB-720K", "192.168.77.62")});
+    Child sim;
+    ASSERT_TRUE(sim.start({simBin(), "--config", config.path, "--loopback"}));
+    ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ::close(fds[0]);
+    Child watch;
+    const bool started = watch.start({quaysideBin(), "watch", "--loopback", "--every", "3"}, fds[1]);
+    ::close(fds[1]);
+    ASSERT_TRUE(started);
+    // The first search finds the box and its line meets the closed pipe.
+    EXPECT_EQ(watch.waitExit(10s), 1) << "-1: ended by a signal";
+    EXPECT_EQ(watch.errors(), "quayside: cannot write the output: Broken pipe\n");
+}
+
+TEST(LabWatch, AFullOutputEndsTheWatch) {
+    const SimFile config(std::vector<json>{simDevice("00000000000000e3", "reader-c", "VSB-720K", "192.168.77.63")});
+    Child sim;
+    ASSERT_TRUE(sim.start({simBin(), "--config", config.path, "--loopback"}));
+    ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"watch", "--json", "--loopback", "--every", "3"}, {"search", "--loopback"}}) {
+        std::vector<std::string> argv{quaysideBin()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        Child child;
+        ASSERT_TRUE(child.start(argv, full));
+        EXPECT_EQ(child.waitExit(10s), 1) << args[0];
+        EXPECT_EQ(child.errors(), "quayside: cannot write the output: No space left on device\n") << args[0];
+    }
+    ::close(full);
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 using namespace qs;
 using qs::test::hexdump;
@@ -308,18 +309,85 @@ TEST(Hex, RoundTripAndRejects) {
 
 TEST(Address, HostTargetsAreOneAddressOrABlockOfHosts) {
     using V = std::vector<std::uint32_t>;
-    EXPECT_EQ(qs::parseHostTargets("10.0.0.7", 1024), V{0x0A000007});
-    const auto block = qs::parseHostTargets("10.0.1.0/24", 1024);
+    const qs::TargetRules rules{.maxBlock = 1024};
+    EXPECT_EQ(qs::parseHostTargets("10.0.0.7", rules), V{0x0A000007});
+    const auto block = qs::parseHostTargets("10.0.1.0/24", rules);
     ASSERT_TRUE(block);
     EXPECT_EQ(block->size(), 254u);  // no network or broadcast address
     EXPECT_EQ(block->front(), 0x0A000101u);
     EXPECT_EQ(block->back(), 0x0A0001FEu);
-    EXPECT_EQ(qs::parseHostTargets("10.0.0.6/31", 1024), (V{0x0A000006, 0x0A000007}));
-    EXPECT_EQ(qs::parseHostTargets("10.0.0.0/22", 1024)->size(), 1022u);
+    EXPECT_EQ(qs::parseHostTargets("10.0.0.6/31", rules), (V{0x0A000006, 0x0A000007}));
+    EXPECT_EQ(qs::parseHostTargets("10.0.0.0/22", rules)->size(), 1022u);
     std::string why;
     for (const char* bad : {"10.0.0.0/21", "10.0.0.7/24", "10.0.0.0/33", "10.0.0.0/", "10.0.0.0/08", "host", "10.0.0.1/2x"}) {
-        EXPECT_FALSE(qs::parseHostTargets(bad, 1024, &why)) << bad;
+        EXPECT_FALSE(qs::parseHostTargets(bad, rules, &why)) << bad;
         EXPECT_FALSE(why.empty()) << bad;
         why.clear();
     }
+}
+
+TEST(Address, HostTargetsNameBoxesOnly) {
+    const qs::TargetRules rules{.maxBlock = 1024};
+    std::string why;
+    // Each refused with the address named; the addresses just outside
+    // each range pass.
+    for (const char* bad : {"0.0.0.0", "0.255.255.255", "255.255.255.255", "224.0.0.1", "239.255.255.255",
+                            "240.0.0.1", "255.255.255.254", "127.0.0.1", "127.255.255.254"}) {
+        EXPECT_FALSE(qs::parseHostTargets(bad, rules, &why)) << bad;
+        EXPECT_NE(why.find(std::string("'") + bad + "' is "), std::string::npos) << why;
+    }
+    for (const char* good : {"1.0.0.0", "126.255.255.255", "128.0.0.0", "223.255.255.255"})
+        EXPECT_TRUE(qs::parseHostTargets(good, rules, &why)) << good << ": " << why;
+    EXPECT_FALSE(qs::parseHostTargets("224.0.0.9", rules, &why));
+    EXPECT_NE(why.find("multicast"), std::string::npos) << why;
+    EXPECT_FALSE(qs::parseHostTargets("255.255.255.255", rules, &why));
+    EXPECT_NE(why.find("broadcast"), std::string::npos) << why;
+
+    // A block is refused at the first address it may not hold; one whose
+    // network and broadcast addresses are left out holds neither.
+    EXPECT_FALSE(qs::parseHostTargets("224.0.0.0/24", rules, &why));
+    EXPECT_NE(why.find("holds 224.0.0.1, a multicast"), std::string::npos) << why;
+    EXPECT_FALSE(qs::parseHostTargets("0.0.0.0/30", rules, &why));
+    EXPECT_NE(why.find("holds 0.0.0.1"), std::string::npos) << why;
+    EXPECT_FALSE(qs::parseHostTargets("255.255.255.252/30", rules, &why));
+    EXPECT_NE(why.find("holds 255.255.255.253, a reserved"), std::string::npos) << why;
+    EXPECT_FALSE(qs::parseHostTargets("127.0.0.0/24", rules, &why));
+    EXPECT_NE(why.find("loopback lab"), std::string::npos) << why;
+    EXPECT_EQ(qs::parseHostTargets("223.255.255.0/24", rules)->back(), 0xDFFFFFFEu);
+
+    // Loopback addresses in the loopback lab only; the others never.
+    const qs::TargetRules lab{.maxBlock = 1024, .loopback = true};
+    EXPECT_EQ(qs::parseHostTargets("127.0.0.5", lab), (std::vector<std::uint32_t>{0x7F000005}));
+    EXPECT_EQ(qs::parseHostTargets("127.0.0.0/24", lab)->size(), 254u);
+    for (const char* bad : {"0.0.0.0", "224.0.0.1", "255.255.255.255"})
+        EXPECT_FALSE(qs::parseHostTargets(bad, lab)) << bad;
+}
+
+TEST(Address, HostTargetListCountsEachAddressOnceUpToItsCap) {
+    const qs::TargetRules rules{.maxBlock = 1024};
+    std::string why;
+    // Four /22 blocks and their repeats: 4088 addresses, each once, in order.
+    const std::vector<std::string> four{"10.0.0.0/22", "10.0.4.0/22", "10.0.8.0/22", "10.0.0.9", "10.0.12.0/22",
+                                        "10.0.4.0/22"};
+    const auto all = qs::parseHostTargetList(four, rules, &why);
+    ASSERT_TRUE(all) << why;
+    EXPECT_EQ(all->size(), 4088u);
+    EXPECT_EQ(all->front(), 0x0A000001u);
+    EXPECT_EQ(all->back(), 0x0A000FFEu);
+    EXPECT_EQ(std::set<std::uint32_t>(all->begin(), all->end()).size(), all->size());
+
+    // Eight more are 4096 in all; nine are one too many.
+    auto more = four;
+    more.push_back("10.0.16.0/29");
+    more.push_back("10.0.16.8/31");
+    EXPECT_EQ(qs::parseHostTargetList(more, rules, &why)->size(), 4096u);
+    more.push_back("10.0.16.10");
+    EXPECT_FALSE(qs::parseHostTargetList(more, rules, &why));
+    EXPECT_NE(why.find("4096"), std::string::npos) << why;
+    EXPECT_NE(why.find("'10.0.16.10'"), std::string::npos) << why;
+
+    // One refused argument refuses the list, with its own reason.
+    EXPECT_FALSE(qs::parseHostTargetList({"10.0.0.1", "224.0.0.1"}, rules, &why));
+    EXPECT_NE(why.find("'224.0.0.1' is a multicast"), std::string::npos) << why;
+    EXPECT_EQ(qs::parseHostTargetList({}, rules), std::vector<std::uint32_t>{});
 }

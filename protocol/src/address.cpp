@@ -1,5 +1,7 @@
 #include "quayside/address.h"
 
+#include <unordered_set>
+
 namespace qs {
 
 std::optional<std::uint32_t> parseDottedIPv4(std::string_view text) {
@@ -32,17 +34,36 @@ std::string formatDottedIPv4(std::uint32_t address) {
     return out;
 }
 
-std::optional<std::vector<std::uint32_t>> parseHostTargets(std::string_view text, std::size_t maxAddresses,
+std::optional<std::string> whyNoTarget(std::uint32_t address, bool loopback) {
+    const std::uint32_t top = address >> 24;
+    if (top == 0) return "an address of this network (0.0.0.0/8), not a box's address";
+    if (top == 127 && !loopback) return "a loopback address (127.0.0.0/8), searched only in the loopback lab";
+    if (top >= 224 && top <= 239) return "a multicast address (224.0.0.0/4), not a box's address";
+    if (address == 0xFFFFFFFFu) return "the broadcast address, not a box's address";
+    if (top >= 240) return "a reserved address (240.0.0.0/4), not a box's address";
+    return std::nullopt;
+}
+
+namespace {
+
+std::optional<std::vector<std::uint32_t>> failWith(std::string* why, const std::string& message) {
+    if (why) *why = message;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint32_t>> parseHostTargets(std::string_view text, const TargetRules& rules,
                                                            std::string* why) {
-    const auto fail = [&](const std::string& message) -> std::optional<std::vector<std::uint32_t>> {
-        if (why) *why = message;
-        return std::nullopt;
-    };
+    const auto fail = [&](const std::string& message) { return failWith(why, message); };
     const std::string shown(text.substr(0, 40));
     const std::size_t slash = text.find('/');
     const auto base = parseDottedIPv4(text.substr(0, slash));
     if (!base) return fail("'" + shown + "' is not a dotted IPv4 address or an address block a.b.c.d/N");
-    if (slash == std::string_view::npos) return std::vector<std::uint32_t>{*base};
+    if (slash == std::string_view::npos) {
+        if (const auto no = whyNoTarget(*base, rules.loopback)) return fail("'" + shown + "' is " + *no);
+        return std::vector<std::uint32_t>{*base};
+    }
     const std::string_view bits = text.substr(slash + 1);
     if (bits.empty() || bits.size() > 2 || bits.find_first_not_of("0123456789") != std::string_view::npos ||
         (bits.size() == 2 && bits[0] == '0'))
@@ -50,16 +71,37 @@ std::optional<std::vector<std::uint32_t>> parseHostTargets(std::string_view text
     const int prefix = std::stoi(std::string(bits));
     if (prefix > 32) return fail("'" + shown + "': the prefix length after '/' must be a number from 0 to 32");
     const std::uint64_t size = std::uint64_t{1} << (32 - prefix);
-    if (size > maxAddresses)
+    if (size > rules.maxBlock)
         return fail("'" + shown + "' holds " + std::to_string(size) + " addresses; at most " +
-                    std::to_string(maxAddresses) + " may be searched at once");
+                    std::to_string(rules.maxBlock) + " may be searched at once");
     if ((*base & static_cast<std::uint32_t>(size - 1)) != 0)
         return fail("'" + shown + "' does not start at its block's first address " +
                     formatDottedIPv4(*base & ~static_cast<std::uint32_t>(size - 1)));
     std::vector<std::uint32_t> out;
     const std::uint32_t first = size > 2 ? 1 : 0;
     const std::uint32_t last = size > 2 ? static_cast<std::uint32_t>(size - 2) : static_cast<std::uint32_t>(size - 1);
-    for (std::uint32_t k = first; k <= last; ++k) out.push_back(*base + k);
+    for (std::uint32_t k = first; k <= last; ++k) {
+        if (const auto no = whyNoTarget(*base + k, rules.loopback))
+            return fail("'" + shown + "' holds " + formatDottedIPv4(*base + k) + ", " + *no);
+        out.push_back(*base + k);
+    }
+    return out;
+}
+
+std::optional<std::vector<std::uint32_t>> parseHostTargetList(const std::vector<std::string>& texts,
+                                                              const TargetRules& rules, std::string* why) {
+    std::vector<std::uint32_t> out;
+    std::unordered_set<std::uint32_t> seen;
+    for (const auto& text : texts) {
+        const auto addresses = parseHostTargets(text, rules, why);
+        if (!addresses) return std::nullopt;
+        for (const std::uint32_t a : *addresses)
+            if (seen.insert(a).second) out.push_back(a);
+        if (out.size() > rules.maxInAll)
+            return failWith(why, "the addresses come to more than " + std::to_string(rules.maxInAll) + " in all (at '" +
+                                     text.substr(0, 40) + "'); at most " + std::to_string(rules.maxInAll) +
+                                     " may be searched at once");
+    }
     return out;
 }
 

@@ -25,11 +25,21 @@ int spawn(const std::vector<std::string>& argv, int in, int out, int err) {
     if (in >= 0) posix_spawn_file_actions_adddup2(&fa, in, 0);
     posix_spawn_file_actions_adddup2(&fa, out, 1);
     posix_spawn_file_actions_adddup2(&fa, err, 2);
+    // The program starts with SIGPIPE as the system gives it, whatever this
+    // process made of it (run() ignores it to write a child's input).
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
+    const int rc = posix_spawnp(&pid, args[0], &fa, &attr, args.data(), environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     return rc == 0 ? pid : -1;
 }
@@ -91,17 +101,40 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input, st
     return r;
 }
 
-bool Child::start(const std::vector<std::string>& argv) {
-    int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) || ::pipe2(errPipe, O_CLOEXEC)) return false;
+bool Child::start(const std::vector<std::string>& argv, int stdoutFd) {
+    int outPipe[2] = {-1, stdoutFd}, errPipe[2];
+    if ((stdoutFd < 0 && ::pipe2(outPipe, O_CLOEXEC)) || ::pipe2(errPipe, O_CLOEXEC)) return false;
     pid_ = spawn(argv, -1, outPipe[1], errPipe[1]);
-    ::close(outPipe[1]);
+    if (stdoutFd < 0) ::close(outPipe[1]);
     ::close(errPipe[1]);
     outFd_ = outPipe[0];
     errFd_ = errPipe[0];
-    ::fcntl(outFd_, F_SETFL, O_NONBLOCK);
+    if (outFd_ >= 0) ::fcntl(outFd_, F_SETFL, O_NONBLOCK);
     ::fcntl(errFd_, F_SETFL, O_NONBLOCK);
     return pid_ > 0;
+}
+
+void Child::closeOutput() {
+    if (outFd_ >= 0) readSome(outFd_, out_), ::close(outFd_), outFd_ = -1;
+}
+
+std::optional<int> Child::waitExit(std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (pid_ > 0) {
+        // Drained as it comes, so a child that writes much is not held up.
+        if (outFd_ >= 0) readSome(outFd_, out_);
+        if (errFd_ >= 0) readSome(errFd_, err_);
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            if (outFd_ >= 0) readSome(outFd_, out_);
+            if (errFd_ >= 0) readSome(errFd_, err_);
+            return statusCode(status);
+        }
+        if (Clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::nullopt;
 }
 
 bool Child::waitForLine(const std::string& line, std::chrono::milliseconds limit) {

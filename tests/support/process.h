@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,18 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    bool start(const std::vector<std::string>& argv);
+    // Standard output goes to `stdoutFd` when one is given (output() then
+    // stays empty), else to a pipe this object reads.
+    bool start(const std::vector<std::string>& argv, int stdoutFd = -1);
     // Reads stdout until a line equal to `line` arrives; false on timeout or exit.
     bool waitForLine(const std::string& line, std::chrono::milliseconds limit = std::chrono::seconds(10));
     // SIGTERM, then SIGKILL after a grace period; returns the exit status.
     int stop();
+    // Closes this end of the standard-output pipe: the child's reader is gone.
+    void closeOutput();
+    // The exit status (-1 when a signal ended it) once the child has ended
+    // within `limit`; nothing while it runs.
+    std::optional<int> waitExit(std::chrono::milliseconds limit);
     bool running() const { return pid_ > 0; }
     int pid() const { return pid_; }
     const std::string& output() const { return out_; }

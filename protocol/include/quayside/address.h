@@ -23,12 +23,38 @@ inline bool isDottedIPv4(std::string_view text) { return parseDottedIPv4(text).h
 // "a.b.c.d" of an address in host byte order.
 std::string formatDottedIPv4(std::uint32_t address);
 
+// At most this many addresses over all the host arguments of one search.
+inline constexpr std::size_t kMaxTargetsInAll = 4096;
+
+// What host arguments may name.
+struct TargetRules {
+    std::size_t maxBlock = 0;                 // addresses in one argument
+    std::size_t maxInAll = kMaxTargetsInAll;  // distinct addresses over all of them
+    bool loopback = false;                    // 127.0.0.0/8 too: the loopback lab
+};
+
+// Why a search may not be sent to `address` (host byte order), as a phrase
+// such as "a multicast address (224.0.0.0/4), not a box's address"; nothing
+// when it may. Refused
+// are this network's addresses (0.0.0.0/8, 0.0.0.0 among them), the
+// broadcast address 255.255.255.255, multicast (224.0.0.0/4), the reserved
+// 240.0.0.0/4, and loopback (127.0.0.0/8) unless `loopback` allows it: none
+// of them is one box's address.
+std::optional<std::string> whyNoTarget(std::uint32_t address, bool loopback);
+
 // The addresses a host argument names: one dotted address, or a block
-// "a.b.c.d/N" of at most `maxAddresses` addresses. A block's own network and
+// "a.b.c.d/N" of at most rules.maxBlock addresses. A block's own network and
 // broadcast addresses are left out when it has more than two (they name no
 // host). The block's base must be its first address ("10.0.0.0/24", not
-// "10.0.0.7/24"). Nothing, with `why` set, when the text names none.
-std::optional<std::vector<std::uint32_t>> parseHostTargets(std::string_view text, std::size_t maxAddresses,
+// "10.0.0.7/24"). Every address must pass whyNoTarget. Nothing, with `why`
+// set, when the text names none or names one that may not be searched.
+std::optional<std::vector<std::uint32_t>> parseHostTargets(std::string_view text, const TargetRules& rules,
                                                            std::string* why = nullptr);
+
+// The addresses of every host argument, each once, in the order first
+// named; nothing, with `why` set, when one argument is refused or all of
+// them name more than rules.maxInAll addresses.
+std::optional<std::vector<std::uint32_t>> parseHostTargetList(const std::vector<std::string>& texts,
+                                                              const TargetRules& rules, std::string* why = nullptr);
 
 }  // namespace qs
