@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
         row("GetShareList (idle second first)", "GetShareList", 10, [&] { return lib->GetShareList(); });
         row("SetLanConfig static (idle second)", "SetLanConfig static", 10, [&] { return lib->SetLanConfigStatic(); });
         row("SetLanConfig DHCP (idle second)", "SetLanConfig DHCP", 30, [&] { return lib->SetLanConfigDhcp(); });
-        const Row click = time(before ? "click, password known (idle sec.)" : "click, password known", runs,
+        const Row click = time(before ? "first click: password, shares (idle)" : "first click: password and shares", runs,
                                [&] { return lib->CheckPassword() && lib->GetShareList(); });
         before ? print(click, 2200) : report(click, 300);
     }

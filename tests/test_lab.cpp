@@ -211,6 +211,20 @@ TEST(BlockingTransport, DatagramFromAnotherInterfaceIsDropped) {
     }
 }
 
+TEST(QuaysideTool, NoSocketThatHearsIsExitFive) {
+    // Room for the descriptors the program starts with and one more (the
+    // fewest it can be loaded with): the send socket opens, nothing that
+    // hears does.
+    RunResult r;
+    for (int limit = 4; limit < 64; ++limit) {
+        const std::string nofile = "--nofile=" + std::to_string(limit) + ":" + std::to_string(limit);
+        r = run({"prlimit", nofile, quaysideBin(), "search", "--loopback"});
+        if (r.exitCode != 127) break;  // not loaded at all
+    }
+    EXPECT_EQ(r.exitCode, 5) << r.err;
+    EXPECT_NE(r.err.find("cannot open any socket on port 24680"), std::string::npos) << r.err;
+}
+
 TEST(QuaysideTool, BadArgumentsExitTwoWithAMessage) {
     const std::vector<std::vector<std::string>> bad = {
         {},

@@ -20,9 +20,11 @@ protected:
     Child sim;
     std::string config;
 
-    void start(const std::vector<json>& devices) {
+    void start(const std::vector<json>& devices, bool verbose = false) {
         config = tempFile(simConfig(devices));
-        ASSERT_TRUE(sim.start({simBin(), "--config", config, "--loopback"}));
+        std::vector<std::string> argv{simBin(), "--config", config, "--loopback"};
+        if (verbose) argv.push_back("--verbose");
+        ASSERT_TRUE(sim.start(argv));
         ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
     }
     void startStandard() {
@@ -360,4 +362,26 @@ TEST_F(LabOperations, ALateBoxRefusesTheWrongPasswordAndAcceptsTheRightOneInBoth
     for (int i = 0; i < 60 && rec.accepted == 0; ++i) loop.runFor(100ms);
     EXPECT_EQ(rec.accepted, 1);
     EXPECT_EQ(rec.refused, 1);
+}
+
+TEST_F(LabOperations, ASettingsChangeToABoxThatAnswersLateAndRestartsIsTakenOnce) {
+    // Answers its operations 1.5 s late, and restarts its network for 2 s
+    // after taking a change: a copy sent again after a second would be
+    // taken twice.
+    json box = simDevice(kRack, "slow", "VSB-790K", "127.0.0.9");
+    box["faults"] = json::array({"lateReply"});
+    box["lateMs"] = 1500;
+    box["restartMs"] = 2000;
+    start({box}, true);
+    const RunResult r = tool({"set-lan", "--device", "slow", "--user", "admin", "--password", "admin", "--port", "LAN",
+                              "--ip", "127.0.0.9", "--netmask", "255.0.0.0", "--gateway", "127.0.0.1"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string log = sim.errors();
+    const auto count = [&](const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("op " + std::to_string(op_SET_LAN) + " from"), 1u) << log;
+    EXPECT_EQ(count("took a settings change"), 1u) << log;
 }
