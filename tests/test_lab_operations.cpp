@@ -45,6 +45,16 @@ protected:
         args.push_back("--loopback");
         return run(args, input, 30s);
     }
+    // The blocking library on the lab, after one search.
+    static std::unique_ptr<DeviceLibrary> searchedLibrary() {
+        auto transport = std::make_unique<SocketTransport>();
+        TransportOptions options;
+        options.loopbackLab = true;
+        if (!transport->OpenSockets(options)) return nullptr;
+        auto lib = std::make_unique<DeviceLibrary>(std::move(transport));
+        lib->SearchDevices();
+        return lib;
+    }
     json searchOne(const std::string& uuid) {
         const auto found = jsonLines(tool({"search", "--json"}).out);
         const json* d = byUuid(found, uuid);
@@ -254,12 +264,9 @@ TEST_F(LabOperations, LateReplyFromAnotherDeviceIsNotTaken) {
 
     // Blocking form: ask the late device and give up early, then ask the
     // quiet one while the late answer is on its way.
-    auto transport = std::make_unique<SocketTransport>();
-    TransportOptions options;
-    options.loopbackLab = true;
-    ASSERT_TRUE(transport->OpenSockets(options));
-    DeviceLibrary lib(std::move(transport));
-    ASSERT_TRUE(lib.SearchDevices());
+    const auto library = searchedLibrary();
+    ASSERT_TRUE(library);
+    DeviceLibrary& lib = *library;
     ASSERT_EQ(lib.devices.count(), 2u);
     lib.userName = "admin";
     lib.password = "admin";
@@ -283,6 +290,21 @@ struct Recorder : PackagerReceiver {
     std::shared_ptr<DeviceData_n> tmpDeviceData() override { return device; }
     void passwordAccepted() override { ++accepted; }
 };
+
+// The run-loop engine on the lab, after a second of searching.
+struct LabEngine {
+    PollRunLoop loop;
+    Recorder rec;
+    std::unique_ptr<Packager> engine;
+    LabEngine() {
+        Packager::Options o;
+        o.net.loopbackLab = true;
+        engine = std::make_unique<Packager>(loop, kDevicePort, kRunLoopGroup, &rec, o);
+        if (!engine->ok()) return;
+        engine->sendPackage(op_SEARCH, nullptr);
+        loop.runFor(1000ms);
+    }
+};
 }  // namespace
 
 TEST_F(LabOperations, RunLoopEngineIgnoresALateReplyFromAnotherDevice) {
@@ -293,14 +315,11 @@ TEST_F(LabOperations, RunLoopEngineIgnoresALateReplyFromAnotherDevice) {
     quiet["faults"] = json::array({"noReply"});
     start({late, quiet});
 
-    PollRunLoop loop;
-    Recorder rec;
-    Packager::Options o;
-    o.net.loopbackLab = true;
-    Packager engine(loop, kDevicePort, kRunLoopGroup, &rec, o);
-    ASSERT_TRUE(engine.ok());
-    engine.sendPackage(op_SEARCH, nullptr);
-    loop.runFor(1000ms);
+    LabEngine lab;
+    ASSERT_TRUE(lab.engine->ok());
+    PollRunLoop& loop = lab.loop;
+    Recorder& rec = lab.rec;
+    Packager& engine = *lab.engine;
     ASSERT_EQ(engine.serverArray().size(), 2u);
     auto find = [&](const std::string& uuid) {
         for (auto& d : engine.serverArray())
@@ -329,12 +348,9 @@ TEST_F(LabOperations, ALateBoxRefusesTheWrongPasswordAndAcceptsTheRightOneInBoth
     late["lateMs"] = 1500;
     start({late});
 
-    auto transport = std::make_unique<SocketTransport>();
-    TransportOptions options;
-    options.loopbackLab = true;
-    ASSERT_TRUE(transport->OpenSockets(options));
-    DeviceLibrary lib(std::move(transport));
-    ASSERT_TRUE(lib.SearchDevices());
+    const auto library = searchedLibrary();
+    ASSERT_TRUE(library);
+    DeviceLibrary& lib = *library;
     ASSERT_EQ(lib.devices.count(), 1u);
     lib.currentServerUUID = *uuidFromHex(kRack);
     lib.userName = "admin";
@@ -343,14 +359,11 @@ TEST_F(LabOperations, ALateBoxRefusesTheWrongPasswordAndAcceptsTheRightOneInBoth
     lib.password = "admin";
     EXPECT_EQ(lib.checkPassword(), Outcome::Accepted);
 
-    PollRunLoop loop;
-    Recorder rec;
-    Packager::Options o;
-    o.net.loopbackLab = true;
-    Packager engine(loop, kDevicePort, kRunLoopGroup, &rec, o);
-    ASSERT_TRUE(engine.ok());
-    engine.sendPackage(op_SEARCH, nullptr);
-    loop.runFor(1000ms);
+    LabEngine lab;
+    ASSERT_TRUE(lab.engine->ok());
+    PollRunLoop& loop = lab.loop;
+    Recorder& rec = lab.rec;
+    Packager& engine = *lab.engine;
     ASSERT_EQ(engine.serverArray().size(), 1u);
     rec.device = engine.serverArray().front();
     rec.device->password = "wrong";

@@ -124,10 +124,12 @@ TEST_F(TwoHostLan, TheRunLoopFormNeedsNoDefaultRoute) {
                           "--runloop"}));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("Media (locked)"), std::string::npos) << r.out;
-    // quayside-mac's engine lists it too.
+    // quayside-mac's engine lists it too (where the windowed programs are built).
+    const std::string mac = binDir() + "/quayside-mac";
+    if (::access(mac.c_str(), X_OK) != 0) return;
     const std::string shot = tempFile("", ".png");
     r = run(client->exec({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", "QS_SPAWN_NS=1", "QS_SCREENSHOT_WAIT_MS=2500",
-                          binDir() + "/quayside-mac", "--screenshot", shot}));
+                          mac, "--screenshot", shot}));
     ::unlink(shot.c_str());
     EXPECT_NE(r.err.find("listed 1\n"), std::string::npos) << r.err;
 }

@@ -521,6 +521,9 @@ std::optional<BlockingLink::Arrival> SocketTransport::pollWithDirect(std::span<c
                 return a;
             }
         }
+        // What was read for another of these interfaces.
+        for (const int i : interfaces)
+            if (auto k = takeKept(i, buffer)) return k;
     }
 }
 
