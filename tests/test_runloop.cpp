@@ -538,6 +538,8 @@ TEST_F(Engine, AnAnswerToAnEarlierRequestSettlesNoLaterOne) {
     sent.clear();
     engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
     EXPECT_TRUE(unicastTo.empty() && sent.empty());  // held back
+    deliver(answer(op_CHK_PASSWD, 0), "192.168.1.99");  // forged: counts nothing off
+    EXPECT_TRUE(unicastTo.empty() && sent.empty());
     deliver(answer(op_CHK_PASSWD, 0));
     EXPECT_EQ(receiver.authFails, 1);
     ASSERT_EQ(unicastTo.size() + sent.size(), 1u);  // at once

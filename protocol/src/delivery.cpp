@@ -37,6 +37,11 @@ bool CredentialRoutes::believes(const Request& r, std::uint32_t from) const {
     return r.groupSent && std::find(r.reported.begin(), r.reported.end(), from) != r.reported.end();
 }
 
+bool CredentialRoutes::fromDevice(const Request& r, std::uint32_t from) const {
+    if (from == 0) return false;
+    return from == r.address || std::find(r.reported.begin(), r.reported.end(), from) != r.reported.end();
+}
+
 void CredentialRoutes::answered(const Request& r, bool toUnicastCopy) {
     if (toUnicastCopy)
         needsGroup_.erase(r.device);

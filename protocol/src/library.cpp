@@ -422,7 +422,10 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
     while (const auto until = late_.holdUntil(key, link_->now())) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - link_->now());
         const auto a = link_->pollWithDirect(listen, true, std::max(left, std::chrono::milliseconds(0)), buffer);
-        if (a && answerOf(ByteView(buffer.data(), a->length), opcode)) late_.takeLate(key, link_->now());
+        // Anyone may send under the device's serverUUID; only the device's
+        // own answers count off what it owes.
+        if (a && answerOf(ByteView(buffer.data(), a->length), opcode) && routes_.fromDevice(route, a->from))
+            late_.takeLate(key, link_->now());
     }
     const auto send = [&](Via via, bool first) {
         if (via == Via::Group)

@@ -313,10 +313,12 @@ bool Packager::settle(std::uint16_t opcode, const Uuid8& serverUUID, std::uint32
     const auto it = outstanding_.find(opcode);
     const bool waiting = it != outstanding_.end() && it->second.route.device == serverUUID && it->second.copies > 0;
     if (!waiting) {
-        // An answer owed to a request that has ended (counted off), or to
-        // none of ours. The last one owed lets a held request go at once.
-        if (late_.takeLate({serverUUID, opcode}, loop_.now()) && it != outstanding_.end() &&
-            it->second.route.device == serverUUID && it->second.held &&
+        // An answer owed to a request that has ended (counted off, when it
+        // comes from the device), or to none of ours. The last one owed lets
+        // a held request go at once.
+        const bool held = it != outstanding_.end() && it->second.route.device == serverUUID && it->second.held;
+        if (held && !routes_.fromDevice(it->second.route, from)) return false;
+        if (late_.takeLate({serverUUID, opcode}, loop_.now()) && held &&
             !late_.holdUntil({serverUUID, opcode}, loop_.now())) {
             loop_.cancelTimer(it->second.held);
             const auto start = std::move(it->second.start);

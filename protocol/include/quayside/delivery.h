@@ -48,6 +48,10 @@ public:
     Via again(Request& r);
     // Whether an answer from `from` (host byte order) is the device's.
     bool believes(const Request& r, std::uint32_t from) const;
+    // Whether `from` is one of the device's addresses at all: the one asked
+    // or one it reported for a port (for answers still owed to copies sent
+    // either way).
+    bool fromDevice(const Request& r, std::uint32_t from) const;
     // The request was answered: a device that answered only once the group
     // had been asked is remembered as one that needs it, unless the answer
     // came to the socket the unicast copies left from (`toUnicastCopy`):
