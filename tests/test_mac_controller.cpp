@@ -5,6 +5,7 @@
 #include "main_controller.h"
 #include "quayside/address.h"
 #include "support/fake_toolkit.h"
+#include "support/packets.h"
 
 #include <arpa/inet.h>
 #include <cstring>
@@ -41,6 +42,7 @@ protected:
         MainController::Options options;
         options.packager.sendOverride = [this](ByteView d) { sent.emplace_back(d.begin(), d.end()); };
         options.packager.clientUUID = Uuid8{1, 2, 3, 4, 5, 6, 7, 8};
+        options.packager.giveUpAfter = 400ms;
         ctl = std::make_unique<MainController>(loop, toolkit, std::move(options));
         ctl->awakeFromNib();
     }
@@ -65,22 +67,16 @@ protected:
     std::uint16_t opcodeOf(const Bytes& d) const { return d.size() >= kHeaderSize ? readHeader(d)->opcode : 0; }
     // A device's answer (header only) to a request of this controller, from
     // the address the device is listed with.
-    void answer(std::uint16_t opcode, std::uint8_t device, std::uint16_t ret) {
-        PacketHeader h;
-        h.magic = kReplyMagic;
-        h.opcode = opcode;
-        h.ret_code = ret;
-        h.clientUUID = Uuid8{1, 2, 3, 4, 5, 6, 7, 8};
-        h.serverUUID = Uuid8{0, 0, 0, 0, 0, 0, 0, device};
-        ByteWriter w;
-        writeHeader(w, h);
+    void answer(std::uint16_t opcode, std::uint8_t device, std::uint16_t ret, const ItemList& items = {}) {
+        const Uuid8 server{0, 0, 0, 0, 0, 0, 0, device};
+        const Bytes datagram = reply(opcode, Uuid8{1, 2, 3, 4, 5, 6, 7, 8}, server, items, ret);
         sockaddr_storage from{};
         sockaddr_in sin{};
         sin.sin_family = AF_INET;
         for (const auto& d : ctl->packager().serverArray())
-            if (d->serverUUID == h.serverUUID) sin.sin_addr.s_addr = htonl(d->answeredFrom);
+            if (d->serverUUID == server) sin.sin_addr.s_addr = htonl(d->answeredFrom);
         std::memcpy(&from, &sin, sizeof sin);
-        ctl->packager().dePacket(from, w.data());
+        ctl->packager().dePacket(from, datagram);
     }
 
     void click(int row) {
@@ -314,9 +310,10 @@ TEST_F(Controller, ApplyOnABondWritesTheShownPort) {
     ctl->btnCancelPressed();
     toolkit.selectItem(Combo::DHCP, 0);
     ctl->btnApplyPressed();
-    EXPECT_EQ(rec->ifEdited, 0);
-    EXPECT_TRUE(rec->port[0].dhcpEnable);
-    EXPECT_FALSE(rec->port[1].dhcpEnable);
+    const auto dhcp = ctl->tmpDeviceData();
+    EXPECT_EQ(dhcp->ifEdited, 0);
+    EXPECT_TRUE(dhcp->port[0].dhcpEnable);
+    EXPECT_FALSE(dhcp->port[1].dhcpEnable);
 }
 
 TEST_F(Controller, DhcpApplySkipsTheChecks) {
@@ -518,6 +515,139 @@ TEST_F(Controller, WebAboutExitAndRefresh) {
     EXPECT_EQ(toolkit.fields[Field::IP].text, "");
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(opcodeOf(sent[0]), op_SEARCH);
+}
+
+
+// The user clicks box 0, confirms a password, and moves on to box 1 before
+// box 0 answers. Box 0's answers never act on box 1; what it refuses of a
+// change is still said, naming it.
+TEST_F(Controller, AnswersOfABoxTheUserHasLeftNeverActOnTheShownOne) {
+    addDevices();
+    const auto alpha = ctl->packager().serverArray()[0];
+    const auto beta = ctl->packager().serverArray()[1];
+    beta->password = "beta-stored";
+    const auto countSent = [&](std::uint16_t opcode) {
+        return std::count_if(sent.begin(), sent.end(), [&](const Bytes& d) { return opcodeOf(d) == opcode; });
+    };
+
+    // A share list asked of alpha, accepted late: no request goes to beta,
+    // and alpha's late share list fills nothing.
+    click(0);
+    run(300ms);
+    toolkit.setStringValue(Field::Password, "alpha");
+    ctl->btnOKPressed();
+    click(1);
+    run(300ms);
+    ASSERT_TRUE(toolkit.sheetOpen);
+    sent.clear();
+    answer(op_CHK_PASSWD, 1, 1);
+    EXPECT_EQ(countSent(op_GET_SAMBA_SHARE), 0) << "nothing goes to beta with its stored password";
+    answer(op_GET_SAMBA_SHARE, 1, 1, {{v_HOSTNAME, "Alpha-Share"}});
+    EXPECT_TRUE(ctl->packager().volumeArray().empty());
+    EXPECT_EQ(ctl->pendingAction(), Action::ListVolumes);
+    ctl->btnCancelPressed();
+
+    // A change of alpha's address, confirmed, then the user goes to beta
+    // and opens its sheet: alpha's refusal is said with its name and leaves
+    // beta's pending action alone; beta's OK still checks beta's password.
+    click(0);
+    run(300ms);
+    ctl->btnCancelPressed();
+    toolkit.selectItem(Combo::DHCP, 1);
+    setFields("192.168.77.21", "255.255.255.0", "192.168.77.1");
+    ctl->btnApplyPressed();
+    ctl->btnOKPressed();
+    click(1);
+    run(300ms);
+    answer(op_CHK_PASSWD, 1, 1);
+    ASSERT_EQ(opcodeOf(sent.back()), op_SET_LAN) << "the change the user confirmed still goes to alpha";
+    EXPECT_EQ(readHeader(sent.back())->serverUUID, alpha->serverUUID);
+    toolkit.alerts.clear();
+    answer(op_SET_LAN, 1, 0);
+    EXPECT_EQ(toolkit.alerts,
+              std::vector<std::string>{"alpha (192.168.77.20): The device refused the new settings."});
+    EXPECT_EQ(ctl->pendingAction(), Action::ListVolumes);
+    EXPECT_EQ(alpha->port[0].IP.str(), "192.168.77.20");
+    sent.clear();
+    ctl->btnOKPressed();
+    ASSERT_EQ(countSent(op_CHK_PASSWD), 1);
+    EXPECT_EQ(readHeader(sent.back())->serverUUID, beta->serverUUID);
+
+    // Accepted by alpha while the user is on beta: alpha's record takes the
+    // address, beta's fields and lists stay as they are.
+    answer(op_CHK_PASSWD, 2, 1);  // beta's list
+    click(0);
+    run(300ms);
+    ctl->btnCancelPressed();
+    setFields("192.168.77.22", "255.255.255.0", "192.168.77.1");
+    ctl->btnApplyPressed();
+    ctl->btnOKPressed();
+    click(1);
+    run(300ms);
+    answer(op_CHK_PASSWD, 1, 1);
+    answer(op_SET_LAN, 1, 1);
+    EXPECT_EQ(alpha->port[0].IP.str(), "192.168.77.22");
+    EXPECT_EQ(toolkit.fields[Field::IP].text, "10.1.0.30") << "beta still shown";
+    EXPECT_EQ(ctl->packager().serverArray().size(), 3u) << "no search wiped the list";
+}
+
+// Cancel, a wrong password and an unanswered change leave the record as
+// the box has it; an unanswered request is said and Apply comes back.
+TEST_F(Controller, ARecordTakesAChangeOnlyWhenTheBoxAcceptsIt) {
+    addDevices();
+    const auto alpha = ctl->packager().serverArray()[0];
+    const auto applyAlpha = [&] {
+        click(0);
+        run(300ms);
+        ctl->btnCancelPressed();
+        toolkit.selectItem(Combo::DHCP, 1);
+        setFields("192.168.77.21", "255.255.255.0", "192.168.77.1");
+        ctl->btnApplyPressed();
+    };
+    applyAlpha();
+    ctl->btnCancelPressed();
+    EXPECT_EQ(alpha->port[0].IP.str(), "192.168.77.20") << "after Cancel";
+
+    applyAlpha();
+    ctl->btnOKPressed();
+    answer(op_CHK_PASSWD, 1, 0);
+    EXPECT_EQ(alpha->port[0].IP.str(), "192.168.77.20") << "after a wrong password";
+
+    toolkit.alerts.clear();
+    applyAlpha();
+    ctl->btnOKPressed();
+    answer(op_CHK_PASSWD, 1, 1);
+    EXPECT_FALSE(toolkit.buttons[Button::Apply]);
+    run(600ms);  // the settings change is never answered
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"The device did not answer."});
+    EXPECT_TRUE(toolkit.buttons[Button::Apply]);
+    EXPECT_TRUE(toolkit.fields[Field::IP].editable);
+    EXPECT_EQ(alpha->port[0].IP.str(), "192.168.77.20") << "after no answer";
+    EXPECT_EQ(toolkit.fields[Field::IP].text, "192.168.77.21") << "the typed text stays";
+
+    // Unanswered on a box the user has left: said with its name.
+    toolkit.alerts.clear();
+    applyAlpha();
+    ctl->btnOKPressed();
+    click(1);
+    run(600ms);
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"alpha (192.168.77.20): The device did not answer."});
+}
+
+// The selection is the box: a late search answer that sorts in above it
+// moves its row, and the sheet, the check and Apply still go to it.
+TEST_F(Controller, TheSelectionFollowsTheBoxWhenTheListIsResorted) {
+    addDevices();
+    click(1);  // beta
+    ASSERT_TRUE(ctl->packager().registry.addDataInfo(device(9, "aardvark", "192.168.77.50")));
+    run(300ms);
+    EXPECT_EQ(toolkit.selected[0], 2) << "beta's row, after aardvark";
+    ASSERT_TRUE(toolkit.sheetOpen);
+    EXPECT_EQ(toolkit.fields[Field::IP].text, "10.1.0.30") << "beta's second port";
+    sent.clear();
+    ctl->btnOKPressed();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(readHeader(sent[0])->serverUUID, (Uuid8{0, 0, 0, 0, 0, 0, 0, 2}));
 }
 
 }  // namespace

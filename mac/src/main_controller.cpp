@@ -1,5 +1,7 @@
 #include "main_controller.h"
 
+#include "quayside/address.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -119,8 +121,28 @@ std::shared_ptr<DeviceData_n> MainController::deviceAt(int row) const {
     return devices[static_cast<std::size_t>(row)];
 }
 
+std::shared_ptr<DeviceData_n> MainController::deviceWithId(const Uuid8& id) const {
+    if (!packager_) return nullptr;
+    for (const auto& d : packager_->serverArray())
+        if (d->serverUUID == id) return d;
+    return nullptr;
+}
+
 std::shared_ptr<DeviceData_n> MainController::selectedDevice() {
-    return deviceAt(toolkit_.selectedRow(Table::Device));
+    const int row = toolkit_.selectedRow(Table::Device);
+    if (row < 0) return nullptr;
+    return selectedBox_ ? deviceWithId(*selectedBox_) : deviceAt(row);
+}
+
+void MainController::reloadDevices() {
+    toolkit_.reloadData(Table::Device);
+    if (!selectedBox_ || !packager_) return;
+    // Sorting moves rows: the selection follows the box, not the row.
+    const auto& devices = packager_->serverArray();
+    int row = -1;
+    for (std::size_t i = 0; i < devices.size() && row < 0; ++i)
+        if (devices[i]->serverUUID == *selectedBox_) row = static_cast<int>(i);
+    toolkit_.selectRow(Table::Device, row);
 }
 
 void MainController::reloadTable(RunLoopTable table) {
@@ -134,7 +156,7 @@ void MainController::reloadTable(RunLoopTable table) {
     const auto reload = [this] {
         deviceReload_ = 0;
         lastDeviceReload_ = std::chrono::steady_clock::now();
-        toolkit_.reloadData(Table::Device);
+        reloadDevices();
     };
     if (since >= kDeviceReloadEvery)
         reload();
@@ -147,6 +169,7 @@ void MainController::cleanTable(int which) {
     if (!packager_) return;
     if (which == 0 || which == 1) {
         packager_->serverArray().clear();
+        selectedBox_.reset();
         toolkit_.reloadData(Table::Device);
     }
     if (which == 0 || which == 2) {
@@ -162,10 +185,11 @@ void MainController::tblDeviceChanged() {
         const int column = toolkit_.clickedColumn(Table::Device);
         if (column >= 0 && packager_) {
             packager_->sortDeviceData(column, true);
-            toolkit_.reloadData(Table::Device);
+            reloadDevices();
         }
         return;
     }
+    selectedBox_ = record->serverUUID;
     packager_->sendPackage(kLegacyItemQuery, kLanInformationItem, *record);
     {
         std::lock_guard<Lock> held(*m_queryLanInfoTmrLock);
@@ -184,12 +208,12 @@ void MainController::stopLanInfoTimer() {
 
 void MainController::checkQueryLanInfoStatus() {
     ++m_queryLanInfoCounter;
-    const auto record = deviceAt(m_nSelectedRow);
+    const auto record = selectedBox_ ? deviceWithId(*selectedBox_) : deviceAt(m_nSelectedRow);
     {
         std::lock_guard<Lock> held(*m_queryLanInfoTmrLock);
         stopLanInfoTimer();
     }
-    // The list was searched again meanwhile: the row is gone.
+    // The list was searched again meanwhile: the box is gone.
     if (!record) return;
     fillDeviceInfo(record, true);
     cleanTable(2);
@@ -330,12 +354,15 @@ void MainController::btnApplyPressed() {
         return;
     }
     setIPEditEnable(false);
+    pendingChange_.reset();
     // Apply pressed before the login sheet of a click has shown a record:
-    // the selected row's record is the one being edited.
-    if (!tmpDeviceData_) tmpDeviceData_ = record;
-    DeviceData_n& shown = *tmpDeviceData_;
-    const bool secondPort = editedPort(shown) == 1;
-    PortBlock& block = shown.port[secondPort ? 1 : 0];
+    // the selected box's record is the one being edited.
+    if (!tmpDeviceData_ || tmpDeviceData_->serverUUID != record->serverUUID) tmpDeviceData_ = record;
+    // The change is made on a copy: the record keeps what the box has
+    // until the box accepts it.
+    auto edited = std::make_shared<DeviceData_n>(*tmpDeviceData_);
+    const bool secondPort = editedPort(*edited) == 1;
+    PortBlock& block = edited->port[secondPort ? 1 : 0];
 
     if (getIPCombo() == 1) {
         const std::string ip = getIP(), netmask = getNetmask(), gateway = getGateway();
@@ -344,23 +371,19 @@ void MainController::btnApplyPressed() {
             setIPEditable();
             return;
         }
-        beforeApply_ = {tmpDeviceData_, shown.port, shown.ifEdited};
-        calledAction_ = Action::Apply;
-        shown.ifEdited = secondPort ? 1 : 0;
         block.dhcpEnable = false;
         block.dhcpText = "0";
         block.IP = ip;
         block.netmask = netmask;
         block.gateway = gateway;
-        openLoginSheet();
-        return;
+    } else {
+        calledAction_sub_ = SubAction::Dhcp;
+        block.dhcpEnable = true;
+        block.dhcpText = "1";
     }
-    beforeApply_ = {tmpDeviceData_, shown.port, shown.ifEdited};
+    edited->ifEdited = secondPort ? 1 : 0;
     calledAction_ = Action::Apply;
-    calledAction_sub_ = SubAction::Dhcp;
-    shown.ifEdited = secondPort ? 1 : 0;
-    block.dhcpEnable = true;
-    block.dhcpText = "1";
+    pendingChange_ = std::move(edited);
     openLoginSheet();
 }
 
@@ -387,8 +410,14 @@ void MainController::closeLoginSheet() {
     toolkit_.endSheet();
 }
 
+std::shared_ptr<DeviceData_n> MainController::tmpDeviceData() {
+    return calledAction_ == Action::Apply && pendingChange_ ? pendingChange_ : tmpDeviceData_;
+}
+
 void MainController::btnOKPressed() {
-    if (tmpDeviceData_) tmpDeviceData_->password = toolkit_.stringValue(Field::Password);
+    const std::string password = toolkit_.stringValue(Field::Password);
+    if (tmpDeviceData_) tmpDeviceData_->password = password;
+    if (pendingChange_) pendingChange_->password = password;
     if (toolkit_.stringValue(Field::UserName).empty()) {
         displayAlertMessage(Alert::UserNameEmpty);
         return;
@@ -408,6 +437,7 @@ void MainController::btnOKPressed() {
 }
 
 void MainController::btnCancelPressed() {
+    if (calledAction_ == Action::Apply) pendingChange_.reset();
     setBtnApply(true);
     if (getIPCombo() == 1) setIPEditEnable(true);
     closeLoginSheet();
@@ -422,7 +452,11 @@ void MainController::sendAuthPacket() {
         return;
     }
     noPassword_ = false;
-    packager_->sendPackage(op_CHK_PASSWD, record.get());
+    // An Apply's check goes with the edited copy: the settings that follow
+    // an accepted password are those the user confirmed.
+    const bool change = calledAction_ == Action::Apply && pendingChange_ &&
+                        pendingChange_->serverUUID == record->serverUUID;
+    packager_->sendPackage(op_CHK_PASSWD, change ? pendingChange_.get() : record.get());
 }
 
 // ---- engine callbacks -------------------------------------------------------
@@ -444,13 +478,8 @@ void MainController::checkAuthFail() {
 void MainController::setIPFinish() {
     const bool refused = packager_ && packager_->lastSetLanReturnCode.value_or(1) != 1;
     if (calledAction_ == Action::Apply && refused) {
-        // Refused: nothing changed on the box, so nothing changes here; the
-        // typed texts stay for another try.
-        if (beforeApply_.record) {
-            beforeApply_.record->port = beforeApply_.port;
-            beforeApply_.record->ifEdited = beforeApply_.ifEdited;
-            toolkit_.reloadData(Table::Device);
-        }
+        // Refused: nothing changed on the box, and the record never took
+        // the change; the typed texts stay for another try.
         calledAction_sub_ = SubAction::Static;
         setBtnApply(true);
         setIPEditable();
@@ -469,8 +498,81 @@ void MainController::setIPFinish() {
         packager_->sendPackage(op_SEARCH, nullptr);
         toolkit_.reloadData(Table::Device);
     }
-    beforeApply_ = {};
+    pendingChange_.reset();
     calledAction_ = Action::None;
+}
+
+bool MainController::isCurrent(const RequestFor& request) {
+    if (!request.device || request.action != calledAction_) return false;
+    const auto selected = selectedDevice();
+    return selected && selected->serverUUID == request.device->serverUUID;
+}
+
+std::string MainController::boxPrefix(const RequestFor& request) const {
+    if (!request.device) return {};
+    const auto listed = deviceWithId(request.device->serverUUID);
+    const DeviceData_n& box = listed ? *listed : *request.device;
+    std::string address = box.port[0].IP.str();
+    if (address.empty() && box.answeredFrom != 0) address = formatDottedIPv4(box.answeredFrom);
+    return box.hostname.str() + (address.empty() ? std::string() : " (" + address + ")") + ": ";
+}
+
+bool MainController::passwordAccepted(const RequestFor& request) {
+    if (isCurrent(request)) {
+        passwordAccepted();
+        return true;
+    }
+    // The user has moved on: a confirmed settings change still goes to its
+    // box; a share list would be of no use.
+    return request.action == Action::Apply;
+}
+
+void MainController::passwordRefused(const RequestFor& request) {
+    if (isCurrent(request)) {
+        if (request.action == Action::Apply) pendingChange_.reset();
+        checkAuthFail();
+        return;
+    }
+    if (request.action != Action::Apply) return;
+    setBtnApply(true);
+    toolkit_.runAlert(boxPrefix(request) + toolkit_.localizedString(alertText(static_cast<int>(Alert::WrongPassword))));
+}
+
+void MainController::settingsAnswered(const RequestFor& request, std::uint16_t retCode) {
+    if (isCurrent(request)) {
+        setIPFinish();
+        return;
+    }
+    setBtnApply(true);
+    if (retCode != 1) {
+        toolkit_.runAlert(boxPrefix(request) + toolkit_.localizedString(kSettingsRefusedText));
+        return;
+    }
+    // Accepted by a box the user has left: its record takes the settings;
+    // what the user is on now stays as it is.
+    if (const auto listed = request.device ? deviceWithId(request.device->serverUUID) : nullptr) {
+        listed->port = request.device->port;
+        listed->ifEdited = request.device->ifEdited;
+        reloadDevices();
+    }
+}
+
+bool MainController::sharesArrived(const RequestFor& request) { return isCurrent(request); }
+
+void MainController::requestUnanswered(const RequestFor& request) {
+    const bool current = isCurrent(request);
+    if (!current && request.action != Action::Apply) return;  // a share list the user has left
+    setBtnApply(true);
+    if (!current) {
+        toolkit_.runAlert(boxPrefix(request) + toolkit_.localizedString(kNoAnswerText));
+        return;
+    }
+    if (request.action == Action::Apply) {
+        pendingChange_.reset();
+        calledAction_sub_ = SubAction::Static;
+    }
+    setIPEditable();
+    toolkit_.runAlert(toolkit_.localizedString(kNoAnswerText));
 }
 
 // ---- alerts -----------------------------------------------------------------

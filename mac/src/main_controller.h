@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ enum class ScriptKind : int {
 
 // Said when a box answers a settings change with anything but success.
 inline constexpr const char* kSettingsRefusedText = "The device refused the new settings.";
+// Said when the engine gives up on a request no copy of which was answered.
+inline constexpr const char* kNoAnswerText = "The device did not answer.";
 
 // The English text of an alert code ("" outside 1 to 39; 38 is composed
 // from the share name and is given here as its fixed part).
@@ -100,8 +103,19 @@ public:
     void setIPFinish() override;
     void setBtnApply(bool enabled) override;
     CalledAction calledAction() override { return calledAction_; }
-    std::shared_ptr<DeviceData_n> tmpDeviceData() override { return tmpDeviceData_; }
+    // The record the next request is for: while an Apply waits for its
+    // sheet and answers, the edited copy of the shown record.
+    std::shared_ptr<DeviceData_n> tmpDeviceData() override;
     void passwordAccepted() override;
+    // Every answer names its request: one for the box and action the user
+    // is on goes through the callbacks above; one for a box the user has
+    // left only touches that box's record, and a refused or unanswered
+    // change is still said, naming the box.
+    bool passwordAccepted(const RequestFor& request) override;
+    void passwordRefused(const RequestFor& request) override;
+    void settingsAnswered(const RequestFor& request, std::uint16_t retCode) override;
+    bool sharesArrived(const RequestFor& request) override;
+    void requestUnanswered(const RequestFor& request) override;
 
     void processPackageReturn(int value);
     void displayAlertMessage(Alert code);
@@ -156,7 +170,18 @@ public:
 private:
     // The record of a table row, or nothing when the row is not in the list.
     std::shared_ptr<DeviceData_n> deviceAt(int row) const;
+    std::shared_ptr<DeviceData_n> deviceWithId(const Uuid8& id) const;
+    // The selected box's record: the box the user chose (by its
+    // serverUUID, wherever sorting has moved its row), or nothing when no
+    // row is selected.
     std::shared_ptr<DeviceData_n> selectedDevice();
+    // Shows the device table again with the chosen box's row selected.
+    void reloadDevices();
+    // The request is for the box and action the user is on now.
+    bool isCurrent(const RequestFor& request);
+    // "NAME (ADDRESS): " of a request's box, for what is said about a box
+    // the user has left.
+    std::string boxPrefix(const RequestFor& request) const;
     void stopLanInfoTimer();  // caller holds the lock
     void showPort(const DeviceData_n& record, int port);
     // The port whose settings the fields show for this record: for two
@@ -189,15 +214,12 @@ private:
     std::int32_t m_queryLanInfoCounter = 0;
     std::unique_ptr<Lock> m_queryLanInfoTmrLock;
     std::int32_t m_nSelectedRow = -1;
+    // The box the user chose last, by mouse or keyboard.
+    std::optional<Uuid8> selectedBox_;
     std::shared_ptr<DeviceData_n> tmpDeviceData_;
-    // The ports of the record an Apply changed, as they were before it, so
-    // that a box refusing the settings leaves the record as it was.
-    struct BeforeApply {
-        std::shared_ptr<DeviceData_n> record;
-        std::array<PortBlock, 2> port;
-        int ifEdited = 0;
-    };
-    BeforeApply beforeApply_;
+    // The settings an Apply asks for: a copy of the shown record with the
+    // typed values. The record itself changes only when the box accepts.
+    std::shared_ptr<DeviceData_n> pendingChange_;
 };
 
 }  // namespace qs::mac

@@ -11,6 +11,7 @@
 #include <QMutex>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QThread>
 #include <cstdio>
 #include <ctime>
@@ -157,7 +158,15 @@ void MainWindow::bind() {
     // selections are not.
     connect(ui_->cmbDHCP, &QComboBox::activated, this, [c] { c->cmbDHCPChanged(); });
     connect(ui_->cmbInterface, &QComboBox::activated, this, [c] { c->cmbInterfaceChanged(); });
+    // A click chooses a device (again, when it is the selected one), and so
+    // does moving the selection with the keyboard.
     connect(ui_->tblDevice, &QTableView::clicked, this, [c] { c->tblDeviceChanged(); });
+    connect(ui_->tblDevice->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this, c](const QModelIndex& current) {
+                if (selecting_ || !current.isValid() || QApplication::mouseButtons() != Qt::NoButton) return;
+                ui_->tblDevice->selectRow(current.row());
+                c->tblDeviceChanged();
+            });
     connect(ui_->tblVolume, &QTableView::clicked, this, [c] { c->tblVolumeChanged(); });
     connect(ui_->tblDevice->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { headerClicked(Table::Device, column); });
@@ -228,11 +237,15 @@ void MainWindow::runAlert(const std::string& message) {
 }
 
 void MainWindow::reloadData(Table table) {
-    // A reload keeps the selected row, as long as the row still exists.
+    // A reload keeps the selected row, as long as the row still exists (the
+    // controller then moves the device selection to its device's row).
     QTableView* view = table == Table::Device ? ui_->tblDevice : ui_->tblVolume;
     const int row = selectedRow(table);
-    (table == Table::Device ? deviceModel_ : volumeModel_)->reload();
-    if (row >= 0 && row < view->model()->rowCount()) view->selectRow(row);
+    {
+        const QScopedValueRollback<bool> own(selecting_, true);
+        (table == Table::Device ? deviceModel_ : volumeModel_)->reload();
+        if (row >= 0 && row < view->model()->rowCount()) view->selectRow(row);
+    }
     if (table == Table::Device && !firstDeviceShown_ && view->model()->rowCount() > 0) {
         firstDeviceShown_ = true;
         reportFirstDevice();
@@ -244,6 +257,17 @@ int MainWindow::selectedRow(Table table) {
     if (!view->selectionModel()) return -1;
     const QModelIndexList rows = view->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void MainWindow::selectRow(Table table, int row) {
+    QTableView* view = table == Table::Device ? ui_->tblDevice : ui_->tblVolume;
+    const QScopedValueRollback<bool> own(selecting_, true);
+    if (row >= 0 && row < view->model()->rowCount()) {
+        view->selectRow(row);
+        view->setCurrentIndex(view->model()->index(row, 0));
+    } else {
+        view->clearSelection();
+    }
 }
 
 int MainWindow::clickedColumn(Table table) { return clickedColumn_[table == Table::Device ? 0 : 1]; }

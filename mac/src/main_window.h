@@ -95,6 +95,7 @@ public:
     void runAlert(const std::string& message) override;
     void reloadData(Table table) override;
     int selectedRow(Table table) override;
+    void selectRow(Table table, int row) override;
     int clickedColumn(Table table) override;
     void removeAllItems(Combo combo) override;
     void addItems(Combo combo, const std::vector<std::string>& items) override;
@@ -130,6 +131,8 @@ private:
     int clickedColumn_[2] = {-1, -1};
     bool started_ = false;
     bool firstDeviceShown_ = false;
+    // The controller's own selections are not the user's choices.
+    bool selecting_ = false;
 };
 
 // The application delegate: holds the main window; the application ends

@@ -48,6 +48,8 @@ public:
 
     virtual void reloadData(Table table) = 0;
     virtual int selectedRow(Table table) = 0;    // -1: none
+    // Selects the row (-1: none) without it counting as the user's choice.
+    virtual void selectRow(Table table, int row) = 0;
     virtual int clickedColumn(Table table) = 0;  // -1: the click was not on a column header
 
     virtual void removeAllItems(Combo combo) = 0;

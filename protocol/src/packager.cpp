@@ -73,14 +73,24 @@ Packager::Packager(RunLoop& loop, std::uint16_t port, const std::string& group, 
       log_(options.net.log ? options.net.log : syslogLog()),
       clientUUID_(options.clientUUID ? *options.clientUUID : makeRunLoopClientId()),
       sendOverride_(std::move(options.sendOverride)),
-      sendToOverride_(std::move(options.sendToOverride)) {
+      sendToOverride_(std::move(options.sendToOverride)),
+      giveUpAfter_(options.giveUpAfter.value_or(std::chrono::seconds(6))) {
     if (!sendOverride_) net_ = std::make_unique<NetManager>(loop, port, group, this, std::move(options.net));
 }
 
+bool PackagerReceiver::passwordAccepted(const RequestFor&) {
+    passwordAccepted();
+    return true;
+}
+void PackagerReceiver::passwordRefused(const RequestFor&) { checkAuthFail(); }
+void PackagerReceiver::settingsAnswered(const RequestFor&, std::uint16_t) { setIPFinish(); }
+bool PackagerReceiver::sharesArrived(const RequestFor&) { return true; }
+void PackagerReceiver::requestUnanswered(const RequestFor&) {}
+
 Packager::~Packager() {
     cancelSearchRepeats();
-    for (const auto& [opcode, o] : outstanding_)
-        for (const RunLoop::Handle h : {o.resend, o.held})
+    for (const auto& [key, o] : outstanding_)
+        for (const RunLoop::Handle h : {o.resend, o.held, o.giveUp})
             if (h) loop_.cancelTimer(h);
     if (sweepTimer_) loop_.cancelTimer(sweepTimer_);
 }
@@ -106,10 +116,10 @@ void Packager::sendTo(std::uint32_t address, const Bytes& datagram) {
         net_->sendDataTo(address, datagram);
 }
 
-void Packager::cancelResend(std::uint16_t opcode) {
-    const auto it = outstanding_.find(opcode);
+void Packager::cancelTimers(const Key& key) {
+    const auto it = outstanding_.find(key);
     if (it == outstanding_.end()) return;
-    for (RunLoop::Handle* h : {&it->second.resend, &it->second.held})
+    for (RunLoop::Handle* h : {&it->second.resend, &it->second.held, &it->second.giveUp})
         if (*h) {
             loop_.cancelTimer(*h);
             *h = 0;
@@ -123,19 +133,34 @@ void Packager::sendVia(Via via, std::uint32_t address, const Bytes& request) {
         sendTo(address, request);
 }
 
-void Packager::abandon(std::uint16_t opcode) {
-    const auto it = outstanding_.find(opcode);
+void Packager::abandon(const Key& key) {
+    const auto it = outstanding_.find(key);
     if (it == outstanding_.end()) return;
-    cancelResend(opcode);
+    cancelTimers(key);
     if (it->second.copies > 0)
-        late_.ended({it->second.route.device, opcode}, it->second.copies, it->second.first, it->second.last,
-                    std::nullopt, loop_.now());
+        late_.ended(key, it->second.copies, it->second.first, it->second.last, std::nullopt, loop_.now());
     outstanding_.erase(it);
 }
 
-void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, Bytes request) {
-    abandon(opcode);
-    Outstanding& o = outstanding_[opcode];
+RequestFor Packager::requestFor(std::uint16_t opcode, const DeviceData_n& device) const {
+    RequestFor r;
+    r.opcode = opcode;
+    if (!receiver_) {
+        r.device = std::make_shared<DeviceData_n>(device);
+        return r;
+    }
+    r.action = receiver_->calledAction();
+    r.device = receiver_->tmpDeviceData();
+    if (!r.device || r.device->serverUUID != device.serverUUID) r.device = std::make_shared<DeviceData_n>(device);
+    return r;
+}
+
+void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, Bytes request, RequestFor what) {
+    const Key key{device.serverUUID, opcode};
+    abandon(key);
+    Outstanding& o = outstanding_[key];
+    o.request = std::move(what);
+    o.request.opcode = opcode;
     o.route = routes_.start(device, true);
     // Two answers in conflict under one serverUUID: the first one heard is
     // the device's.
@@ -150,23 +175,30 @@ void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, B
         secureClear(*const_cast<Bytes*>(b));
         delete b;
     });
-    const Uuid8 id = device.serverUUID;
     const bool resends = opcode != op_SET_LAN;
-    const auto start = [this, opcode, held, id, resends] {
+    const auto start = [this, key, held, resends] {
         constexpr int kResends = 5;
-        const auto it = outstanding_.find(opcode);
-        if (it == outstanding_.end() || it->second.route.device != id) return;
+        const auto it = outstanding_.find(key);
+        if (it == outstanding_.end()) return;
         Outstanding& out = it->second;
         out.held = 0;
         out.start = nullptr;
         sendVia(routes_.first(out.route), out.route.address, *held);
         out.copies = 1;
         out.first = out.last = loop_.now();
+        out.giveUp = loop_.startTimer(giveUpAfter_, false, [this, key] {
+            const auto gone = outstanding_.find(key);
+            if (gone == outstanding_.end()) return;
+            gone->second.giveUp = 0;
+            const RequestFor what = gone->second.request;
+            abandon(key);
+            if (receiver_) receiver_->requestUnanswered(what);
+        });
         if (!resends) return;
         auto left = std::make_shared<int>(kResends);
-        out.resend = loop_.startTimer(std::chrono::seconds(1), true, [this, opcode, held, id, left] {
-            const auto again = outstanding_.find(opcode);
-            if (again == outstanding_.end() || again->second.route.device != id || --*left < 0) {
+        out.resend = loop_.startTimer(std::chrono::seconds(1), true, [this, key, held, left] {
+            const auto again = outstanding_.find(key);
+            if (again == outstanding_.end() || --*left < 0) {
                 if (again != outstanding_.end() && again->second.resend) {
                     loop_.cancelTimer(again->second.resend);
                     again->second.resend = 0;
@@ -178,7 +210,7 @@ void Packager::sendOperation(std::uint16_t opcode, const DeviceData_n& device, B
             again->second.last = loop_.now();
         });
     };
-    if (const auto until = late_.holdUntil({id, opcode}, loop_.now())) {
+    if (const auto until = late_.holdUntil(key, loop_.now())) {
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*until - loop_.now());
         o.start = start;
         o.held = loop_.startTimer(std::max(wait, std::chrono::milliseconds(1)), false, start);
@@ -268,21 +300,29 @@ void Packager::sendPackage(int opcode, const DeviceData_n* device) {
         }
         case op_CHK_PASSWD:
             if (!device) return;
-            sendOperation(op_CHK_PASSWD, *device, buildCheckPasswordRequest(clientUUID_, server, "admin", password));
+            sendOperation(op_CHK_PASSWD, *device, buildCheckPasswordRequest(clientUUID_, server, "admin", password),
+                          requestFor(op_CHK_PASSWD, *device));
             return;
         case op_GET_SAMBA_SHARE:
+        case op_SET_LAN:
             if (!device) return;
-            sendOperation(op_GET_SAMBA_SHARE, *device, buildShareListRequest(clientUUID_, server, "admin", password));
+            sendFollowUp(static_cast<std::uint16_t>(opcode), *device, requestFor(static_cast<std::uint16_t>(opcode), *device));
             return;
-        case op_SET_LAN: {
-            if (!device) return;
-            TmpDeviceData t;
-            fillTmpDeviceData(*device, t);
-            sendOperation(op_SET_LAN, *device,
-                          buildSetLanRequest(clientUUID_, server, "admin", password, t, ItemPadding::Compact));
-            return;
-        }
         default: return;
+    }
+}
+
+void Packager::sendFollowUp(std::uint16_t opcode, const DeviceData_n& device, RequestFor what) {
+    const std::string_view password = device.password;
+    if (opcode == op_GET_SAMBA_SHARE) {
+        sendOperation(opcode, device, buildShareListRequest(clientUUID_, device.serverUUID, "admin", password),
+                      std::move(what));
+    } else if (opcode == op_SET_LAN) {
+        TmpDeviceData t;
+        fillTmpDeviceData(device, t);
+        sendOperation(opcode, device,
+                      buildSetLanRequest(clientUUID_, device.serverUUID, "admin", password, t, ItemPadding::Compact),
+                      std::move(what));
     }
 }
 
@@ -309,30 +349,30 @@ void Packager::olderFormatCheck(ByteView datagram) {
     if (onLanInformation) onLanInformation(*info);
 }
 
-bool Packager::settle(std::uint16_t opcode, const Uuid8& serverUUID, std::uint32_t from) {
-    const auto it = outstanding_.find(opcode);
-    const bool waiting = it != outstanding_.end() && it->second.route.device == serverUUID && it->second.copies > 0;
+std::optional<RequestFor> Packager::settle(const Key& key, std::uint32_t from) {
+    const auto it = outstanding_.find(key);
+    const bool waiting = it != outstanding_.end() && it->second.copies > 0;
     if (!waiting) {
         // An answer owed to a request that has ended (counted off, when it
         // comes from the device), or to none of ours. The last one owed lets
         // a held request go at once.
-        const bool held = it != outstanding_.end() && it->second.route.device == serverUUID && it->second.held;
-        if (held && !routes_.fromDevice(it->second.route, from)) return false;
-        if (late_.takeLate({serverUUID, opcode}, loop_.now()) && held &&
-            !late_.holdUntil({serverUUID, opcode}, loop_.now())) {
+        const bool held = it != outstanding_.end() && it->second.held;
+        if (held && !routes_.fromDevice(it->second.route, from)) return std::nullopt;
+        if (late_.takeLate(key, loop_.now()) && held && !late_.holdUntil(key, loop_.now())) {
             loop_.cancelTimer(it->second.held);
             const auto start = std::move(it->second.start);
             start();
         }
-        return false;
+        return std::nullopt;
     }
-    if (!routes_.believes(it->second.route, from)) return false;
+    if (!routes_.believes(it->second.route, from)) return std::nullopt;
     routes_.answered(it->second.route, arrivingDirect_);
     const Outstanding& o = it->second;
-    late_.ended({serverUUID, opcode}, o.copies, o.first, o.last, loop_.now(), loop_.now());
-    cancelResend(opcode);
+    late_.ended(key, o.copies, o.first, o.last, loop_.now(), loop_.now());
+    RequestFor what = std::move(it->second.request);
+    cancelTimers(key);
     outstanding_.erase(it);  // one answer per request
-    return true;
+    return what;
 }
 
 void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
@@ -396,23 +436,29 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
 void Packager::callCurrentView(const PacketHeader& header, std::uint32_t from) {
     if (!receiver_) return;
     if (header.opcode == op_CHK_PASSWD) {
-        if (!settle(op_CHK_PASSWD, header.serverUUID, from)) return;
-        if (header.ret_code == 1) {
-            receiver_->passwordAccepted();
-            const auto device = receiver_->tmpDeviceData();
-            sendPackage(receiver_->calledAction() == CalledAction::ListVolumes ? op_GET_SAMBA_SHARE : op_SET_LAN, device.get());
-        } else {
-            receiver_->checkAuthFail();
+        auto what = settle({header.serverUUID, op_CHK_PASSWD}, from);
+        if (!what) return;
+        if (header.ret_code != 1) {
+            receiver_->passwordRefused(*what);
+            return;
         }
+        // The follow-up goes to the device checked, for the action pending
+        // when the check went out.
+        if (!receiver_->passwordAccepted(*what) || !what->device) return;
+        const std::uint16_t next = what->action == CalledAction::ListVolumes ? op_GET_SAMBA_SHARE : op_SET_LAN;
+        const auto device = what->device;
+        sendFollowUp(next, *device, std::move(*what));
     } else if (header.opcode == op_SET_LAN) {
-        if (!settle(op_SET_LAN, header.serverUUID, from)) return;
+        const auto what = settle({header.serverUUID, op_SET_LAN}, from);
+        if (!what) return;
         lastSetLanReturnCode = header.ret_code;
-        receiver_->setIPFinish();
+        receiver_->settingsAnswered(*what, header.ret_code);
     }
 }
 
 void Packager::decodeShares(const PacketHeader& header, ByteView datagram, std::uint32_t from) {
-    if (!settle(op_GET_SAMBA_SHARE, header.serverUUID, from)) return;
+    const auto what = settle({header.serverUUID, op_GET_SAMBA_SHARE}, from);
+    if (!what) return;
     // A header with no item is an answer too: the device has no shares.
     std::string value;
     walkItems(datagram, kHeaderSize, 1, [&](const Item& item) { value = item.text(); });
@@ -420,8 +466,9 @@ void Packager::decodeShares(const PacketHeader& header, ByteView datagram, std::
     std::shared_ptr<DeviceData_n> device;
     for (const auto& d : registry.serverArray)
         if (d->serverUUID == header.serverUUID) device = d;
-    if (!device && receiver_) device = receiver_->tmpDeviceData();
+    if (!device) device = what->device;
     if (device && device->serverUUID == header.serverUUID) device->volumeShares = value;
+    if (receiver_ && !receiver_->sharesArrived(*what)) return;
     // An empty piece (a doubled or trailing colon) names no volume.
     for (const auto& token : splitFields(value, ':', false)) registry.stripVolumeName(token);
     if (receiver_) receiver_->reloadTable(RunLoopTable::Volumes);

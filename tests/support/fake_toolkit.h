@@ -54,6 +54,7 @@ public:
     static std::size_t t(Table table) { return table == Table::Device ? 0 : 1; }
     void reloadData(Table table) override { ++reloads[t(table)]; }
     int selectedRow(Table table) override { return selected[t(table)]; }
+    void selectRow(Table table, int row) override { selected[t(table)] = row; }
     int clickedColumn(Table table) override { return clicked[t(table)]; }
 
     // Combos.

@@ -27,6 +27,16 @@ enum class CalledAction : std::uint64_t {
     None = 4,
 };
 
+// Which request an answer, a refusal or a give-up belongs to: the device
+// record it was sent for and the action that was pending when its password
+// check went out. The follow-up of an accepted password goes to this
+// record, whatever the front end shows by the time the answer comes.
+struct RequestFor {
+    std::shared_ptr<DeviceData_n> device;
+    CalledAction action = CalledAction::None;
+    std::uint16_t opcode = 0;
+};
+
 // What the engine calls back. The controller of the run-loop front end
 // implements it; the command-line tool and tests have their own.
 class PackagerReceiver {
@@ -36,11 +46,24 @@ public:
     virtual void checkAuthFail() = 0;
     virtual void setIPFinish() = 0;
     virtual void setBtnApply(bool enabled) = 0;
-    // What to send after an accepted password, and the device it is for.
+    // What to send after an accepted password, and the device it is for;
+    // read when the password check is sent.
     virtual CalledAction calledAction() = 0;
     virtual std::shared_ptr<DeviceData_n> tmpDeviceData() = 0;
     // Optional hook: the password was accepted (before the follow-up).
     virtual void passwordAccepted() {}
+
+    // The engine calls these, naming the request; by default they call the
+    // plain callbacks above.
+    // The password was accepted; false sends no follow-up.
+    virtual bool passwordAccepted(const RequestFor& request);
+    virtual void passwordRefused(const RequestFor& request);
+    virtual void settingsAnswered(const RequestFor& request, std::uint16_t retCode);
+    // A share list came; false keeps it out of the volume list (the
+    // device's record still takes it).
+    virtual bool sharesArrived(const RequestFor& request);
+    // The engine gave up on the request: no answer came to any copy.
+    virtual void requestUnanswered(const RequestFor& request);
 };
 
 // The fields of an answer to the LAN-information query.
@@ -84,6 +107,9 @@ public:
         // those sent by unicast go to sendToOverride when it is set.
         std::function<void(ByteView)> sendOverride;
         std::function<void(std::uint32_t address, ByteView)> sendToOverride;
+        // How long after its first sending an unanswered request is given
+        // up; 6 s when not set.
+        std::optional<std::chrono::milliseconds> giveUpAfter;
     };
 
     Packager(RunLoop& loop, std::uint16_t port, const std::string& group, PackagerReceiver* receiver,
@@ -136,22 +162,30 @@ private:
     void sendTo(std::uint32_t address, const Bytes& datagram);
     // To the device the way it was found: its own address, or the group.
     void sendFor(const DeviceData_n& device, const Bytes& datagram);
+    using Key = LateAnswers::Key;
     // Sends a device operation the way the credential routes say (by
     // unicast, the group only as a fallback). A password check or share
     // list goes again each second while it is unanswered, five times at
     // most (the first answer to any copy settles it); a settings change
-    // goes once. While answers to the last request of the same opcode to
-    // the same device may still come, the request is held back (see
-    // LateAnswers).
-    void sendOperation(std::uint16_t opcode, const DeviceData_n& device, Bytes request);
-    // The outstanding request of this opcode has ended unanswered (a new
-    // one replaces it): the answers to its copies may still come.
-    void abandon(std::uint16_t opcode);
+    // goes once. giveUpAfter the first sending an unanswered request ends
+    // and the receiver is told. Each device has its own requests; while
+    // answers to the last request of the same opcode to the same device
+    // may still come, the request is held back (see LateAnswers).
+    void sendOperation(std::uint16_t opcode, const DeviceData_n& device, Bytes request, RequestFor what);
+    // The share list or settings change for this device, for `what`.
+    void sendFollowUp(std::uint16_t opcode, const DeviceData_n& device, RequestFor what);
+    // What a request to this device is for: the receiver's pending action,
+    // and its record when that is the device's, else a copy of the device.
+    RequestFor requestFor(std::uint16_t opcode, const DeviceData_n& device) const;
+    // The outstanding request has ended unanswered (a new one replaces it,
+    // or the engine gave up): the answers to its copies may still come.
+    void abandon(const Key& key);
     void sendVia(Via via, std::uint32_t address, const Bytes& request);
-    void cancelResend(std::uint16_t opcode);
-    // Takes the answer to the outstanding request of this opcode when it
-    // is from the device asked, at its address; false otherwise.
-    bool settle(std::uint16_t opcode, const Uuid8& serverUUID, std::uint32_t from);
+    void cancelTimers(const Key& key);
+    // Takes the answer to the outstanding request when it is from the
+    // device asked, at its address: what the request was for; nothing
+    // otherwise.
+    std::optional<RequestFor> settle(const Key& key, std::uint32_t from);
 
     // The repeats of the last search request still to go out.
     void cancelSearchRepeats();
@@ -163,11 +197,13 @@ private:
         CredentialRoutes::Request route;
         RunLoop::Handle resend = 0;
         RunLoop::Handle held = 0;  // the first sending, while held back
+        RunLoop::Handle giveUp = 0;
         std::function<void()> start;  // makes the first sending
         int copies = 0;            // sent so far
         RunLoop::Clock::time_point first{}, last{};
+        RequestFor request;
     };
-    std::map<std::uint16_t, Outstanding> outstanding_;  // by opcode
+    std::map<Key, Outstanding> outstanding_;
     CredentialRoutes routes_;
     LateAnswers late_;
     std::unordered_set<std::uint32_t> asked_;  // addresses the last search by address asked
@@ -179,6 +215,7 @@ private:
     Uuid8 clientUUID_;
     std::function<void(ByteView)> sendOverride_;
     std::function<void(std::uint32_t, ByteView)> sendToOverride_;
+    std::chrono::milliseconds giveUpAfter_;
     std::unique_ptr<NetManager> net_;
 };
 
