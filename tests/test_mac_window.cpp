@@ -194,6 +194,22 @@ TEST_F(MacWindow, StaticAddressTypedAppliedAndSearchedAgain) {
     ASSERT_TRUE(waitFor([&] { return rows() == 2 && cell(1, 1) == "192.168.77.21"; })) << qPrintable(cell(1, 1));
 }
 
+// The arrow keys choose a device as a click does: its sheet opens and the
+// check goes to it.
+TEST_F(MacWindow, TheKeyboardChoosesADevice) {
+    clickRow(window->deviceTable(), 0);  // archive
+    ASSERT_TRUE(waitFor([&] { return window->loginSheet().isVisible(); }, 2000));
+    QTest::keyClick(&window->loginSheet(), Qt::Key_Escape);
+    window->deviceTable()->setFocus();
+    QTest::keyClick(window->deviceTable(), Qt::Key_Down);
+    ASSERT_TRUE(waitFor([&] { return window->loginSheet().isVisible(); }, 2000));
+    EXPECT_EQ(window->ui().txfIP->text(), "192.168.77.20") << "office's address";
+    QTest::keyClicks(sheet().txfPassword, "wrong");
+    QTest::mouseClick(sheet().btnOK, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !window->alerts.empty(); })) << sim.errors();
+    EXPECT_EQ(window->alerts, std::vector<std::string>{"Wrong administrator password input!"});
+}
+
 TEST_F(MacWindow, WebButtonHandsTheAddressOverAsOneArgument) {
     QTest::mouseClick(window->ui().btnConfiguration, Qt::LeftButton);
     EXPECT_EQ(window->alerts, std::vector<std::string>{"Please select a device to configure."});
