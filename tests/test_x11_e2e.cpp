@@ -267,6 +267,8 @@ protected:
     std::string display;
     std::string dir;   // this test's own files: captures, stand-in browser's record
     std::string simErrors;
+    // Boxes the lab has besides its own four.
+    std::vector<json> extraDevices;
 
     void SetUp() override {
         if (::geteuid() != 0)
@@ -290,7 +292,9 @@ protected:
         installBrowser();
 
         // Starting the file servers takes a second or two.
-        ASSERT_TRUE(sim.start({simBin(), "--lab"})) << "vsb-sim did not start";
+        std::vector<std::string> simArgs{simBin(), "--lab"};
+        if (!extraDevices.empty()) simArgs.insert(simArgs.end(), {"--config", tempFile(simConfig(extraDevices))});
+        ASSERT_TRUE(sim.start(simArgs)) << "vsb-sim did not start";
         const bool ready = sim.waitForLine("ready", 30s);
         simErrors = sim.errors();
         ASSERT_TRUE(ready) << "vsb-sim --lab did not start:\n" << simErrors;
@@ -519,7 +523,7 @@ TEST_F(X11EndToEnd, WinMapsAVolumeOpensTheWebPagesAndExits) {
 
 // Where the form's widgets are at the window's size, laid out off-screen.
 struct MacLayout {
-    QRect deviceRow1, volumeRow1;  // the rows' first cells
+    QRect deviceRow0, deviceRow1, deviceRow3, volumeRow0, volumeRow1, volumeRow2;  // the rows' first cells
     QPoint mount, unmount, exit;
 
     static MacLayout at(QSize size) {
@@ -534,8 +538,12 @@ struct MacLayout {
             return QRect(table->viewport()->mapTo(&window, QPoint(4, h * row)), QSize(table->columnWidth(0) - 8, h));
         };
         auto centre = [&](QWidget* w) { return w->mapTo(&window, w->rect().center()); };
+        l.deviceRow0 = rowCell(window.deviceTable(), 0);
         l.deviceRow1 = rowCell(window.deviceTable(), 1);
+        l.deviceRow3 = rowCell(window.deviceTable(), 3);
+        l.volumeRow0 = rowCell(window.volumeTable(), 0);
         l.volumeRow1 = rowCell(window.volumeTable(), 1);
+        l.volumeRow2 = rowCell(window.volumeTable(), 2);
         l.mount = centre(window.button(qs::mac::Button::Connect));
         l.unmount = centre(window.button(qs::mac::Button::Disconnect));
         l.exit = centre(window.findChild<QPushButton*>(QStringLiteral("btnExit")));
@@ -588,6 +596,56 @@ TEST_F(X11EndToEnd, MacLogsInMountsWritesAndUnmounts) {
     EXPECT_FALSE(program.running()) << "the program did not end";
     std::printf("quayside-mac walked through in %.1f s\n",
                 std::chrono::duration<double>(Clock::now() - started).count());
+}
+
+// The lab with a fifth box that answers everything 2 s late.
+class X11LateBox : public X11EndToEnd {
+protected:
+    X11LateBox() {
+        json late = simDevice("00000000000000d5", "vsb-late", "VSB-720K", "127.0.0.6");
+        late["shares"] = "Late_1:Late_2:Late_3";
+        late["delayMs"] = 2000;
+        extraDevices = {late};
+    }
+};
+
+// The user logs in to the late box and, while its share list is on the
+// way, clicks vsb-archive: the late list never shows as vsb-archive's, and
+// vsb-archive's own login shows its own two volumes.
+TEST_F(X11LateBox, MacShowsALateBoxsVolumesOnlyForThatBox) {
+    offscreenApp();
+    startProgram("quayside-mac");
+    const std::string main = waitForWindow("^Tarnex Storage Utility$", 30s);
+    ASSERT_FALSE(main.empty()) << "no main window\n" << programErrors();
+    const MacLayout layout = MacLayout::at(geometryOf(main).size());
+    const std::string png = dir + "/quayside-mac.png";
+    const auto inked = [&](const QRect& cell) {
+        QImage shot;
+        return captureWindow(main, png) && shot.load(QString::fromStdString(png)) && inkWidth(shot, cell) > 0;
+    };
+    // By name: vsb-archive, vsb-late, vsb-reception, vsb-render.
+    ASSERT_TRUE(waitUntil([&] { return inked(layout.deviceRow3); }, 15s)) << "the late box was not found";
+
+    click(main, layout.deviceRow1.center());
+    std::string sheet = waitForWindow("^Administrator login$", 10s);
+    ASSERT_FALSE(sheet.empty()) << "no login sheet for the late box\n" << programErrors();
+    typeText(sheet, "admin");
+    pressKey(sheet, "Return");
+    ASSERT_TRUE(waitForWindowGone(sheet));
+    // Its acceptance comes after 2 s and the share list 2 s after that;
+    // the user moves on in between.
+    std::this_thread::sleep_for(2800ms);
+    click(main, layout.deviceRow0.center());
+    sheet = waitForWindow("^Administrator login$", 10s);
+    ASSERT_FALSE(sheet.empty()) << "no login sheet for vsb-archive";
+    std::this_thread::sleep_for(3000ms);  // the late share list has come
+    EXPECT_FALSE(inked(layout.volumeRow0)) << "the late box's volumes show while vsb-archive is chosen";
+
+    typeText(sheet, "admin");
+    pressKey(sheet, "Return");
+    ASSERT_TRUE(waitForWindowGone(sheet));
+    EXPECT_TRUE(waitUntil([&] { return inked(layout.volumeRow1); }, 10s)) << "vsb-archive's volumes did not show";
+    EXPECT_FALSE(inked(layout.volumeRow2)) << "vsb-archive has two volumes; a third is the late box's";
 }
 
 }  // namespace
