@@ -546,3 +546,35 @@ TEST_F(Engine, AnAnswerToAnEarlierRequestSettlesNoLaterOne) {
     deliver(answer(op_CHK_PASSWD, 1));
     EXPECT_EQ(receiver.accepted, 1);
 }
+
+// Checks of two devices in flight at once: each answer settles its own
+// device's check and its follow-up goes to that device, for the action
+// pending when that check was sent, whatever the receiver shows by then.
+TEST_F(Engine, EachAnswerFollowsUpForTheDeviceAndActionItWasAskedFor) {
+    auto other = std::make_shared<DeviceData_n>();
+    other->serverUUID = kOther;
+    other->password = "other-pw";
+    other->answeredFrom = 0xC0A80133;  // 192.168.1.51
+    receiver.action = CalledAction::Apply;
+    engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
+    const auto first = receiver.device;
+    receiver.action = CalledAction::ListVolumes;
+    receiver.device = other;
+    engine->sendPackage(op_CHK_PASSWD, other.get());
+    ASSERT_EQ(sent.size(), 2u) << "the second device's check does not replace the first's";
+    sent.clear();
+    deliver(answer(op_CHK_PASSWD, 1, kDevice));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(readHeader(sent[0])->opcode, op_SET_LAN) << "the first check was for a settings change";
+    EXPECT_EQ(readHeader(sent[0])->serverUUID, kDevice);
+    EXPECT_EQ(sent[0], buildSetLanRequest(kClient, kDevice, "admin", "pw", [&] {
+        TmpDeviceData t;
+        engine->fillTmpDeviceData(*first, t);
+        return t;
+    }(), ItemPadding::Compact));
+    deliver(answer(op_CHK_PASSWD, 1, kOther), "192.168.1.51");
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(readHeader(sent[1])->opcode, op_GET_SAMBA_SHARE);
+    EXPECT_EQ(sent[1], buildShareListRequest(kClient, kOther, "admin", "other-pw"));
+    EXPECT_EQ(receiver.accepted, 2);
+}
