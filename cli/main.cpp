@@ -7,6 +7,7 @@
 #include "quayside/address.h"
 #include "quayside/credentials.h"
 #include "quayside/library.h"
+#include "quayside/neighbours.h"
 #include "quayside_version.h"
 
 #include <algorithm>
@@ -14,7 +15,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
+#include <utility>
 #include <unistd.h>
 
 using namespace qs::cli;
@@ -43,8 +46,10 @@ const char* kUsage =
     "      check the password, then list the device's shares\n"
     "  set-lan --device D --user U [--password-file FILE | --password P]\n"
     "          --port LAN|LAN1|LAN2|LAN1+LAN2 (--dhcp | --ip A --netmask M --gateway G)\n"
-    "          [--runloop] [--loopback]\n"
-    "      change one LAN port's TCP/IP settings\n"
+    "          [--force] [--runloop] [--loopback]\n"
+    "      change one LAN port's TCP/IP settings; a static address another host holds\n"
+    "      on the link, or one this host would not reach the box at, is refused\n"
+    "      (exit 2) unless --force; afterwards says where the box answers\n"
     "  lan-info --device D [--json] [--loopback]\n"
     "      ask the device for its LAN information (older datagram format)\n"
     "  The four device commands take --host ADDR... and --no-multicast as search does,\n"
@@ -89,6 +94,10 @@ const char* kUsage =
     "            could not be opened\n";
 
 constexpr auto kRunLoopAnswerWait = 6s;
+// How long a host that holds an address has to answer the link's question.
+constexpr auto kAddressProbeWait = 1500ms;
+// How long a box is looked for after a change it accepted.
+constexpr auto kFollowUpLimit = 10s;
 constexpr auto kRunLoopSearchTime = 2s;
 
 // Messages may carry device text (a host name); they are escaped like the
@@ -151,6 +160,7 @@ struct Request {
     std::string port;
     bool dhcp = false;
     std::string ip, netmask, gateway;
+    bool force = false;
     std::chrono::seconds every{10};
 };
 
@@ -168,7 +178,7 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
         flags.insert({"--runloop", "--json"});
         options.insert({"--user", "--password", "--password-file"});
     } else if (req.command == "set-lan") {
-        flags.insert({"--runloop", "--dhcp"});
+        flags.insert({"--runloop", "--dhcp", "--force"});
         options.insert({"--user", "--password", "--password-file", "--port", "--ip", "--netmask", "--gateway"});
     } else if (req.command == "lan-info") {
         flags.insert("--json");
@@ -229,6 +239,7 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
         if (req.port != "LAN" && req.port != "LAN1" && req.port != "LAN2" && req.port != "LAN1+LAN2")
             return usageError("--port needs LAN, LAN1, LAN2 or LAN1+LAN2");
         req.dhcp = args.has("--dhcp");
+        req.force = args.has("--force");
         const bool anyStatic = args.has("--ip") || args.has("--netmask") || args.has("--gateway");
         if (req.dhcp && anyStatic) return usageError("--dhcp takes no --ip, --netmask or --gateway");
         if (!req.dhcp) {
@@ -268,6 +279,67 @@ std::optional<int> checkPort(const Request& req, const qs::DeviceData_n& d) {
     std::string list;
     for (const auto& l : labels) list += (list.empty() ? "" : ", ") + l;
     return usageError("device '" + d.hostname.str() + "' has no port " + req.port + " (its ports: " + list + ")");
+}
+
+// Before a static address goes to a box: no other host on the link holds
+// it, and this host will still reach the box there. Either stops the
+// change (exit 2) unless --force.
+std::optional<int> checkNewAddress(const Request& req, const qs::DeviceData_n& d) {
+    if (req.dhcp) return std::nullopt;
+    const auto target = qs::parseDottedIPv4(req.ip);
+    const std::uint32_t box = d.answeredFrom != 0 ? d.answeredFrom : qs::parseDottedIPv4(d.port[0].IP.view()).value_or(0);
+    if (!target || box == 0) return std::nullopt;
+    std::string why;
+    const auto route = qs::localRouteTo(box, &why);
+    if (!route) {
+        std::cerr << "quayside: cannot check " << req.ip << " before the change (" << escapeText(why) << ")\n";
+        return std::nullopt;
+    }
+    // Every 127.x address is this host's own: the loopback lab has no link
+    // to ask.
+    if (route->loopback) return std::nullopt;
+    const auto stop = [&](const std::string& message) -> std::optional<int> {
+        if (req.force) {
+            std::cerr << "quayside: " << escapeText(message) << " (going ahead: --force)\n";
+            return std::nullopt;
+        }
+        return failure(kExitUsage, message + " Nothing was sent; give --force to change it anyway.");
+    };
+    if (!route->onLink(*target))
+        return stop(req.ip + " is outside every subnet of " + route->interfaceName + ", through which this computer "
+                    "reaches " + d.hostname.str() + ": the box will not be reachable from this host afterwards.");
+    // The box's own hardware address (asked of the link when the table has
+    // none yet): the box may keep an address it has.
+    auto owner = qs::hardwareAddressOf(box);
+    if (!owner && route->onLink(box)) owner = qs::askLink(box, *route, kAddressProbeWait).hardware;
+    const auto holder = qs::askLink(*target, *route, kAddressProbeWait);
+    if (!holder.known) {
+        std::cerr << "quayside: cannot check " << req.ip << " before the change (" << escapeText(holder.why) << ")\n";
+        return std::nullopt;
+    }
+    if (holder.thisHost) return stop(req.ip + " is already in use on the network (by this computer).");
+    if (holder.hardware && holder.hardware != owner)
+        return stop(req.ip + " is already in use on the network (by " + qs::formatHardwareAddress(*holder.hardware) +
+                    ").");
+    return std::nullopt;
+}
+
+// After an accepted change: where the box answers now. `searchOnce` runs
+// one search (asking `asked` by unicast besides the group) and gives the
+// address the box answered from, if it did.
+void sayWhereTheBoxIs(const std::string& name, std::optional<std::uint32_t> asked,
+                      const std::function<std::optional<std::uint32_t>()>& searchOnce) {
+    const auto deadline = std::chrono::steady_clock::now() + kFollowUpLimit;
+    std::optional<std::uint32_t> at;
+    while (!at && std::chrono::steady_clock::now() < deadline) at = searchOnce();
+    std::string line;
+    if (!at)
+        line = name + " did not answer within 10 s; it may still be restarting.";
+    else if (!asked || *at == *asked)
+        line = name + " answers at " + qs::formatDottedIPv4(*at) + ".";
+    else
+        line = name + " answers at " + qs::formatDottedIPv4(*at) + ", not at " + qs::formatDottedIPv4(*asked) + ".";
+    std::cerr << "quayside: " << escapeText(line) << "\n";
 }
 
 // Overwrites a password when the scope that used it ends.
@@ -355,6 +427,7 @@ int blockingCommand(const Request& req, const std::string& password) {
     }
     // set-lan
     if (auto rc = checkPort(req, device)) return *rc;
+    if (auto rc = checkNewAddress(req, device)) return *rc;
     lib.portLabel = req.port;
     if (req.dhcp) {
         // The address fields keep what the port has; the device takes its
@@ -372,15 +445,24 @@ int blockingCommand(const Request& req, const std::string& password) {
     // one is said as such, and the way the box answers is known before the
     // change, which goes out once.
     if (const qs::Outcome auth = lib.checkPassword(); auth != qs::Outcome::Accepted) return outcomeExit(auth);
-    const bool byAddress = device.byAddress;
     const qs::Uuid8 id = device.serverUUID;
+    const std::string name = device.hostname.str();
     const int rc = outcomeExit(lib.setLanConfig(req.dhcp));
-    // A device reached by address was searched for again at its new one.
-    if (rc == kExitOk && byAddress && !req.dhcp) {
+    if (rc != kExitOk) return rc;
+    const auto asked = req.dhcp ? std::nullopt : qs::parseDottedIPv4(req.ip);
+    // Asked at its new address by unicast first, then through the group too.
+    const qs::SearchTargets targets = lib.searchTargets;
+    bool atAsked = true;
+    sayWhereTheBoxIs(name, asked, [&]() -> std::optional<std::uint32_t> {
+        const bool unicastOnly = asked && std::exchange(atAsked, !atAsked);
+        lib.searchTargets = targets;
+        if (unicastOnly) lib.searchTargets = qs::SearchTargets{.hosts = {*asked}, .multicast = false};
+        else if (asked) lib.searchTargets.hosts.push_back(*asked);
+        runSearch();
+        lib.searchTargets = targets;
         const qs::DeviceData_n* moved = lib.devices.FindDevice(id);
-        std::cerr << "quayside: " << escapeText(req.ip)
-                  << (moved ? " answers the search" : " did not answer the search yet") << "\n";
-    }
+        return moved ? std::optional(moved->answeredFrom) : std::nullopt;
+    });
     return rc;
 }
 
@@ -429,6 +511,7 @@ int runLoopCommand(const Request& req, const std::string& password) {
     session.target = device;
     if (req.command == "set-lan") {
         if (auto rc = checkPort(req, *device)) return *rc;
+        if (auto rc = checkNewAddress(req, *device)) return *rc;
         const int p = qs::chooseSettingsPort(*device, req.port);
         device->ifEdited = p;
         qs::PortBlock& port = device->port[static_cast<std::size_t>(p)];
@@ -461,7 +544,24 @@ int runLoopCommand(const Request& req, const std::string& password) {
     if (!session.waitFor([&] { return session.settingsAnswered; }, kRunLoopAnswerWait))
         return failure(kExitNoAnswer, "the device did not answer the settings change in time");
     const bool accepted = engine.lastSetLanReturnCode.value_or(0) == 1;
-    return outcomeExit(accepted ? qs::Outcome::Accepted : qs::Outcome::Refused);
+    const int rc = outcomeExit(accepted ? qs::Outcome::Accepted : qs::Outcome::Refused);
+    if (rc != kExitOk) return rc;
+    const qs::Uuid8 id = device->serverUUID;
+    const auto asked = req.dhcp ? std::nullopt : qs::parseDottedIPv4(req.ip);
+    std::vector<std::uint32_t> hosts = req.targets.hosts;
+    if (asked) hosts.push_back(*asked);
+    bool atAsked = true;
+    sayWhereTheBoxIs(device->hostname.str(), asked, [&]() -> std::optional<std::uint32_t> {
+        // Asked at its new address by unicast first, then through the group too.
+        if (asked && std::exchange(atAsked, !atAsked))
+            session.search(kRunLoopSearchTime, {*asked}, false);
+        else
+            session.search(kRunLoopSearchTime, hosts, req.targets.multicast);
+        for (const auto& d : engine.serverArray())
+            if (d->serverUUID == id) return d->answeredFrom;
+        return std::nullopt;
+    });
+    return rc;
 }
 
 }  // namespace

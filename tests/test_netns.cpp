@@ -425,7 +425,7 @@ TEST_F(RoutedLan, DeviceBeyondTheRouterIsFoundAndManagedByAddress) {
     move.insert(move.end(), reach.begin(), reach.end());
     r = quayside(move);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find("10.232.1.9 answers the search"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("far-0 answers at 10.232.1.9."), std::string::npos) << r.err;
     const auto moved = search({"--host", "10.232.1.9", "--no-multicast"});
     ASSERT_EQ(moved.size(), 1u);
     EXPECT_EQ(moved[0]["ports"][0]["IP"], "10.232.1.9");

@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <net/if.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -251,4 +252,62 @@ TEST_F(SharedSegment, ForgedAnswersFromAThirdHostChangeNothing) {
         EXPECT_EQ(r.exitCode, 4) << form << ": " << r.err;
         EXPECT_NE(r.err.find("given one address"), std::string::npos) << r.err;
     }
+}
+
+// Before a static address goes to a box, the link is asked who holds it:
+// another host's address stops the change (both forms) unless --force; an
+// address on no subnet of the way to the box stops it too. After a change
+// the box is looked for, and where it answers is said.
+TEST_F(SharedSegment, AnAddressInUseOrOutOfReachStopsTheChange) {
+    json box = simDevice("00000000000000f5", "nas", "VSB-720K", "10.231.7.2");
+    box["restartMs"] = 1500;
+    startSim({box});
+    // The third host's hardware address: "NAME STATE aa:bb:cc:dd:ee:ff ...".
+    std::string thirdMac;
+    {
+        std::istringstream words(run({"ip", "-n", third->name(), "-br", "link", "show", "dev", links[2]}).out);
+        words >> thirdMac >> thirdMac >> thirdMac;
+    }
+    ASSERT_EQ(thirdMac.size(), 17u) << thirdMac;
+    const auto setLan = [&](const std::string& ip, std::vector<std::string> extra) {
+        std::vector<std::string> argv{quaysideBin(), "set-lan", "--device", "nas", "--user", "admin", "--password",
+                                      "admin", "--port", "LAN", "--ip", ip, "--netmask", "255.255.255.0",
+                                      "--gateway", "10.231.7.254"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return run(client->exec(argv));
+    };
+    for (const std::vector<std::string>& form : {std::vector<std::string>{}, {"--runloop"}}) {
+        const RunResult held = setLan("10.231.7.3", form);
+        EXPECT_EQ(held.exitCode, 2) << held.err;
+        EXPECT_NE(held.err.find("10.231.7.3 is already in use on the network (by " + thirdMac + ")."),
+                  std::string::npos)
+            << held.err;
+        const RunResult away = setLan("10.99.1.2", form);
+        EXPECT_EQ(away.exitCode, 2) << away.err;
+        EXPECT_NE(away.err.find("10.99.1.2 is outside every subnet of"), std::string::npos) << away.err;
+    }
+    // Nothing reached the box: it still has its address.
+    RunResult r = run(client->exec({quaysideBin(), "search", "--json"}));
+    ASSERT_EQ(jsonLines(r.out).size(), 1u) << r.err;
+    EXPECT_EQ(jsonLines(r.out)[0]["ports"][0]["IP"], "10.231.7.2");
+
+    // Forced onto the third host's address, it goes.
+    r = setLan("10.231.7.3", {"--force"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("going ahead: --force"), std::string::npos) << r.err;
+}
+
+// A box that restarts its network after a change, at an address its host
+// takes: it is looked for there and said to answer there.
+TEST_F(SharedSegment, ABoxThatRestartsIsFoundAtItsNewAddress) {
+    json box = simDevice("00000000000000f6", "nas", "VSB-720K", "10.231.7.2");
+    box["restartMs"] = 1500;
+    startSim({box});
+    std::string error;
+    ASSERT_TRUE(addAddress(*devices, "10.231.7.60/24", links[1], &error)) << error;
+    const RunResult r = run(client->exec({quaysideBin(), "set-lan", "--device", "nas", "--user", "admin",
+                                          "--password", "admin", "--port", "LAN", "--ip", "10.231.7.60", "--netmask",
+                                          "255.255.255.0", "--gateway", "10.231.7.254"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("nas answers at 10.231.7.60."), std::string::npos) << r.err;
 }

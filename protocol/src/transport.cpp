@@ -55,6 +55,11 @@ std::optional<std::vector<HostAddress>> hostAddresses(std::string* error) {
         h.up = (a->ifa_flags & IFF_UP) != 0;
         h.multicast = (a->ifa_flags & IFF_MULTICAST) != 0;
         h.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
+        if (a->ifa_netmask && a->ifa_netmask->sa_family == AF_INET) {
+            sockaddr_in mask{};
+            std::memcpy(&mask, a->ifa_netmask, sizeof mask);
+            h.netmask = ntohl(mask.sin_addr.s_addr);
+        }
         all.push_back(std::move(h));
     }
     ::freeifaddrs(list);

@@ -34,6 +34,7 @@ struct HostAddress {
     bool up = false;
     bool multicast = false;
     bool loopback = false;
+    std::uint32_t netmask = 0;  // host order; 0 when the system gave none
     // Up, multicast-capable and not loopback: where devices can be heard.
     bool usable() const { return up && multicast && !loopback; }
 };
