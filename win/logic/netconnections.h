@@ -49,6 +49,10 @@ inline constexpr unsigned DRIVE_RAMDISK = 6;
 
 // The size of the remote-name buffer the dialog passes, in characters.
 inline constexpr DWORD kRemoteNameBuffer = 256;
+// The longest remote name the dialog makes room for when it does not fit
+// that buffer ("\\" + a dotted address + "\" + a 255-byte share name fits
+// with room to spare).
+inline constexpr DWORD kLongestRemoteName = 4096;
 
 class NetConnections {
 public:
