@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -25,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <unistd.h>
 
 using namespace qs;
 using namespace qs::win;
@@ -711,6 +713,54 @@ TEST(GvfsNames, HostileNamesNeverReachAPath) {
     }
     ASSERT_TRUE(table.open(QIODevice::ReadOnly));
     EXPECT_FALSE(table.readAll().contains("W:"));
+    qputenv("HOME", oldHome);
+}
+
+// Two copies of the program on one table: each reads it again before it
+// changes it, so neither writes back a letter the other has forgotten, and
+// a letter another copy has linked is taken for both.
+TEST(GvfsNames, TwoCopiesShareOneTableAndTheirLinks) {
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+    qunsetenv("XDG_STATE_HOME");
+    qunsetenv("XDG_CONFIG_HOME");
+    QDir(home.path()).mkpath(QStringLiteral(".local/state/quayside"));
+    QFile table(home.path() + QStringLiteral("/.local/state/quayside/drives.json"));
+    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+    table.write(R"({"drives": [
+        {"localName": "W:", "remoteName": "\\\\10.0.0.5\\Volume_1", "userName": "admin"},
+        {"localName": "V:", "remoteName": "\\\\10.0.0.5\\Volume_2", "userName": "admin"}]})");
+    table.close();
+    {
+        GvfsNetConnections a, b;
+        a.timeoutMs = b.timeoutMs = 2000;
+        char buffer[kRemoteNameBuffer];
+        DWORD length = kRemoteNameBuffer;
+        ASSERT_EQ(a.WNetCancelConnection2A("W:", CONNECT_UPDATE_PROFILE, true), NO_ERROR);
+        EXPECT_EQ(b.WNetGetConnectionA("W:", buffer, &length), ERROR_NOT_CONNECTED);
+        ASSERT_EQ(b.WNetCancelConnection2A("V:", CONNECT_UPDATE_PROFILE, true), NO_ERROR);
+        ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+        const QByteArray left = table.readAll();
+        table.close();
+        EXPECT_FALSE(left.contains("W:")) << left.toStdString();
+        EXPECT_FALSE(left.contains("V:")) << left.toStdString();
+
+        // A link another copy has made and not yet written down.
+        QDir(home.path()).mkpath(QStringLiteral("Network Drives"));
+        const std::string link = GvfsNetConnections::linkPath('X' - 'A');
+        ASSERT_EQ(::symlink(home.path().toStdString().c_str(), link.c_str()), 0);
+        EXPECT_EQ(a.GetDriveTypeA("X:"), DRIVE_REMOTE);
+        length = kRemoteNameBuffer;
+        EXPECT_NE(a.WNetGetConnectionA("X:", buffer, &length), ERROR_NOT_CONNECTED);
+        EXPECT_EQ(b.WNetAddConnection2A("X:", "\\\\10.0.0.5\\Volume_1", "x", "admin", 0), ERROR_ALREADY_ASSIGNED);
+        EXPECT_EQ(QFileInfo(QString::fromStdString(link)).symLinkTarget(), home.path());
+        // Disconnecting it takes only the link away.
+        EXPECT_EQ(b.WNetCancelConnection2A("X:", CONNECT_UPDATE_PROFILE, true), NO_ERROR);
+        EXPECT_EQ(a.GetDriveTypeA("X:"), DRIVE_NO_ROOT_DIR);
+        EXPECT_TRUE(QDir(home.path()).exists());
+    }
     qputenv("HOME", oldHome);
 }
 
