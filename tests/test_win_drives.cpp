@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -621,6 +622,31 @@ TEST_F(Drives, ASelectedRowScrolledAboveTheViewIsNoSelection) {
     press(IDC_DISCONNECT);
     expectOnlyMessage(kUnable, "Error", MessageIcon::Error);
     EXPECT_TRUE(net->connections.count('R' - 'A'));
+}
+
+// ---- screen readers -----------------------------------------------------------------
+
+// A screen reader tells the lists, the combo boxes and the address fields
+// apart by their names.
+TEST_F(Drives, ListsCombosAndAddressFieldsHaveNames) {
+    start();
+    auto named = [this](const char* name) {
+        QList<QWidget*> found;
+        for (QWidget* w : dlg->findChildren<QWidget*>())
+            if (w->accessibleName() == QLatin1String(name)) found << w;
+        return found;
+    };
+    const std::pair<const char*, QWidget*> expected[] = {
+        {"Devices", dlg->deviceList()},       {"Volumes", dlg->volumeList()},
+        {"Interface", dlg->portList()},       {"Receive DHCP", dlg->dhcpList()},
+        {"IP", dlg->ipField()},               {"Netmask", dlg->netmaskField()},
+        {"Gateway", dlg->gatewayField()},     {"Available Drive Letters", dlg->driveLetterList()},
+    };
+    for (const auto& [name, widget] : expected) {
+        ASSERT_NE(widget, nullptr) << name;
+        EXPECT_EQ(named(name), QList<QWidget*>{widget}) << name;
+    }
+    EXPECT_EQ(named("Gateway, part 4 of 4"), QList<QWidget*>{static_cast<QWidget*>(dlg->gatewayField()->field(3))});
 }
 
 // ---- hostile names ------------------------------------------------------------------
