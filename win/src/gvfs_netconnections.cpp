@@ -341,8 +341,8 @@ DWORD GvfsNetConnections::WNetAddConnection2A(const char* localName, const char*
     // Taken meanwhile (by this copy or another) by a mapping of another
     // share, or no link: the mount made for it goes again.
     const auto taken = drives_.find(*index);
-    const bool free = taken != drives_.end() ? sameShare(taken->second.remote, *remote) : !exists(link);
-    const DWORD failed = !free ? ERROR_ALREADY_ASSIGNED : !linkLetter(*index, path) ? ERROR_NO_NET_OR_BAD_PATH : NO_ERROR;
+    const bool letterFree = taken != drives_.end() ? sameShare(taken->second.remote, *remote) : !exists(link);
+    const DWORD failed = !letterFree ? ERROR_ALREADY_ASSIGNED : !linkLetter(*index, path) ? ERROR_NO_NET_OR_BAD_PATH : NO_ERROR;
     if (failed != NO_ERROR) {
         tableLock.reset();
         lock.unlock();
@@ -424,9 +424,12 @@ DWORD GvfsNetConnections::WNetCancelConnection2A(const char* name, DWORD flags, 
     syncTable();
     it = drives_.find(*index);
     if (it == drives_.end()) return NO_ERROR;
+    // The mount this program made is gone: a later one is no longer its.
+    if (unmount)
+        for (auto& [other, o] : drives_)
+            if (sameShare(o.remote, remote)) o.ownMount = false;
     Drive& d = it->second;
     d.connected = false;
-    if (unmount) d.ownMount = false;
     const bool forget = !d.remembered || (flags & CONNECT_UPDATE_PROFILE);
     removeLetter(*index, forget);
     const bool remembered = d.remembered;
