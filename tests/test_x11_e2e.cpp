@@ -519,6 +519,84 @@ TEST_F(X11EndToEnd, WinMapsAVolumeOpensTheWebPagesAndExits) {
                 std::chrono::duration<double>(Clock::now() - started).count());
 }
 
+// A box that answers late, and a user who clicks the next box while its
+// answers are still due: whatever the window shows afterwards belongs to
+// the box the user is on. quayside-win's device operations block its
+// window's thread, so the click waits in the X server's queue until the
+// late box's login and share list are done, and is then taken as a click
+// of its own.
+TEST_F(X11EndToEnd, WinShowsOnlyTheBoxTheUserIsOnWhenTheOtherAnswersLate) {
+    offscreenApp();
+    const WinLayout layout = WinLayout::load();
+    ASSERT_FALSE(layout.controls.empty()) << "template 102 did not load";
+    // Two boxes of this test's own in place of the lab: one quick, one
+    // answering every request 0.9 s late (a search stops listening about a
+    // second after the last new box, so a later one would not be listed).
+    sim.stop();
+    const std::string config = dir + "/late-box.json";
+    ASSERT_TRUE(writeText(config, R"({"devices": [
+        {"serverUUID": "00AA000000000001", "hostname": "vsb-next", "model": "VSB-720K",
+         "ports": [{"IP": "127.0.0.7", "netmask": "255.0.0.0"}], "shares": "Next"},
+        {"serverUUID": "00AA000000000002", "hostname": "vsb-late", "model": "VSB-720K",
+         "ports": [{"IP": "127.0.0.6", "netmask": "255.0.0.0"}], "shares": "Late_Volume_Wide_Name",
+         "delayMs": 900}]})"));
+    ASSERT_TRUE(sim.start({simBin(), "--config", config, "--loopback"}));
+    ASSERT_TRUE(sim.waitForLine("ready", 30s)) << sim.errors();
+
+    startProgram("quayside-win");
+    const std::string main = waitForWindow("^Tarnex Storage Utility$", 30s);
+    ASSERT_FALSE(main.empty()) << "no main window\n" << programErrors();
+    const QFontMetrics metrics(qs::skin::skinFont(13));
+    const auto width = [&](const char* text) { return metrics.tightBoundingRect(QString::fromLatin1(text)).width(); };
+    QImage shot;
+    const std::string png = dir + "/quayside-win-late.png";
+    const auto inkIn = [&](const QRect& cell) {
+        return captureWindow(main, png) && shot.load(QString::fromStdString(png)) ? inkWidth(shot, cell) : -1;
+    };
+    // The quick box answers the search first: row 0 is vsb-next, row 1 vsb-late.
+    ASSERT_TRUE(waitUntil([&] { return inkIn(layout.cell(kDeviceList, 1, 94)) > 0; }, 10s))
+        << "the search did not list both boxes";
+
+    // The late box: its login, then at once a click on the other box while
+    // the password check and the share list are still waiting for it.
+    click(main, layout.row(kDeviceList, 1));
+    const std::string login = waitForWindow("^Login$", 10s);
+    ASSERT_FALSE(login.empty()) << "no login dialog after a click on the late box";
+    typeText(login, "admin");
+    pressKey(login, "Tab");
+    typeText(login, "admin");
+    pressKey(login, "Return");
+    const auto answered = Clock::now();
+    ASSERT_TRUE(waitForWindowGone(login)) << "the login dialog stayed";
+    click(main, layout.row(kDeviceList, 0));
+    // Two answers of 0.9 s each were due: the click must come while they
+    // are, or this test shows nothing.
+    if (Clock::now() - answered > 1500ms) GTEST_SKIP() << "the click came too late to come in between";
+    // The click is taken once the late box has answered: the other box's
+    // login.
+    const std::string again = waitForWindow("^Login$", 20s, {login});
+    EXPECT_FALSE(again.empty()) << "the click on the other box was lost\n" << programErrors();
+    if (!again.empty()) {
+        typeText(again, "admin");
+        pressKey(again, "Tab");
+        typeText(again, "admin");
+        pressKey(again, "Return");
+        ASSERT_TRUE(waitForWindowGone(again)) << "the login dialog stayed";
+    }
+    EXPECT_TRUE(windowsNamed("^(Error|Warning)$").empty()) << "a message came up";
+
+    // The volume list shows the other box's one volume, and nothing of the
+    // late box's, however late its answers came.
+    const auto volumeCell = [&](int row) { return layout.cell(kVolumeList, row, kVolumeNameWidth); };
+    ASSERT_TRUE(waitUntil([&] { return inkIn(volumeCell(0)) > 0; }, 10s)) << "the volume list stayed empty";
+    std::this_thread::sleep_for(3s);  // anything the late box still had to say has come
+    EXPECT_NEAR(inkIn(volumeCell(0)), width("Next"), 2) << "the volume shown is not the other box's \"Next\"";
+    EXPECT_EQ(inkIn(volumeCell(1)), 0) << "a second volume is shown";
+
+    click(main, layout.centre(kExit));
+    EXPECT_TRUE(waitUntil([&] { return windowsNamed("^Tarnex Storage Utility$").empty(); }, 10s));
+}
+
 // ---- quayside-mac ---------------------------------------------------------------
 
 // Where the form's widgets are at the window's size, laid out off-screen.

@@ -68,29 +68,44 @@ bool sameIgnoringCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-void MainController::RefreshDriveTable() {
-    for (int i = 0; i < kDriveCount; ++i) {
-        DriveTableEntry& e = DriveTable[static_cast<std::size_t>(i)];
-        e.localName = letterName(i);
-        e.server.clear();
-        e.share.clear();
-        char remote[kRemoteNameBuffer] = {};
-        DWORD length = kRemoteNameBuffer;
-        // A remembered connection that is not there now still holds its
-        // letter: it is named, only unavailable.
-        const DWORD rc = net ? net->WNetGetConnectionA(e.localName.c_str(), remote, &length) : ERROR_NOT_CONNECTED;
-        if (rc != NO_ERROR && rc != ERROR_CONNECTION_UNAVAIL) continue;
-        // "\\server\share": the server ends at the first backslash after the
-        // leading two.
-        const std::string name(remote, ::strnlen(remote, sizeof remote));
-        const std::size_t sep = name.find('\\', 2);
-        if (sep == std::string::npos) {
-            e.server = name.size() > 2 ? name.substr(2) : std::string();
-        } else {
-            e.server = name.substr(2, sep - 2);
-            e.share = name.substr(sep + 1);
-        }
+void MainController::readDriveEntry(int entry) {
+    DriveTableEntry& e = DriveTable[static_cast<std::size_t>(entry)];
+    e.localName = letterName(entry);
+    e.server.clear();
+    e.share.clear();
+    e.unnamed = false;
+    if (!net) return;
+    std::vector<char> remote(kRemoteNameBuffer, '\0');
+    DWORD length = kRemoteNameBuffer;
+    DWORD rc = net->WNetGetConnectionA(e.localName.c_str(), remote.data(), &length);
+    // A remote name longer than the buffer is asked for again with the room
+    // it needs: its letter is taken all the same.
+    if (rc == ERROR_MORE_DATA && length > remote.size() && length <= kLongestRemoteName) {
+        remote.assign(length, '\0');
+        rc = net->WNetGetConnectionA(e.localName.c_str(), remote.data(), &length);
     }
+    if (rc == ERROR_MORE_DATA) {
+        e.unnamed = true;
+        return;
+    }
+    // A remembered connection that is not there now still holds its
+    // letter: it is named, only unavailable.
+    if (rc != NO_ERROR && rc != ERROR_CONNECTION_UNAVAIL) return;
+    // "\\server\share": the server ends at the first backslash after the
+    // leading two.
+    const std::string name(remote.data(), ::strnlen(remote.data(), remote.size()));
+    const std::size_t sep = name.find('\\', 2);
+    if (sep == std::string::npos) {
+        e.server = name.size() > 2 ? name.substr(2) : std::string();
+    } else {
+        e.server = name.substr(2, sep - 2);
+        e.share = name.substr(sep + 1);
+    }
+    e.unnamed = !e.connected();
+}
+
+void MainController::RefreshDriveTable() {
+    for (int i = 0; i < kDriveCount; ++i) readDriveEntry(i);
 }
 
 bool MainController::IsEligibleDrive(int entry) {
@@ -110,14 +125,18 @@ bool MainController::IsEligibleDrive(int entry) {
 
 void MainController::FillDriveLetterCombo() {
     view_.clearItems(Combo::DriveLetter);
+    comboLetters_.clear();
     int added = 0;
     int firstFree = -1;
     for (int i = 0; i < kDriveCount; ++i) {
         if (!IsEligibleDrive(i)) continue;
         const DriveTableEntry& e = DriveTable[static_cast<std::size_t>(i)];
-        const std::string local = e.localName.empty() ? letterName(i) : e.localName;
+        const std::string local = letterName(i);
+        comboLetters_.push_back(local);
         if (e.connected()) {
             view_.addItem(Combo::DriveLetter, local + " " + remoteNameOf(e.server, e.share));
+        } else if (e.unnamed) {
+            view_.addItem(Combo::DriveLetter, local + " (in use)");
         } else {
             view_.addItem(Combo::DriveLetter, local);
             if (firstFree < 0) firstFree = added;
@@ -128,9 +147,15 @@ void MainController::FillDriveLetterCombo() {
     view_.setCurrentIndex(Combo::DriveLetter, firstFree);
 }
 
+std::string MainController::SelectedDriveLetter() {
+    const int index = view_.currentIndex(Combo::DriveLetter);
+    if (index < 0 || static_cast<std::size_t>(index) >= comboLetters_.size()) return {};
+    return comboLetters_[static_cast<std::size_t>(index)];
+}
+
 std::string MainController::FindSpareDriveLetter(const std::string& avoid) {
     for (int i = 0; i < kDriveCount; ++i) {
-        if (!IsEligibleDrive(i) || DriveTable[static_cast<std::size_t>(i)].connected()) continue;
+        if (!IsEligibleDrive(i) || DriveTable[static_cast<std::size_t>(i)].inUse()) continue;
         if (avoid.empty() || driveLetterOf(i) != avoid[0]) return letterName(i);
     }
     return {};
@@ -215,10 +240,16 @@ void MainController::OnConnect() {
         return;
     }
 
-    if (view_.currentIndex(Combo::DriveLetter) < 0) return;
-    const std::string item = view_.currentText(Combo::DriveLetter);
-    const std::string local = item.substr(0, 2);
-    const bool inUse = item.find(": ") != std::string::npos && item.size() > 4;
+    // The letter is known by itself, not by the item's text, which a
+    // refresh may have changed since the user chose it.
+    const std::string local = SelectedDriveLetter();
+    if (local.empty()) return;
+    const int entry = 'Z' - local[0];
+    // The table may be older than the letter's connection (another program
+    // may have taken it since): the letter is read again before it is used.
+    const bool listedInUse = DriveTable[static_cast<std::size_t>(entry)].inUse();
+    readDriveEntry(entry);
+    const bool inUse = listedInUse || DriveTable[static_cast<std::size_t>(entry)].inUse();
     if (inUse && view_.askLetterInUse() == MountAnswer::Cancel) return;
     if (!net) return;
 
@@ -296,8 +327,8 @@ void MainController::OnDisconnect() {
         selected = true;
     }
     if (!selected) {
-        if (view_.currentIndex(Combo::DriveLetter) < 0) return;
-        driveText = view_.currentText(Combo::DriveLetter);
+        driveText = SelectedDriveLetter();
+        if (driveText.empty()) return;
         volume.clear();
     }
     const std::string letter = driveText.substr(0, 2);

@@ -4,6 +4,7 @@
 #include "quayside/address.h"
 #include "quayside/library.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -43,13 +44,14 @@ void MainController::start() {
     if (net)
         net->RestoreConnections([this] {
             view_.post([this] {
-                const std::string chosen = view_.currentIndex(Combo::DriveLetter) >= 0
-                                               ? view_.currentText(Combo::DriveLetter).substr(0, 2)
-                                               : std::string();
+                // The chosen letter, free or in use, is found again by the
+                // letter itself: its item's text may change with the refresh.
+                const std::string chosen = SelectedDriveLetter();
                 RefreshDriveTable();
                 FillDriveLetterCombo();
-                if (const int i = chosen.empty() ? -1 : view_.findItem(Combo::DriveLetter, chosen); i >= 0)
-                    view_.setCurrentIndex(Combo::DriveLetter, i);
+                const auto at = std::find(comboLetters_.begin(), comboLetters_.end(), chosen);
+                if (!chosen.empty() && at != comboLetters_.end())
+                    view_.setCurrentIndex(Combo::DriveLetter, static_cast<int>(at - comboLetters_.begin()));
             });
         });
     RefreshDriveTable();

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qs::win {
 
@@ -26,8 +27,13 @@ struct DriveTableEntry {
     std::string server;
     std::string share;
     std::string localName;
+    // The letter has a connection whose remote name could not be read (or
+    // is not of the "\\server\share" form): it is not free all the same.
+    bool unnamed = false;
     // Both parts set.
     bool connected() const { return !server.empty() && !share.empty(); }
+    // Connected, named or not: never offered as free.
+    bool inUse() const { return unnamed || connected(); }
 };
 // Entry 0 is Z:, entry 25 is A:.
 inline constexpr int kDriveCount = 26;
@@ -96,6 +102,9 @@ public:
     // Whether a letter may be offered in the combo (not A:, B: or a local
     // disk).
     bool IsEligibleDrive(int entry);
+    // The letter ("X:") of the combo's selected item; empty with no
+    // selection.
+    std::string SelectedDriveLetter();
 
     // 1 once a device row has been taken over, 0 after every search.
     int deviceSelected = 0;
@@ -125,6 +134,12 @@ public:
 private:
     void say(Message message, std::string_view subject = {});
     void clearLanFields();
+    // Reads one letter's connection into its table entry.
+    void readDriveEntry(int entry);
+
+    // The letter of each combo item, in the combo's order: the selection is
+    // known by its letter whatever the item's text says.
+    std::vector<std::string> comboLetters_;
 
     MainView& view_;
     // Shared with probes that outlive the controller.

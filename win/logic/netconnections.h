@@ -49,6 +49,10 @@ inline constexpr unsigned DRIVE_RAMDISK = 6;
 
 // The size of the remote-name buffer the dialog passes, in characters.
 inline constexpr DWORD kRemoteNameBuffer = 256;
+// The longest remote name the dialog makes room for when it does not fit
+// that buffer ("\\" + a dotted address + "\" + a 255-byte share name fits
+// with room to spare).
+inline constexpr DWORD kLongestRemoteName = 4096;
 
 class NetConnections {
 public:
@@ -65,7 +69,8 @@ public:
     // with the needed length in `*length`, when it does not fit;
     // ERROR_NOT_CONNECTED when the letter has no connection;
     // ERROR_CONNECTION_UNAVAIL, with the name written, when the connection
-    // is remembered but not there now (its letter is still taken).
+    // is remembered but not there now (its letter is still taken); the name
+    // is empty when the letter is taken by a share no one can name.
     virtual DWORD WNetGetConnectionA(const char* localName, char* remoteName, DWORD* length) = 0;
     // Removes the letter's connection; CONNECT_UPDATE_PROFILE forgets it for
     // the next start as well, `force` unmaps even with files open.

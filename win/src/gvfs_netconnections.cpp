@@ -14,6 +14,9 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <optional>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,7 +141,7 @@ DWORD netError(shares::MountStatus status) {
 
 // ---- the connections ---------------------------------------------------------
 
-GvfsNetConnections::GvfsNetConnections() { loadTable(); }
+GvfsNetConnections::GvfsNetConnections() : drives_(readTable()) {}
 
 GvfsNetConnections::~GvfsNetConnections() {
     {
@@ -154,9 +157,41 @@ shares::GvfsClient& GvfsNetConnections::gio() {
     return *gio_;
 }
 
-void GvfsNetConnections::loadTable() {
+namespace {
+
+bool sameShare(const RemoteName& a, const RemoteName& b) {
+    return a.server == b.server && g_ascii_strcasecmp(a.share.c_str(), b.share.c_str()) == 0;
+}
+
+// The lock every copy of the program holds while it changes the table
+// file: a lock file beside it, locked whole. Reading needs none, as the
+// file is only ever replaced whole.
+class TableLock {
+public:
+    TableLock() {
+        const std::string dir = parentOf(GvfsNetConnections::tableFile());
+        if (!makeDirectories(dir)) return;
+        fd_ = ::open((dir + "/drives.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~TableLock() {
+        if (fd_ >= 0) ::close(fd_);  // and the lock with it
+    }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
+std::map<int, GvfsNetConnections::Drive> GvfsNetConnections::readTable() {
+    std::map<int, Drive> table;
     QFile f(QString::fromStdString(tableFile()));
-    if (!f.open(QIODevice::ReadOnly)) return;
+    if (!f.open(QIODevice::ReadOnly)) return table;
     const QJsonArray list = QJsonDocument::fromJson(f.readAll()).object().value(QLatin1String("drives")).toArray();
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();
@@ -165,27 +200,50 @@ void GvfsNetConnections::loadTable() {
         // What the file says passes the same checks as a new mapping.
         const auto index = driveIndex(local);
         const auto remote = parseRemoteName(remoteName);
-        if (!index || !remote || drives_.count(*index)) continue;
+        if (!index || !remote || table.count(*index)) continue;
         Drive d;
         d.remoteName = remoteName;
         d.remote = *remote;
         d.userName = o.value(QLatin1String("userName")).toString().toStdString();
-        d.remembered = true;
+        // Older files hold only remembered letters.
+        d.remembered = o.value(QLatin1String("remembered")).toBool(true);
+        d.ownMount = o.value(QLatin1String("ownMount")).toBool(false);
+        // A letter that is not remembered lasts as long as its link.
+        if (!d.remembered && !isSymlink(linkPath(*index))) continue;
         // Not connected until RestoreConnections has found or made the
         // mount: even a look through the old link could wait on a server
         // that is gone.
-        drives_[*index] = d;
+        table[*index] = d;
     }
+    return table;
+}
+
+void GvfsNetConnections::syncTable() {
+    std::map<int, Drive> file = readTable();
+    for (auto it = drives_.begin(); it != drives_.end();) {
+        const auto f = file.find(it->first);
+        Drive& d = it->second;
+        if (d.connected && f == file.end() && !isSymlink(linkPath(it->first))) {
+            it = drives_.erase(it);  // another copy disconnected it
+        } else if (!d.connected && f == file.end()) {
+            it = drives_.erase(it);  // forgotten by another copy
+        } else {
+            if (f != file.end() && (!d.connected || !sameShare(d.remote, f->second.remote))) d = f->second;
+            ++it;
+        }
+    }
+    for (auto& [index, d] : file) drives_.try_emplace(index, std::move(d));
 }
 
 void GvfsNetConnections::saveTable() const {
     // Letter, share and user name; never a password.
     QJsonArray list;
     for (const auto& [index, d] : drives_) {
-        if (!d.remembered) continue;
         list.append(QJsonObject{{QStringLiteral("localName"), QString::fromStdString(letterText(index))},
                                 {QStringLiteral("remoteName"), QString::fromStdString(d.remoteName)},
-                                {QStringLiteral("userName"), QString::fromStdString(d.userName)}});
+                                {QStringLiteral("userName"), QString::fromStdString(d.userName)},
+                                {QStringLiteral("remembered"), d.remembered},
+                                {QStringLiteral("ownMount"), d.ownMount}});
     }
     const std::string file = tableFile();
     if (list.isEmpty() && !exists(file)) return;
@@ -223,26 +281,27 @@ void GvfsNetConnections::removeLetter(int index, bool bookmark) {
     if (bookmark) removeBookmark(fileUri(link));
 }
 
-namespace {
-
-bool sameShare(const RemoteName& a, const RemoteName& b) {
-    return a.server == b.server && g_ascii_strcasecmp(a.share.c_str(), b.share.c_str()) == 0;
-}
-
-}  // namespace
-
+// Another letter of the share, this copy's or another's, is linked.
 bool GvfsNetConnections::shareInUseElsewhere(int index) const {
     const Drive& me = drives_.at(index);
     for (const auto& [other, d] : drives_)
-        if (other != index && d.connected && sameShare(d.remote, me.remote)) return true;
+        if (other != index && sameShare(d.remote, me.remote) && (d.connected || isSymlink(linkPath(other))))
+            return true;
     return false;
 }
 
-void GvfsNetConnections::linkWaitingLetters(const RemoteName& remote, const std::string& path) {
+bool GvfsNetConnections::ownsMountOf(const RemoteName& remote) const {
+    return std::any_of(drives_.begin(), drives_.end(),
+                       [&](const auto& entry) { return entry.second.ownMount && sameShare(entry.second.remote, remote); });
+}
+
+void GvfsNetConnections::linkWaitingLetters(const RemoteName& remote, const std::string& path, bool ownMount) {
     for (auto& [index, d] : drives_) {
         if (!d.remembered || d.connected || !sameShare(d.remote, remote)) continue;
         d.connected = linkLetter(index, path);
-        if (d.connected) addBookmark(fileUri(linkPath(index)), bookmarkLabel(index, d.remote));
+        if (!d.connected) continue;
+        d.ownMount = ownMount;
+        addBookmark(fileUri(linkPath(index)), bookmarkLabel(index, d.remote));
     }
 }
 
@@ -254,13 +313,15 @@ DWORD GvfsNetConnections::WNetAddConnection2A(const char* localName, const char*
     const std::string link = linkPath(*index);
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        syncTable();
         // A letter is taken unless it waits for this very share, which
         // this mapping then brings back.
         if (const auto it = drives_.find(*index); it != drives_.end()) {
             const Drive& d = it->second;
             if (d.connected || !d.remembered || !remote || !sameShare(d.remote, *remote)) return ERROR_ALREADY_ASSIGNED;
-        } else if (exists(link) && !isSymlink(link)) {
-            // Something of the user's own under the letter's name stays.
+        } else if (exists(link)) {
+            // A link no copy of the program has written down yet, or
+            // something of the user's own: it stays.
             return ERROR_ALREADY_ASSIGNED;
         }
     }
@@ -275,18 +336,23 @@ DWORD GvfsNetConnections::WNetAddConnection2A(const char* localName, const char*
     const DWORD rc = netError(gio().mount(shareUri(*remote), userName, password, timeoutMs, path, mountedHere, keep));
     if (rc != NO_ERROR) return rc;
     std::unique_lock<std::mutex> lock(mutex_);
-    // Taken meanwhile by a mapping of another share, or no link: the mount
-    // made for it goes again.
+    std::optional<TableLock> tableLock(std::in_place);
+    syncTable();
+    // Taken meanwhile (by this copy or another) by a mapping of another
+    // share, or no link: the mount made for it goes again.
     const auto taken = drives_.find(*index);
-    const DWORD failed = taken != drives_.end() && !sameShare(taken->second.remote, *remote) ? ERROR_ALREADY_ASSIGNED
-                         : !linkLetter(*index, path)                                      ? ERROR_NO_NET_OR_BAD_PATH
-                                                                                           : NO_ERROR;
+    const bool letterFree = taken != drives_.end() ? sameShare(taken->second.remote, *remote) : !exists(link);
+    const DWORD failed = !letterFree ? ERROR_ALREADY_ASSIGNED : !linkLetter(*index, path) ? ERROR_NO_NET_OR_BAD_PATH : NO_ERROR;
     if (failed != NO_ERROR) {
+        tableLock.reset();
         lock.unlock();
         if (mountedHere) gio().unmount(shareUri(*remote), true, timeoutMs, nullptr);
         return failed;
     }
     addBookmark(fileUri(link), bookmarkLabel(*index, *remote));
+    // A mount found there was made by this program only when one of the
+    // share's letters says so.
+    const bool ownMount = mountedHere || ownsMountOf(*remote);
     Drive& d = drives_[*index];
     const bool wasRemembered = d.remembered;
     d.remoteName = remoteName;
@@ -294,9 +360,10 @@ DWORD GvfsNetConnections::WNetAddConnection2A(const char* localName, const char*
     if (!wasRemembered || (flags & CONNECT_UPDATE_PROFILE)) d.userName = userName ? userName : "";
     d.remembered = wasRemembered || (flags & CONNECT_UPDATE_PROFILE) != 0;
     d.connected = true;
+    d.ownMount = ownMount;
     // The share is back: so are the other letters remembered for it.
-    linkWaitingLetters(*remote, path);
-    if (d.remembered) saveTable();
+    linkWaitingLetters(*remote, path, ownMount);
+    saveTable();
     return NO_ERROR;
 }
 
@@ -304,8 +371,19 @@ DWORD GvfsNetConnections::WNetGetConnectionA(const char* localName, char* remote
     const auto index = driveIndex(localName ? localName : "");
     if (!index) return ERROR_BAD_DEVICE;
     std::lock_guard<std::mutex> lock(mutex_);
+    syncTable();
     const auto it = drives_.find(*index);
-    if (it == drives_.end()) return ERROR_NOT_CONNECTED;
+    if (it == drives_.end()) {
+        if (!isSymlink(linkPath(*index))) return ERROR_NOT_CONNECTED;
+        // A link that no copy of the program has written down: the letter
+        // is taken, by a share nobody can name.
+        if (!length || !remoteName || *length < 1) {
+            if (length) *length = 1;
+            return ERROR_MORE_DATA;
+        }
+        remoteName[0] = '\0';
+        return ERROR_CONNECTION_UNAVAIL;
+    }
     const std::string& name = it->second.remoteName;
     if (!length || !remoteName || name.size() + 1 > *length) {
         if (length) *length = static_cast<DWORD>(name.size() + 1);
@@ -319,34 +397,50 @@ DWORD GvfsNetConnections::WNetGetConnectionA(const char* localName, char* remote
 DWORD GvfsNetConnections::WNetCancelConnection2A(const char* name, DWORD flags, bool force) {
     const auto index = driveIndex(name ? name : "");
     if (!index) return ERROR_NOT_CONNECTED;
+    const std::string link = linkPath(*index);
     std::unique_lock<std::mutex> lock(mutex_);
+    syncTable();
     auto it = drives_.find(*index);
-    if (it == drives_.end()) return ERROR_NOT_CONNECTED;
-    // The share's mount goes with its last letter; a letter still linked
-    // from an earlier run counts, whether or not it has been restored yet.
+    if (it == drives_.end()) {
+        if (!isSymlink(link)) return ERROR_NOT_CONNECTED;
+        // A link no copy has written down: only the link goes, never a
+        // mount this program cannot tell it made.
+        removeLetter(*index, true);
+        return NO_ERROR;
+    }
+    // The share's mount goes with its last letter, of any copy, and only
+    // when this program made it: a mount that was there before (the file
+    // manager's, say) stays, open files and all. A letter still linked from
+    // an earlier run counts, whether or not it has been restored yet.
     const RemoteName remote = it->second.remote;
-    const bool unmount = (it->second.connected || isSymlink(linkPath(*index))) && !shareInUseElsewhere(*index);
+    const bool unmount = (it->second.connected || isSymlink(link)) && ownsMountOf(remote) && !shareInUseElsewhere(*index);
     lock.unlock();
     if (unmount) {
         bool busy = false;
         if (!gio().unmount(shareUri(remote), force, timeoutMs, &busy) && busy) return ERROR_OPEN_FILES;
     }
     lock.lock();
+    std::optional<TableLock> tableLock(std::in_place);
+    syncTable();
     it = drives_.find(*index);
     if (it == drives_.end()) return NO_ERROR;
+    // The mount this program made is gone: a later one is no longer its.
+    if (unmount)
+        for (auto& [other, o] : drives_)
+            if (sameShare(o.remote, remote)) o.ownMount = false;
     Drive& d = it->second;
     d.connected = false;
     const bool forget = !d.remembered || (flags & CONNECT_UPDATE_PROFILE);
     removeLetter(*index, forget);
-    if (!forget) return NO_ERROR;
     const bool remembered = d.remembered;
     const std::string userName = d.userName;
-    drives_.erase(it);
-    if (!remembered) return NO_ERROR;
+    if (forget) drives_.erase(it);
     saveTable();
+    tableLock.reset();
+    if (!forget || !remembered) return NO_ERROR;
     // A remembered letter had GVfs keep its password in the keyring; it
-    // goes with the last remembered letter that needs it (GVfs keeps one
-    // for the server and the user, whatever the share).
+    // goes with the last remembered letter (of any copy) that needs it
+    // (GVfs keeps one for the server and the user, whatever the share).
     for (const auto& [other, o] : drives_)
         if (o.remembered && o.remote.server == remote.server && o.userName == userName) return NO_ERROR;
     lock.unlock();
@@ -356,8 +450,11 @@ DWORD GvfsNetConnections::WNetCancelConnection2A(const char* name, DWORD flags, 
 
 unsigned GvfsNetConnections::GetDriveTypeA(const char* rootPathName) {
     const auto index = driveIndex(rootPathName ? rootPathName : "");
+    if (!index) return DRIVE_NO_ROOT_DIR;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (index && drives_.count(*index)) return DRIVE_REMOTE;
+    syncTable();
+    // A link of a letter no copy has written down takes it all the same.
+    if (drives_.count(*index) || isSymlink(linkPath(*index))) return DRIVE_REMOTE;
     return DRIVE_NO_ROOT_DIR;
 }
 
@@ -400,8 +497,10 @@ void GvfsNetConnections::restoreShare(const RemoteName& remote, const std::strin
     const auto status = client.mount(shareUri(remote), userName.c_str(), nullptr, timeoutMs, path, mountedHere);
     std::unique_lock<std::mutex> lock(mutex_);
     restoring_.erase(std::find(restoring_.begin(), restoring_.end(), &client));
+    syncTable();
     if (status == shares::MountStatus::Ok) {
-        linkWaitingLetters(remote, path);
+        // Made by this restore, or by this program before (the table says).
+        linkWaitingLetters(remote, path, mountedHere || ownsMountOf(remote));
         bool wanted = false;
         for (const auto& [index, d] : drives_) wanted = wanted || (d.connected && sameShare(d.remote, remote));
         lock.unlock();

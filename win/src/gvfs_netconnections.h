@@ -1,9 +1,16 @@
 // Drive letters for SMB shares on a Linux desktop. GVfs mounts the share
 // (smb://SERVER/SHARE/ through the GIO client); the letter becomes a
 // symbolic link "X:" in "~/Network Drives/" to the mount's local (FUSE)
-// path, with a bookmark for the file managers. Mappings made with
-// CONNECT_UPDATE_PROFILE are remembered, without their passwords, in
-// $XDG_STATE_HOME/quayside/drives.json and mounted again at the next start;
+// path, with a bookmark for the file managers. Every letter, with its share
+// and user name (never a password), is written to
+// $XDG_STATE_HOME/quayside/drives.json, which every running copy of the
+// program shares: it is read again before every change, changed under a
+// lock (drives.lock beside it) and replaced whole through a new file, so no
+// copy loses the letters of another, and a letter another copy has linked
+// is never free. A letter's mount is unmounted only when this program made
+// it: a share some other program had mounted before stays mounted.
+// Mappings made with CONNECT_UPDATE_PROFILE are remembered there and
+// mounted again at the next start;
 // GVfs keeps their passwords in the desktop's keyring when it has one, until
 // the last remembered letter of that server and user is forgotten. A
 // remembered letter that does not come back stays remembered and taken
@@ -73,16 +80,30 @@ private:
         RemoteName remote;
         std::string userName;
         bool remembered = false;
-        bool connected = false;  // mounted and linked
+        bool connected = false;  // mounted and linked by this copy
+        // The share's mount was made by this program, not found there: only
+        // such a mount is ever unmounted.
+        bool ownMount = false;
     };
     shares::GvfsClient& gio();
-    void loadTable();
+    // The letters the table file holds now, as every copy of the program
+    // wrote them; a letter not remembered counts only while its link is
+    // there.
+    static std::map<int, Drive> readTable();
+    // Brings the letters of other copies in from the table file: letters
+    // this copy has linked stay (unless another copy removed them, link and
+    // all), the others are as the file says now.
+    void syncTable();
+    // Writes every letter (remembered or not) to the table file, atomically.
+    // The caller holds the table's lock and has just synced.
     void saveTable() const;
     void removeLetter(int index, bool bookmark);
     bool shareInUseElsewhere(int index) const;
+    // Whether a letter of this share is linked to a mount this program made.
+    bool ownsMountOf(const RemoteName& remote) const;
     // Links every remembered letter of `remote` that is not connected to
     // the share's mount at `path`.
-    void linkWaitingLetters(const RemoteName& remote, const std::string& path);
+    void linkWaitingLetters(const RemoteName& remote, const std::string& path, bool ownMount);
     void restoreShare(const RemoteName& remote, const std::string& userName);
 
     // The table, the links, the bookmarks and the table file; never held

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <cstdio>
@@ -53,6 +54,17 @@ constexpr ButtonImages kButtonImages[] = {
 constexpr int kImageButtons[] = {IDC_EXIT,     IDC_ABOUT,   IDC_APPLY,   IDC_HIDDEN_1025,   IDC_CLOSE,   IDC_MINIMIZE,
                                  IDC_HIDDEN_1022, IDC_CONFIGURATION, IDC_DISCONNECT, IDC_CONNECT, IDC_HIDDEN_1032,
                                  IDC_REFRESH};
+// The names screen readers give the lists, the combo boxes and the address
+// fields: the labels the picture shows beside them (the lists have none).
+struct ControlName {
+    int id;
+    const char* name;
+};
+constexpr ControlName kControlNames[] = {
+    {IDC_DEVICE_LIST, "Devices"},   {IDC_VOLUME_LIST, "Volumes"}, {IDC_PORTS, "Interface"},
+    {IDC_DHCP, "Receive DHCP"},     {IDC_IP, "IP"},               {IDC_NETMASK, "Netmask"},
+    {IDC_GATEWAY, "Gateway"},       {IDC_DRIVE_LETTERS, "Available Drive Letters"},
+};
 constexpr int kBackgroundBitmap = 267;
 constexpr int kListFontHeight = 13;
 
@@ -81,6 +93,16 @@ CHarbor_scanDlg::CHarbor_scanDlg(QWidget* parent)
     m_DeviceList = controls_.get<skin::CSkinListCtrl>(IDC_DEVICE_LIST);
     m_VolumeList = controls_.get<skin::CSkinListCtrl>(IDC_VOLUME_LIST);
     for (QWidget* w : controls_.statics) w->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+    for (const ControlName& c : kControlNames) {
+        auto* w = controls_.get<QWidget>(c.id);
+        if (!w) continue;
+        w->setAccessibleName(QString::fromLatin1(c.name));
+        // An address field's four parts each say whose part they are.
+        if (auto* address = qobject_cast<CIPAddressCtrl*>(w))
+            for (int part = 0; part < 4; ++part)
+                address->field(part)->setAccessibleName(
+                    QStringLiteral("%1, part %2 of 4").arg(QLatin1String(c.name)).arg(part + 1));
+    }
 
     auto on = [this](int id, void (CHarbor_scanDlg::*handler)()) {
         if (auto* b = button(id)) connect(b, &QAbstractButton::clicked, this, handler);

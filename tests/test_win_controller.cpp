@@ -1,0 +1,120 @@
+// quayside-win's main controller on its own, without Qt: the window kept in
+// memory (support/fake_main_view.h) and the connections too
+// (support/fake_net_connections.h). The drive-letter combo as the user
+// left it when the remembered letters come back late, names longer than
+// the buffer, and letters taken since the combo was filled.
+#include "main_controller.h"
+#include "quayside/library.h"
+#include "support/fake_main_view.h"
+#include "support/fake_net_connections.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace qs;
+using namespace qs::win;
+using qs::win::test::FakeMainView;
+
+namespace {
+
+const Uuid8 kDevice{0x00, 0x1B, 0x7E, 0x01, 0x02, 0x03, 0x04, 0x05};
+const char* kDeviceIP = "192.168.0.20";
+
+class Controller : public ::testing::Test {
+protected:
+    FakeMainView view;
+    MainController controller{view};
+    FakeNetConnections* net = nullptr;
+
+    void SetUp() override {
+        CloseSockets();  // no network: a search finds nothing at once
+        processLibrary().shares.ClearShareList();
+        auto fake = std::make_unique<FakeNetConnections>();
+        net = fake.get();
+        controller.net = std::move(fake);
+        controller.versionQuery = systemVersionQuery();  // names no Windows version
+        net->setDriveType('C', DRIVE_FIXED);
+        net->setDriveType('D', DRIVE_CDROM);
+        net->connect('Y', "\\\\10.0.0.5\\Volume_1");
+    }
+    void TearDown() override {
+        controller.shutdown();
+        processLibrary().shares.ClearShareList();
+    }
+
+    // Start-up, then one device with one volume, both selected.
+    void start() {
+        controller.start();
+        view.insertRow(List::Device, 0, "nas1");
+        view.setCellText(List::Device, 0, 1, kDeviceIP);
+        view.setDeviceId(0, kDevice);
+        view.list(List::Device).selected = {0};
+        processLibrary().shares.add("Volume_1");
+        controller.FillVolumeList("nas1", kDeviceIP, false);
+        view.list(List::Volume).selected = {0};
+    }
+    std::vector<std::string> lettersOf(const std::string& function) const {
+        std::vector<std::string> out;
+        for (const auto& c : net->callsOf(function)) out.push_back(c.localName);
+        return out;
+    }
+};
+
+}  // namespace
+
+// The user picks a letter in use while the remembered letters are still
+// coming back; when they are back the combo is filled again, and the
+// letter stays chosen: Connect asks before it replaces its connection.
+TEST_F(Controller, LetterInUseChosenBeforeTheRestoreEndsStaysChosenAndIsAskedAbout) {
+    start();
+    ASSERT_TRUE(net->restored);
+    ASSERT_TRUE(view.selectItem(Combo::DriveLetter, "Y:"));
+    net->connect('W', "\\\\192.168.0.20\\Volume_2");
+    std::thread([this] { net->restored(); }).join();
+    ASSERT_EQ(view.posted.size(), 1u);  // nothing from the worker's thread itself
+    view.runPosted();
+    EXPECT_EQ(view.currentText(Combo::DriveLetter), "Y: \\\\10.0.0.5\\Volume_1");
+    EXPECT_EQ(controller.SelectedDriveLetter(), "Y:");
+    EXPECT_EQ(controller.DriveTable[3].share, "Volume_2");
+
+    view.letterAnswers = {MountAnswer::UseLetter};
+    controller.OnConnect();
+    EXPECT_EQ(view.letterQuestions, 1);
+    EXPECT_EQ(lettersOf("cancel"), std::vector<std::string>{"Y:"});
+    ASSERT_FALSE(net->callsOf("add").empty());
+    EXPECT_EQ(net->callsOf("add")[0].localName, "Y:");
+    EXPECT_EQ(net->connections['Y' - 'A'], "\\\\192.168.0.20\\Volume_1");
+}
+
+// A remote name longer than the 256-character buffer still holds its
+// letter: it shows in use, the recycle bin does not take it, and Connect
+// on it asks first (Cancel leaves it alone).
+TEST_F(Controller, RemoteNameLongerThanTheBufferKeepsItsLetterInUse) {
+    const std::string longName = "\\\\10.0.0.5\\" + std::string(250, 'v');
+    net->connect('X', longName);
+    start();
+    EXPECT_EQ(view.combo(Combo::DriveLetter).items.at(2), "X: " + longName);
+    EXPECT_EQ(controller.DriveTable[2].share, std::string(250, 'v'));
+    EXPECT_EQ(view.currentText(Combo::DriveLetter), "Z:");
+    EXPECT_EQ(controller.FindSpareDriveLetter("Z:"), "W:");
+
+    ASSERT_TRUE(view.selectItem(Combo::DriveLetter, "X:"));
+    controller.OnConnect();
+    EXPECT_EQ(view.letterQuestions, 1);
+    EXPECT_TRUE(net->callsOf("cancel").empty());
+    EXPECT_TRUE(net->callsOf("add").empty());
+    EXPECT_EQ(net->connections['X' - 'A'], longName);
+}
+
+// Another program maps the letter the combo still offers as free: Connect
+// reads the letter again and asks before it replaces that connection.
+TEST_F(Controller, LetterTakenSinceTheComboWasFilledIsAskedAbout) {
+    start();
+    ASSERT_EQ(controller.SelectedDriveLetter(), "Z:");
+    net->connect('Z', "\\\\10.0.0.7\\Media");
+    controller.OnConnect();
+    EXPECT_EQ(view.letterQuestions, 1);
+    EXPECT_TRUE(net->callsOf("cancel").empty());
+    EXPECT_EQ(net->connections['Z' - 'A'], "\\\\10.0.0.7\\Media");
+}
