@@ -1,5 +1,7 @@
-// Feeds arbitrary datagrams to every decoder that sees network input.
+// Feeds arbitrary datagrams to every decoder that sees network input (and
+// the reader of the kernel's neighbour-table messages).
 #include "quayside/library.h"
+#include "quayside/neighbours.h"
 #include "quayside/packager.h"
 #include "quayside/records.h"
 #include "quayside/wire.h"
@@ -95,6 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qs::fillDeviceFromReply(rec, datagram, 52);
     qs::replyIsSupportedModel(datagram);
     qs::walkItems(datagram, 0, 0, [](const qs::Item& item) { (void)item.text(); });
+    // The kernel's neighbour-table messages are read with the same care.
+    for (const qs::Neighbour& n : qs::decodeNeighbourMessages(datagram).entries) (void)n.answered();
 
     qs::DeviceLibrary lib(std::make_unique<OneShotLink>(data, size), client);
     lib.searchTuning.tallyLimit = 3;

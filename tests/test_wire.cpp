@@ -3,12 +3,14 @@
 #include "quayside/address.h"
 #include "quayside/credentials.h"
 #include "quayside/library.h"
+#include "quayside/neighbours.h"
 #include "quayside/wire.h"
 #include "support/packets.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 
 using namespace qs;
@@ -390,4 +392,52 @@ TEST(Address, HostTargetListCountsEachAddressOnceUpToItsCap) {
     EXPECT_FALSE(qs::parseHostTargetList({"10.0.0.1", "224.0.0.1"}, rules, &why));
     EXPECT_NE(why.find("'224.0.0.1' is a multicast"), std::string::npos) << why;
     EXPECT_EQ(qs::parseHostTargetList({}, rules), std::vector<std::uint32_t>{});
+}
+
+// The kernel's neighbour messages: an IPv4 entry with its hardware address,
+// one of another family, one cut short, then the end of the dump.
+TEST(NeighbourMessages, EntriesAreReadAndCutOnesDropped) {
+    const auto message = [](std::uint16_t type, std::uint8_t family, std::uint16_t state,
+                            const std::vector<std::pair<std::uint16_t, Bytes>>& attributes) {
+        Bytes body{family, 0, 0, 0};
+        const std::int32_t ifindex = 2;
+        body.insert(body.end(), reinterpret_cast<const std::uint8_t*>(&ifindex),
+                    reinterpret_cast<const std::uint8_t*>(&ifindex) + 4);
+        body.insert(body.end(), reinterpret_cast<const std::uint8_t*>(&state),
+                    reinterpret_cast<const std::uint8_t*>(&state) + 2);
+        body.insert(body.end(), {0, 0});
+        for (const auto& [kind, payload] : attributes) {
+            const std::uint16_t length = static_cast<std::uint16_t>(4 + payload.size());
+            body.insert(body.end(), reinterpret_cast<const std::uint8_t*>(&length),
+                        reinterpret_cast<const std::uint8_t*>(&length) + 2);
+            body.insert(body.end(), reinterpret_cast<const std::uint8_t*>(&kind),
+                        reinterpret_cast<const std::uint8_t*>(&kind) + 2);
+            body.insert(body.end(), payload.begin(), payload.end());
+            while (body.size() % 4) body.push_back(0);
+        }
+        Bytes out(16, 0);
+        const std::uint32_t length = static_cast<std::uint32_t>(16 + body.size());
+        std::memcpy(out.data(), &length, 4);
+        std::memcpy(out.data() + 4, &type, 2);
+        out.insert(out.end(), body.begin(), body.end());
+        return out;
+    };
+    constexpr std::uint16_t kNewNeigh = 28, kDone = 3, kDst = 1, kLladdr = 2, kReachable = 2;
+    Bytes all = message(kNewNeigh, 2, kReachable, {{kDst, {10, 0, 0, 7}}, {kLladdr, {2, 0, 0, 0, 0, 0x2a}}});
+    const Bytes v6 = message(kNewNeigh, 10, kReachable, {{kDst, Bytes(16, 1)}});
+    all.insert(all.end(), v6.begin(), v6.end());
+    Bytes cut = message(kNewNeigh, 2, kReachable, {{kDst, {10, 0, 0, 8}}, {kLladdr, {2, 0, 0, 0, 0, 0x2b}}});
+    cut[20 + 8] = 200;  // the address attribute claims more than there is
+    all.insert(all.end(), cut.begin(), cut.end());
+    const Bytes done = message(kDone, 0, 0, {});
+    all.insert(all.end(), done.begin(), done.end());
+
+    const NeighbourMessages read = decodeNeighbourMessages(all);
+    EXPECT_TRUE(read.done);
+    ASSERT_EQ(read.entries.size(), 1u);
+    EXPECT_EQ(read.entries[0].address, 0x0A000007u);
+    EXPECT_TRUE(read.entries[0].answered());
+    EXPECT_EQ(formatHardwareAddress(*read.entries[0].hardware), "02:00:00:00:00:2a");
+    // A length past the end stops the reading without a fault.
+    EXPECT_TRUE(decodeNeighbourMessages(ByteView(all.data(), 30)).entries.empty());
 }
