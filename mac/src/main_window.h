@@ -109,7 +109,7 @@ public:
     void setTextColour(Field field, Colour colour) override;
     void setEnabled(Button button, bool enabled) override;
     std::unique_ptr<Lock> newLock() override;
-    bool openURL(const std::string& url) override;
+    void openURL(const std::string& url, std::function<void(bool opened)> done) override;
     void orderFrontStandardAboutPanel() override;
     void terminate() override;
     std::string localizedString(const std::string& english) override;
@@ -130,6 +130,10 @@ private:
     int clickedColumn_[2] = {-1, -1};
     bool started_ = false;
     bool firstDeviceShown_ = false;
+    // How web openers fared, heard on their watching threads: taken to the
+    // window's thread while the window is there.
+    struct OpenerRelay;
+    std::shared_ptr<OpenerRelay> openerRelay_;
 };
 
 // The application delegate: holds the main window; the application ends
