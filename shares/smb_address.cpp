@@ -1,5 +1,8 @@
 #include "smb_address.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 namespace qs::shares {
 
 namespace {
@@ -32,7 +35,43 @@ int hexValue(char c) {
     return -1;
 }
 
+// The next code point of UTF-8 text; a byte that starts no well-formed
+// sequence stands for itself.
+char32_t nextCodePoint(std::string_view text, std::size_t& at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    const int more = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 && lead < 0xE0 ? 1 : 0;
+    if (lead < 0x80 || more == 0 || (lead >= 0xF5) || text.size() - at <= static_cast<std::size_t>(more)) {
+        ++at;
+        return lead;
+    }
+    char32_t c = lead & (0x3F >> more);
+    for (int k = 1; k <= more; ++k) {
+        if ((byte(at + static_cast<std::size_t>(k)) & 0xC0) != 0x80) {
+            ++at;
+            return lead;
+        }
+        c = (c << 6) | (byte(at + static_cast<std::size_t>(k)) & 0x3F);
+    }
+    at += static_cast<std::size_t>(more) + 1;
+    return c;
+}
+
+char32_t foldCase(char32_t c) {
+    // Letters of every script, whatever locale the program runs in.
+    static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    if (c < 0x80 || !unicode) return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+    return static_cast<char32_t>(::towlower_l(static_cast<wint_t>(c), unicode));
+}
+
 }  // namespace
+
+bool sameShareName(std::string_view a, std::string_view b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size())
+        if (foldCase(nextCodePoint(a, i)) != foldCase(nextCodePoint(b, j))) return false;
+    return i == a.size() && j == b.size();
+}
 
 std::string encodeAddressPart(std::string_view text) { return encode(text, false); }
 

@@ -21,6 +21,11 @@ std::string encodeHost(std::string_view host);
 // followed by two hex digits or stands for a NUL.
 std::optional<std::string> decodeAddressPart(std::string_view text);
 
+// Whether two share names (UTF-8) name the same share: SMB compares them
+// without regard to the case of their letters, of any script, and GVfs
+// reports a mounted share in lower case.
+bool sameShareName(std::string_view a, std::string_view b);
+
 // "smb://HOST/SHARE/": what GVfs mounts.
 std::string smbUri(std::string_view host, std::string_view share);
 

@@ -166,7 +166,43 @@ TEST_F(MacGvfs, MountingAgainEjectsFirstAndUnmountTwice) {
     EXPECT_EQ(toolkit.alerts.back(),
               "Unable to disconnect this drive.\nPlease select a drive to disconnect and verify that the drive is not "
               "being accessed.");
-    EXPECT_TRUE(fs::exists(marker())) << "the disk check leaves the marker when there is no disk";
+    EXPECT_FALSE(isLink(volume("Public")));
+}
+
+// Two boxes with a share of the same name (one known by its host name, the
+// lab's server; one without a name, at the server's address): the second is
+// linked as "Public-1" and still unmounts once the first is gone; so does a
+// mount whose remembered request is lost, listed with GVfs's own lower-case
+// share name.
+TEST_F(MacGvfs, SharesOfTheSameNameOnTwoBoxesUnmount) {
+    auto named = std::make_shared<DeviceData_n>(), bare = std::make_shared<DeviceData_n>();
+    named->hostname = "vsb-lab";
+    named->port[0].IP = "127.0.0.10";  // where no server answers: it is reached by name
+    bare->port[0].IP = kLabServer;
+    ctl->packager().serverArray() = {named, bare};
+    ctl->btnMountPressed();
+    skipWithoutFuse();
+    toolkit.selected[0] = 1;
+    ctl->btnMountPressed();
+    ASSERT_EQ(toolkit.alerts, (std::vector<std::string>{"Successfully mapped drive.", "Successfully mapped drive."}))
+        << platform->lastScript().error;
+    ASSERT_TRUE(isLink(volume("Public-1")));
+
+    toolkit.selected[0] = 0;
+    ctl->btnUnmountPressed();
+    EXPECT_EQ(toolkit.alerts.back(), "Successfully unmapped drive.");
+    EXPECT_FALSE(isLink(volume("Public")));
+    toolkit.selected[0] = 1;
+    ctl->btnUnmountPressed();
+    EXPECT_EQ(toolkit.alerts.back(), "Successfully unmapped drive.");
+    EXPECT_FALSE(isLink(volume("Public-1")));
+
+    ctl->btnMountPressed();
+    ASSERT_EQ(toolkit.alerts.back(), "Successfully mapped drive.");
+    fs::remove(platform->places().markers + "/volumes");
+    ctl->btnUnmountPressed();
+    EXPECT_EQ(toolkit.alerts.back(), "Successfully unmapped drive.");
+    EXPECT_TRUE(platform->mountOutput()->empty());
 }
 
 TEST_F(MacGvfs, CredentialsMountAndAWrongPassword) {

@@ -3,6 +3,7 @@
 // with its sheet, the volume list, a refused password, a static address
 // typed through the formatters and applied, the web button and the end.
 #include "main_window.h"
+#include "quayside/launcher.h"
 #include "support/lab.h"
 #include "support/message_box_answerer.h"
 #include "ui_LoginSheet.h"
@@ -225,6 +226,27 @@ TEST_F(MacWindow, WebButtonHandsTheAddressOverAsOneArgument) {
     const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines[1], "http://192.168.77.20");
+}
+
+// An opener that finds no browser and exits 3 gets the warning with the
+// address, once the window has gone on; one still running when its watch
+// is over gets none, even if it fails later.
+TEST_F(MacWindow, OpenerThatFindsNoBrowserGetsTheWarning) {
+    window->urlOpener = QString::fromStdString(binDir() + "/fake-opener");
+    qputenv("FAKE_OPENER_EXIT", "3");
+    window->deviceTable()->selectRow(1);
+    QTest::mouseClick(window->ui().btnConfiguration, Qt::LeftButton);
+    EXPECT_TRUE(window->alerts.empty()) << "the window went on at once";
+    ASSERT_TRUE(waitFor([&] { return !window->alerts.empty(); }, 10000));
+    EXPECT_EQ(window->alerts,
+              std::vector<std::string>{"No web browser could be started.\nOpen http://192.168.77.20 in a web browser."});
+
+    window->alerts.clear();
+    qputenv("FAKE_OPENER_STAY_MS", "8000");
+    QTest::mouseClick(window->ui().btnConfiguration, Qt::LeftButton);
+    EXPECT_FALSE(waitFor([&] { return !window->alerts.empty(); }, int(kOpenerWatch.count()) + 1500));
+    qunsetenv("FAKE_OPENER_STAY_MS");
+    qunsetenv("FAKE_OPENER_EXIT");
 }
 
 TEST_F(MacWindow, MountButtonsReachTheController) {

@@ -265,6 +265,16 @@ TEST(RunLoopRegistry, ShareTokensSplitIntoNameAndLock) {
     EXPECT_EQ(r.volumeArray[3].name, "Odd");
 }
 
+// The mark is read at the token's end, so a name holding "@" comes back
+// whole; an "@" that is not followed by the flag alone is part of the name.
+TEST(ShareToken, NameWithAnAtSignKeepsIt) {
+    EXPECT_EQ(readShareToken("team@hq@5").name, "team@hq");
+    EXPECT_FALSE(readShareToken("team@hq@5").isLocked);
+    EXPECT_EQ(readShareToken("team@hq*6").name, "team@hq");
+    EXPECT_TRUE(readShareToken("team@hq*6").isLocked);
+    EXPECT_EQ(readShareToken("Recycle Bin - team@hq").name, "Recycle Bin - team@hq");
+}
+
 TEST(FixedText, CutsAndTerminates) {
     FixedText<4> t("abcdef");
     EXPECT_EQ(t.str(), "abc");

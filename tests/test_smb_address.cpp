@@ -69,3 +69,13 @@ TEST(SmbAddress, ReadsBackWhatWasWritten) {
 }
 
 }  // namespace
+
+// Share names compare as SMB compares them: the case of letters of any
+// script aside, nothing else.
+TEST(SmbAddress, ShareNamesIgnoreTheCaseOfLetters) {
+    EXPECT_TRUE(sameShareName("Public", "public"));
+    EXPECT_TRUE(sameShareName("\xC3\x96" "ffentlich", "\xC3\xB6" "ffentlich"));  // Öffentlich, öffentlich
+    EXPECT_FALSE(sameShareName("Public", "Publi"));
+    EXPECT_FALSE(sameShareName("Public", "Publik"));
+    EXPECT_FALSE(sameShareName("a\xC3", "a\xC3\x96"));  // a cut sequence is its own byte
+}

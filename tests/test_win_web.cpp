@@ -5,15 +5,18 @@
 #include "skinlistctrl.h"
 #include "support/process.h"
 #include "support/recording_message_sink.h"
+#include "quayside/launcher.h"
 #include "weblaunch.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <map>
+#include <unistd.h>
 
 using namespace qs::win;
 
@@ -48,7 +51,7 @@ struct Web : ::testing::Test {
         auto reg = std::make_unique<FakeRegistry>();
         registry = reg.get();
         dlg->controller().registry = std::move(reg);
-        dlg->controller().startProgram = [this](const std::string& line, int show) {
+        dlg->controller().startProgram = [this](const std::string& line, int show, StartVerdict) {
             EXPECT_EQ(show, 0);
             started.push_back(line);
             const unsigned rc = results.empty() ? 33 : results.front();
@@ -126,6 +129,45 @@ TEST_F(Web, NoBrowserAtAllSaysWhereThePagesAre) {
     EXPECT_EQ(messages->messages[0].text, "No web browser could be started.\nOpen http://127.0.0.1 in a web browser.");
     EXPECT_EQ(messages->messages[0].caption, "Warning");
     EXPECT_EQ(messages->messages[0].icon, MessageIcon::Warning);
+}
+
+// A desktop with the opener but no browser: xdg-open starts, finds nothing
+// to start and exits 3. The window does not wait for it, and then says
+// where the pages are. An opener still running when its watch is over has
+// done its part, even if it fails later: nothing is said.
+TEST_F(Web, OpenerThatFindsNoBrowserGetsTheWarning) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string opener = dir.path().toStdString() + "/xdg-open";
+    ASSERT_EQ(::symlink((qs::test::binDir() + "/fake-opener").c_str(), opener.c_str()), 0);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", dir.path().toUtf8() + ":" + path);
+    qputenv("FAKE_OPENER_EXIT", "3");
+    dlg->controller().startProgram = WinExec;
+    auto runEventsFor = [](qint64 ms, const std::function<bool()>& until) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms && !until()) {
+            QCoreApplication::processEvents();
+            QThread::msleep(10);
+        }
+    };
+
+    dlg->OnConfiguration();
+    EXPECT_TRUE(messages->messages.empty()) << "the window went on at once";
+    runEventsFor(10000, [&] { return !messages->messages.empty(); });
+    ASSERT_EQ(messages->messages.size(), 1u);
+    EXPECT_EQ(messages->messages[0].text, "No web browser could be started.\nOpen http://127.0.0.1 in a web browser.");
+    EXPECT_EQ(messages->messages[0].caption, "Warning");
+
+    messages->messages.clear();
+    qputenv("FAKE_OPENER_STAY_MS", "8000");
+    dlg->OnConfiguration();
+    runEventsFor(qs::kOpenerWatch.count() + 1500, [&] { return !messages->messages.empty(); });
+    EXPECT_TRUE(messages->messages.empty());
+    qputenv("PATH", path);
+    qunsetenv("FAKE_OPENER_STAY_MS");
+    qunsetenv("FAKE_OPENER_EXIT");
 }
 
 TEST_F(Web, UnreachableDeviceIsReportedAndTheListSearchedAgain) {

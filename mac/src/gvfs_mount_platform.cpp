@@ -42,6 +42,14 @@ std::optional<shares::SmbAddress> shareAddress(const std::string& url) {
     return address;
 }
 
+// Whether a mount's local folder (or a link to it) is gone. A live mount's
+// folder can fail to read for a moment (EIO while GVfs is busy with another
+// mount of the same server): that one is still there.
+bool folderGone(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) != 0 && errno != EIO;
+}
+
 int removeEntry(const char* path, const struct stat*, int type, FTW*) {
     return type == FTW_DP ? ::rmdir(path) : ::unlink(path);
 }
@@ -114,8 +122,7 @@ std::string GvfsMountPlatform::liveTarget(const std::string& name, shares::SmbMo
     if (!isLink(link)) return {};
     const std::string target = readLink(link);
     shares::SmbMount found;
-    struct stat st{};
-    if (target.empty() || ::stat(target.c_str(), &st) != 0 || !gvfs_.mountOfPath(target, found)) return {};
+    if (target.empty() || folderGone(target) || !gvfs_.mountOfPath(target, found)) return {};
     if (mount) *mount = found;
     return target;
 }
@@ -145,7 +152,8 @@ bool GvfsMountPlatform::linkVolume(const std::string& share, const std::string& 
     for (int n = 0; n < 100; ++n) {
         const std::string name = n == 0 ? share : share + "-" + std::to_string(n);
         const std::string link = places_.volumes + "/" + name;
-        if (isLink(link) && liveTarget(name, nullptr).empty()) ::unlink(link.c_str());  // a stale name is free
+        // A stale name is free: its mount's folder is gone.
+        if (isLink(link) && folderGone(link)) ::unlink(link.c_str());
         if (::symlink(target.c_str(), link.c_str()) == 0) return true;
         if (errno != EEXIST) return false;
     }

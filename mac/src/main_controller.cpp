@@ -341,10 +341,14 @@ void MainController::btnConfigurationPressed() {
         return;
     }
     const std::string url = "http://" + record->port[0].IP.str();
-    // Nothing could show the pages: say where they are, to open by hand.
-    if (!toolkit_.openURL(url))
-        toolkit_.runAlert(toolkit_.localizedString("No web browser could be started.") + "\nOpen " + url +
-                          " in a web browser.");
+    // The opener's verdict comes a little later (the window goes on
+    // meanwhile). Nothing could show the pages: say where they are, to open
+    // by hand.
+    toolkit_.openURL(url, [this, url](bool opened) {
+        if (!opened)
+            toolkit_.runAlert(toolkit_.localizedString("No web browser could be started.") + "\nOpen " + url +
+                              " in a web browser.");
+    });
 }
 
 void MainController::btnApplyPressed() {

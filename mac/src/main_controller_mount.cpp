@@ -58,6 +58,11 @@ std::optional<MountSource> mountSource(std::string_view line) {
 std::string encoded(const std::string& text) { return shares::encodeAddressPart(text); }
 std::string encodedHost(const std::string& name) { return shares::encodeHost(name); }
 
+// The Finder's check for a disk of the box at `address`.
+std::string diskCheckScript(const std::string& address, const std::string& disk) {
+    return composeScript(kScriptDiskCheck, {address, disk, address});
+}
+
 }  // namespace
 
 const VolumeData* MainController::selectedShare() {
@@ -93,8 +98,7 @@ void MainController::executeShell(ScriptKind kind) {
     const VolumeData* share = selectedShare();
     if (kind == ScriptKind::DiskCheck) {
         if (!box || !share || !mountTargetSafe()) return;
-        const std::string a = box->port[0].IP.str();
-        platform.runScriptText(composeScript(kScriptDiskCheck, {a, share->name, a}));
+        platform.runScriptText(diskCheckScript(box->port[0].IP.str(), share->name));
         return;
     }
     if (kind < ScriptKind::MountAsUser || kind > ScriptKind::RemoveMarker) return;
@@ -159,8 +163,10 @@ bool MainController::getRealMountPath(char* buffer, std::size_t size, const std:
         // Read as the command's lines arrive, at most 1023 characters at a time.
         for (std::size_t at = 0; at < whole.size() || at == 0; at += kMountLine) {
             const std::string line = whole.substr(at, kMountLine);
+            // The share as SMB names it, in any case: GVfs reports it in
+            // lower case.
             const auto source = mountSource(line);
-            if (!source || source->host != name || source->share != share) continue;
+            if (!source || source->host != name || !shares::sameShareName(source->share, share)) continue;
             // The folder bears the share's real name, which may hold " (".
             const auto volumes = line.find("Volumes/", source->mountPoint);
             if (volumes == std::string::npos) continue;
@@ -182,22 +188,30 @@ Alert MainController::unmountVolume() {
     const VolumeData* share = selectedShare();
     if (!box || !share) return Alert::CannotDisconnect;
     if (!mountTargetSafe()) return Alert::UnmapFailed;
+    if (!options_.mountPlatform) return Alert::UnmapFailed;
+    MountPlatform& platform = *options_.mountPlatform;
     const std::string a = box->port[0].IP.str(), h = box->hostname.str(), shareName = share->name;
-    executeShell(ScriptKind::DiskCheck);
-    if (!checkMountResult()) return Alert::UnmapFailed;
 
+    // The share is found in the mount list by its box and its name, not by
+    // the name of its disk: a second box's share of the same name is
+    // mounted as "NAME-1", and the disk's name may differ from the share's
+    // in case. Nothing of this box's share mounted: there is nothing to
+    // disconnect, which is no success.
     char folder[1024];
     std::memset(folder, 0, sizeof folder);
     const bool found = getRealMountPath(folder, sizeof folder, h, shareName) ||
                        getRealMountPath(folder, sizeof folder, a, shareName);
-    if (found && options_.mountPlatform) {
-        char recycle[1024];
-        std::snprintf(recycle, sizeof recycle, "Recycle Bin - %s", shareName.c_str());
-        options_.mountPlatform->runScriptText(composeScript(kScriptEject, {recycle, recycle}));
-        // The folder name comes from the mount list; it is put in a script
-        // only when it is as harmless as a share name.
-        if (scriptSafe(folder)) options_.mountPlatform->runScriptText(composeScript(kScriptEject, {folder, folder}));
-    }
+    // The folder name comes from the mount list; it is put in a script only
+    // when it is as harmless as a share name.
+    if (!found || !scriptSafe(folder)) return Alert::UnmapFailed;
+    // The Finder checks for the disk the mount list names.
+    platform.runScriptText(diskCheckScript(a, folder));
+    if (!checkMountResult()) return Alert::UnmapFailed;
+    char recycle[1024];
+    std::snprintf(recycle, sizeof recycle, "Recycle Bin - %s", shareName.c_str());
+    platform.runScriptText(composeScript(kScriptEject, {recycle, recycle}));
+    platform.runScriptText(composeScript(kScriptEject, {folder, folder}));
+
     char again[1024] = {};
     if (getRealMountPath(again, sizeof again, h, shareName) || getRealMountPath(again, sizeof again, a, shareName))
         return Alert::UnmapFailed;

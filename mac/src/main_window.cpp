@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "formatters.h"
+#include "quayside/launcher.h"
 #include "ui_LoginSheet.h"
 #include "ui_MainWindow.h"
 
@@ -9,12 +10,12 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMutex>
-#include <QProcess>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QThread>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 namespace qs::mac {
 
@@ -108,8 +109,14 @@ void LoginSheet::closeEvent(QCloseEvent* event) {
 
 // ---- main window --------------------------------------------------------------
 
+struct MainWindow::OpenerRelay {
+    std::mutex lock;
+    MainWindow* window = nullptr;  // none once it is gone
+};
+
 MainWindow::MainWindow(RunLoop& loop, MainController::Options options, QWidget* parent)
-    : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()) {
+    : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()), openerRelay_(std::make_shared<OpenerRelay>()) {
+    openerRelay_->window = this;
     ui_->setupUi(this);
     sheet_ = new LoginSheet(this);
     controller_ = std::make_unique<MainController>(loop, *this, std::move(options));
@@ -133,6 +140,10 @@ MainWindow::MainWindow(RunLoop& loop, MainController::Options options, QWidget* 
 }
 
 MainWindow::~MainWindow() {
+    {
+        const std::lock_guard<std::mutex> hold(openerRelay_->lock);
+        openerRelay_->window = nullptr;
+    }
     // The models read the controller's tables: the views let go of them
     // first, or taking the window down would ask them again.
     ui_->tblDevice->setModel(nullptr);
@@ -302,9 +313,19 @@ void MainWindow::setTextColour(Field f, Colour colour) { mac::setTextColour(fiel
 void MainWindow::setEnabled(Button b, bool enabled) { button(b)->setEnabled(enabled); }
 std::unique_ptr<Lock> MainWindow::newLock() { return std::make_unique<QtLock>(); }
 
-bool MainWindow::openURL(const std::string& url) {
-    // One argument, no shell in between.
-    return QProcess::startDetached(urlOpener, {qstr(url)});
+void MainWindow::openURL(const std::string& url, std::function<void(bool opened)> done) {
+    // The verdict comes from the launcher's thread; it is taken to the
+    // window's thread, and dropped when the window has gone meanwhile.
+    auto report = [relay = openerRelay_, done = std::move(done)](bool opened) {
+        const std::lock_guard<std::mutex> hold(relay->lock);
+        if (relay->window)
+            QMetaObject::invokeMethod(relay->window, [done, opened] { done(opened); }, Qt::QueuedConnection);
+    };
+    // The address as the one argument, no shell in between.
+    const std::string opener = urlOpener.toStdString();
+    const int rc = launchWatched(opener, {opener, url}, kOpenerWatch,
+                                 [report](LaunchOutcome outcome) { report(outcome == LaunchOutcome::Started); });
+    if (rc != 0) report(false);
 }
 
 void MainWindow::orderFrontStandardAboutPanel() {

@@ -110,7 +110,7 @@ public:
     void setTextColour(Field field, Colour colour) override;
     void setEnabled(Button button, bool enabled) override;
     std::unique_ptr<Lock> newLock() override;
-    bool openURL(const std::string& url) override;
+    void openURL(const std::string& url, std::function<void(bool opened)> done) override;
     void orderFrontStandardAboutPanel() override;
     void terminate() override;
     std::string localizedString(const std::string& english) override;
@@ -133,6 +133,10 @@ private:
     bool firstDeviceShown_ = false;
     // The controller's own selections are not the user's choices.
     bool selecting_ = false;
+    // How web openers fared, heard on their watching threads: taken to the
+    // window's thread while the window is there.
+    struct OpenerRelay;
+    std::shared_ptr<OpenerRelay> openerRelay_;
 };
 
 // The application delegate: holds the main window; the application ends

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -70,8 +71,12 @@ public:
     // A new lock; the default is a plain mutex.
     virtual std::unique_ptr<Lock> newLock();
 
-    // False when nothing could be started to open it.
-    virtual bool openURL(const std::string& url) = 0;
+    // Hands a web address to the desktop's opener. `done` hears, later and
+    // on the main thread, whether it could be opened: false when nothing
+    // could be started, or when the opener failed within its watch (as
+    // xdg-open does when it finds no browser). Nothing is heard once the
+    // toolkit is gone.
+    virtual void openURL(const std::string& url, std::function<void(bool opened)> done) = 0;
     virtual void orderFrontStandardAboutPanel() = 0;
     virtual void terminate() = 0;
     // The localised form of an English text (the text itself when there is

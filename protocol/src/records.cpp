@@ -293,9 +293,13 @@ void RunLoopRegistry::sortDeviceData(int key, bool reverse) {
 }
 
 ShareToken readShareToken(std::string_view token) {
-    std::size_t marker = token.find('*');
-    if (marker == std::string_view::npos) marker = token.find('@');
+    // The mark is the last "*" or "@", with nothing but the flag's digits
+    // after it: a name may hold an "@" of its own ("team@hq@5" is the share
+    // "team@hq").
+    const std::size_t marker = token.find_last_of("*@");
     if (marker == std::string_view::npos) return {token, false};
+    const std::string_view flag = token.substr(marker + 1);
+    if (!std::all_of(flag.begin(), flag.end(), [](char c) { return c >= '0' && c <= '9'; })) return {token, false};
     return {token.substr(0, marker), token.back() == '6'};
 }
 

@@ -98,9 +98,10 @@ public:
     std::vector<std::chrono::milliseconds> sleeps;
     std::map<std::string, std::string> translations;
     bool browserStarts = true;
-    bool openURL(const std::string& url) override {
+    // The verdict at once.
+    void openURL(const std::string& url, std::function<void(bool opened)> done) override {
         openedURLs.push_back(url);
-        return browserStarts;
+        done(browserStarts);
     }
     void orderFrontStandardAboutPanel() override { ++aboutPanels; }
     void terminate() override { ++terminations; }

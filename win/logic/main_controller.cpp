@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 namespace qs::win {
@@ -23,10 +24,22 @@ constexpr AddressField kAddressFields[] = {AddressField::IP, AddressField::Netma
 
 }  // namespace
 
-MainController::MainController(MainView& view) : view_(view) {}
+struct MainController::WindowRelay {
+    std::mutex lock;
+    MainController* controller = nullptr;  // none once it is gone
+};
 
-// The connections go first: their restores may still call back.
-MainController::~MainController() { net.reset(); }
+MainController::MainController(MainView& view) : view_(view), relay_(std::make_shared<WindowRelay>()) {
+    relay_->controller = this;
+}
+
+// The connections go first: their restores may still call back. A web
+// opener's verdict that comes later finds no controller.
+MainController::~MainController() {
+    net.reset();
+    const std::lock_guard<std::mutex> hold(relay_->lock);
+    relay_->controller = nullptr;
+}
 
 void MainController::say(Message message, std::string_view subject) { view_.showMessage(notice(message, subject)); }
 
@@ -370,11 +383,29 @@ void MainController::OnConfiguration() {
         const std::string key = std::string(kStartMenuInternet) + "\\" + name + "\\shell\\open\\command";
         command = (registry ? ReadRegistryString(*registry, key, "") : std::string()) + " " + url;
     }
-    unsigned rc = startProgram(command, 0);
-    if (rc == 2 || rc == 3 || rc == 11) rc = startProgram("explorer " + url, 0);
+    // A program that starts may still fail to show anything (xdg-open
+    // without a browser exits 3): its verdict comes a little later, from
+    // another thread, and the window goes on meanwhile.
+    const StartVerdict verdict = [relay = relay_, url](bool opened) { openerVerdict(relay, url, opened); };
+    unsigned rc = startProgram(command, 0, verdict);
+    if (rc == 2 || rc == 3 || rc == 11) rc = startProgram("explorer " + url, 0, verdict);
     // Results above 31 mean started. Nothing could show the pages: say where
     // they are, so the user can open them by hand.
     if (rc <= 31) say(Message::NoBrowser, url);
+}
+
+void MainController::openerVerdict(const std::shared_ptr<WindowRelay>& relay, const std::string& url, bool opened) {
+    if (opened) return;
+    const std::lock_guard<std::mutex> hold(relay->lock);
+    if (!relay->controller) return;
+    relay->controller->view_.post([relay, url] {
+        MainController* controller = nullptr;
+        {
+            const std::lock_guard<std::mutex> again(relay->lock);
+            controller = relay->controller;
+        }
+        if (controller) controller->say(Message::NoBrowser, url);
+    });
 }
 
 }  // namespace qs::win

@@ -140,10 +140,16 @@ private:
     // The letter of each combo item, in the combo's order: the selection is
     // known by its letter whatever the item's text says.
     std::vector<std::string> comboLetters_;
+    // How a started web opener fared, heard on another thread: a failure is
+    // told on the window's thread, while this controller is there.
+    struct WindowRelay;
+    static void openerVerdict(const std::shared_ptr<WindowRelay>& relay, const std::string& url, bool opened);
 
     MainView& view_;
     // Shared with probes that outlive the controller.
     std::shared_ptr<std::atomic<int>> availability_ = std::make_shared<std::atomic<int>>(0);
+    // Shared with web openers that outlive the controller.
+    std::shared_ptr<WindowRelay> relay_;
     double searchMs_ = 0;
     bool shutDown_ = false;
 };

@@ -1,6 +1,7 @@
 #include "weblaunch.h"
 
 #include "quayside/address.h"
+#include "quayside/launcher.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -125,7 +125,7 @@ std::optional<std::string> captureOutput(const std::vector<std::string>& argv) {
     return text;
 }
 
-unsigned WinExec(const std::string& commandLine, int show) {
+unsigned WinExec(const std::string& commandLine, int show, StartVerdict verdict) {
     (void)show;  // a started program shows its own window
     std::vector<std::string> args = splitCommandLine(commandLine);
     if (args.empty()) return 2;
@@ -133,25 +133,12 @@ unsigned WinExec(const std::string& commandLine, int show) {
     if (args[0] == "explorer") args[0] = "xdg-open";
     std::string program;
     if (const unsigned rc = locate(args[0], program); rc != 0) return rc;
-    std::vector<char*> argv = argumentVector(args);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);  // the browser outlives us
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, program.c_str(), &fa, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
+    const int rc = launchWatched(program, args, kOpenerWatch, [verdict = std::move(verdict)](LaunchOutcome outcome) {
+        if (verdict) verdict(outcome == LaunchOutcome::Started);
+    });
     if (rc == ENOEXEC) return 11;
     if (rc == ENOENT) return 2;
     if (rc != 0) return 0;
-    // Reap it when it ends, without waiting for it here.
-    std::thread([pid] {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }).detach();
     return 33;
 }
 

@@ -37,11 +37,18 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine);
 // trailing line ends; nothing when it cannot start or does not succeed.
 std::optional<std::string> captureOutput(const std::vector<std::string>& argv);
 
+// What became of a started program a little later: false when it ended in
+// failure within the opener's watch (quayside/launcher.h), as xdg-open does
+// when it finds no browser. Called once, from another thread, and only for
+// a program that started.
+using StartVerdict = std::function<void(bool opened)>;
+
 // Starts a command line; the platform's results: 0 out of resources,
 // 2 file not found, 3 path not found, 11 bad format, above 31 started.
-// "explorer ADDRESS" opens the address with the desktop's opener.
-using ProgramStarter = std::function<unsigned(const std::string& commandLine, int show)>;
-unsigned WinExec(const std::string& commandLine, int show);
+// "explorer ADDRESS" opens the address with the desktop's opener. A started
+// program is watched on another thread; `verdict` hears how it fared.
+using ProgramStarter = std::function<unsigned(const std::string& commandLine, int show, StartVerdict verdict)>;
+unsigned WinExec(const std::string& commandLine, int show, StartVerdict verdict = {});
 
 // A real TCP connection to the address's web port within `timeoutMs`.
 bool InternetCheckConnection(const std::string& ipv4, int port, int timeoutMs);

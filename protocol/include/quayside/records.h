@@ -101,9 +101,10 @@ struct VolumeData {
 };
 
 // A share as a device names it in its share list: the volume's name, then
-// a mark ("*" or "@") and a digit; a token that ends in "6" after its mark
-// is a locked volume. A token without a mark (the recycle bins) is the
-// bare name of an unlocked share.
+// a mark ("*" or "@") and a digit at the token's end; a token that ends in
+// "6" after its mark is a locked volume. The name itself may hold "@". A
+// token without a mark at its end (the recycle bins) is the bare name of an
+// unlocked share.
 struct ShareToken {
     std::string_view name;
     bool isLocked = false;
