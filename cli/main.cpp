@@ -477,7 +477,7 @@ int main(int argc, char** argv) {
         return checkOutput(kExitOk);
     }
     if (command == "--version") {
-        std::cout << "quayside " << QUAYSIDE_VERSION_TEXT << "\n";
+        quaysidePrintVersion("quayside");
         return checkOutput(kExitOk);
     }
     Request req;
