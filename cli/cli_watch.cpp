@@ -143,7 +143,8 @@ std::vector<std::pair<std::string, std::string>> flatten(const nlohmann::json& l
         if (!v.is_array()) return v.dump();
         // The names of the changed fields.
         std::string joined;
-        for (const auto& name : v) joined += (joined.empty() ? "" : " ") + (name.is_string() ? name.get<std::string>() : name.dump());
+        for (const auto& name : v)
+            joined += (joined.empty() ? "" : " ") + (name.is_string() ? name.get<std::string>() : name.dump());
         return joined;
     };
     for (const auto& [key, value] : line.items()) {
@@ -271,7 +272,16 @@ WatchEnd runWatch(std::chrono::seconds every, OutputFormat format, std::ostream&
         else
             out << jsonLine(line) << '\n';
     };
-    if (separated) out << separatedRow(format, watchEventColumns()) << std::flush;
+    // Says why the output failed; errno was cleared before the writes.
+    const auto outputFailed = [&] {
+        if (why) *why = errno != 0 ? std::strerror(errno) : "the write failed";
+        return WatchEnd::OutputFailed;
+    };
+    if (separated) {
+        errno = 0;
+        out << separatedRow(format, watchEventColumns()) << std::flush;
+        if (!out) return outputFailed();
+    }
     DeviceWatch watch;
     using Clock = std::chrono::steady_clock;
     while (!signals.stopped()) {
@@ -306,10 +316,7 @@ WatchEnd runWatch(std::chrono::seconds every, OutputFormat format, std::ostream&
                 machineLine({{"event", "new"}, {"withheld", more}, {"jsonVersion", kJsonVersion}});
             out << std::flush;
         }
-        if (!out) {
-            if (why) *why = errno != 0 ? std::strerror(errno) : "the write failed";
-            return WatchEnd::OutputFailed;
-        }
+        if (!out) return outputFailed();
         const auto next = started + every;
         const auto wake = signals.wait(std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()), outFd);
         if (wake == StopSignals::Wake::Stop) break;

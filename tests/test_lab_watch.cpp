@@ -155,13 +155,15 @@ TEST(LabWatch, AFullOutputEndsTheWatch) {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"watch", "--json", "--loopback", "--every", "3"}, {"search", "--loopback"}}) {
+         {std::vector<std::string>{"watch", "--json", "--loopback", "--every", "3"},
+          {"watch", "--format", "csv", "--loopback", "--every", "3"}, {"search", "--loopback"}}) {
         std::vector<std::string> argv{quaysideBin()};
         argv.insert(argv.end(), args.begin(), args.end());
         Child child;
         ASSERT_TRUE(child.start(argv, full));
-        EXPECT_EQ(child.waitExit(10s), 1) << args[0];
-        EXPECT_EQ(child.errors(), "quayside: cannot write the output: No space left on device\n") << args[0];
+        const std::string command = args[0] + " " + args[1];
+        EXPECT_EQ(child.waitExit(10s), 1) << command;
+        EXPECT_EQ(child.errors(), "quayside: cannot write the output: No space left on device\n") << command;
     }
     ::close(full);
 }
