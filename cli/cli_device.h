@@ -17,6 +17,7 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNoAnswer = 3;
 inline constexpr int kExitNotFound = 4;
 inline constexpr int kExitLocalFailure = 5;  // sockets could not be opened
+inline constexpr int kExitTooFew = 6;        // fewer boxes answered than search --expect asks for
 
 // Indexes of the records that `key` names: its serverUUID (16 hex digits,
 // any case), its host name, or its port-0 address.

@@ -151,6 +151,7 @@ nlohmann::json deviceJson(const DeviceData_n& d) {
         {"bondingMode", d.bondingMode},
         {"localIfIndex", d.localIfIndex},
         {"ports", ports},
+        {"jsonVersion", kJsonVersion},
     };
     // Only devices found by a search of their own address say so.
     if (d.byAddress) {
@@ -177,19 +178,27 @@ std::string shareText(std::string_view name, bool isLocked) {
 }
 
 namespace {
-// Device text is escaped before it is cut to the column.
-std::string column(std::string_view s, std::size_t width) {
-    std::string out = escapeText(s);
-    out.resize(std::min(out.size(), width));
-    out.resize(width + 2, ' ');
-    return out;
-}
-}  // namespace
 
-std::string deviceTable(const DeviceRegistry& devices) {
-    std::ostringstream out;
-    out << column("SERVER UUID", 16) << column("HOST NAME", 20) << column("MODEL", 10) << column("PORT", 9)
-        << column("IP ADDRESS", 15) << column("NETMASK", 15) << column("GATEWAY", 15) << "DHCP\n";
+// The columns of the device list, with their widths in the table (the last
+// one is not padded).
+struct Column {
+    const char* title;
+    std::size_t width;
+};
+constexpr Column kDeviceColumns[] = {{"SERVER UUID", 16}, {"HOST NAME", 20}, {"MODEL", 10},
+                                     {"PORT", 9},         {"IP ADDRESS", 15}, {"NETMASK", 15},
+                                     {"GATEWAY", 15},     {"DHCP", 0}};
+constexpr std::size_t kDeviceNameColumns = 3;  // serverUUID, host name, model
+
+// One line of the device list: the device's own text, unescaped. A device
+// shows one line per reported port; `first` marks the first of them.
+struct DeviceRow {
+    bool first;
+    std::vector<std::string> cells;
+};
+
+std::vector<DeviceRow> deviceRows(const DeviceRegistry& devices) {
+    std::vector<DeviceRow> rows;
     for (std::size_t i = 0; i < devices.count(); ++i) {
         const DeviceData_n& d = devices.at(i);
         const int shown = d.ifCount >= 2 ? 2 : 1;
@@ -197,14 +206,41 @@ std::string deviceTable(const DeviceRegistry& devices) {
             const PortBlock& port = d.port[static_cast<std::size_t>(p)];
             std::string label = shown == 1 ? "LAN" : "LAN" + std::to_string(p + 1);
             if (shown == 2 && d.bondingEnable) label = p == 0 ? "LAN1+LAN2" : "";
-            if (p == 0)
-                out << column(toHex(d.serverUUID), 16) << column(d.hostname.view(), 20)
-                    << column(d.modelName.view(), 10);
-            else
-                out << column("", 16) << column("", 20) << column("", 10);
-            out << column(label, 9) << column(port.IP.view(), 15) << column(port.netmask.view(), 15)
-                << column(port.gateway.view(), 15) << (port.dhcpEnable ? "yes" : "no") << "\n";
+            rows.push_back({p == 0,
+                            {toHex(d.serverUUID), d.hostname.str(), d.modelName.str(), label, port.IP.str(),
+                             port.netmask.str(), port.gateway.str(), port.dhcpEnable ? "yes" : "no"}});
         }
+    }
+    return rows;
+}
+
+// Device text is escaped before it is cut to the column.
+std::string column(std::string_view s, std::size_t width) {
+    std::string out = escapeText(s);
+    if (width == 0) return out;
+    out.resize(std::min(out.size(), width));
+    out.resize(width + 2, ' ');
+    return out;
+}
+
+}  // namespace
+
+std::string conflictNote(std::size_t conflicts) {
+    if (conflicts == 0) return {};
+    return "conflict: " + std::to_string(conflicts) +
+           " answers claim an address or a serverUUID that another answer claims too: two boxes may have been "
+           "given one address, or a host is answering for a box; check on the boxes themselves";
+}
+
+std::string deviceTable(const DeviceRegistry& devices) {
+    std::ostringstream out;
+    for (const Column& c : kDeviceColumns) out << column(c.title, c.width);
+    out << "\n";
+    for (const DeviceRow& row : deviceRows(devices)) {
+        // A device's later ports leave its name columns blank.
+        for (std::size_t c = 0; c < row.cells.size(); ++c)
+            out << column(row.first || c >= kDeviceNameColumns ? row.cells[c] : "", kDeviceColumns[c].width);
+        out << "\n";
     }
     std::size_t byAddress = 0, conflicts = 0;
     for (std::size_t i = 0; i < devices.count(); ++i) {
@@ -214,11 +250,45 @@ std::string deviceTable(const DeviceRegistry& devices) {
     out << devices.count() << (devices.count() == 1 ? " device found" : " devices found");
     if (byAddress != 0) out << ", " << byAddress << " of them only by address";
     out << "\n";
-    if (conflicts != 0)
-        out << "conflict: " << conflicts
-            << " answers claim an address or a serverUUID that another answer claims too: two boxes may have been "
-               "given one address, or a host is answering for a box; check on the boxes themselves\n";
+    if (conflicts != 0) out << conflictNote(conflicts) << "\n";
     return out.str();
+}
+
+std::optional<OutputFormat> parseOutputFormat(std::string_view name) {
+    if (name == "table") return OutputFormat::Table;
+    if (name == "json") return OutputFormat::Json;
+    if (name == "csv") return OutputFormat::Csv;
+    if (name == "tsv") return OutputFormat::Tsv;
+    return std::nullopt;
+}
+
+std::string csvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
+std::string separatedRow(OutputFormat format, const std::vector<std::string>& fields) {
+    const bool csv = format == OutputFormat::Csv;
+    std::string out;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i != 0) out += csv ? ',' : '\t';
+        const std::string text = escapeText(fields[i]);
+        out += csv ? csvField(text) : text;
+    }
+    return out + (csv ? "\r\n" : "\n");
+}
+
+std::string deviceRecords(const DeviceRegistry& devices, OutputFormat format) {
+    std::vector<std::string> header;
+    for (const Column& c : kDeviceColumns) header.push_back(c.title);
+    std::string out = separatedRow(format, header);
+    for (const DeviceRow& row : deviceRows(devices)) out += separatedRow(format, row.cells);
+    return out;
 }
 
 }  // namespace qs::cli

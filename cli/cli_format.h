@@ -4,7 +4,9 @@
 #include "quayside/records.h"
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace qs::cli {
 
@@ -25,6 +27,11 @@ std::string jsonLine(const nlohmann::json& j);
 // kMaxDevices, when `refused` more answered; nothing otherwise.
 void sayWhenFull(std::size_t refused);
 
+// The version of the JSON shape of search and watch, carried in every line
+// they print as "jsonVersion". It goes up only when a stable key goes away
+// or changes its type or meaning; keys may be added under the same version.
+inline constexpr int kJsonVersion = 1;
+
 // One device as a JSON object (keys and types are part of the tool's contract).
 nlohmann::json deviceJson(const DeviceData_n& d);
 
@@ -33,6 +40,30 @@ std::string shareText(std::string_view name, bool isLocked);
 
 // The readable table: a header line, one line per reported port, and a count.
 std::string deviceTable(const DeviceRegistry& devices);
+
+// How search and watch print what they found.
+enum class OutputFormat { Table, Json, Csv, Tsv };
+// The format a --format value names ("table", "json", "csv", "tsv").
+std::optional<OutputFormat> parseOutputFormat(std::string_view name);
+
+// One CSV field as RFC 4180 writes it: in double quotes, with each quote
+// doubled, when it holds a comma, a quote, CR or LF; as it is otherwise.
+std::string csvField(std::string_view text);
+
+// One record of CSV or TSV output, line end included: every field escaped
+// as the text output escapes device text (so no tab, CR or LF is left in a
+// TSV field), then quoted for CSV; CSV lines end in CRLF as RFC 4180 says,
+// TSV lines in LF.
+std::string separatedRow(OutputFormat format, const std::vector<std::string>& fields);
+
+// The table's columns as CSV or TSV: the header line, then one record per
+// line the table shows, each naming its device (serverUUID, host name and
+// model) again.
+std::string deviceRecords(const DeviceRegistry& devices, OutputFormat format);
+
+// The line under the table when answers are in conflict (`conflicts` of
+// them), without its line end; empty when there are none.
+std::string conflictNote(std::size_t conflicts);
 
 }  // namespace qs::cli
 

@@ -3,6 +3,7 @@
 #include "cli_format.h"
 #include "quayside/library.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -132,6 +133,64 @@ std::string watchEventText(const WatchEvent& event) {
     return line;
 }
 
+namespace {
+
+// The line's keys and their cells, the ports' keys one by one.
+std::vector<std::pair<std::string, std::string>> flatten(const nlohmann::json& line) {
+    std::vector<std::pair<std::string, std::string>> out;
+    const auto cell = [](const nlohmann::json& v) {
+        if (v.is_string()) return v.get<std::string>();
+        if (!v.is_array()) return v.dump();
+        // The names of the changed fields.
+        std::string joined;
+        for (const auto& name : v)
+            joined += (joined.empty() ? "" : " ") + (name.is_string() ? name.get<std::string>() : name.dump());
+        return joined;
+    };
+    for (const auto& [key, value] : line.items()) {
+        if (key == "ports" && value.is_array()) {
+            for (std::size_t p = 0; p < value.size(); ++p)
+                for (const auto& [field, v] : value[p].items())
+                    out.emplace_back("ports[" + std::to_string(p) + "]." + field, cell(v));
+            continue;
+        }
+        out.emplace_back(key, cell(value));
+    }
+    return out;
+}
+
+}  // namespace
+
+const std::vector<std::string>& watchEventColumns() {
+    // Taken from a change of a device that carries every key a record can.
+    static const std::vector<std::string> columns = [] {
+        DeviceRegistry devices;
+        DeviceData_n& d = devices.append();
+        d.byAddress = true;
+        d.conflict = true;
+        DeviceWatch watch;
+        WatchEvent event = watch.update(devices, {""}).front();
+        event.kind = WatchEventKind::Changed;
+        // What a reader looks at first leads.
+        std::vector<std::string> out{"event", "serverUUID", "hostname", "modelName"};
+        for (const auto& [key, cell] : flatten(watchEventJson(event)))
+            if (std::find(out.begin(), out.end(), key) == out.end()) out.push_back(key);
+        out.push_back("withheld");
+        return out;
+    }();
+    return columns;
+}
+
+std::vector<std::string> watchEventCells(const nlohmann::json& line) {
+    const auto& columns = watchEventColumns();
+    std::vector<std::string> cells(columns.size());
+    for (const auto& [key, cell] : flatten(line)) {
+        const auto it = std::find(columns.begin(), columns.end(), key);
+        if (it != columns.end()) cells[static_cast<std::size_t>(it - columns.begin())] = cell;
+    }
+    return cells;
+}
+
 // ---- the loop ----------------------------------------------------------
 
 namespace {
@@ -201,10 +260,28 @@ private:
 
 }  // namespace
 
-WatchEnd runWatch(std::chrono::seconds every, bool json, std::ostream& out, int outFd,
+WatchEnd runWatch(std::chrono::seconds every, OutputFormat format, std::ostream& out, int outFd,
                   const std::function<void(const std::string&)>& log, std::string* why) {
     StopSignals signals;
     if (!signals.install(why)) return WatchEnd::SetupFailed;
+    const bool separated = format == OutputFormat::Csv || format == OutputFormat::Tsv;
+    // A JSON line as the format writes it.
+    const auto machineLine = [&](const nlohmann::json& line) {
+        if (separated)
+            out << separatedRow(format, watchEventCells(line));
+        else
+            out << jsonLine(line) << '\n';
+    };
+    // Says why the output failed; errno was cleared before the writes.
+    const auto outputFailed = [&] {
+        if (why) *why = errno != 0 ? std::strerror(errno) : "the write failed";
+        return WatchEnd::OutputFailed;
+    };
+    if (separated) {
+        errno = 0;
+        out << separatedRow(format, watchEventColumns()) << std::flush;
+        if (!out) return outputFailed();
+    }
     DeviceWatch watch;
     using Clock = std::chrono::steady_clock;
     while (!signals.stopped()) {
@@ -224,25 +301,22 @@ WatchEnd runWatch(std::chrono::seconds every, bool json, std::ostream& out, int 
         // holds the reason of a write that failed.
         errno = 0;
         for (const WatchEvent& e : watch.update(devices, interfaces)) {
-            if (json)
-                out << jsonLine(watchEventJson(e));
+            if (format == OutputFormat::Table)
+                out << watchEventText(e) << '\n';
             else
-                out << watchEventText(e);
-            out << '\n' << std::flush;
+                machineLine(watchEventJson(e));
+            out << std::flush;
         }
         // A flood of new boxes is summed up in one line.
         if (const std::size_t more = watch.withheldNew(); more != 0) {
-            if (json)
-                out << jsonLine({{"event", "new"}, {"withheld", more}});
-            else
+            if (format == OutputFormat::Table)
                 out << "new: " << more << " more boxes, not listed one by one (at most "
-                    << DeviceWatch::kNewPerSearch << " a search)";
-            out << '\n' << std::flush;
+                    << DeviceWatch::kNewPerSearch << " a search)\n";
+            else
+                machineLine({{"event", "new"}, {"withheld", more}, {"jsonVersion", kJsonVersion}});
+            out << std::flush;
         }
-        if (!out) {
-            if (why) *why = errno != 0 ? std::strerror(errno) : "the write failed";
-            return WatchEnd::OutputFailed;
-        }
+        if (!out) return outputFailed();
         const auto next = started + every;
         const auto wake = signals.wait(std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()), outFd);
         if (wake == StopSignals::Wake::Stop) break;

@@ -2,6 +2,7 @@
 // between one search and the next.
 #pragma once
 
+#include "cli_format.h"
 #include "quayside/records.h"
 
 #include <chrono>
@@ -68,6 +69,17 @@ nlohmann::json watchEventJson(const WatchEvent& event);
 // One event as a readable line (device text escaped), without the newline.
 std::string watchEventText(const WatchEvent& event);
 
+// The columns of the watch's CSV and TSV output: "event", "serverUUID",
+// "hostname" and "modelName", then every other key its JSON lines carry, in
+// their order, the ports' keys one by one as "ports[N].KEY" (the names
+// "fields" gives), and "withheld" last.
+const std::vector<std::string>& watchEventColumns();
+// One JSON line of the watch (watchEventJson, or the line that sums up
+// withheld boxes) as the cells of those columns: strings as they are,
+// numbers and true/false as JSON writes them, "fields" as its names
+// separated by spaces, and an empty cell for a key the line does not carry.
+std::vector<std::string> watchEventCells(const nlohmann::json& line);
+
 enum class WatchEnd {
     Stopped,       // by SIGINT or SIGTERM
     SetupFailed,   // the signal plumbing could not be set up
@@ -75,7 +87,8 @@ enum class WatchEnd {
 };
 
 // Searches (blocking form, sockets already open) every `every`, writing one
-// line per event to `out` and flushing it, until SIGINT or SIGTERM. Installs
+// line per event to `out` in `format` (CSV and TSV: the header line first)
+// and flushing it, until SIGINT or SIGTERM. Installs
 // handlers for both for the length of the call. After each search's lines
 // `out` is checked, and the watch ends when a write failed. `outFd`, when
 // not -1, is the file under `out`: the wait between searches also ends when
@@ -83,7 +96,7 @@ enum class WatchEnd {
 // watch does not search on for nobody while it has nothing to write. `log`,
 // when set, hears one line per search, before that search's events. `why`
 // says what failed when the watch did not end by a signal.
-WatchEnd runWatch(std::chrono::seconds every, bool json, std::ostream& out, int outFd,
+WatchEnd runWatch(std::chrono::seconds every, OutputFormat format, std::ostream& out, int outFd,
                   const std::function<void(const std::string&)>& log, std::string* why);
 
 }  // namespace qs::cli

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -30,11 +31,11 @@ const char* kUsage =
     "       quayside --help | --version\n"
     "\n"
     "commands:\n"
-    "  search [--json] [--loopback] [--interface ADDR]... [--host ADDR]... [--no-multicast]\n"
-    "         [--verbose]\n"
+    "  search [--format FORMAT | --json] [--expect N] [--loopback] [--interface ADDR]...\n"
+    "         [--host ADDR]... [--no-multicast] [--verbose]\n"
     "      search the LAN for storage devices and list them\n"
-    "  watch [--json] [--every SECONDS] [--loopback] [--interface ADDR]... [--host ADDR]...\n"
-    "        [--no-multicast] [--verbose]\n"
+    "  watch [--format FORMAT | --json] [--every SECONDS] [--loopback] [--interface ADDR]...\n"
+    "        [--host ADDR]... [--no-multicast] [--verbose]\n"
     "      search again and again and print a line when a device appears (new),\n"
     "      changes (changed) or misses two searches in a row (gone); runs until\n"
     "      interrupted (SIGINT or SIGTERM end it with exit code 0)\n"
@@ -63,9 +64,19 @@ const char* kUsage =
     "  --password P       the password itself; other local users can see it in the\n"
     "                     process list. Without either option the password is read from\n"
     "                     the terminal (no echo) or from the first line of standard input\n"
-    "  --json             JSON output, one object per line (watch: the device's\n"
-    "                     search record with \"localInterface\", \"event\" and, for\n"
-    "                     changed, \"fields\")\n"
+    "  --format FORMAT    table (the default; watch: readable lines), json, csv or tsv.\n"
+    "                     csv and tsv print a header line, then one record per line\n"
+    "                     (search: the table's columns, one record per port it shows;\n"
+    "                     watch: the keys of its JSON lines, one record per event);\n"
+    "                     csv is quoted as RFC 4180 says, with CRLF line ends, tsv\n"
+    "                     has LF line ends; device text is escaped as below, so no\n"
+    "                     tab or line end of a device's ever splits a record\n"
+    "  --json             the same as --format json: JSON output, one object per line\n"
+    "                     (watch: the device's search record with \"localInterface\",\n"
+    "                     \"event\" and, for changed, \"fields\"); every line carries\n"
+    "                     \"jsonVersion\" (the manual page lists the keys)\n"
+    "  --expect N         search: exit with code 6 when fewer than N boxes (N at least\n"
+    "                     1, counted by serverUUID) answered; the list is printed anyway\n"
     "  --every SECONDS    time from one watch search to the next (default 10, at least 3)\n"
     "  --runloop          use the run-loop engine instead of the blocking calls\n"
     "  --loopback         use the loopback lab (127.0.0.1, multicast loopback on)\n"
@@ -91,7 +102,7 @@ const char* kUsage =
     "exit codes: 0 done, 1 refused by the device (or the output could not be written),\n"
     "            2 usage error (an unreadable password file too), 3 no answer in time,\n"
     "            4 device not found (or --device names answers in conflict), 5 sockets\n"
-    "            could not be opened\n";
+    "            could not be opened, 6 fewer boxes answered than --expect asked for\n";
 
 constexpr auto kRunLoopAnswerWait = 6s;
 // How long a host that holds an address has to answer the link's question.
@@ -149,7 +160,8 @@ private:
 // Everything a command was asked to do, checked.
 struct Request {
     std::string command;
-    bool json = false;
+    qs::cli::OutputFormat format = qs::cli::OutputFormat::Table;
+    std::optional<std::uint64_t> expect;
     bool runloop = false;
     bool verbose = false;
     qs::TransportOptions transport;
@@ -159,6 +171,7 @@ struct Request {
     std::optional<std::string> password, passwordFile;
     std::string port;
     bool dhcp = false;
+    bool json = false;  // the device commands' --json
     std::string ip, netmask, gateway;
     bool force = false;
     std::chrono::seconds every{10};
@@ -169,8 +182,8 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     std::set<std::string> flags{"--loopback", "--verbose", "--no-multicast"}, options{"--device", "--host"};
     if (req.command == "search" || req.command == "watch") {
         flags = {"--json", "--loopback", "--verbose", "--no-multicast"};
-        options = {"--interface", "--host"};
-        if (req.command == "watch") options.insert("--every");
+        options = {"--interface", "--host", "--format"};
+        options.insert(req.command == "watch" ? "--every" : "--expect");
     } else if (req.command == "check-password") {
         flags.insert("--runloop");
         options.insert({"--user", "--password", "--password-file"});
@@ -193,6 +206,15 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     // The parser's copy of a password goes at once.
     req.password = args.value("--password");
     args.forget("--password");
+    if (const auto name = args.value("--format")) {
+        const auto format = parseOutputFormat(*name);
+        if (!format) return usageError("--format needs table, json, csv or tsv, not '" + *name + "'");
+        if (args.has("--json") && *format != OutputFormat::Json)
+            return usageError("--json is --format json; it cannot be given with --format " + *name);
+        req.format = *format;
+    } else if (args.has("--json")) {
+        req.format = OutputFormat::Json;
+    }
     req.json = args.has("--json");
     req.runloop = args.has("--runloop") || req.command == "lan-info";
     req.transport.loopbackLab = args.has("--loopback");
@@ -211,7 +233,19 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     }
     req.targets.multicast = !args.has("--no-multicast");
     if (!req.targets.multicast && req.targets.hosts.empty()) return usageError("--no-multicast needs --host");
-    if (req.command == "search") return std::nullopt;
+    if (req.command == "search") {
+        if (const auto expect = args.value("--expect")) {
+            std::uint64_t n = 0;
+            const char* end = expect->data() + expect->size();
+            const auto [stop, error] = std::from_chars(expect->data(), end, n);
+            if (error == std::errc::result_out_of_range && stop == end)
+                return usageError("--expect: '" + *expect + "' is too large");
+            if (error != std::errc() || stop != end || n < 1)
+                return usageError("--expect needs a whole number of boxes, at least 1, not '" + *expect + "'");
+            req.expect = n;
+        }
+        return std::nullopt;
+    }
     if (req.command == "watch") {
         if (const auto every = args.value("--every")) {
             const bool digits = !every->empty() && every->size() <= 6 &&
@@ -388,12 +422,29 @@ int cmdSearch(const Request& req) {
     if (int rc = openBlocking(req); rc != kExitOk) return rc;
     runSearch();
     const auto& devices = qs::processLibrary().devices;
-    if (req.json) {
-        for (std::size_t i = 0; i < devices.count(); ++i) std::cout << jsonLine(deviceJson(devices.at(i))) << "\n";
-    } else {
-        std::cout << deviceTable(devices);
+    std::size_t conflicts = 0;
+    std::set<qs::Uuid8> boxes;
+    for (std::size_t i = 0; i < devices.count(); ++i) {
+        conflicts += devices.at(i).conflict ? 1 : 0;
+        boxes.insert(devices.at(i).serverUUID);
+    }
+    switch (req.format) {
+        case OutputFormat::Table: std::cout << deviceTable(devices); break;
+        case OutputFormat::Json:
+            for (std::size_t i = 0; i < devices.count(); ++i) std::cout << jsonLine(deviceJson(devices.at(i))) << "\n";
+            break;
+        case OutputFormat::Csv:
+        case OutputFormat::Tsv:
+            std::cout << deviceRecords(devices, req.format);
+            // The table says this under the list; these formats have no room for it.
+            if (conflicts != 0) std::cerr << "quayside: " << conflictNote(conflicts) << "\n";
+            break;
     }
     qs::CloseSockets();
+    // Answers in conflict under one serverUUID count once.
+    if (req.expect && boxes.size() < *req.expect)
+        return failure(kExitTooFew, std::to_string(boxes.size()) + (boxes.size() == 1 ? " box" : " boxes") +
+                                        " answered, fewer than the " + std::to_string(*req.expect) + " expected");
     return kExitOk;
 }
 
@@ -470,7 +521,7 @@ int cmdWatch(const Request& req) {
     if (int rc = openBlocking(req); rc != kExitOk) return rc;
     std::string why;
     const WatchEnd end =
-        runWatch(req.every, req.json, std::cout, STDOUT_FILENO, req.verbose ? verboseLine : nullptr, &why);
+        runWatch(req.every, req.format, std::cout, STDOUT_FILENO, req.verbose ? verboseLine : nullptr, &why);
     qs::CloseSockets();
     switch (end) {
         case WatchEnd::Stopped: return kExitOk;
@@ -577,7 +628,7 @@ int main(int argc, char** argv) {
         return checkOutput(kExitOk);
     }
     if (command == "--version") {
-        std::cout << "quayside " << QUAYSIDE_VERSION_TEXT << "\n";
+        quaysidePrintVersion("quayside");
         return checkOutput(kExitOk);
     }
     Request req;

@@ -857,7 +857,7 @@ int runSimulator(const Options& options) {
         return 0;
     }
     if (options.version) {
-        std::cout << "vsb-sim " << QUAYSIDE_VERSION_TEXT << "\n";
+        quaysidePrintVersion("vsb-sim");
         return 0;
     }
     std::vector<Device> devices = loadDevices(options);

@@ -77,3 +77,52 @@ TEST(TextOutput, LanInformationShowsAsManyPortsAsTheBoxHas) {
     EXPECT_NE(lanInformationText(*bonded).find("LAN2: address 10.0.1.5, netmask 255.255.0.0, gateway 10.0.1.1, DHCP on"),
               std::string::npos);
 }
+
+TEST(ScriptOutput, CsvQuotesAsRfc4180AndEscapesDeviceText) {
+    EXPECT_EQ(csvField("plain text"), "plain text");
+    EXPECT_EQ(csvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(csvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(csvField("one\r\ntwo"), "\"one\r\ntwo\"");
+    EXPECT_EQ(csvField("\n"), "\"\n\"");
+
+    // A host name with a comma, quotes and a line end stays one field of
+    // one record: the line end escaped as in the text output, the rest
+    // quoted.
+    DeviceRegistry devices;
+    DeviceData_n& d = devices.append();
+    d.serverUUID = Uuid8{0, 0, 0, 0, 0, 0, 0, 7};
+    d.hostname = "evil,\"box\"\nname";
+    d.modelName = "VSB-720K";
+    d.ifCount = 1;
+    d.port[0].IP = "10.0.0.7";
+    d.port[0].netmask = "255.255.255.0";
+    d.port[0].gateway = "10.0.0.1";
+    EXPECT_EQ(deviceRecords(devices, OutputFormat::Csv),
+              "SERVER UUID,HOST NAME,MODEL,PORT,IP ADDRESS,NETMASK,GATEWAY,DHCP\r\n"
+              "0000000000000007,\"evil,\"\"box\"\"\\x0aname\",VSB-720K,LAN,10.0.0.7,255.255.255.0,10.0.0.1,no\r\n");
+}
+
+TEST(ScriptOutput, TsvKeepsOneRecordPerLineAndNamesTheDeviceOnEachPort) {
+    DeviceRegistry devices;
+    DeviceData_n& d = devices.append();
+    d.serverUUID = Uuid8{0, 0, 0, 0, 0, 0, 0, 9};
+    d.hostname = "tab\there\r\nand\x1b[2J";
+    d.modelName = "VSB-760K";
+    d.ifCount = 2;
+    d.port[0].IP = "10.0.0.9";
+    d.port[1].IP = "10.0.1.9";
+    d.port[1].dhcpEnable = true;
+    EXPECT_EQ(deviceRecords(devices, OutputFormat::Tsv),
+              "SERVER UUID\tHOST NAME\tMODEL\tPORT\tIP ADDRESS\tNETMASK\tGATEWAY\tDHCP\n"
+              "0000000000000009\ttab\\x09here\\x0d\\x0aand\\x1b[2J\tVSB-760K\tLAN1\t10.0.0.9\t\t\tno\n"
+              "0000000000000009\ttab\\x09here\\x0d\\x0aand\\x1b[2J\tVSB-760K\tLAN2\t10.0.1.9\t\t\tyes\n");
+    // The table shows the same lines, the name columns once per device.
+    const std::string table = deviceTable(devices);
+    EXPECT_EQ(table.substr(0, table.find('\n')),
+              "SERVER UUID       HOST NAME             MODEL       PORT       IP ADDRESS       NETMASK          "
+              "GATEWAY          DHCP");
+    EXPECT_NE(table.find("\n" + std::string(52, ' ') + "LAN2       10.0.1.9"), std::string::npos) << table;
+
+    EXPECT_EQ(parseOutputFormat("tsv"), OutputFormat::Tsv);
+    EXPECT_EQ(parseOutputFormat("CSV"), std::nullopt);
+}

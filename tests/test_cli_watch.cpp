@@ -1,6 +1,7 @@
 // quayside watch: what one search tells against the one before.
 #include "cli_watch.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace qs;
@@ -118,4 +119,60 @@ TEST(DeviceWatch, InterfaceIsComparedByItsAddressNotItsIndex) {
     ASSERT_EQ(moved.size(), 1u);
     EXPECT_EQ(moved[0].record.at("localInterface"), "10.0.7.1");
     EXPECT_EQ(moved[0].record.at("localIfIndex"), 2);
+}
+
+TEST(DeviceWatch, CsvAndTsvRowsCarryTheKeysOfTheJsonLines) {
+    const auto& columns = watchEventColumns();
+    ASSERT_FALSE(columns.empty());
+    EXPECT_EQ(columns.front(), "event");
+    EXPECT_EQ(columns.back(), "withheld");
+
+    DeviceWatch watch;
+    DeviceRegistry r;
+    DeviceData_n& d = box(r, 1, "a,\"b\"\tc", "10.0.0.1");
+    d.byAddress = true;
+    d.answeredFrom = 0x0A000001;
+    watch.update(r, {"10.0.0.50"});
+    r.at(0).port[0].IP = "10.0.0.2";
+    const auto events = watch.update(r, {"10.0.0.50"});
+    ASSERT_EQ(events.size(), 1u);
+    const nlohmann::json line = watchEventJson(events[0]);
+
+    // Every key of the JSON line has its column, and its cell says what
+    // the line says; a key the line leaves out is an empty cell.
+    const auto cells = watchEventCells(line);
+    ASSERT_EQ(cells.size(), columns.size());
+    const auto cell = [&](const std::string& column) {
+        const auto it = std::find(columns.begin(), columns.end(), column);
+        return it == columns.end() ? std::string("(no column)") : cells[static_cast<std::size_t>(it - columns.begin())];
+    };
+    for (const auto& [key, value] : line.items()) {
+        if (key == "ports") {
+            for (std::size_t p = 0; p < value.size(); ++p)
+                for (const auto& [field, v] : value[p].items())
+                    EXPECT_EQ(cell("ports[" + std::to_string(p) + "]." + field),
+                              v.is_string() ? v.get<std::string>() : v.dump());
+            continue;
+        }
+        if (key != "fields") {
+            EXPECT_EQ(cell(key), value.is_string() ? value.get<std::string>() : value.dump()) << key;
+        }
+    }
+    EXPECT_EQ(cell("fields"), "ports[0].IP");
+    EXPECT_EQ(cell("event"), "changed");
+    EXPECT_EQ(cell("byAddress"), "true");
+    EXPECT_EQ(cell("conflict"), "");
+    EXPECT_EQ(cell("withheld"), "");
+
+    // The host name stays one field: quoted in CSV, its tab escaped in both.
+    const std::string csv = separatedRow(OutputFormat::Csv, cells);
+    EXPECT_NE(csv.find(",\"a,\"\"b\"\"\\x09c\","), std::string::npos) << csv;
+    const std::string tsv = separatedRow(OutputFormat::Tsv, cells);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(tsv.begin(), tsv.end(), '\t')), columns.size() - 1) << tsv;
+    EXPECT_NE(tsv.find("\ta,\"b\"\\x09c\t"), std::string::npos) << tsv;
+
+    // The line that sums up withheld boxes fills its own two columns.
+    const auto summary = watchEventCells({{"event", "new"}, {"withheld", 1200}});
+    EXPECT_EQ(summary.front(), "new");
+    EXPECT_EQ(summary.back(), "1200");
 }

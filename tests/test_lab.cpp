@@ -59,6 +59,7 @@ TEST_F(LoopbackLab, LabSetListsTheSupportedDevices) {
         EXPECT_EQ(d.at("ports").size(), 2u);
         EXPECT_EQ(d.at("localIfIndex"), 0);
         for (const char* key : {"hostname", "ifCount", "nSendIF", "nDefaultGW", "bondingMode"}) EXPECT_TRUE(d.contains(key)) << key;
+        EXPECT_EQ(d.value("jsonVersion", 0), 1);
         for (const auto& p : d.at("ports"))
             for (const char* key : {"IP", "netmask", "gateway", "dns1", "dns2", "dhcpEnable", "dnsMode"})
                 EXPECT_TRUE(p.contains(key)) << key;
@@ -78,6 +79,25 @@ TEST_F(LoopbackLab, TableOutputCountsTheDevices) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("3 devices found"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("LAN1+LAN2"), std::string::npos) << r.out;
+}
+
+TEST_F(LoopbackLab, ExpectExitsSixWhenFewerBoxesAnswerAndListsThemAnyway) {
+    startSim({"--lab"});
+    RunResult r = run({quaysideBin(), "search", "--loopback", "--expect", "3"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("3 devices found"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+
+    r = run({quaysideBin(), "search", "--loopback", "--format", "csv", "--expect", "4"});
+    EXPECT_EQ(r.exitCode, 6) << r.err;
+    EXPECT_EQ(r.err, "quayside: 3 boxes answered, fewer than the 4 expected\n");
+    // A header and a record per port the table shows, each line ending in CRLF.
+    EXPECT_EQ(r.out.rfind("SERVER UUID,HOST NAME,MODEL,PORT,IP ADDRESS,NETMASK,GATEWAY,DHCP\r\n", 0), 0u) << r.out;
+    const auto lines = std::count(r.out.begin(), r.out.end(), '\n');
+    EXPECT_EQ(lines, 1 + 5) << r.out;  // one port, two, two bonded
+    std::size_t crlf = 0;
+    for (std::size_t at = r.out.find("\r\n"); at != std::string::npos; at = r.out.find("\r\n", at + 2)) ++crlf;
+    EXPECT_EQ(crlf, static_cast<std::size_t>(lines));
 }
 
 TEST_F(LoopbackLab, GroupAndUnicastRepliesAreBothHeard) {
@@ -277,6 +297,14 @@ TEST(QuaysideTool, BadArgumentsExitTwoWithAMessage) {
         {"search", "--interface", "1.2.3.4; rm -rf /"},
         {"search", "--loopback", "--interface", "10.200.200.200"},
         {"search", "stray"},
+        {"search", "--format", "xml"},
+        {"search", "--json", "--format", "tsv"},
+        {"watch", "--format", "csv", "--json"},
+        {"search", "--expect", "0"},
+        {"search", "--expect", "-2"},
+        {"search", "--expect", "2.5"},
+        {"search", "--expect", "99999999999999999999"},
+        {"watch", "--expect", "1"},
     };
     for (auto args : bad) {
         args.insert(args.begin(), quaysideBin());
@@ -285,6 +313,11 @@ TEST(QuaysideTool, BadArgumentsExitTwoWithAMessage) {
         EXPECT_NE(r.err.find("quayside:"), std::string::npos) << args.back();
         EXPECT_TRUE(r.out.empty());
     }
+    const RunResult conflict = run({quaysideBin(), "search", "--json", "--format", "csv"});
+    EXPECT_EQ(conflict.err, "quayside: --json is --format json; it cannot be given with --format csv\n"
+                            "Try 'quayside --help'.\n");
+    EXPECT_EQ(run({quaysideBin(), "search", "--json", "--format", "json", "--loopback", "--no-multicast", "--host",
+                   "127.0.0.5"}).exitCode, 0);
 }
 
 TEST(QuaysideTool, HostTargetsAreBoxAddressesAtMost4096InAll) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -154,13 +155,53 @@ TEST(LabWatch, AFullOutputEndsTheWatch) {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"watch", "--json", "--loopback", "--every", "3"}, {"search", "--loopback"}}) {
+         {std::vector<std::string>{"watch", "--json", "--loopback", "--every", "3"},
+          {"watch", "--format", "csv", "--loopback", "--every", "3"}, {"search", "--loopback"}}) {
         std::vector<std::string> argv{quaysideBin()};
         argv.insert(argv.end(), args.begin(), args.end());
         Child child;
         ASSERT_TRUE(child.start(argv, full));
-        EXPECT_EQ(child.waitExit(10s), 1) << args[0];
-        EXPECT_EQ(child.errors(), "quayside: cannot write the output: No space left on device\n") << args[0];
+        const std::string command = args[0] + " " + args[1];
+        EXPECT_EQ(child.waitExit(10s), 1) << command;
+        EXPECT_EQ(child.errors(), "quayside: cannot write the output: No space left on device\n") << command;
     }
     ::close(full);
+}
+
+// A host name with a tab and a line end cannot break a TSV record: the
+// header comes once, then one record per event with a cell per column.
+TEST(LabWatch, TsvHasOneHeaderThenOneRecordPerEvent) {
+    const SimFile config(std::vector<json>{simDevice("00000000000000e4", "tsv\tbox\nx", "VSB-720K", "192.168.77.64")});
+    Child sim;
+    ASSERT_TRUE(sim.start({simBin(), "--config", config.path, "--loopback"}));
+    ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
+    Child watch;
+    ASSERT_TRUE(watch.start({quaysideBin(), "watch", "--format", "tsv", "--loopback", "--every", "3"}));
+    const auto deadline = Clock::now() + 10s;
+    while (std::count(watch.output().begin(), watch.output().end(), '\n') < 2 && Clock::now() < deadline)
+        watch.waitForLine("\x01", 100ms);  // no line is ever this; it only reads what came
+    EXPECT_EQ(watch.stop(), 0) << watch.errors();
+
+    const auto split = [](const std::string& text, char at) {
+        std::vector<std::string> parts;
+        std::size_t from = 0;
+        for (std::size_t to; (to = text.find(at, from)) != std::string::npos; from = to + 1)
+            parts.push_back(text.substr(from, to - from));
+        parts.push_back(text.substr(from));
+        return parts;
+    };
+    auto lines = split(watch.output(), '\n');
+    ASSERT_EQ(lines.size(), 3u) << watch.output();  // the last one empty
+    EXPECT_EQ(lines[2], "");
+    const auto columns = split(lines[0], '\t');
+    const auto cells = split(lines[1], '\t');
+    ASSERT_EQ(cells.size(), columns.size()) << watch.output();
+    std::map<std::string, std::string> record;
+    for (std::size_t i = 0; i < columns.size(); ++i) record[columns[i]] = cells[i];
+    EXPECT_EQ(columns.front(), "event");
+    EXPECT_EQ(record["event"], "new");
+    EXPECT_EQ(record["serverUUID"], "00000000000000e4");
+    EXPECT_EQ(record["hostname"], "tsv\\x09box\\x0ax");
+    EXPECT_EQ(record["ports[0].IP"], "192.168.77.64");
+    EXPECT_EQ(record["localInterface"], "127.0.0.1");
 }
