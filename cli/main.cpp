@@ -339,13 +339,23 @@ std::optional<int> checkNewAddress(const Request& req, const qs::DeviceData_n& d
         }
         return failure(kExitUsage, message + " Nothing was sent; give --force to change it anyway.");
     };
+    if (!route->onLink(box)) {
+        // Behind a router: the router reaches the box's own subnet, and
+        // nothing on this link can hold its address.
+        const auto mask = qs::parseDottedIPv4(d.port[static_cast<std::size_t>(qs::chooseSettingsPort(d, req.port))].netmask.view());
+        if (mask && *mask != 0 && (*target & *mask) != (box & *mask))
+            return stop(req.ip + " is outside the subnet " + qs::formatDottedIPv4(box & *mask) + " through which this "
+                        "computer reaches " + d.hostname.str() + ": the box will not be reachable from this host "
+                        "afterwards.");
+        return std::nullopt;
+    }
     if (!route->onLink(*target))
         return stop(req.ip + " is outside every subnet of " + route->interfaceName + ", through which this computer "
                     "reaches " + d.hostname.str() + ": the box will not be reachable from this host afterwards.");
     // The box's own hardware address (asked of the link when the table has
     // none yet): the box may keep an address it has.
     auto owner = qs::hardwareAddressOf(box);
-    if (!owner && route->onLink(box)) owner = qs::askLink(box, *route, kAddressProbeWait).hardware;
+    if (!owner) owner = qs::askLink(box, *route, kAddressProbeWait).hardware;
     const auto holder = qs::askLink(*target, *route, kAddressProbeWait);
     if (!holder.known) {
         std::cerr << "quayside: cannot check " << req.ip << " before the change (" << escapeText(holder.why) << ")\n";

@@ -429,6 +429,12 @@ TEST_F(RoutedLan, DeviceBeyondTheRouterIsFoundAndManagedByAddress) {
     const auto moved = search({"--host", "10.232.1.9", "--no-multicast"});
     ASSERT_EQ(moved.size(), 1u);
     EXPECT_EQ(moved[0]["ports"][0]["IP"], "10.232.1.9");
+    // Off the subnet the router reaches it on, it would be lost: refused.
+    move[4] = "10.99.0.5";
+    move[move.size() - 7] = "10.232.1.9";  // --host: where it answers now
+    r = quayside(move);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find("10.99.0.5 is outside the subnet 10.232.1.0"), std::string::npos) << r.err;
 }
 
 namespace {
