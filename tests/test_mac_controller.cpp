@@ -84,6 +84,16 @@ protected:
         toolkit.clicked[0] = -1;
         ctl->tblDeviceChanged();
     }
+    // A click on a row, its sheet cancelled, a static address typed and
+    // Apply pressed: the sheet is open for the change.
+    void applyStatic(int row, const std::string& ip) {
+        click(row);
+        run(300ms);
+        ctl->btnCancelPressed();
+        toolkit.selectItem(Combo::DHCP, 1);
+        setFields(ip, "255.255.255.0", "192.168.77.1");
+        ctl->btnApplyPressed();
+    }
     void run(std::chrono::milliseconds d) { loop.runFor(d); }
     void setFields(const std::string& ip, const std::string& mask, const std::string& gw) {
         toolkit.setStringValue(Field::IP, ip);
@@ -438,12 +448,7 @@ TEST_F(Controller, SettingsAppliedWaitThenSearchAgain) {
 
 TEST_F(Controller, RefusedSettingsAreReportedAndTheRecordKept) {
     addDevices();
-    click(0);
-    run(300ms);
-    ctl->btnCancelPressed();
-    toolkit.selectItem(Combo::DHCP, 1);
-    setFields("192.168.77.21", "255.255.255.0", "192.168.77.1");
-    ctl->btnApplyPressed();
+    applyStatic(0, "192.168.77.21");
     ctl->btnOKPressed();
     answer(op_CHK_PASSWD, 1, 1);
     ASSERT_EQ(opcodeOf(sent.back()), op_SET_LAN);
@@ -550,12 +555,7 @@ TEST_F(Controller, AnswersOfABoxTheUserHasLeftNeverActOnTheShownOne) {
     // A change of alpha's address, confirmed, then the user goes to beta
     // and opens its sheet: alpha's refusal is said with its name and leaves
     // beta's pending action alone; beta's OK still checks beta's password.
-    click(0);
-    run(300ms);
-    ctl->btnCancelPressed();
-    toolkit.selectItem(Combo::DHCP, 1);
-    setFields("192.168.77.21", "255.255.255.0", "192.168.77.1");
-    ctl->btnApplyPressed();
+    applyStatic(0, "192.168.77.21");
     ctl->btnOKPressed();
     click(1);
     run(300ms);
@@ -576,11 +576,7 @@ TEST_F(Controller, AnswersOfABoxTheUserHasLeftNeverActOnTheShownOne) {
     // Accepted by alpha while the user is on beta: alpha's record takes the
     // address, beta's fields and lists stay as they are.
     answer(op_CHK_PASSWD, 2, 1);  // beta's list
-    click(0);
-    run(300ms);
-    ctl->btnCancelPressed();
-    setFields("192.168.77.22", "255.255.255.0", "192.168.77.1");
-    ctl->btnApplyPressed();
+    applyStatic(0, "192.168.77.22");
     ctl->btnOKPressed();
     click(1);
     run(300ms);
@@ -596,14 +592,7 @@ TEST_F(Controller, AnswersOfABoxTheUserHasLeftNeverActOnTheShownOne) {
 TEST_F(Controller, ARecordTakesAChangeOnlyWhenTheBoxAcceptsIt) {
     addDevices();
     const auto alpha = ctl->packager().serverArray()[0];
-    const auto applyAlpha = [&] {
-        click(0);
-        run(300ms);
-        ctl->btnCancelPressed();
-        toolkit.selectItem(Combo::DHCP, 1);
-        setFields("192.168.77.21", "255.255.255.0", "192.168.77.1");
-        ctl->btnApplyPressed();
-    };
+    const auto applyAlpha = [&] { applyStatic(0, "192.168.77.21"); };
     applyAlpha();
     ctl->btnCancelPressed();
     EXPECT_EQ(alpha->port[0].IP.str(), "192.168.77.20") << "after Cancel";
