@@ -100,7 +100,8 @@ const char* kUsage =
     "characters written as \\uXXXX like the other controls.\n"
     "\n"
     "exit codes: 0 done, 1 refused by the device (or the output could not be written),\n"
-    "            2 usage error (an unreadable password file too), 3 no answer in time,\n"
+    "            2 usage error (an unreadable password file too; set-lan: an address\n"
+    "            refused before anything was sent), 3 no answer in time,\n"
     "            4 device not found (or --device names answers in conflict), 5 sockets\n"
     "            could not be opened, 6 fewer boxes answered than --expect asked for\n";
 
