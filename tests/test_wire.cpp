@@ -424,7 +424,8 @@ TEST(NeighbourMessages, EntriesAreReadAndCutOnesDropped) {
     };
     constexpr std::uint16_t kNewNeigh = 28, kDone = 3, kDst = 1, kLladdr = 2, kReachable = 2;
     Bytes all = message(kNewNeigh, 2, kReachable, {{kDst, {10, 0, 0, 7}}, {kLladdr, {2, 0, 0, 0, 0, 0x2a}}});
-    const Bytes v6 = message(kNewNeigh, 10, kReachable, {{kDst, Bytes(16, 1)}});
+    // Another family is skipped, whatever its attributes look like.
+    const Bytes v6 = message(kNewNeigh, 10, kReachable, {{kDst, {10, 0, 0, 9}}, {kLladdr, {2, 0, 0, 0, 0, 0x2c}}});
     all.insert(all.end(), v6.begin(), v6.end());
     Bytes cut = message(kNewNeigh, 2, kReachable, {{kDst, {10, 0, 0, 8}}, {kLladdr, {2, 0, 0, 0, 0, 0x2b}}});
     cut[20 + 8] = 200;  // the address attribute claims more than there is
