@@ -439,6 +439,12 @@ TEST(NeighbourMessages, EntriesAreReadAndCutOnesDropped) {
     EXPECT_EQ(read.entries[0].address, 0x0A000007u);
     EXPECT_TRUE(read.entries[0].answered());
     EXPECT_EQ(formatHardwareAddress(*read.entries[0].hardware), "02:00:00:00:00:2a");
+    // An error message whose code is no errno (the lowest int) is still an
+    // error, read without overflow.
+    Bytes error = message(2, 0, 0, {});
+    const std::int32_t lowest = INT32_MIN;
+    std::memcpy(error.data() + 16, &lowest, 4);
+    EXPECT_TRUE(decodeNeighbourMessages(error).error.has_value());
     // A length past the end stops the reading without a fault.
     EXPECT_TRUE(decodeNeighbourMessages(ByteView(all.data(), 30)).entries.empty());
 }

@@ -100,7 +100,9 @@ NeighbourMessages decodeNeighbourMessages(ByteView data) {
         }
         if (*type == NLMSG_ERROR) {
             ByteReader e(body);
-            if (const auto code = native<std::int32_t>(e); code && *code != 0) out.error = -*code;
+            // The kernel sends a negative errno; anything else is no errno.
+            if (const auto code = native<std::int32_t>(e); code && *code != 0)
+                out.error = *code < 0 && *code > -4096 ? -*code : EPROTO;
             out.done = true;
             break;
         }
