@@ -5,9 +5,9 @@
 #include "cli_runloop.h"
 #include "cli_watch.h"
 #include "quayside/address.h"
+#include "quayside/address_change.h"
 #include "quayside/credentials.h"
 #include "quayside/library.h"
-#include "quayside/neighbours.h"
 #include "quayside_version.h"
 
 #include <algorithm>
@@ -106,10 +106,6 @@ const char* kUsage =
     "            could not be opened, 6 fewer boxes answered than --expect asked for\n";
 
 constexpr auto kRunLoopAnswerWait = 6s;
-// How long a host that holds an address has to answer the link's question.
-constexpr auto kAddressProbeWait = 1500ms;
-// How long a box is looked for after a change it accepted.
-constexpr auto kFollowUpLimit = 10s;
 constexpr auto kRunLoopSearchTime = 2s;
 
 // Messages may carry device text (a host name); they are escaped like the
@@ -322,51 +318,16 @@ std::optional<int> checkPort(const Request& req, const qs::DeviceData_n& d) {
 std::optional<int> checkNewAddress(const Request& req, const qs::DeviceData_n& d) {
     if (req.dhcp) return std::nullopt;
     const auto target = qs::parseDottedIPv4(req.ip);
-    const std::uint32_t box = d.answeredFrom != 0 ? d.answeredFrom : qs::parseDottedIPv4(d.port[0].IP.view()).value_or(0);
-    if (!target || box == 0) return std::nullopt;
-    std::string why;
-    const auto route = qs::localRouteTo(box, &why);
-    if (!route) {
-        std::cerr << "quayside: cannot check " << req.ip << " before the change (" << escapeText(why) << ")\n";
+    if (!target) return std::nullopt;
+    const qs::AddressChangeCheck check = qs::checkAddressChange(d, qs::chooseSettingsPort(d, req.port), *target);
+    if (check.verdict == qs::AddressChangeCheck::Verdict::Unchecked)
+        std::cerr << "quayside: " << escapeText(check.text) << "\n";
+    if (!check.stops()) return std::nullopt;
+    if (req.force) {
+        std::cerr << "quayside: " << escapeText(check.text) << " (going ahead: --force)\n";
         return std::nullopt;
     }
-    // Every 127.x address is this host's own: the loopback lab has no link
-    // to ask.
-    if (route->loopback) return std::nullopt;
-    const auto stop = [&](const std::string& message) -> std::optional<int> {
-        if (req.force) {
-            std::cerr << "quayside: " << escapeText(message) << " (going ahead: --force)\n";
-            return std::nullopt;
-        }
-        return failure(kExitUsage, message + " Nothing was sent; give --force to change it anyway.");
-    };
-    if (!route->onLink(box)) {
-        // Behind a router: the router reaches the box's own subnet, and
-        // nothing on this link can hold its address.
-        const auto mask = qs::parseDottedIPv4(d.port[static_cast<std::size_t>(qs::chooseSettingsPort(d, req.port))].netmask.view());
-        if (mask && *mask != 0 && (*target & *mask) != (box & *mask))
-            return stop(req.ip + " is outside the subnet " + qs::formatDottedIPv4(box & *mask) + " through which this "
-                        "computer reaches " + d.hostname.str() + ": the box will not be reachable from this host "
-                        "afterwards.");
-        return std::nullopt;
-    }
-    if (!route->onLink(*target))
-        return stop(req.ip + " is outside every subnet of " + route->interfaceName + ", through which this computer "
-                    "reaches " + d.hostname.str() + ": the box will not be reachable from this host afterwards.");
-    // The box's own hardware address (asked of the link when the table has
-    // none yet): the box may keep an address it has.
-    auto owner = qs::hardwareAddressOf(box);
-    if (!owner) owner = qs::askLink(box, *route, kAddressProbeWait).hardware;
-    const auto holder = qs::askLink(*target, *route, kAddressProbeWait);
-    if (!holder.known) {
-        std::cerr << "quayside: cannot check " << req.ip << " before the change (" << escapeText(holder.why) << ")\n";
-        return std::nullopt;
-    }
-    if (holder.thisHost) return stop(req.ip + " is already in use on the network (by this computer).");
-    if (holder.hardware && holder.hardware != owner)
-        return stop(req.ip + " is already in use on the network (by " + qs::formatHardwareAddress(*holder.hardware) +
-                    ").");
-    return std::nullopt;
+    return failure(kExitUsage, check.text + " Nothing was sent; give --force to change it anyway.");
 }
 
 // After an accepted change: where the box answers now. `searchOnce` runs
@@ -374,17 +335,10 @@ std::optional<int> checkNewAddress(const Request& req, const qs::DeviceData_n& d
 // address the box answered from, if it did.
 void sayWhereTheBoxIs(const std::string& name, std::optional<std::uint32_t> asked,
                       const std::function<std::optional<std::uint32_t>()>& searchOnce) {
-    const auto deadline = std::chrono::steady_clock::now() + kFollowUpLimit;
+    const auto deadline = std::chrono::steady_clock::now() + qs::kFollowUpLimit;
     std::optional<std::uint32_t> at;
     while (!at && std::chrono::steady_clock::now() < deadline) at = searchOnce();
-    std::string line;
-    if (!at)
-        line = name + " did not answer within 10 s; it may still be restarting.";
-    else if (!asked || *at == *asked)
-        line = name + " answers at " + qs::formatDottedIPv4(*at) + ".";
-    else
-        line = name + " answers at " + qs::formatDottedIPv4(*at) + ", not at " + qs::formatDottedIPv4(*asked) + ".";
-    std::cerr << "quayside: " << escapeText(line) << "\n";
+    std::cerr << "quayside: " << escapeText(qs::whereTheBoxAnswers(name, asked, at)) << "\n";
 }
 
 // Overwrites a password when the scope that used it ends.

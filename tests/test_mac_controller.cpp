@@ -36,11 +36,18 @@ protected:
     PollRunLoop loop;
     FakeToolkit toolkit;
     std::vector<Bytes> sent;
+    std::vector<std::pair<std::uint32_t, Bytes>> sentTo;  // those of `sent` that went by unicast
+    AddressChangeCheck addressCheck;                      // what the link says of a new address
     std::unique_ptr<MainController> ctl;
 
     void SetUp() override {
         MainController::Options options;
         options.packager.sendOverride = [this](ByteView d) { sent.emplace_back(d.begin(), d.end()); };
+        options.packager.sendToOverride = [this](std::uint32_t to, ByteView d) {
+            sent.emplace_back(d.begin(), d.end());
+            sentTo.emplace_back(to, Bytes(d.begin(), d.end()));
+        };
+        options.checkAddress = [this](const DeviceData_n&, int, std::uint32_t) { return addressCheck; };
         options.packager.clientUUID = Uuid8{1, 2, 3, 4, 5, 6, 7, 8};
         options.packager.giveUpAfter = 400ms;
         ctl = std::make_unique<MainController>(loop, toolkit, std::move(options));
@@ -444,6 +451,47 @@ TEST_F(Controller, SettingsAppliedWaitThenSearchAgain) {
         ctl->packager().serverArray().clear();
         toolkit.selected[0] = -1;
     }
+}
+
+// An address another host holds is asked about before anything is sent;
+// after the change, a box that answers elsewhere is looked for and said to.
+TEST_F(Controller, AnAddressInUseIsAskedAboutAndAMovedBoxIsFollowed) {
+    addDevices();
+    const std::string inUse = "192.168.77.50 is already in use on the network (by 02:00:00:00:00:09).";
+    addressCheck = {AddressChangeCheck::Verdict::InUse, inUse};
+    applyStatic(0, "192.168.77.50");
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{inUse + "\nChange it anyway?"});
+    EXPECT_FALSE(toolkit.sheetOpen) << "Cancel: no login, nothing sent";
+    EXPECT_TRUE(toolkit.fields[Field::IP].editable);
+
+    toolkit.confirmAnswer = true;
+    sent.clear();
+    ctl->btnApplyPressed();
+    ASSERT_TRUE(toolkit.sheetOpen);
+    toolkit.setStringValue(Field::Password, "admin");
+    ctl->btnOKPressed();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(opcodeOf(sent[0]), op_CHK_PASSWD);
+    answer(op_CHK_PASSWD, 1, 1);
+    ASSERT_EQ(opcodeOf(sent.back()), op_SET_LAN);
+    answer(op_SET_LAN, 1, 1);
+    // The search after the change finds nothing yet: asked again, at the
+    // new address too.
+    sent.clear();
+    run(1600ms);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(opcodeOf(sent[0]), op_SEARCH);
+    EXPECT_TRUE(std::any_of(sentTo.begin(), sentTo.end(), [](const auto& s) {
+        return s.first == *parseDottedIPv4("192.168.77.50") && readHeader(s.second)->opcode == op_SEARCH;
+    }));
+    // It comes back where it was.
+    ASSERT_TRUE(ctl->packager().registry.addDataInfo(device(1, "alpha", "192.168.77.20")));
+    toolkit.alerts.clear();
+    run(1600ms);
+    EXPECT_EQ(toolkit.alerts, std::vector<std::string>{"alpha answers at 192.168.77.20, not at 192.168.77.50."});
+    sent.clear();
+    run(1600ms);
+    EXPECT_TRUE(sent.empty()) << "looked for once it answered";
 }
 
 TEST_F(Controller, RefusedSettingsAreReportedAndTheRecordKept) {

@@ -4,6 +4,7 @@
 // left it when the remembered letters come back late, names longer than
 // the buffer, and letters taken since the combo was filled.
 #include "main_controller.h"
+#include "quayside/address.h"
 #include "quayside/library.h"
 #include "support/fake_main_view.h"
 #include "support/fake_net_connections.h"
@@ -117,4 +118,18 @@ TEST_F(Controller, LetterTakenSinceTheComboWasFilledIsAskedAbout) {
     EXPECT_EQ(view.letterQuestions, 1);
     EXPECT_TRUE(net->callsOf("cancel").empty());
     EXPECT_EQ(net->connections['Z' - 'A'], "\\\\10.0.0.7\\Media");
+}
+
+// After a change the box accepted, a box that is not heard again (searched
+// for until the time is up) is said to be restarting; one that answers
+// where it was sent is not mentioned.
+TEST_F(Controller, ABoxNotHeardAfterItsChangeIsSaidToBeRestarting) {
+    start();
+    controller.followUpLimit = std::chrono::milliseconds(50);
+    const SearchTargets before = processLibrary().searchTargets;
+    controller.FollowMovedDevice(kDevice, "nas1", parseDottedIPv4("192.168.0.30"));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, "nas1 did not answer within 10 s; it may still be restarting.");
+    EXPECT_EQ(view.messages[0].caption, Caption::Warning);
+    EXPECT_EQ(processLibrary().searchTargets.hosts, before.hosts) << "the new address is asked only meanwhile";
 }

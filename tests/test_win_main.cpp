@@ -6,6 +6,7 @@
 #include "ipaddressctrl.h"
 #include "login_dialog.h"
 #include "main_dialog.h"
+#include "quayside/address.h"
 #include "quayside/library.h"
 #include "skinlistctrl.h"
 #include "support/lab.h"
@@ -493,8 +494,29 @@ TEST_F(MainWindow, StaticApplyOnTheSecondPortThenSearchesAgain) {
     dlg->ipField()->SetAddress("192.168.78.77");
     dlg->netmaskField()->SetAddress("255.255.255.0");
     dlg->gatewayField()->SetAddress("192.168.78.1");
+    // Another host holds the address: asked first, and Cancel sends nothing.
+    const std::string inUse = "192.168.78.77 is already in use on the network (by 02:00:00:00:00:09).";
+    dlg->controller().checkAddress = [&](const DeviceData_n&, int port, std::uint32_t address) {
+        EXPECT_EQ(port, 1);
+        EXPECT_EQ(address, *parseDottedIPv4("192.168.78.77"));
+        return AddressChangeCheck{AddressChangeCheck::Verdict::InUse, inUse};
+    };
     QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
-    EXPECT_TRUE(messages->messages.empty());
+    ASSERT_EQ(messages->messages.size(), 1u);
+    EXPECT_EQ(messages->messages[0].text.toStdString(), inUse + "\nChange it anyway?");
+    EXPECT_EQ(messages->messages[0].caption, "Warning");
+    EXPECT_EQ(dlg->controller().deviceSelected, 1);  // no search followed
+    dlg->OnRefresh();
+    EXPECT_EQ(dlg->deviceList()->GetItemText(rowOf(kArchive), 1), "192.168.78.30") << "the box kept its address";
+    click(rowOf(kArchive));
+    dlg->dhcpList()->setCurrentIndex(0);
+    dlg->OnDhcpChange();
+    dlg->ipField()->SetAddress("192.168.78.77");
+    // OK: it goes.
+    messages->messages.clear();
+    messages->answerOk = true;
+    QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
+    EXPECT_EQ(messages->messages.size(), 1u) << "the question only: the lab's box answers on loopback";
     EXPECT_EQ(dlg->controller().loginPurpose, LoginPurpose::Configuration);
     EXPECT_EQ(processLibrary().portLabel.str(), "LAN2");
     // The search after Apply shows the device as it now answers.

@@ -13,6 +13,9 @@ namespace {
 
 // How long after a device click the login sheet opens.
 constexpr auto kLanInfoDelay = 200ms;
+// How often a box that has not answered since its change is looked for: a
+// search's answers are in well within it.
+constexpr auto kFollowUpTick = 1500ms;
 
 class StdLock final : public Lock {
 public:
@@ -83,6 +86,7 @@ MainController::MainController(RunLoop& loop, Toolkit& toolkit, Options options)
 
 MainController::~MainController() {
     if (deviceReload_) loop_.cancelTimer(deviceReload_);
+    stopFollowing();
     if (m_queryLanInfoTmrLock) {
         std::lock_guard<Lock> held(*m_queryLanInfoTmrLock);
         stopLanInfoTimer();
@@ -375,6 +379,16 @@ void MainController::btnApplyPressed() {
             setIPEditable();
             return;
         }
+        // Another host holding the address, or an address this computer
+        // will not reach the box at: the user decides before anything is
+        // sent.
+        if (const auto target = parseDottedIPv4(ip)) {
+            const AddressChangeCheck check = options_.checkAddress(*tmpDeviceData_, secondPort ? 1 : 0, *target);
+            if (check.stops() && !toolkit_.runConfirm(check.text + "\n" + toolkit_.localizedString("Change it anyway?"))) {
+                setIPEditable();
+                return;
+            }
+        }
         block.dhcpEnable = false;
         block.dhcpText = "0";
         block.IP = ip;
@@ -489,7 +503,9 @@ void MainController::setIPFinish() {
         setIPEditable();
         toolkit_.runAlert(toolkit_.localizedString(kSettingsRefusedText));
     } else if (calledAction_ == Action::Apply) {
-        if (calledAction_sub_ == SubAction::Dhcp) {
+        const auto answered = loop_.now();
+        const bool dhcp = calledAction_sub_ == SubAction::Dhcp;
+        if (dhcp) {
             toolkit_.sleepMainThread(3s);
             calledAction_sub_ = SubAction::Static;
         } else {
@@ -501,9 +517,44 @@ void MainController::setIPFinish() {
         setBtnApply(true);
         packager_->sendPackage(op_SEARCH, nullptr);
         toolkit_.reloadData(Table::Device);
+        if (pendingChange_) {
+            const PortBlock& block = pendingChange_->port[pendingChange_->ifEdited == 1 ? 1 : 0];
+            followMovedDevice(*pendingChange_, dhcp ? std::nullopt : parseDottedIPv4(block.IP.view()), answered);
+        }
     }
     pendingChange_.reset();
     calledAction_ = Action::None;
+}
+
+void MainController::followMovedDevice(const DeviceData_n& box, std::optional<std::uint32_t> asked,
+                                       RunLoop::Clock::time_point answered) {
+    stopFollowing();
+    followUp_ = FollowUp{box.serverUUID, box.hostname.str(), asked, answered + kFollowUpLimit, 0};
+    // Each look comes once the search before it has had its answers.
+    followUp_->timer = loop_.startTimer(kFollowUpTick, true, [this] { checkMovedDevice(); });
+}
+
+void MainController::stopFollowing() {
+    if (followUp_ && followUp_->timer != 0) loop_.cancelTimer(followUp_->timer);
+    followUp_.reset();
+}
+
+void MainController::checkMovedDevice() {
+    if (!followUp_ || !packager_) return;
+    std::optional<std::uint32_t> at;
+    if (const auto box = deviceWithId(followUp_->id)) at = box->answeredFrom;
+    const bool timeUp = loop_.now() >= followUp_->deadline;
+    if (!at && !timeUp) {
+        // Not heard yet: asked again at the address it was given, and
+        // through the group.
+        packager_->sendPackage(op_SEARCH, nullptr);
+        if (followUp_->asked) packager_->searchAddresses({*followUp_->asked});
+        return;
+    }
+    const FollowUp done = *followUp_;
+    stopFollowing();
+    if (answersWhereSent(done.asked, at) || answersOnLoopback(at)) return;
+    toolkit_.runAlert(whereTheBoxAnswers(done.name, done.asked, at));
 }
 
 bool MainController::isCurrent(const RequestFor& request) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "mount_platform.h"
+#include "quayside/address_change.h"
 #include "quayside/packager.h"
 #include "quayside/runloop.h"
 #include "table_controls.h"
@@ -14,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,6 +71,9 @@ struct ControllerOptions {
     Packager::Options packager;
     // Runs the mount scripts; without one nothing is ever mounted.
     std::shared_ptr<MountPlatform> mountPlatform;
+    // What stands in the way of a new static address (the link is asked).
+    std::function<AddressChangeCheck(const DeviceData_n& box, int port, std::uint32_t address)> checkAddress =
+        [](const DeviceData_n& box, int port, std::uint32_t address) { return checkAddressChange(box, port, address); };
 };
 
 class MainController : public PackagerReceiver, public TcpIpChecks {
@@ -183,6 +188,13 @@ private:
     // the user has left.
     std::string boxPrefix(const RequestFor& request) const;
     void stopLanInfoTimer();  // caller holds the lock
+    // After a change the box accepted: looks for it until it answers or
+    // kFollowUpLimit has passed since its answer, and says so when it is
+    // not where it was sent.
+    void followMovedDevice(const DeviceData_n& box, std::optional<std::uint32_t> asked,
+                           RunLoop::Clock::time_point answered);
+    void checkMovedDevice();
+    void stopFollowing();
     void showPort(const DeviceData_n& record, int port);
     // The port whose settings the fields show for this record: for two
     // separate ports the interface choice; a bond is one interface, port 0.
@@ -197,6 +209,14 @@ private:
     RunLoop& loop_;
     Toolkit& toolkit_;
     Options options_;
+    struct FollowUp {
+        Uuid8 id{};
+        std::string name;
+        std::optional<std::uint32_t> asked;
+        RunLoop::Clock::time_point deadline;
+        RunLoop::Handle timer = 0;
+    };
+    std::optional<FollowUp> followUp_;
 
     std::unique_ptr<Packager> packager_;
     DeviceTableControl deviceCtl_{this};

@@ -247,6 +247,18 @@ void MainWindow::runAlert(const std::string& message) {
     box.exec();
 }
 
+bool MainWindow::runConfirm(const std::string& message) {
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), qstr(message), QMessageBox::NoButton,
+                    this);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == ok;
+}
+
 void MainWindow::reloadData(Table table) {
     // A reload keeps the selected row, as long as the row still exists (the
     // controller then moves the device selection to its device's row).

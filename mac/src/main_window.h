@@ -93,6 +93,7 @@ public:
     void beginSheet() override;
     void endSheet() override;
     void runAlert(const std::string& message) override;
+    bool runConfirm(const std::string& message) override;
     void reloadData(Table table) override;
     int selectedRow(Table table) override;
     void selectRow(Table table, int row) override;

@@ -46,6 +46,9 @@ public:
     // A modal warning-style alert with one button titled "OK"; the message
     // is plain text, never markup.
     virtual void runAlert(const std::string& message) = 0;
+    // The same alert with "OK" and "Cancel" (Cancel the default): true for
+    // OK.
+    virtual bool runConfirm(const std::string& message) = 0;
 
     virtual void reloadData(Table table) = 0;
     virtual int selectedRow(Table table) = 0;    // -1: none

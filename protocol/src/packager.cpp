@@ -224,7 +224,7 @@ std::chrono::milliseconds Packager::searchAddresses(std::vector<std::uint32_t> h
     sweepTimer_ = 0;
     asked_ = std::unordered_set<std::uint32_t>(hosts.begin(), hosts.end());
     confirmed_.clear();
-    if (hosts.empty() || !net_) return std::chrono::milliseconds(0);
+    if (hosts.empty() || (!net_ && !sendToOverride_)) return std::chrono::milliseconds(0);
     ByteWriter w = startRequest(op_SEARCH, clientUUID_, Uuid8{});
     const Bytes request = finishRequest(w);
     // Ten requests every 10 ms, in rounds as the blocking search sends them.

@@ -124,6 +124,12 @@ public:
     void setRefreshEnabled(bool) override {}
 
     void showMessage(const Notice& notice) override { messages.push_back(notice); }
+    // Questions are recorded among the messages and answered `confirmAnswer`.
+    bool confirmAnswer = false;
+    bool confirm(const Notice& notice) override {
+        messages.push_back(notice);
+        return confirmAnswer;
+    }
     std::optional<LoginCredentials> askLogin(LoginPurpose, const VersionQuery&) override { return std::nullopt; }
     MountAnswer askLetterInUse() override {
         ++letterQuestions;

@@ -46,6 +46,12 @@ public:
     // Alerts, in order.
     std::vector<std::string> alerts;
     void runAlert(const std::string& message) override { alerts.push_back(message); }
+    // Questions go among the alerts and are answered `confirmAnswer`.
+    bool confirmAnswer = false;
+    bool runConfirm(const std::string& message) override {
+        alerts.push_back(message);
+        return confirmAnswer;
+    }
 
     // Tables: the selection and the clicked column are set by the test.
     std::array<int, 2> selected{-1, -1};

@@ -15,8 +15,14 @@ public:
         MessageIcon icon;
     };
     std::vector<Message> messages;
+    // What each question is answered (recorded among the messages).
+    bool answerOk = false;
     void show(QWidget*, const QString& text, const QString& caption, MessageIcon icon) override {
         messages.push_back({text, caption, icon});
+    }
+    bool ask(QWidget*, const QString& text, const QString& caption, MessageIcon icon) override {
+        messages.push_back({text, caption, icon});
+        return answerOk;
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "controller_support.h"
 #include "quayside/address.h"
+#include "quayside/address_change.h"
 #include "quayside/library.h"
 
 #include <algorithm>
@@ -301,15 +302,32 @@ void MainController::OnApply() {
     DeviceLibrary& lib = processLibrary();
     lib.portLabel = label;
     const int dhcp = view_.currentIndex(Combo::Dhcp);
+    if (dhcp != 0 && dhcp != 1) return;
+    const DeviceData_n* box = lib.devices.FindDevice(lib.currentServerUUID);
+    if (!box) return;
+    const Uuid8 id = box->serverUUID;
+    const std::string name = box->hostname.str();
+    std::optional<std::uint32_t> asked;
     if (dhcp == 0) {
         if (!ValidateTcpIp()) return;
+        asked = parseDottedIPv4(lib.newIP.view());
+        if (asked) {
+            AddressChangeCheck check;
+            {
+                Busy busy(view_);
+                check = checkAddress(*box, chooseSettingsPort(*box, label), *asked);
+            }
+            if (check.stops() && !view_.confirm(notice(Message::AddressWarning, check.text))) return;
+        }
+        bool accepted;
         {
             Busy busy(view_);
-            lib.SetLanConfigStatic();  // the search that follows shows what the device made of it
+            accepted = lib.SetLanConfigStatic();  // the search that follows shows what the device made of it
         }
         view_.pause(kApplyPauseMs, {});
         OnRefresh();
-    } else if (dhcp == 1) {
+        if (accepted) FollowMovedDevice(id, name, asked);
+    } else {
         bool ok;
         {
             Busy busy(view_);
@@ -322,7 +340,29 @@ void MainController::OnApply() {
         say(Message::DhcpEnabled);
         view_.pause(kApplyPauseMs, {});
         OnRefresh();
+        FollowMovedDevice(id, name, std::nullopt);
     }
+}
+
+void MainController::FollowMovedDevice(const Uuid8& id, const std::string& name, std::optional<std::uint32_t> asked) {
+    const auto where = [&]() -> std::optional<std::uint32_t> {
+        const DeviceData_n* d = processLibrary().devices.FindDevice(id);
+        return d ? std::optional(d->answeredFrom) : std::nullopt;
+    };
+    std::optional<std::uint32_t> at = where();
+    if (answersWhereSent(asked, at) || answersOnLoopback(at)) return;
+    // Not where it was sent: looked for there and through the group until
+    // the time is up, each search shown as it ends.
+    DeviceLibrary& lib = processLibrary();
+    const SearchTargets targets = lib.searchTargets;
+    if (asked) lib.searchTargets.hosts.push_back(*asked);
+    const auto deadline = std::chrono::steady_clock::now() + followUpLimit;
+    while (!at && std::chrono::steady_clock::now() < deadline) {
+        OnRefresh();
+        at = where();
+    }
+    lib.searchTargets = targets;
+    if (!answersWhereSent(asked, at)) say(Message::BoxElsewhere, whereTheBoxAnswers(name, asked, at));
 }
 
 // ---- web launch ---------------------------------------------------------------

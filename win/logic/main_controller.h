@@ -8,12 +8,16 @@
 #pragma once
 
 #include "login_cache.h"
+#include "quayside/address_change.h"
 #include "main_view.h"
 #include "netconnections.h"
 #include "weblaunch.h"
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +74,9 @@ public:
     void OnDisconnect();
 
     bool LoginForDevice(const std::string& key);
+    // After an accepted change: when the box is not where it was sent
+    // (`asked`; any address for DHCP), it is looked for and the user told.
+    void FollowMovedDevice(const Uuid8& id, const std::string& name, std::optional<std::uint32_t> asked);
     // Which row of a list is selected, scanning from the top visible row;
     // -1 when none is (a selected row scrolled above the view is not found).
     int FindSelectedRow(List list);
@@ -130,6 +137,11 @@ public:
     VersionQuery versionQuery = systemVersionQuery();
     int webPort = 80;
     int waitStepMs = 1000;
+    // What stands in the way of a new static address (the link is asked),
+    // and how long a box that is not where it was sent is looked for.
+    std::function<AddressChangeCheck(const DeviceData_n& box, int port, std::uint32_t address)> checkAddress =
+        [](const DeviceData_n& box, int port, std::uint32_t address) { return checkAddressChange(box, port, address); };
+    std::chrono::milliseconds followUpLimit = kFollowUpLimit;
 
 private:
     void say(Message message, std::string_view subject = {});

@@ -77,6 +77,8 @@ public:
 
     // A modal message box with one OK button.
     virtual void showMessage(const Notice& notice) = 0;
+    // The same box with OK and Cancel (Cancel the default): true for OK.
+    virtual bool confirm(const Notice& notice) = 0;
     // The modal login dialog: the typed credentials, or nothing when it
     // was cancelled.
     virtual std::optional<LoginCredentials> askLogin(LoginPurpose purpose, const VersionQuery& versions) = 0;

@@ -38,8 +38,10 @@ constexpr Entry kEntries[] = {
     {"Device is no longer available.", Caption::Warning, MessageIcon::Warning},
     // Nothing could show the pages: where they are, to open by hand.
     {"No web browser could be started.\nOpen %s in a web browser.", Caption::Warning, MessageIcon::Warning},
+    {"%s\nChange it anyway?", Caption::Warning, MessageIcon::Warning},
+    {"%s", Caption::Warning, MessageIcon::Warning},
 };
-static_assert(std::size(kEntries) == static_cast<std::size_t>(Message::NoBrowser) + 1);
+static_assert(std::size(kEntries) == static_cast<std::size_t>(Message::BoxElsewhere) + 1);
 
 }  // namespace
 

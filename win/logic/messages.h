@@ -1,6 +1,7 @@
 // Every message quayside-win shows, in one table: its English text, its
 // caption ("Error", "Warning" or "Confirm") and its icon. Each is shown as
-// a modal message box of the main window with one OK button.
+// a modal message box of the main window with one OK button, but
+// AddressWarning, which is asked with OK and Cancel.
 #pragma once
 
 #include <string>
@@ -34,6 +35,10 @@ enum class Message {
     Unmapped,
     DeviceUnavailable,
     NoBrowser,                // names the address to open by hand
+    // Before and after a settings change; the subject is the whole line
+    // (the same one the command-line tool prints).
+    AddressWarning,           // asked with OK and Cancel: Cancel sends nothing
+    BoxElsewhere,
 };
 
 struct Notice {

@@ -172,6 +172,10 @@ void DialogView::showMessage(const Notice& notice) {
     messageSink().show(&dialog_, text(notice.text), QString::fromLatin1(captionText(notice.caption)), notice.icon);
 }
 
+bool DialogView::confirm(const Notice& notice) {
+    return messageSink().ask(&dialog_, text(notice.text), QString::fromLatin1(captionText(notice.caption)), notice.icon);
+}
+
 std::optional<LoginCredentials> DialogView::askLogin(LoginPurpose purpose, const VersionQuery& versions) {
     login dlg(&dialog_, versions, purpose);
     if (dlg.exec() != QDialog::Accepted) return std::nullopt;

@@ -43,6 +43,7 @@ public:
     void setRefreshEnabled(bool enabled) override;
 
     void showMessage(const Notice& notice) override;
+    bool confirm(const Notice& notice) override;
     std::optional<LoginCredentials> askLogin(LoginPurpose purpose, const VersionQuery& versions) override;
     MountAnswer askLetterInUse() override;
 

@@ -35,6 +35,14 @@ void QtMessageSink::show(QWidget* parent, const QString& text, const QString& ca
     box.exec();
 }
 
+bool QtMessageSink::ask(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) {
+    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok | QMessageBox::Cancel, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
 MessageSink& messageSink() {
     std::unique_ptr<MessageSink>& sink = currentSink();
     if (!sink) sink = std::make_unique<QtMessageSink>();

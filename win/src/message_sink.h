@@ -1,5 +1,5 @@
 // Every message of the program is a modal message box of the main window
-// with one OK button, English text and one of three captions (messages.h).
+// with one OK button (or OK and Cancel for a question), English text and one of three captions (messages.h).
 // It goes through this interface so tests can record and answer it.
 #pragma once
 
@@ -20,12 +20,17 @@ class MessageSink {
 public:
     virtual ~MessageSink() = default;
     virtual void show(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) = 0;
+    // The same with OK and Cancel: true for OK.
+    virtual bool ask(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) = 0;
 };
 
 // Modal QMessageBox with an OK button; its text is plain, never markup.
 class QtMessageSink final : public MessageSink {
 public:
     void show(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;
+    // Cancel is the default and the escape button: nothing happens unless
+    // the user says so.
+    bool ask(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;
 };
 
 // The sink the program uses; replaceable by tests.
