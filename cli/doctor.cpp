@@ -1,6 +1,7 @@
 #include "doctor.h"
 
 #include "quayside/address.h"
+#include "quayside/neighbours.h"
 #include "quayside/transport.h"
 #include "quayside/wire.h"
 
@@ -66,6 +67,12 @@ std::string kindPhrase(InterfaceKind k) {
         case InterfaceKind::Loopback: break;
     }
     return {};
+}
+
+std::string join(const std::vector<std::string>& names) {
+    std::string out;
+    for (const auto& n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
 }
 
 bool usable(const InterfaceFacts& i) { return i.up && i.multicast && !i.loopback && !i.addresses.empty(); }
@@ -227,7 +234,7 @@ DoctorReport judge(const DoctorFacts& facts) {
     const bool anyAddress = std::any_of(ifs.begin(), ifs.end(), [](const InterfaceFacts& i) {
         return i.up && !i.loopback && !i.addresses.empty();
     });
-    if (!anyAddress) {
+    if (!anyAddress && !facts.loopbackLab) {
         std::string without;
         for (const auto& n : facts.upWithoutIPv4) without += (without.empty() ? "" : ", ") + n;
         lines.push_back("No network interface is up with an IPv4 address (loopback aside)" +
@@ -295,14 +302,19 @@ DoctorReport judge(const DoctorFacts& facts) {
             if (usable(i) && i.rpFilter == 1) strict.push_back(i.name);
         std::string line = "Reverse-path filtering dropped " +
                            plural(*search.reversePathDrops, "datagram", "datagrams") + " while the search ran";
-        if (!strict.empty()) {
-            std::string names, commands;
+        if (!strict.empty() && !facts.routeBeyond) {
+            std::string commands = "'sudo sysctl -w net.ipv4.conf.all.rp_filter=0'";
+            for (const auto& n : strict) commands += ", 'sudo sysctl -w net.ipv4.conf." + n + ".rp_filter=0'";
+            line += "; it is strict on " + join(strict) + " and this computer has no route beyond its own subnets, "
+                    "so answers from a box on another subnet are dropped: give this computer an address in the "
+                    "box's subnet too, or turn the filtering off with " + commands + ".";
+        } else if (!strict.empty()) {
+            std::string commands;
             for (const auto& n : strict) {
-                names += (names.empty() ? "" : ", ") + n;
                 commands += (commands.empty() ? "'" : ", '") + std::string("sudo sysctl -w net.ipv4.conf.") + n +
                             ".rp_filter=2'";
             }
-            line += "; it is strict on " + names + ", where answers from a box on another subnet are dropped "
+            line += "; it is strict on " + join(strict) + ", where answers from a box on another subnet are dropped "
                     "unless this computer routes that subnet there: make it loose with " + commands + ".";
         } else {
             line += ": answers from an address this computer has no route to are dropped (a box on another "
@@ -344,11 +356,17 @@ DoctorReport judge(const DoctorFacts& facts) {
                 }
             }
         if (inside) continue;
+        // Its answers to a request sent to its address come back only when
+        // it has a route to this computer: on its own subnet.
         const std::string from = formatDottedIPv4(box.from);
+        const std::string its = box.netmask != 0 ? subnetText(box.from, box.netmask) : std::string();
+        const std::string join =
+            "sudo ip addr add ADDRESS" + (box.netmask != 0 ? "/" + std::to_string(prefixLength(box.netmask)) : "") +
+            " dev " + (device.empty() ? std::string("INTERFACE") : device) + ", with an ADDRESS no other host uses";
         lines.push_back(box.hostname + " (" + box.serverUUID + ") answers from " + from +
                         ", outside every subnet of this computer: the box is misconfigured. Reach it with --host " +
-                        from + (device.empty() ? "" : " after 'sudo ip route add " + from + " dev " + device + "'") +
-                        " (quayside search --host " + from + "), or give it an address" +
+                        from + " (quayside search --host " + from + ") once this computer has an address in " +
+                        (its.empty() ? "its subnet" : its) + " too (" + join + "), and give it an address" +
                         (local.empty() ? "" : " in " + local) + " with quayside set-lan.");
     }
 
@@ -448,6 +466,13 @@ std::optional<std::vector<InterfaceFacts>> gatherInterfaces(std::vector<std::str
         ::if_freenameindex(names);
     }
     return out;
+}
+
+bool hasRouteBeyond() {
+    // An address of the documentation range (TEST-NET-3, 203.0.113.0/24)
+    // stands for any address beyond the host's subnets.
+    const auto route = localRouteTo(0xCB007101);
+    return route && !route->onLink(0xCB007101);
 }
 
 namespace {
@@ -595,6 +620,7 @@ SearchFacts searchOnce(DeviceLibrary& lib, const std::function<void(const std::s
         box.hostname = d.hostname.str();
         box.serverUUID = toHex(d.serverUUID);
         box.from = d.answeredFrom;
+        box.netmask = parseDottedIPv4(d.port[static_cast<std::size_t>(d.answeringPort())].netmask.view()).value_or(0);
         box.byAddress = d.byAddress;
         if (d.localIfIndex >= 0 && link && d.localIfIndex < link->interfaceCount())
             box.interfaceAddress = link->interfaceAddress(d.localIfIndex);

@@ -64,6 +64,7 @@ struct FoundBox {
     std::string hostname;
     std::string serverUUID;  // 16 hex digits
     std::uint32_t from = 0;  // the address it answered from, host order; 0 when unknown
+    std::uint32_t netmask = 0;  // of the port it answered on, as it says; 0 when unknown
     bool byAddress = false;  // found by a request sent to its address (--host)
     std::string interfaceAddress;  // the local address it answered on; empty when none of the table's
 };
@@ -86,7 +87,12 @@ struct SearchFacts {
 };
 
 struct DoctorFacts {
+    // The search ran in the loopback lab: the host's own interfaces are not
+    // where it looked.
+    bool loopbackLab = false;
     std::vector<InterfaceFacts> interfaces;
+    // The host has a route beyond its own subnets (a default route).
+    bool routeBeyond = true;
     std::vector<std::string> upWithoutIPv4;  // up, not loopback, no IPv4 address
     FirewallFacts firewall;
     SearchFacts search;
@@ -106,6 +112,8 @@ DoctorReport judge(const DoctorFacts& facts);
 // read.
 std::optional<std::vector<InterfaceFacts>> gatherInterfaces(std::vector<std::string>& upWithoutIPv4,
                                                             std::string* why = nullptr);
+// Whether this host routes addresses beyond its own subnets.
+bool hasRouteBeyond();
 // The nftables rule set, read with nft when it lets this user.
 FirewallFacts gatherFirewall();
 // The kernel's count of datagrams dropped by reverse-path filtering

@@ -54,7 +54,7 @@ const char* kUsage =
     "      (exit 2) unless --force; afterwards says where the box answers\n"
     "  lan-info --device D [--json] [--loopback]\n"
     "      ask the device for its LAN information (older datagram format)\n"
-    "  doctor [--host ADDR]... [--verbose]\n"
+    "  doctor [--host ADDR]... [--loopback] [--verbose]\n"
     "      say what stands between this computer and the boxes, one line each with\n"
     "      what to do (interfaces, firewall, reverse-path filtering, answers that\n"
     "      fail the checks, a box on no subnet of this computer), then how many\n"
@@ -189,7 +189,7 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     req.command = argv[1];
     std::set<std::string> flags{"--loopback", "--verbose", "--no-multicast"}, options{"--device", "--host"};
     if (req.command == "doctor") {
-        flags = {"--verbose"};
+        flags = {"--verbose", "--loopback"};
         options = {"--host"};
     } else if (req.command == "search" || req.command == "watch") {
         flags = {"--json", "--loopback", "--verbose", "--no-multicast"};
@@ -562,6 +562,13 @@ int cmdDoctor(const Request& req) {
         facts.interfaces = std::move(*interfaces);
     else
         std::cerr << "quayside: cannot list the network interfaces: " << escapeText(why) << "\n";
+    facts.routeBeyond = hasRouteBeyond();
+    // The lab answers on loopback only: the other interfaces are not looked at.
+    facts.loopbackLab = req.transport.loopbackLab;
+    if (facts.loopbackLab) {
+        std::erase_if(facts.interfaces, [](const InterfaceFacts& i) { return !i.loopback; });
+        facts.upWithoutIPv4.clear();
+    }
     facts.firewall = gatherFirewall();
     std::string error;
     if (!qs::OpenSockets(req.transport, &error)) {

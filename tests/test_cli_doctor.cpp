@@ -30,7 +30,7 @@ InterfaceFacts loopback() {
 }
 
 FoundBox box(const char* name, const char* from, const char* on, bool byAddress = false) {
-    return FoundBox{name, std::string("00000000000000") + name[0] + "1", ip(from), byAddress, on};
+    return FoundBox{name, std::string("00000000000000") + name[0] + "1", ip(from), ip("255.255.255.0"), byAddress, on};
 }
 
 bool has(const DoctorReport& r, const std::string& text) {
@@ -101,14 +101,22 @@ TEST(DoctorJudge, EachFaultIsOneLineWithWhatToDoAndTheExitCodeSaysWhetherABoxAns
         "3 answers were dropped: 2 not a reply (magic) from 192.168.1.30; 1 meant for another client from "
         "192.168.1.31, 192.168.1.32.",
         "lost (00000000000000l1) answers from 10.63.0.20, outside every subnet of this computer: the box is "
-        "misconfigured. Reach it with --host 10.63.0.20 after 'sudo ip route add 10.63.0.20 dev eth0' (quayside "
-        "search --host 10.63.0.20), or give it an address in 192.168.1.0/24 on eth0 with quayside set-lan.",
+        "misconfigured. Reach it with --host 10.63.0.20 (quayside search --host 10.63.0.20) once this computer has "
+        "an address in 10.63.0.0/24 too (sudo ip addr add ADDRESS/24 dev eth0, with an ADDRESS no other host uses), "
+        "and give it an address in 192.168.1.0/24 on eth0 with quayside set-lan.",
     };
     ASSERT_EQ(r.findings.size(), starts.size()) << ::testing::PrintToString(r.findings);
     for (std::size_t i = 0; i < starts.size(); ++i)
         EXPECT_EQ(r.findings[i].rfind(starts[i], 0), 0u) << r.findings[i];
     EXPECT_EQ(r.summary, "3 boxes answered.");
     EXPECT_EQ(r.exitCode, 0);
+    // With no route beyond its subnets, loose filtering would drop the
+    // answers too.
+    all.routeBeyond = false;
+    EXPECT_TRUE(has(judge(all), "it is strict on eth0 and this computer has no route beyond its own subnets, so "
+                                "answers from a box on another subnet are dropped: give this computer an address in "
+                                "the box's subnet too, or turn the filtering off with 'sudo sysctl -w "
+                                "net.ipv4.conf.all.rp_filter=0', 'sudo sysctl -w net.ipv4.conf.eth0.rp_filter=0'."));
 
     // Firewall rules that cannot be read, a search that could not run.
     DoctorFacts closed = healthy;

@@ -154,12 +154,14 @@ TEST_F(DoctorNetns, ABoxOnAnotherSubnet) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(says(r, "Reverse-path")) << r.out;
     const std::string advice = "nas (00000000000000d5) answers from 10.76.0.20, outside every subnet of this "
-                               "computer: the box is misconfigured. Reach it with --host 10.76.0.20 after 'sudo ip "
-                               "route add 10.76.0.20 dev " + hostDevice + "'";
+                               "computer: the box is misconfigured. Reach it with --host 10.76.0.20 (quayside search "
+                               "--host 10.76.0.20) once this computer has an address in 10.76.0.0/24 too (sudo ip "
+                               "addr add ADDRESS/24 dev " + hostDevice + ", with an ADDRESS no other host uses)";
     EXPECT_TRUE(says(r, advice)) << r.out;
-    EXPECT_TRUE(says(r, "or give it an address in 10.75.0.0/24 on " + hostDevice + " with quayside set-lan.")) << r.out;
+    EXPECT_TRUE(says(r, "and give it an address in 10.75.0.0/24 on " + hostDevice + " with quayside set-lan.")) << r.out;
 
-    inHost({"ip", "route", "add", "10.76.0.20", "dev", hostDevice});
+    // The advice, followed: the box answers a request sent to its address.
+    ASSERT_TRUE(addAddress(*host, "10.76.0.99/24", hostDevice, &error)) << error;
     const auto found = jsonLines(run(host->exec({quaysideBin(), "search", "--json", "--no-multicast", "--host",
                                                  "10.76.0.20"})).out);
     ASSERT_EQ(found.size(), 1u);
