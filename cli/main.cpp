@@ -4,6 +4,7 @@
 #include "cli_format.h"
 #include "cli_runloop.h"
 #include "cli_watch.h"
+#include "doctor.h"
 #include "quayside/address.h"
 #include "quayside/address_change.h"
 #include "quayside/credentials.h"
@@ -53,6 +54,12 @@ const char* kUsage =
     "      (exit 2) unless --force; afterwards says where the box answers\n"
     "  lan-info --device D [--json] [--loopback]\n"
     "      ask the device for its LAN information (older datagram format)\n"
+    "  doctor [--host ADDR]... [--loopback] [--verbose]\n"
+    "      say what stands between this computer and the boxes, one line each with\n"
+    "      what to do (interfaces, firewall, reverse-path filtering, answers that\n"
+    "      fail the checks, a box on no subnet of this computer), then how many\n"
+    "      boxes answered; exit code 0 when a box answered, 1 when none did;\n"
+    "      --verbose lists each answer it dropped\n"
     "  The four device commands take --host ADDR... and --no-multicast as search does,\n"
     "  to reach a device beyond a router.\n"
     "\n"
@@ -99,7 +106,8 @@ const char* kUsage =
     "output carries it as JSON strings, with DEL, the C1 controls and those format\n"
     "characters written as \\uXXXX like the other controls.\n"
     "\n"
-    "exit codes: 0 done, 1 refused by the device (or the output could not be written),\n"
+    "exit codes: 0 done, 1 refused by the device, doctor: no box answered (or the output\n"
+    "            could not be written),\n"
     "            2 usage error (an unreadable password file too; set-lan: an address\n"
     "            refused before anything was sent), 3 no answer in time,\n"
     "            4 device not found (or --device names answers in conflict), 5 sockets\n"
@@ -177,7 +185,10 @@ struct Request {
 std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     req.command = argv[1];
     std::set<std::string> flags{"--loopback", "--verbose", "--no-multicast"}, options{"--device", "--host"};
-    if (req.command == "search" || req.command == "watch") {
+    if (req.command == "doctor") {
+        flags = {"--verbose", "--loopback"};
+        options = {"--host"};
+    } else if (req.command == "search" || req.command == "watch") {
         flags = {"--json", "--loopback", "--verbose", "--no-multicast"};
         options = {"--interface", "--host", "--format"};
         options.insert(req.command == "watch" ? "--every" : "--expect");
@@ -230,6 +241,7 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     }
     req.targets.multicast = !args.has("--no-multicast");
     if (!req.targets.multicast && req.targets.hosts.empty()) return usageError("--no-multicast needs --host");
+    if (req.command == "doctor") return std::nullopt;
     if (req.command == "search") {
         if (const auto expect = args.value("--expect")) {
             std::uint64_t n = 0;
@@ -496,6 +508,43 @@ int cmdWatch(const Request& req) {
     return kExitLocalFailure;
 }
 
+// One search and a look at this computer: what stands between it and the
+// boxes, one line each, then how many boxes answered.
+int cmdDoctor(const Request& req) {
+    DoctorFacts facts;
+    std::string why;
+    if (auto interfaces = gatherInterfaces(facts.upWithoutIPv4, &why))
+        facts.interfaces = std::move(*interfaces);
+    else
+        std::cerr << "quayside: cannot list the network interfaces: " << escapeText(why) << "\n";
+    facts.routeBeyond = hasRouteBeyond();
+    // The lab answers on loopback only: the other interfaces are not looked at.
+    facts.loopbackLab = req.transport.loopbackLab;
+    if (facts.loopbackLab) {
+        std::erase_if(facts.interfaces, [](const InterfaceFacts& i) { return !i.loopback; });
+        facts.upWithoutIPv4.clear();
+    }
+    facts.firewall = gatherFirewall();
+    std::string error;
+    if (!qs::OpenSockets(req.transport, &error)) {
+        facts.search.whyNot = error;
+    } else {
+        qs::processLibrary().searchTargets = req.targets;
+        ProgressLine progress;
+        const int count = qs::processLibrary().link()->interfaceCount();
+        facts.search = searchOnce(qs::processLibrary(), req.verbose ? verboseLine : nullptr,
+                                  [&](int i, const std::string& address, std::size_t found) {
+                                      progress.show(i, count, address, found);
+                                  });
+        progress.finish();
+        qs::CloseSockets();
+    }
+    const DoctorReport report = judge(facts);
+    for (const auto& line : report.findings) std::cout << escapeText(line) << "\n";
+    std::cout << report.summary << "\n";
+    return report.exitCode;
+}
+
 // ---- run-loop form ----------------------------------------------------
 
 int runLoopCommand(const Request& req, const std::string& password) {
@@ -599,6 +648,13 @@ int main(int argc, char** argv) {
     Request req;
     if (auto rc = parseRequest(argc, argv, req)) return *rc;
     if (req.command == "search") return checkOutput(cmdSearch(req));
+    if (req.command == "doctor") {
+        // Output that could not be written fails as it does elsewhere;
+        // otherwise the exit code says whether a box answered.
+        const int rc = cmdDoctor(req);
+        const int written = checkOutput(kExitOk);
+        return written == kExitOk ? rc : written;
+    }
     // The watch checks its output after every search.
     if (req.command == "watch") return cmdWatch(req);
 

@@ -105,8 +105,9 @@ bool DeviceLibrary::answersAddressAsked(const BlockingLink::Arrival& a) const {
 
 DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList& heard,
                                                     const BlockingLink::Arrival& arrival) {
-    if (checkReply(datagram, op_SEARCH, clientUUID_) != ReplyCheck::Accepted) {
+    if (const ReplyCheck check = checkReply(datagram, op_SEARCH, clientUUID_); check != ReplyCheck::Accepted) {
         ++stats_.rejected;
+        if (onRefused) onRefused(check, datagram, arrival);
         const bool echo = datagram.size() == kHeaderSize && readHeader(datagram) &&
                           readHeader(datagram)->magic == kRequestMagic && readHeader(datagram)->clientUUID == clientUUID_;
         return echo ? Taken::Quiet : Taken::Fresh;
@@ -114,6 +115,7 @@ DeviceLibrary::Taken DeviceLibrary::takeSearchReply(ByteView datagram, HeardList
     // An answer to a request sent to one address comes from that address.
     if (arrival.direct && asked_.count(arrival.from) == 0) {
         ++stats_.rejected;
+        if (onRefused) onRefused(ReplyCheck::Accepted, datagram, arrival);
         return Taken::Fresh;
     }
     BlockingLink::Arrival how = arrival;

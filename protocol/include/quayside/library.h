@@ -140,6 +140,12 @@ public:
     // with the interface its answer came in on and marked byAddress.
     SearchTargets searchTargets;
     const SearchStats& lastSearch() const { return stats_; }
+    // Told of every datagram a search hears and refuses (counted in
+    // SearchStats::rejected): what the reply checks said of it (Accepted for
+    // an answer that passed them but came to the socket of direct requests
+    // from an address the search did not ask), the datagram and how it
+    // arrived. The search's own request looped back is among them.
+    std::function<void(ReplyCheck, ByteView, const BlockingLink::Arrival&)> onRefused;
 
     int SummarizeLanPorts() { return qs::SummarizeLanPorts(devices, currentServerUUID, lanSummary); }
 
