@@ -337,7 +337,7 @@ DoctorReport judge(const DoctorFacts& facts) {
         lines.push_back(plural(droppedTotal, "answer was", "answers were") + " dropped: " + kinds +
                         ". They come from a box that is out of order (restart it, or update its firmware) or from "
                         "another host sending to port " + std::to_string(kDevicePort) +
-                        "; 'quayside doctor --verbose' lists each one.");
+                        (facts.verbose ? "." : "; 'quayside doctor --verbose' lists each one."));
     }
 
     // Boxes that answer from outside every subnet of this computer.

@@ -90,6 +90,8 @@ struct DoctorFacts {
     // The search ran in the loopback lab: the host's own interfaces are not
     // where it looked.
     bool loopbackLab = false;
+    // Each refused answer was listed as it came (--verbose).
+    bool verbose = false;
     std::vector<InterfaceFacts> interfaces;
     // The host has a route beyond its own subnets (a default route).
     bool routeBeyond = true;

@@ -520,6 +520,7 @@ int cmdDoctor(const Request& req) {
     facts.routeBeyond = hasRouteBeyond();
     // The lab answers on loopback only: the other interfaces are not looked at.
     facts.loopbackLab = req.transport.loopbackLab;
+    facts.verbose = req.verbose;
     if (facts.loopbackLab) {
         std::erase_if(facts.interfaces, [](const InterfaceFacts& i) { return !i.loopback; });
         facts.upWithoutIPv4.clear();
