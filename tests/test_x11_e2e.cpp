@@ -23,6 +23,7 @@
 #include "skinlistctrl.h"
 #include "support/gvfs_lab.h"
 #include "support/lab.h"
+#include "support/netns.h"
 #include "support/x11_shape.h"
 
 #include <QApplication>
@@ -269,6 +270,9 @@ protected:
     std::string simErrors;
     // Boxes the lab has besides its own four.
     std::vector<json> extraDevices;
+    // Whether the lab runs (tests with boxes of their own elsewhere set it
+    // false).
+    bool startLab = true;
 
     void SetUp() override {
         if (::geteuid() != 0)
@@ -291,6 +295,7 @@ protected:
         session.setEnv("RECORD_ARGS_FILE", dir + "/browser-args");
         installBrowser();
 
+        if (!startLab) return;
         // Starting the file servers takes a second or two.
         std::vector<std::string> simArgs{simBin(), "--lab"};
         if (!extraDevices.empty()) simArgs.insert(simArgs.end(), {"--config", tempFile(simConfig(extraDevices))});
@@ -409,7 +414,7 @@ struct WinLayout {
 
 // Control ids of template 102.
 constexpr int kDeviceList = 1000, kVolumeList = 1001, kConfiguration = 1008, kConnect = 1003, kDisconnect = 1004,
-              kExit = 1009;
+              kExit = 1009, kIpField = 1006, kApply = 1007;
 // The width of the volume list's first column ("Volume Name").
 constexpr int kVolumeNameWidth = 120;
 
@@ -602,7 +607,7 @@ TEST_F(X11EndToEnd, WinShowsOnlyTheBoxTheUserIsOnWhenTheOtherAnswersLate) {
 // Where the form's widgets are at the window's size, laid out off-screen.
 struct MacLayout {
     QRect deviceRow0, deviceRow1, deviceRow3, volumeRow0, volumeRow1, volumeRow2;  // the rows' first cells
-    QPoint mount, unmount, exit;
+    QPoint mount, unmount, exit, ip, apply;
 
     static MacLayout at(QSize size) {
         MacLayout l;
@@ -625,6 +630,8 @@ struct MacLayout {
         l.mount = centre(window.button(qs::mac::Button::Connect));
         l.unmount = centre(window.button(qs::mac::Button::Disconnect));
         l.exit = centre(window.findChild<QPushButton*>(QStringLiteral("btnExit")));
+        l.ip = centre(window.findChild<QWidget*>(QStringLiteral("txfIP")));
+        l.apply = centre(window.button(qs::mac::Button::Apply));
         window.hide();
         return l;
     }
@@ -724,6 +731,141 @@ TEST_F(X11LateBox, MacShowsALateBoxsVolumesOnlyForThatBox) {
     ASSERT_TRUE(waitForWindowGone(sheet));
     EXPECT_TRUE(waitUntil([&] { return inked(layout.volumeRow1); }, 10s)) << "vsb-archive's volumes did not show";
     EXPECT_FALSE(inked(layout.volumeRow2)) << "vsb-archive has two volumes; a third is the late box's";
+}
+
+// ---- a box on a shared segment ---------------------------------------------------
+
+// One box on an office LAN of network namespaces (a bridge as the switch):
+// the program's host (10.231.7.1), the box (10.231.7.2) and a third host
+// that holds 10.231.7.3. The program runs in its host's namespace and shows
+// on this test's X server.
+class X11Segment : public X11EndToEnd {
+protected:
+    std::unique_ptr<Netns> hub, client, devices, third;
+    X11Segment() { startLab = false; }
+
+    void SetUp() override {
+        X11EndToEnd::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        std::string why;
+        if (!Netns::available(&why)) GTEST_SKIP() << why;
+        hub = std::make_unique<Netns>("xs");
+        client = std::make_unique<Netns>("xc");
+        devices = std::make_unique<Netns>("xd");
+        third = std::make_unique<Netns>("xt");
+        ASSERT_TRUE(hub->ok() && client->ok() && devices->ok() && third->ok()) << "could not create namespaces";
+        ASSERT_TRUE(segment(*hub,
+                            {{client.get(), "10.231.7.1/24"}, {devices.get(), "10.231.7.2/24"},
+                             {third.get(), "10.231.7.3/24"}},
+                            &why))
+            << why;
+        const std::string config = dir + "/segment.json";
+        json box = simDevice("00000000000000e1", "vsb-office", "VSB-720K", "10.231.7.2");
+        box["ports"][0]["gateway"] = "10.231.7.254";
+        ASSERT_TRUE(writeText(config, simConfig({box})));
+        ASSERT_TRUE(sim.start(devices->exec({simBin(), "--config", config, "--verbose"})));
+        ASSERT_TRUE(sim.waitForLine("ready", 30s)) << sim.errors();
+    }
+
+    void startOnClient(const std::string& name) {
+        ASSERT_TRUE(program.start(client->exec({binDir() + "/" + name}))) << name << " did not start";
+    }
+    // Settings changes (opcode 106) and password checks (102) the box got.
+    int received(int opcode) {
+        const std::string log = sim.errors(), mark = "op " + std::to_string(opcode) + " from ";
+        int n = 0;
+        for (std::size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1)) ++n;
+        return n;
+    }
+};
+
+// quayside-win: the address the third host holds is asked about, and
+// Cancel sends nothing. A free address then goes to the box, which keeps
+// answering at its old one: the user is told where it answers.
+TEST_F(X11Segment, WinAsksBeforeTakingAnAddressInUseAndSaysWhereTheBoxAnswers) {
+    offscreenApp();
+    const WinLayout layout = WinLayout::load();
+    ASSERT_FALSE(layout.controls.empty()) << "template 102 did not load";
+    startOnClient("quayside-win");
+    const std::string main = waitForWindow("^Tarnex Storage Utility$", 30s);
+    ASSERT_FALSE(main.empty()) << "no main window\n" << programErrors();
+    click(main, layout.row(kDeviceList, 0));
+    const std::string login = waitForWindow("^Login$", 10s);
+    ASSERT_FALSE(login.empty()) << "no login dialog after a click on the box\n" << programErrors();
+    typeText(login, "admin");
+    pressKey(login, "Tab");
+    typeText(login, "admin");
+    pressKey(login, "Return");
+    ASSERT_TRUE(waitForWindowGone(login)) << "the login dialog stayed";
+
+    // The last part of the address: 10.231.7.2 becomes 10.231.7.3.
+    const QRect ip = layout.controls.at(kIpField);
+    const auto lastPart = [&](const std::string& part) {
+        click(main, QPoint(ip.right() - ip.width() / 8, ip.center().y()));
+        pressKey(main, "ctrl+a");
+        typeText(main, part);
+    };
+    lastPart("3");
+    click(main, layout.centre(kApply));
+    // Cancel is the box's default button.
+    ASSERT_EQ(answerMessage("^(Warning|Error)$", 15s), "Warning") << "no question about the address in use";
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(received(106), 0) << "Cancel sent the change";
+    EXPECT_TRUE(windowsNamed("^(Warning|Error|Confirm)$").empty()) << "something followed Cancel";
+
+    // A free address: no question, the change goes, and the box, still
+    // answering at 10.231.7.2, is said to be there.
+    lastPart("9");
+    click(main, layout.centre(kApply));
+    ASSERT_EQ(answerMessage("^(Warning|Error)$", 30s), "Warning") << "nothing said where the box answers";
+    EXPECT_EQ(received(106), 1);
+}
+
+// quayside-mac: the same question before the login sheet; Cancel sends not
+// even the password check.
+TEST_F(X11Segment, MacAsksBeforeTakingAnAddressInUseAndSaysWhereTheBoxAnswers) {
+    offscreenApp();
+    startOnClient("quayside-mac");
+    const std::string main = waitForWindow("^Tarnex Storage Utility$", 30s);
+    ASSERT_FALSE(main.empty()) << "no main window\n" << programErrors();
+    const MacLayout layout = MacLayout::at(geometryOf(main).size());
+    const std::string png = dir + "/quayside-mac.png";
+    const auto inked = [&](const QRect& cell) {
+        QImage shot;
+        return captureWindow(main, png) && shot.load(QString::fromStdString(png)) && inkWidth(shot, cell) > 0;
+    };
+    ASSERT_TRUE(waitUntil([&] { return inked(layout.deviceRow0); }, 15s)) << "the box was not found";
+    click(main, layout.deviceRow0.center());
+    const std::string sheet = waitForWindow("^Administrator login$", 10s);
+    ASSERT_FALSE(sheet.empty()) << "no login sheet after a click on the box\n" << programErrors();
+    typeText(sheet, "admin");
+    pressKey(sheet, "Return");
+    ASSERT_TRUE(waitForWindowGone(sheet)) << "the sheet stayed";
+    std::this_thread::sleep_for(1s);
+    const int checks = received(102);
+
+    const auto typeAddress = [&](const std::string& address) {
+        click(main, layout.ip);
+        pressKey(main, "ctrl+a");
+        typeText(main, address);
+    };
+    typeAddress("10.231.7.3");
+    click(main, layout.apply);
+    EXPECT_FALSE(answerMessage("^Tarnex Storage Utility$", 15s, {main}).empty()) << "no question about the address";
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(windowsNamed("^Administrator login$").empty()) << "Cancel opened the login sheet";
+    EXPECT_EQ(received(102), checks) << "Cancel sent the password check";
+    EXPECT_EQ(received(106), 0) << "Cancel sent the change";
+
+    typeAddress("10.231.7.9");
+    click(main, layout.apply);
+    const std::string again = waitForWindow("^Administrator login$", 10s);
+    ASSERT_FALSE(again.empty()) << "no login sheet for a free address\n" << programErrors();
+    typeText(again, "admin");
+    pressKey(again, "Return");
+    ASSERT_TRUE(waitForWindowGone(again)) << "the sheet stayed";
+    EXPECT_FALSE(answerMessage("^Tarnex Storage Utility$", 30s, {main}).empty()) << "nothing said where the box answers";
+    EXPECT_EQ(received(106), 1);
 }
 
 }  // namespace
