@@ -23,6 +23,22 @@ inline bool isDottedIPv4(std::string_view text) { return parseDottedIPv4(text).h
 // "a.b.c.d" of an address in host byte order.
 std::string formatDottedIPv4(std::uint32_t address);
 
+// An IPv4 address as a value, for what carries an address rather than the
+// text a device or a user wrote.
+struct Ipv4 {
+    std::uint32_t hostOrder = 0;
+
+    static std::optional<Ipv4> parse(std::string_view text) {
+        const auto a = parseDottedIPv4(text);
+        return a ? std::optional(Ipv4{*a}) : std::nullopt;
+    }
+    std::string text() const { return formatDottedIPv4(hostOrder); }
+    auto operator<=>(const Ipv4&) const = default;
+};
+
+// The text of an address that may be absent: empty when it is.
+inline std::string textOf(const std::optional<Ipv4>& address) { return address ? address->text() : std::string(); }
+
 // At most this many addresses over all the host arguments of one search.
 inline constexpr std::size_t kMaxTargetsInAll = 4096;
 
