@@ -117,8 +117,10 @@ const char* kUsage =
     "exit codes: 0 done, 1 refused by the device (or the output could not be written),\n"
     "            2 usage error (an unreadable password file too; set-lan: an address\n"
     "            refused before anything was sent), 3 no answer in time,\n"
-    "            4 device not found (or --device names answers in conflict), 5 sockets\n"
-    "            could not be opened, 6 fewer boxes answered than --expect asked for\n";
+    "            4 device not found (or --device names answers in conflict; forget: no\n"
+    "            such remembered box), 5 sockets could not be opened (boxes, forget: the\n"
+    "            remembered boxes could not be read or changed), 6 fewer boxes answered\n"
+    "            than --expect asked for\n";
 
 constexpr auto kRunLoopAnswerWait = 6s;
 // How long a host that holds an address has to answer the link's question.
