@@ -3,6 +3,7 @@
 #include "controller_support.h"
 #include "quayside/address.h"
 #include "quayside/library.h"
+#include "quayside/neighbours.h"
 
 #include <algorithm>
 #include <chrono>
@@ -114,6 +115,7 @@ void MainController::OnRefresh() {
         // The row keeps the device's identity, never a pointer into the
         // registry, which the next search replaces.
         view_.setDeviceId(row, d.serverUUID);
+        if (d.hardware) view_.setDeviceToolTip(row, "Hardware address: " + formatHardwareAddress(*d.hardware));
         loginCache.seed(MakeDeviceKey(d.serverUUID));
     }
     deviceSelected = 0;
