@@ -127,6 +127,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string dir = binDir();
+    // The tool remembers what it found: here, in a directory of the bench's own.
+    stateHome();
     const std::string shot = "/tmp/flood-bench-" + std::to_string(::getpid()) + ".png";
     struct Program {
         const char* name;

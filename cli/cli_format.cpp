@@ -1,11 +1,15 @@
 #include "cli_format.h"
 
+#include "box_store.h"
+
 #include "quayside/address.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <sstream>
+#include <utility>
 
 namespace qs::cli {
 
@@ -151,6 +155,8 @@ nlohmann::json deviceJson(const DeviceData_n& d) {
         {"bondingMode", d.bondingMode},
         {"localIfIndex", d.localIfIndex},
         {"ports", ports},
+        // What the neighbour table said; null when it said nothing.
+        {"mac", d.hardware ? nlohmann::json(formatHardwareAddress(*d.hardware)) : nlohmann::json(nullptr)},
         {"jsonVersion", kJsonVersion},
     };
     // Only devices found by a search of their own address say so.
@@ -187,8 +193,9 @@ struct Column {
 };
 constexpr Column kDeviceColumns[] = {{"SERVER UUID", 16}, {"HOST NAME", 20}, {"MODEL", 10},
                                      {"PORT", 9},         {"IP ADDRESS", 15}, {"NETMASK", 15},
-                                     {"GATEWAY", 15},     {"DHCP", 0}};
+                                     {"GATEWAY", 15},     {"DHCP", 4},        {"MAC ADDRESS", 0}};
 constexpr std::size_t kDeviceNameColumns = 3;  // serverUUID, host name, model
+constexpr std::size_t kDeviceHardwareColumn = 8;
 
 // One line of the device list: the device's own text, unescaped. A device
 // shows one line per reported port; `first` marks the first of them.
@@ -197,18 +204,27 @@ struct DeviceRow {
     std::vector<std::string> cells;
 };
 
+}  // namespace
+
+std::vector<std::pair<std::string, const PortBlock*>> shownPorts(const DeviceData_n& d) {
+    if (d.ifCount < 2) return {{"LAN", &d.port[0]}};
+    if (d.bondingEnable) return {{"LAN1+LAN2", &d.port[0]}, {"", &d.port[1]}};
+    return {{"LAN1", &d.port[0]}, {"LAN2", &d.port[1]}};
+}
+
+namespace {
+
 std::vector<DeviceRow> deviceRows(const DeviceRegistry& devices) {
     std::vector<DeviceRow> rows;
     for (std::size_t i = 0; i < devices.count(); ++i) {
         const DeviceData_n& d = devices.at(i);
-        const int shown = d.ifCount >= 2 ? 2 : 1;
-        for (int p = 0; p < shown; ++p) {
-            const PortBlock& port = d.port[static_cast<std::size_t>(p)];
-            std::string label = shown == 1 ? "LAN" : "LAN" + std::to_string(p + 1);
-            if (shown == 2 && d.bondingEnable) label = p == 0 ? "LAN1+LAN2" : "";
-            rows.push_back({p == 0,
+        bool first = true;
+        for (const auto& [label, p] : shownPorts(d)) {
+            const PortBlock& port = *p;
+            rows.push_back({std::exchange(first, false),
                             {toHex(d.serverUUID), d.hostname.str(), d.modelName.str(), label, port.IP.str(),
-                             port.netmask.str(), port.gateway.str(), port.dhcpEnable ? "yes" : "no"}});
+                             port.netmask.str(), port.gateway.str(), port.dhcpEnable ? "yes" : "no",
+                             d.hardware ? formatHardwareAddress(*d.hardware) : ""}});
         }
     }
     return rows;
@@ -237,10 +253,15 @@ std::string deviceTable(const DeviceRegistry& devices) {
     for (const Column& c : kDeviceColumns) out << column(c.title, c.width);
     out << "\n";
     for (const DeviceRow& row : deviceRows(devices)) {
-        // A device's later ports leave its name columns blank.
-        for (std::size_t c = 0; c < row.cells.size(); ++c)
-            out << column(row.first || c >= kDeviceNameColumns ? row.cells[c] : "", kDeviceColumns[c].width);
-        out << "\n";
+        // A device's later ports leave its name columns and its hardware
+        // address blank; a line ends with its last cell that is not.
+        std::string line;
+        for (std::size_t c = 0; c < row.cells.size(); ++c) {
+            const bool own = c >= kDeviceNameColumns && c != kDeviceHardwareColumn;
+            line += column(row.first || own ? row.cells[c] : "", kDeviceColumns[c].width);
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        out << line << "\n";
     }
     std::size_t byAddress = 0, conflicts = 0;
     for (std::size_t i = 0; i < devices.count(); ++i) {
@@ -315,6 +336,75 @@ std::string lanInformationText(const LanInformation& info) {
     }
     if (info.bondingMode) out << "bonding mode: " << *info.bondingMode << "\n";
     out << "ports: " << info.ifNum << "\n";
+    return out.str();
+}
+
+}  // namespace qs::cli
+
+namespace qs::cli {
+
+std::string rememberedStatus(const RememberedBox& box, bool live) {
+    if (live) return "live";
+    std::tm tm{};
+    char text[32];
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char zone = 0;
+    if (std::sscanf(box.lastSeen.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute, &second,
+                    &zone) == 7 &&
+        zone == 'Z') {
+        tm.tm_year = year - 1900;
+        tm.tm_mon = month - 1;
+        tm.tm_mday = day;
+        tm.tm_hour = hour;
+        tm.tm_min = minute;
+        tm.tm_sec = second;
+        const std::time_t t = ::timegm(&tm);
+        std::tm local{};
+        if (t != static_cast<std::time_t>(-1) && ::localtime_r(&t, &local) &&
+            std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) != 0)
+            return std::string("last seen ") + text;
+    }
+    // Not as the tool writes it (changed by hand): shown as it is.
+    return "last seen " + (box.lastSeen.empty() ? std::string("(unknown)") : box.lastSeen);
+}
+
+nlohmann::json rememberedBoxJson(const RememberedBox& box, bool live) {
+    nlohmann::json ports = nlohmann::json::array();
+    for (const RememberedPort& p : box.ports)
+        ports.push_back({{"label", p.label}, {"IP", p.IP}, {"netmask", p.netmask}, {"gateway", p.gateway}});
+    return {{"serverUUID", box.serverUUID},
+            {"hostname", box.hostname},
+            {"modelName", box.modelName},
+            {"ports", ports},
+            {"mac", box.mac.empty() ? nlohmann::json(nullptr) : nlohmann::json(box.mac)},
+            {"answeredFrom", box.answeredFrom},
+            {"byAddress", box.byAddress},
+            {"firstSeen", box.firstSeen},
+            {"lastSeen", box.lastSeen},
+            {"live", live},
+            {"status", rememberedStatus(box, live)},
+            {"jsonVersion", kJsonVersion}};
+}
+
+std::string rememberedBoxTable(const std::vector<RememberedBox>& boxes, const std::set<std::string>& live,
+                               bool searched) {
+    constexpr Column kColumns[] = {{"SERVER UUID", 16}, {"HOST NAME", 20},   {"MODEL", 10}, {"ADDRESS", 15},
+                                   {"MAC ADDRESS", 17}, {"FOUND BY", 8}, {"STATUS", 0}};
+    std::ostringstream out;
+    for (const Column& c : kColumns) out << column(c.title, c.width);
+    out << "\n";
+    std::size_t liveCount = 0;
+    for (const RememberedBox& b : boxes) {
+        const bool isLive = live.count(b.serverUUID) != 0;
+        liveCount += isLive ? 1 : 0;
+        const std::string cells[] = {b.serverUUID, b.hostname, b.modelName, b.answeredFrom, b.mac,
+                                     b.byAddress ? "address" : "group", rememberedStatus(b, isLive)};
+        for (std::size_t c = 0; c < std::size(cells); ++c) out << column(cells[c], kColumns[c].width);
+        out << "\n";
+    }
+    out << boxes.size() << (boxes.size() == 1 ? " box remembered" : " boxes remembered");
+    if (searched) out << ", " << liveCount << " of them live";
+    out << "\n";
     return out.str();
 }
 

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,11 @@ nlohmann::json deviceJson(const DeviceData_n& d);
 // One share line: the bare name, marked when the volume is locked.
 std::string shareText(std::string_view name, bool isLocked);
 
+// The ports a device's listing shows, with their labels: "LAN" for a
+// device with one port; "LAN1" and "LAN2", or "LAN1+LAN2" and "" when the
+// two are bonded.
+std::vector<std::pair<std::string, const PortBlock*>> shownPorts(const DeviceData_n& d);
+
 // The readable table: a header line, one line per reported port, and a count.
 std::string deviceTable(const DeviceRegistry& devices);
 
@@ -70,6 +76,19 @@ std::string conflictNote(std::size_t conflicts);
 #include "quayside/packager.h"
 
 namespace qs::cli {
+
+struct RememberedBox;
+
+// The status of a remembered box: "live" when it answered the search just
+// run, else "last seen" and the local date and time of lastSeen
+// ("last seen 2024-05-01 11:30").
+std::string rememberedStatus(const RememberedBox& box, bool live);
+// One remembered box as `quayside boxes --json` prints it.
+nlohmann::json rememberedBoxJson(const RememberedBox& box, bool live);
+// The table of `quayside boxes`: a header line, one line per box, and a
+// count (with how many are live when `searched`).
+std::string rememberedBoxTable(const std::vector<RememberedBox>& boxes, const std::set<std::string>& live,
+                               bool searched);
 
 // A LAN-information answer: JSON keys ports (as many as ifNum says),
 // bondingMode (null when not bonded) and ifNum; or readable lines.

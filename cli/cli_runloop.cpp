@@ -2,6 +2,7 @@
 
 #include "cli_format.h"
 
+#include <algorithm>
 #include <iostream>
 
 namespace qs::cli {
@@ -28,12 +29,20 @@ bool RunLoopSession::ok(std::string* why) const {
 }
 
 void RunLoopSession::search(std::chrono::milliseconds listen, const std::vector<std::uint32_t>& hosts,
-                            bool multicast) {
+                            bool multicast, const std::vector<std::uint32_t>& remembered) {
     engine_->serverArray().clear();
     if (multicast) engine_->sendPackage(op_SEARCH, nullptr);
-    const auto sweep = engine_->searchAddresses(hosts);
-    loop_.runFor(hosts.empty() ? listen : std::max(listen, sweep + std::chrono::milliseconds(1000)));
+    std::vector<std::uint32_t> asked = hosts;
+    for (const std::uint32_t a : remembered)
+        if (std::find(asked.begin(), asked.end(), a) == asked.end()) asked.push_back(a);
+    const auto sweep = engine_->searchAddresses(std::move(asked));
+    // The remembered addresses hold the search open no longer than it is.
+    const bool held = !hosts.empty() || !multicast;
+    loop_.runFor(held ? std::max(listen, sweep + std::chrono::milliseconds(1000)) : listen);
     sayWhenFull(engine_->registry.refusedAsFull());
+    std::vector<DeviceData_n*> found;
+    for (const auto& d : engine_->serverArray()) found.push_back(d.get());
+    fillHardwareAddresses(found, readNeighbourTable().value_or(std::vector<Neighbour>{}));
 }
 
 bool RunLoopSession::waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {

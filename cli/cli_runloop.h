@@ -24,10 +24,11 @@ public:
     bool ok(std::string* why) const;
 
     // Sends a search (to the group unless `multicast` is off, and by
-    // unicast to `hosts`) and collects answers for `listen`, or until the
-    // requests to the hosts have gone out and a second more has passed.
+    // unicast to `hosts` and `remembered`) and collects answers for
+    // `listen`, or until the requests to `hosts` have gone out and a second
+    // more has passed. Then gives the devices their hardware addresses.
     void search(std::chrono::milliseconds listen, const std::vector<std::uint32_t>& hosts = {},
-                bool multicast = true);
+                bool multicast = true, const std::vector<std::uint32_t>& remembered = {});
     // Runs the loop until `done` holds or `limit` passes; true when it held.
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
 

@@ -73,6 +73,10 @@ std::vector<WatchEvent> DeviceWatch::update(const DeviceRegistry& devices,
         // The index alone says nothing: localInterface names the interface.
         auto fields = changedFields(it->second.record, record);
         std::erase(fields, "localIfIndex");
+        // A neighbour entry comes and goes with traffic: only one hardware
+        // address in place of another is a change.
+        if (!it->second.record.value("mac", nlohmann::json()).is_string() || !record.at("mac").is_string())
+            std::erase(fields, "mac");
         if (!fields.empty()) events.push_back({WatchEventKind::Changed, record, std::move(fields)});
         it->second.record = std::move(record);
     }
@@ -140,6 +144,7 @@ std::vector<std::pair<std::string, std::string>> flatten(const nlohmann::json& l
     std::vector<std::pair<std::string, std::string>> out;
     const auto cell = [](const nlohmann::json& v) {
         if (v.is_string()) return v.get<std::string>();
+        if (v.is_null()) return std::string();  // unknown: an empty cell
         if (!v.is_array()) return v.dump();
         // The names of the changed fields.
         std::string joined;
@@ -261,7 +266,9 @@ private:
 }  // namespace
 
 WatchEnd runWatch(std::chrono::seconds every, OutputFormat format, std::ostream& out, int outFd,
-                  const std::function<void(const std::string&)>& log, std::string* why) {
+                  const std::function<void(const std::string&)>& log, std::string* why,
+                  const std::function<void()>& beforeSearch,
+                  const std::function<void(const DeviceRegistry&)>& afterSearch) {
     StopSignals signals;
     if (!signals.install(why)) return WatchEnd::SetupFailed;
     const bool separated = format == OutputFormat::Csv || format == OutputFormat::Tsv;
@@ -286,7 +293,9 @@ WatchEnd runWatch(std::chrono::seconds every, OutputFormat format, std::ostream&
     using Clock = std::chrono::steady_clock;
     while (!signals.stopped()) {
         const auto started = Clock::now();
+        if (beforeSearch) beforeSearch();
         qs::SearchDevices();
+        if (afterSearch) afterSearch(processLibrary().devices);
         // A signal during the search ends the watch here; the search itself
         // is bounded.
         if (signals.stopped()) break;

@@ -95,8 +95,11 @@ enum class WatchEnd {
 // it reports an error or a hang-up (a pipe whose reader has gone), so the
 // watch does not search on for nobody while it has nothing to write. `log`,
 // when set, hears one line per search, before that search's events. `why`
-// says what failed when the watch did not end by a signal.
+// says what failed when the watch did not end by a signal. `beforeSearch`
+// and `afterSearch`, when set, run around each search.
 WatchEnd runWatch(std::chrono::seconds every, OutputFormat format, std::ostream& out, int outFd,
-                  const std::function<void(const std::string&)>& log, std::string* why);
+                  const std::function<void(const std::string&)>& log, std::string* why,
+                  const std::function<void()>& beforeSearch = {},
+                  const std::function<void(const DeviceRegistry&)>& afterSearch = {});
 
 }  // namespace qs::cli

@@ -1,4 +1,5 @@
 // quayside: the command-line face of the device protocol library.
+#include "box_store.h"
 #include "cli_args.h"
 #include "cli_device.h"
 #include "cli_format.h"
@@ -17,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <iostream>
 #include <utility>
@@ -62,6 +64,17 @@ const char* kUsage =
     "      --verbose lists each answer it dropped\n"
     "  The four device commands take --host ADDR... and --no-multicast as search does,\n"
     "  to reach a device beyond a router.\n"
+    "  boxes [--json] [--loopback] [--interface ADDR]... [--host ADDR]... [--verbose]\n"
+    "      search once, then list the remembered boxes, each \"live\" when it answered\n"
+    "      that search, else \"last seen\" with the date and local time it last did\n"
+    "      (with --no-remember: the list as it is, without a search)\n"
+    "  forget DEVICE\n"
+    "      remove one box from the remembered boxes (DEVICE: its serverUUID, host name,\n"
+    "      port-0 address or the address it answered from)\n"
+    "  Every search remembers the boxes it found, in $XDG_STATE_HOME/quayside/boxes.json\n"
+    "  (~/.local/state/quayside/boxes.json without XDG_STATE_HOME), and asks the boxes\n"
+    "  it found by address (--host) at that address again, so a box beyond a router\n"
+    "  is found again without --host (not with --no-multicast).\n"
     "\n"
     "options:\n"
     "  --device D         serverUUID (16 hex digits), host name, or port-0 address\n"
@@ -96,6 +109,8 @@ const char* kUsage =
     "                     search does not reach. Operations on a device found only this\n"
     "                     way go by unicast to its address (JSON: \"byAddress\": true)\n"
     "  --no-multicast     search only the --host addresses\n"
+    "  --no-remember      every command but forget: neither read nor change the\n"
+    "                     remembered boxes\n"
     "  --verbose          say on standard error what the sockets could not be given\n"
     "                     (a socket option refused, a smaller receive buffer);\n"
     "                     watch also says how many devices each search found\n"
@@ -110,8 +125,10 @@ const char* kUsage =
     "            could not be written),\n"
     "            2 usage error (an unreadable password file too; set-lan: an address\n"
     "            refused before anything was sent), 3 no answer in time,\n"
-    "            4 device not found (or --device names answers in conflict), 5 sockets\n"
-    "            could not be opened, 6 fewer boxes answered than --expect asked for\n";
+    "            4 device not found (or --device names answers in conflict; forget: no\n"
+    "            such remembered box), 5 sockets could not be opened (boxes, forget: the\n"
+    "            remembered boxes could not be read or changed), 6 fewer boxes answered\n"
+    "            than --expect asked for\n";
 
 constexpr auto kRunLoopAnswerWait = 6s;
 constexpr auto kRunLoopSearchTime = 2s;
@@ -180,16 +197,30 @@ struct Request {
     std::string ip, netmask, gateway;
     bool force = false;
     std::chrono::seconds every{10};
+    bool remember = true;  // off with --no-remember
 };
 
 std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     req.command = argv[1];
-    std::set<std::string> flags{"--loopback", "--verbose", "--no-multicast"}, options{"--device", "--host"};
+    std::set<std::string> flags{"--loopback", "--verbose", "--no-multicast", "--no-remember"},
+        options{"--device", "--host"};
+    if (req.command == "forget") {
+        if (argc < 3 || argv[2][0] == '-') return usageError("forget needs the DEVICE to forget");
+        req.device = argv[2];
+        Args args;
+        if (!args.parse(argc, argv, 3, {"--no-remember"}, {})) return usageError(args.error());
+        if (args.has("--no-remember"))
+            return usageError("forget changes the remembered boxes; it takes no --no-remember");
+        return std::nullopt;
+    }
     if (req.command == "doctor") {
-        flags = {"--verbose", "--loopback"};
+        flags = {"--verbose", "--loopback", "--no-remember"};
         options = {"--host"};
+    } else if (req.command == "boxes") {
+        flags = {"--json", "--loopback", "--verbose", "--no-remember"};
+        options = {"--interface", "--host"};
     } else if (req.command == "search" || req.command == "watch") {
-        flags = {"--json", "--loopback", "--verbose", "--no-multicast"};
+        flags = {"--json", "--loopback", "--verbose", "--no-multicast", "--no-remember"};
         options = {"--interface", "--host", "--format"};
         options.insert(req.command == "watch" ? "--every" : "--expect");
     } else if (req.command == "check-password") {
@@ -224,6 +255,7 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
         req.format = OutputFormat::Json;
     }
     req.json = args.has("--json");
+    req.remember = !args.has("--no-remember");
     req.runloop = args.has("--runloop") || req.command == "lan-info";
     req.transport.loopbackLab = args.has("--loopback");
     req.verbose = args.has("--verbose");
@@ -241,7 +273,7 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     }
     req.targets.multicast = !args.has("--no-multicast");
     if (!req.targets.multicast && req.targets.hosts.empty()) return usageError("--no-multicast needs --host");
-    if (req.command == "doctor") return std::nullopt;
+    if (req.command == "doctor" || req.command == "boxes") return std::nullopt;
     if (req.command == "search") {
         if (const auto expect = args.value("--expect")) {
             std::uint64_t n = 0;
@@ -369,9 +401,57 @@ int outcomeExit(qs::Outcome o) {
     return kExitNoAnswer;
 }
 
+// ---- remembered boxes ---------------------------------------------------
+
+// The remembered boxes; none with --no-remember (but for boxes, which then
+// reads them), or without a home directory (said once).
+std::optional<BoxStore> gBoxes;
+
+void openBoxStore(const Request& req) {
+    if (!req.remember && req.command != "boxes") return;
+    std::string why;
+    const auto path = defaultBoxStorePath(&why);
+    if (!path) {
+        std::cerr << "quayside: cannot keep the list of boxes (" << escapeText(why) << ")\n";
+        return;
+    }
+    gBoxes.emplace(*path, [](const std::string& line) { std::cerr << "quayside: " << escapeText(line) << "\n"; });
+}
+
+// The addresses of the boxes found by address before, which every search
+// asks again: the loopback lab's with --loopback, the others without it.
+std::vector<std::uint32_t> rememberedAddresses(const Request& req) {
+    std::vector<RememberedBox> boxes;
+    if (!req.remember || !gBoxes || !req.targets.multicast || !gBoxes->load(boxes)) return {};
+    std::vector<std::uint32_t> out;
+    for (const RememberedBox& b : boxes) {
+        const auto a = qs::parseDottedIPv4(b.answeredFrom);
+        if (!b.byAddress || !a || qs::whyNoTarget(*a, req.transport.loopbackLab)) continue;
+        if (((*a >> 24) == 127) != req.transport.loopbackLab) continue;
+        if (out.size() + req.targets.hosts.size() < qs::kMaxTargetsInAll) out.push_back(*a);
+    }
+    return out;
+}
+
+// Takes what a search found into the remembered boxes.
+void remember(const Request& req, const std::vector<const qs::DeviceData_n*>& found) {
+    if (!req.remember || !gBoxes || found.empty()) return;
+    const std::string now = isoTimeUtc(static_cast<long long>(std::time(nullptr)));
+    gBoxes->update([&](std::vector<RememberedBox>& boxes) {
+        rememberFound(boxes, found, now);
+        return true;
+    });
+}
+
+std::vector<const qs::DeviceData_n*> registryList(const qs::DeviceRegistry& devices) {
+    std::vector<const qs::DeviceData_n*> list;
+    for (std::size_t i = 0; i < devices.count(); ++i) list.push_back(&devices.at(i));
+    return list;
+}
+
 // ---- blocking form ----------------------------------------------------
 
-bool runSearch() {
+bool runSearch(const Request& req) {
     ProgressLine progress;
     const int count = qs::processLibrary().link()->interfaceCount();
     const bool ran = qs::SearchDevices([&](int i, const std::string& address, std::size_t found) {
@@ -379,6 +459,7 @@ bool runSearch() {
     });
     progress.finish();
     sayWhenFull(qs::processLibrary().lastSearch().refusedAsFull);
+    remember(req, registryList(qs::processLibrary().devices));
     return ran;
 }
 
@@ -392,12 +473,13 @@ int openBlocking(const Request& req) {
         return kExitLocalFailure;
     }
     qs::processLibrary().searchTargets = req.targets;
+    qs::processLibrary().searchTargets.remembered = rememberedAddresses(req);
     return kExitOk;
 }
 
 int cmdSearch(const Request& req) {
     if (int rc = openBlocking(req); rc != kExitOk) return rc;
-    runSearch();
+    runSearch(req);
     const auto& devices = qs::processLibrary().devices;
     std::size_t conflicts = 0;
     std::set<qs::Uuid8> boxes;
@@ -427,10 +509,9 @@ int cmdSearch(const Request& req) {
 
 int blockingCommand(const Request& req, const std::string& password) {
     if (int rc = openBlocking(req); rc != kExitOk) return rc;
-    runSearch();
+    runSearch(req);
     qs::DeviceLibrary& lib = qs::processLibrary();
-    std::vector<const qs::DeviceData_n*> list;
-    for (std::size_t i = 0; i < lib.devices.count(); ++i) list.push_back(&lib.devices.at(i));
+    const std::vector<const qs::DeviceData_n*> list = registryList(lib.devices);
     std::size_t index = 0;
     if (auto rc = pickDevice(req, list, index)) return *rc;
     const qs::DeviceData_n& device = lib.devices.at(index);
@@ -486,7 +567,7 @@ int blockingCommand(const Request& req, const std::string& password) {
         lib.searchTargets = targets;
         if (unicastOnly) lib.searchTargets = qs::SearchTargets{.hosts = {*asked}, .multicast = false};
         else if (asked) lib.searchTargets.hosts.push_back(*asked);
-        runSearch();
+        runSearch(req);
         lib.searchTargets = targets;
         const qs::DeviceData_n* moved = lib.devices.FindDevice(id);
         return moved ? std::optional(moved->answeredFrom) : std::nullopt;
@@ -497,8 +578,12 @@ int blockingCommand(const Request& req, const std::string& password) {
 int cmdWatch(const Request& req) {
     if (int rc = openBlocking(req); rc != kExitOk) return rc;
     std::string why;
-    const WatchEnd end =
-        runWatch(req.every, req.format, std::cout, STDOUT_FILENO, req.verbose ? verboseLine : nullptr, &why);
+    // The list is read again before each search: another run may have
+    // found a box by address meanwhile.
+    const auto before = [&] { qs::processLibrary().searchTargets.remembered = rememberedAddresses(req); };
+    const auto after = [&](const qs::DeviceRegistry& devices) { remember(req, registryList(devices)); };
+    const WatchEnd end = runWatch(req.every, req.format, std::cout, STDOUT_FILENO,
+                                  req.verbose ? verboseLine : nullptr, &why, before, after);
     qs::CloseSockets();
     switch (end) {
         case WatchEnd::Stopped: return kExitOk;
@@ -531,6 +616,7 @@ int cmdDoctor(const Request& req) {
         facts.search.whyNot = error;
     } else {
         qs::processLibrary().searchTargets = req.targets;
+        qs::processLibrary().searchTargets.remembered = rememberedAddresses(req);
         ProgressLine progress;
         const int count = qs::processLibrary().link()->interfaceCount();
         facts.search = searchOnce(qs::processLibrary(), req.verbose ? verboseLine : nullptr,
@@ -538,6 +624,7 @@ int cmdDoctor(const Request& req) {
                                       progress.show(i, count, address, found);
                                   });
         progress.finish();
+        remember(req, registryList(qs::processLibrary().devices));
         qs::CloseSockets();
     }
     const DoctorReport report = judge(facts);
@@ -552,10 +639,11 @@ int runLoopCommand(const Request& req, const std::string& password) {
     RunLoopSession session(req.transport.loopbackLab, req.verbose);
     std::string why;
     if (!session.ok(&why)) return failure(kExitLocalFailure, why);
-    session.search(kRunLoopSearchTime, req.targets.hosts, req.targets.multicast);
+    session.search(kRunLoopSearchTime, req.targets.hosts, req.targets.multicast, rememberedAddresses(req));
     auto& engine = session.engine();
     std::vector<const qs::DeviceData_n*> list;
     for (const auto& d : engine.serverArray()) list.push_back(d.get());
+    remember(req, list);
     std::size_t index = 0;
     if (auto rc = pickDevice(req, list, index)) return *rc;
     std::shared_ptr<qs::DeviceData_n> device = engine.serverArray()[index];
@@ -623,11 +711,59 @@ int runLoopCommand(const Request& req, const std::string& password) {
             session.search(kRunLoopSearchTime, {*asked}, false);
         else
             session.search(kRunLoopSearchTime, hosts, req.targets.multicast);
+        std::vector<const qs::DeviceData_n*> found;
+        for (const auto& d : engine.serverArray()) found.push_back(d.get());
+        remember(req, found);
         for (const auto& d : engine.serverArray())
             if (d->serverUUID == id) return d->answeredFrom;
         return std::nullopt;
     });
     return rc;
+}
+
+// ---- the remembered boxes ----------------------------------------------
+
+int cmdBoxes(const Request& req) {
+    // Which boxes answer now: one search, unless the list is only read.
+    std::set<std::string> live;
+    const bool searching = req.remember && gBoxes;
+    if (searching) {
+        if (int rc = openBlocking(req); rc != kExitOk) return rc;
+        runSearch(req);
+        for (const qs::DeviceData_n* d : registryList(qs::processLibrary().devices))
+            if (!d->conflict) live.insert(qs::toHex(d->serverUUID));
+        qs::CloseSockets();
+    }
+    std::vector<RememberedBox> boxes;
+    if (!gBoxes || !gBoxes->load(boxes)) return failure(kExitLocalFailure, "cannot read the remembered boxes");
+    if (req.json) {
+        for (const RememberedBox& b : boxes)
+            std::cout << jsonLine(rememberedBoxJson(b, live.count(b.serverUUID) != 0)) << "\n";
+        return kExitOk;
+    }
+    std::cout << rememberedBoxTable(boxes, live, searching);
+    return kExitOk;
+}
+
+int cmdForget(const Request& req) {
+    if (!gBoxes) return failure(kExitLocalFailure, "cannot change the remembered boxes");
+    std::vector<std::size_t> matches;
+    RememberedBox gone;
+    const bool ok = gBoxes->update([&](std::vector<RememberedBox>& boxes) {
+        matches = matchRemembered(boxes, req.device);
+        if (matches.size() != 1) return false;
+        gone = boxes[matches.front()];
+        boxes.erase(boxes.begin() + static_cast<long>(matches.front()));
+        return true;
+    });
+    if (!ok) return failure(kExitLocalFailure, "cannot change the remembered boxes");
+    if (matches.empty())
+        return failure(kExitNotFound, "no remembered box '" + req.device + "' ('quayside boxes' lists them)");
+    if (matches.size() > 1)
+        return usageError("'" + req.device + "' names " + std::to_string(matches.size()) +
+                          " remembered boxes; give its serverUUID instead");
+    std::cout << "forgot " << escapeText(gone.hostname) << " (" << gone.serverUUID << ")\n";
+    return kExitOk;
 }
 
 }  // namespace
@@ -648,6 +784,9 @@ int main(int argc, char** argv) {
     }
     Request req;
     if (auto rc = parseRequest(argc, argv, req)) return *rc;
+    openBoxStore(req);
+    if (req.command == "forget") return checkOutput(cmdForget(req));
+    if (req.command == "boxes") return checkOutput(cmdBoxes(req));
     if (req.command == "search") return checkOutput(cmdSearch(req));
     if (req.command == "doctor") {
         // Output that could not be written fails as it does elsewhere;

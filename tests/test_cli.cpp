@@ -98,8 +98,8 @@ TEST(ScriptOutput, CsvQuotesAsRfc4180AndEscapesDeviceText) {
     d.port[0].netmask = "255.255.255.0";
     d.port[0].gateway = "10.0.0.1";
     EXPECT_EQ(deviceRecords(devices, OutputFormat::Csv),
-              "SERVER UUID,HOST NAME,MODEL,PORT,IP ADDRESS,NETMASK,GATEWAY,DHCP\r\n"
-              "0000000000000007,\"evil,\"\"box\"\"\\x0aname\",VSB-720K,LAN,10.0.0.7,255.255.255.0,10.0.0.1,no\r\n");
+              "SERVER UUID,HOST NAME,MODEL,PORT,IP ADDRESS,NETMASK,GATEWAY,DHCP,MAC ADDRESS\r\n"
+              "0000000000000007,\"evil,\"\"box\"\"\\x0aname\",VSB-720K,LAN,10.0.0.7,255.255.255.0,10.0.0.1,no,\r\n");
 }
 
 TEST(ScriptOutput, TsvKeepsOneRecordPerLineAndNamesTheDeviceOnEachPort) {
@@ -112,16 +112,20 @@ TEST(ScriptOutput, TsvKeepsOneRecordPerLineAndNamesTheDeviceOnEachPort) {
     d.port[0].IP = "10.0.0.9";
     d.port[1].IP = "10.0.1.9";
     d.port[1].dhcpEnable = true;
+    d.hardware = HardwareAddress{{0x02, 0xab, 0, 0, 0, 0x09}};
     EXPECT_EQ(deviceRecords(devices, OutputFormat::Tsv),
-              "SERVER UUID\tHOST NAME\tMODEL\tPORT\tIP ADDRESS\tNETMASK\tGATEWAY\tDHCP\n"
-              "0000000000000009\ttab\\x09here\\x0d\\x0aand\\x1b[2J\tVSB-760K\tLAN1\t10.0.0.9\t\t\tno\n"
-              "0000000000000009\ttab\\x09here\\x0d\\x0aand\\x1b[2J\tVSB-760K\tLAN2\t10.0.1.9\t\t\tyes\n");
-    // The table shows the same lines, the name columns once per device.
+              "SERVER UUID\tHOST NAME\tMODEL\tPORT\tIP ADDRESS\tNETMASK\tGATEWAY\tDHCP\tMAC ADDRESS\n"
+              "0000000000000009\ttab\\x09here\\x0d\\x0aand\\x1b[2J\tVSB-760K\tLAN1\t10.0.0.9\t\t\tno\t02:ab:00:00:00:09\n"
+              "0000000000000009\ttab\\x09here\\x0d\\x0aand\\x1b[2J\tVSB-760K\tLAN2\t10.0.1.9\t\t\tyes\t02:ab:00:00:00:09\n");
+    // The table shows the same lines, the name columns and the hardware
+    // address once per device.
     const std::string table = deviceTable(devices);
     EXPECT_EQ(table.substr(0, table.find('\n')),
               "SERVER UUID       HOST NAME             MODEL       PORT       IP ADDRESS       NETMASK          "
-              "GATEWAY          DHCP");
+              "GATEWAY          DHCP  MAC ADDRESS");
+    EXPECT_NE(table.find("no    02:ab:00:00:00:09\n"), std::string::npos) << table;
     EXPECT_NE(table.find("\n" + std::string(52, ' ') + "LAN2       10.0.1.9"), std::string::npos) << table;
+    EXPECT_NE(table.find("yes\n"), std::string::npos) << table;
 
     EXPECT_EQ(parseOutputFormat("tsv"), OutputFormat::Tsv);
     EXPECT_EQ(parseOutputFormat("CSV"), std::nullopt);

@@ -92,7 +92,7 @@ TEST_F(LoopbackLab, ExpectExitsSixWhenFewerBoxesAnswerAndListsThemAnyway) {
     EXPECT_EQ(r.exitCode, 6) << r.err;
     EXPECT_EQ(r.err, "quayside: 3 boxes answered, fewer than the 4 expected\n");
     // A header and a record per port the table shows, each line ending in CRLF.
-    EXPECT_EQ(r.out.rfind("SERVER UUID,HOST NAME,MODEL,PORT,IP ADDRESS,NETMASK,GATEWAY,DHCP\r\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("SERVER UUID,HOST NAME,MODEL,PORT,IP ADDRESS,NETMASK,GATEWAY,DHCP,MAC ADDRESS\r\n", 0), 0u) << r.out;
     const auto lines = std::count(r.out.begin(), r.out.end(), '\n');
     EXPECT_EQ(lines, 1 + 5) << r.out;  // one port, two, two bonded
     std::size_t crlf = 0;

@@ -241,6 +241,16 @@ TEST_F(Controller, PortAndAddressModeChoices) {
     EXPECT_TRUE(toolkit.fields[Field::Netmask].editable);
 }
 
+TEST_F(Controller, ADeviceRowsTooltipShowsItsHardwareAddressWhenKnown) {
+    auto known = device(1, "a", "10.0.0.9"), unknown = device(2, "b", "10.0.0.10");
+    unknown->answeredFrom = 0;  // the neighbour table is not asked
+    known->hardware = HardwareAddress{{0x02, 0, 0, 0, 0, 0x09}};
+    for (auto d : {known, unknown}) ctl->packager().registry.addDataInfo(d);
+    EXPECT_EQ(ctl->deviceCtl().toolTip(0), "Hardware address: 02:00:00:00:00:09");
+    EXPECT_EQ(ctl->deviceCtl().toolTip(1), "");
+    EXPECT_EQ(ctl->deviceCtl().toolTip(7), "");
+}
+
 TEST_F(Controller, HeaderClicksSortAndReverseOnlyWithoutASelectedRow) {
     auto a = device(1, "a", "10.0.0.9"), b = device(2, "b", "10.0.0.10"), c = device(3, "c", "10.0.0.2");
     for (auto d : {a, b, c}) ctl->packager().registry.addDataInfo(d);

@@ -5,6 +5,8 @@
 #include "support/packets.h"
 
 #include <gtest/gtest.h>
+#include <linux/neighbour.h>
+#include <set>
 
 using namespace qs;
 using namespace std::chrono_literals;
@@ -125,6 +127,35 @@ TEST(Search, AnAnswerToASearchByAddressCountsOnlyFromAnAddressAsked) {
     ASSERT_EQ(lab.lib.devices.count(), 1u);
     EXPECT_EQ(lab.lib.devices.at(0).serverUUID, server(1));
     EXPECT_TRUE(lab.lib.devices.at(0).byAddress);
+}
+
+TEST(Search, RememberedAddressesAreAskedWithinTheGroupsListening) {
+    // One remembered box answers at its address, the other is gone: the
+    // search ends when the group's listening does, as it would without them.
+    Lab lab(1);
+    lab.lib.searchTargets.remembered = {0x0A090001, 0x0A090002};
+    std::set<std::uint32_t> asked;
+    lab.link->onUnicast = [&](std::uint32_t to, const Bytes&) {
+        asked.insert(to);
+        if (to == 0x0A090001) lab.link->queueFrom(-1, to, deviceReply(1));
+    };
+    // Its hardware address comes from the neighbour table, read once.
+    int readings = 0;
+    lab.lib.neighbourTable = [&] {
+        ++readings;
+        Neighbour n;
+        n.address = 0x0A090001;
+        n.state = NUD_REACHABLE;
+        n.hardware = HardwareAddress{{0x02, 0, 0, 0, 0, 0x01}};
+        return std::optional(std::vector<Neighbour>{n});
+    };
+    lab.lib.SearchDevices();
+    EXPECT_EQ(asked, (std::set<std::uint32_t>{0x0A090001, 0x0A090002}));
+    ASSERT_EQ(lab.lib.devices.count(), 1u);
+    EXPECT_TRUE(lab.lib.devices.at(0).byAddress);
+    EXPECT_EQ(lab.lib.devices.at(0).hardware, (HardwareAddress{{0x02, 0, 0, 0, 0, 0x01}}));
+    EXPECT_EQ(readings, 1);
+    EXPECT_EQ(lab.link->elapsed(), 101 * 10ms);
 }
 
 TEST(Search, RegistryFollowsInterfaceOrderNotTimeOfArrival) {

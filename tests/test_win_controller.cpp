@@ -7,7 +7,9 @@
 #include "quayside/address.h"
 #include "quayside/library.h"
 #include "support/fake_main_view.h"
+#include "support/fake_link.h"
 #include "support/fake_net_connections.h"
+#include "support/packets.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +65,32 @@ protected:
 };
 
 }  // namespace
+
+// A device's row says its hardware address in its tooltip, when the
+// neighbour table knows the address it answered from.
+TEST_F(Controller, DeviceRowsTooltipShowsTheHardwareAddressWhenKnown) {
+    auto link = std::make_unique<qs::test::FakeLink>(1);
+    auto* fake = link.get();
+    const Uuid8 client = processLibrary().clientUUID();
+    fake->onSend = [&](int, const Bytes&) {
+        fake->queueFrom(0, 0x0A000014, qs::test::reply(op_SEARCH, client, kDevice,
+                                                       qs::test::onePortDevice("nas1", "VSB-720K", "10.0.0.20")));
+        fake->queueFrom(0, 0x0A000015, qs::test::reply(op_SEARCH, client, Uuid8{1, 2, 3, 4, 5, 6, 7, 8},
+                                                       qs::test::onePortDevice("nas2", "VSB-720K", "10.0.0.21")));
+    };
+    processLibrary().setLink(std::move(link));
+    processLibrary().neighbourTable = [] {
+        Neighbour n;
+        n.address = 0x0A000014;
+        n.state = 0x02;  // reachable
+        n.hardware = HardwareAddress{{0x02, 0, 0, 0, 0, 0x14}};
+        return std::optional(std::vector<Neighbour>{n});
+    };
+    controller.start();
+    processLibrary().neighbourTable = nullptr;
+    ASSERT_EQ(view.rowCount(List::Device), 2);
+    EXPECT_EQ(view.deviceToolTips, (std::map<int, std::string>{{0, "Hardware address: 02:00:00:00:00:14"}}));
+}
 
 // The user picks a letter in use while the remembered letters are still
 // coming back; when they are back the combo is filled again, and the

@@ -68,6 +68,10 @@ int DataSourceModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant DataSourceModel::data(const QModelIndex& index, int role) const {
+    if (index.isValid() && role == Qt::ToolTipRole) {
+        const std::string tip = source_.toolTip(index.row());
+        return tip.empty() ? QVariant() : QVariant(qstr(tip));
+    }
     if (!index.isValid() || role != Qt::DisplayRole) return {};
     const auto& ids = source_.columnIdentifiers();
     if (index.column() < 0 || static_cast<std::size_t>(index.column()) >= ids.size()) return {};

@@ -1,6 +1,7 @@
 #include "table_controls.h"
 
 #include "main_controller.h"
+#include "quayside/neighbours.h"
 
 namespace qs::mac {
 
@@ -30,6 +31,19 @@ std::string DeviceTableControl::objectValue(const std::string& columnIdentifier,
 }
 
 const std::vector<std::string>& DeviceTableControl::columnIdentifiers() const { return kDeviceColumns; }
+
+std::string DeviceTableControl::toolTip(int row) const {
+    if (!mainCtl->hasPackager()) return {};
+    const auto& devices = mainCtl->packager().serverArray();
+    if (row < 0 || static_cast<std::size_t>(row) >= devices.size() || !devices[static_cast<std::size_t>(row)])
+        return {};
+    const DeviceData_n& device = *devices[static_cast<std::size_t>(row)];
+    // Answers arrive one by one here: the table is read when the tooltip is
+    // asked for, not for every answer.
+    auto hardware = device.hardware;
+    if (!hardware && device.answeredFrom != 0) hardware = hardwareAddressOf(device.answeredFrom);
+    return hardware ? "Hardware address: " + formatHardwareAddress(*hardware) : std::string();
+}
 
 int VolumeTableControl::numberOfRowsInTableView() const {
     if (!mainCtl->hasPackager()) return 0;

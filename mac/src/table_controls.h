@@ -18,6 +18,11 @@ public:
     virtual std::string objectValue(const std::string& columnIdentifier, int row) const = 0;
     // The identifiers of the table's columns, in their order.
     virtual const std::vector<std::string>& columnIdentifiers() const = 0;
+    // The tooltip of a row; empty for none.
+    virtual std::string toolTip(int row) const {
+        (void)row;
+        return {};
+    }
 };
 
 class DeviceTableControl final : public TableDataSource {
@@ -29,6 +34,9 @@ public:
     // "ColumnGateway"; any other identifier an empty cell.
     std::string objectValue(const std::string& columnIdentifier, int row) const override;
     const std::vector<std::string>& columnIdentifiers() const override;
+    // "Hardware address: aa:bb:cc:dd:ee:ff" when the neighbour table knows
+    // the address the device answered from.
+    std::string toolTip(int row) const override;
 
     MainController* mainCtl;
     Table deviceTable = Table::Device;  // the widget itself belongs to the window

@@ -96,6 +96,11 @@ bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
     else
         searchTogether(request, progress);
     devices.markAddressConflicts();
+    // One reading of the neighbour table for the whole search.
+    const auto table = neighbourTable ? neighbourTable() : readNeighbourTable();
+    std::vector<DeviceData_n*> found;
+    for (std::size_t i = 0; i < devices.count(); ++i) found.push_back(&devices.at(i));
+    fillHardwareAddresses(found, table.value_or(std::vector<Neighbour>{}));
     return true;
 }
 
@@ -287,8 +292,13 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
     // addresses goes round fewer times. Their answers are heard on the
     // direct socket until its own tally or bound ends it, counted from the
     // last sending.
-    const std::vector<std::uint32_t>& hosts = searchTargets.hosts;
+    // The remembered addresses after those asked for, each once; they end
+    // their listening with the group's.
+    std::vector<std::uint32_t> hosts = searchTargets.hosts;
     asked_ = std::unordered_set<std::uint32_t>(hosts.begin(), hosts.end());
+    for (const std::uint32_t a : searchTargets.remembered)
+        if (asked_.insert(a).second) hosts.push_back(a);
+    const bool directHoldsOpen = !searchTargets.hosts.empty() || count == 0;
     std::size_t rounds = 0;
     if (!hosts.empty()) {
         rounds = directSearchRounds(hosts.size(), searchTuning.repeatAfter.size() + 1, searchTuning.directBudget);
@@ -344,6 +354,7 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
             if (ended && progress) progress(i, l.address, known.size());
             return ended;
         });
+        if (directListening && !directHoldsOpen && active.empty()) directListening = false;
         if (directListening) {
             if (now >= directWaitEnd) {
                 if (round >= rounds) ++directTally;

@@ -1,6 +1,7 @@
 #include "quayside/neighbours.h"
 
 #include "quayside/address.h"
+#include "quayside/records.h"
 #include "quayside/transport.h"
 
 #include <arpa/inet.h>
@@ -13,6 +14,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
+#include <unordered_map>
 #include <unistd.h>
 
 namespace qs {
@@ -171,6 +173,17 @@ std::optional<HardwareAddress> hardwareAddressOf(std::uint32_t address) {
     for (const Neighbour& n : *table)
         if (n.address == address && n.answered()) return n.hardware;
     return std::nullopt;
+}
+
+void fillHardwareAddresses(const std::vector<DeviceData_n*>& devices, const std::vector<Neighbour>& table) {
+    // By hash: a search may bring thousands of answers.
+    std::unordered_map<std::uint32_t, HardwareAddress> heard;
+    for (const Neighbour& n : table)
+        if (n.answered()) heard.emplace(n.address, *n.hardware);
+    for (DeviceData_n* d : devices) {
+        const auto it = d->answeredFrom != 0 ? heard.find(d->answeredFrom) : heard.end();
+        d->hardware = it != heard.end() ? std::optional(it->second) : std::nullopt;
+    }
 }
 
 bool LocalRoute::onLink(std::uint32_t address) const {

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <deque>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -88,6 +89,8 @@ public:
         cells[static_cast<std::size_t>(column)] = text;
     }
     void setDeviceId(int row, const Uuid8& id) override { deviceIds.at(static_cast<std::size_t>(row)) = id; }
+    std::map<int, std::string> deviceToolTips;
+    void setDeviceToolTip(int row, const std::string& text) override { deviceToolTips[row] = text; }
     void redraw(List) override {}
     void focusDeviceList() override {}
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -19,7 +20,34 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+std::vector<std::string>& stateHomes() {
+    static std::vector<std::string> dirs;
+    return dirs;
+}
+
+}  // namespace
+
+std::string freshStateHome() {
+    char dir[] = "/tmp/qs-state-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) std::abort();  // no test may fall back to the user's home
+    if (stateHomes().empty())
+        std::atexit([] {
+            for (const auto& d : stateHomes()) std::filesystem::remove_all(d);
+        });
+    stateHomes().push_back(dir);
+    ::setenv("XDG_STATE_HOME", dir, 1);
+    return dir;
+}
+
+std::string stateHome() {
+    if (stateHomes().empty()) freshStateHome();
+    return stateHomes().back();
+}
+
+namespace {
+
 int spawn(const std::vector<std::string>& argv, int in, int out, int err) {
+    stateHome();
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     if (in >= 0) posix_spawn_file_actions_adddup2(&fa, in, 0);

@@ -54,6 +54,13 @@ private:
 };
 
 std::string binDir();
+
+// Where the programs started here keep their state (XDG_STATE_HOME: the
+// quayside tool's remembered boxes): a directory of this test process's
+// own, made empty at the first call and removed at exit, so no test reads
+// or writes the user's. freshStateHome() begins another, empty one.
+std::string stateHome();
+std::string freshStateHome();
 std::string tempFile(const std::string& content, const std::string& suffix = ".json");
 
 }  // namespace qs::test

@@ -4,6 +4,7 @@
 #include "quayside/address.h"
 #include "quayside/address_change.h"
 #include "quayside/library.h"
+#include "quayside/neighbours.h"
 
 #include <algorithm>
 #include <chrono>
@@ -115,6 +116,7 @@ void MainController::OnRefresh() {
         // The row keeps the device's identity, never a pointer into the
         // registry, which the next search replaces.
         view_.setDeviceId(row, d.serverUUID);
+        if (d.hardware) view_.setDeviceToolTip(row, "Hardware address: " + formatHardwareAddress(*d.hardware));
         loginCache.seed(MakeDeviceKey(d.serverUUID));
     }
     deviceSelected = 0;

@@ -53,6 +53,8 @@ public:
     virtual int insertRow(List list, int at, const std::string& text) = 0;
     virtual void setCellText(List list, int row, int column, const std::string& text) = 0;
     virtual void setDeviceId(int row, const Uuid8& id) = 0;
+    // The tooltip of a device row (empty: none).
+    virtual void setDeviceToolTip(int row, const std::string& text) = 0;
     virtual void redraw(List list) = 0;
     virtual void focusDeviceList() = 0;
 

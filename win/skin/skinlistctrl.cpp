@@ -149,6 +149,11 @@ QVariant CSkinListCtrl::GetItemData(int row) const {
     return item ? item->data(0, Qt::UserRole) : QVariant();
 }
 
+void CSkinListCtrl::SetItemToolTip(int row, const QString& text) {
+    if (QTreeWidgetItem* item = topLevelItem(row))
+        for (int c = 0; c < columnCount(); ++c) item->setToolTip(c, text);
+}
+
 int CSkinListCtrl::GetSelectedRow() const {
     const auto rows = selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();

@@ -64,6 +64,8 @@ public:
     QString GetItemText(int row, int column) const;
     void SetItemData(int row, const QVariant& data);
     QVariant GetItemData(int row) const;
+    // The row's tooltip, over each of its columns (empty: none).
+    void SetItemToolTip(int row, const QString& text);
     int GetItemCount() const { return topLevelItemCount(); }
     void DeleteAllItems() { clear(); }
     int GetSelectedRow() const;

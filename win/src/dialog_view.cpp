@@ -71,6 +71,10 @@ void DialogView::setDeviceId(int row, const Uuid8& id) {
         l->SetItemData(row, QByteArray(reinterpret_cast<const char*>(id.data()), static_cast<int>(id.size())));
 }
 
+void DialogView::setDeviceToolTip(int row, const std::string& tip) {
+    if (auto* l = dialog_.deviceList()) l->SetItemToolTip(row, text(tip));
+}
+
 void DialogView::redraw(List list) {
     if (auto* l = dialog_.list(list)) l->update();
 }

@@ -22,6 +22,7 @@ public:
     int insertRow(List list, int at, const std::string& text) override;
     void setCellText(List list, int row, int column, const std::string& text) override;
     void setDeviceId(int row, const Uuid8& id) override;
+    void setDeviceToolTip(int row, const std::string& text) override;
     void redraw(List list) override;
     void focusDeviceList() override;
 

@@ -43,6 +43,10 @@ struct SearchTuning {
 struct SearchTargets {
     std::vector<std::uint32_t> hosts;  // host byte order
     bool multicast = true;
+    // Asked by unicast too, as `hosts` are, but without holding the search
+    // open past the group's listening (when the group is searched): boxes
+    // found at their address before, which may be gone by now.
+    std::vector<std::uint32_t> remembered{};
     bool operator==(const SearchTargets&) const = default;
 };
 
@@ -139,6 +143,9 @@ public:
     // addresses by unicast (paced); a device heard only that way is recorded
     // with the interface its answer came in on and marked byAddress.
     SearchTargets searchTargets;
+    // Where a search reads the neighbour table, once its answers are in, for
+    // the devices' hardware addresses (readNeighbourTable unless replaced).
+    std::function<std::optional<std::vector<Neighbour>>()> neighbourTable;
     const SearchStats& lastSearch() const { return stats_; }
     // Told of every datagram a search hears and refuses (counted in
     // SearchStats::rejected): what the reply checks said of it (Accepted for

@@ -15,6 +15,8 @@
 
 namespace qs {
 
+struct DeviceData_n;
+
 struct HardwareAddress {
     std::array<std::uint8_t, 6> bytes{};
     auto operator<=>(const HardwareAddress&) const = default;
@@ -48,6 +50,9 @@ std::optional<std::vector<Neighbour>> readNeighbourTable(std::string* why = null
 // The hardware address the table holds for `address` (answered entries
 // only); nothing for an address behind a router or not heard from.
 std::optional<HardwareAddress> hardwareAddressOf(std::uint32_t address);
+// Gives each record the hardware address `table` holds for the address it
+// answered from (answered entries only), and none where it holds none.
+void fillHardwareAddresses(const std::vector<DeviceData_n*>& devices, const std::vector<Neighbour>& table);
 
 // The way this host reaches `address`: the local address it sends from,
 // that address's interface and the subnets (address and netmask) the

@@ -2,6 +2,7 @@
 // supported models and the port summary shown by the network panel.
 #pragma once
 
+#include "quayside/neighbours.h"
 #include "quayside/wire.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -87,6 +89,10 @@ struct DeviceData_n {
     // Another answer of the same search cannot be right beside this one
     // (see answersConflict); both are kept, the first one heard first.
     bool conflict = false;
+    // The hardware address the neighbour table held for answeredFrom once
+    // the search's answers were in; none for a box behind a router, or one
+    // this host has not exchanged a unicast datagram with.
+    std::optional<HardwareAddress> hardware;
 
     // The port on which the device answered, kept inside 0..1 whatever the
     // device reported.
