@@ -45,6 +45,13 @@ std::string stateHome() {
 }
 
 namespace {
+// From the start of every test program, before a test sets up a home of its
+// own (the GVfs lab, which then unsets it): nothing a test starts writes
+// into the user's real state directory.
+const std::string kStateHomeAtStart = stateHome();
+}  // namespace
+
+namespace {
 
 int spawn(const std::vector<std::string>& argv, int in, int out, int err) {
     stateHome();
