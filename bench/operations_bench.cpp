@@ -115,13 +115,14 @@ int main(int argc, char** argv) {
             return 1;
         }
         const qs::DeviceData_n& dev = lib->devices.at(0);
-        lib->currentServerUUID = dev.serverUUID;
-        lib->userName = "admin";
-        lib->password = "admin";
-        lib->portLabel = "LAN";
-        lib->newIP = dev.port[0].IP.view();
-        lib->newNetmask = dev.port[0].netmask.view();
-        lib->newGateway = dev.port[0].gateway.view();
+        const qs::Uuid8 box = dev.serverUUID;
+        const qs::Credentials admin{"admin", "admin"};
+        qs::LanSettings keep{.portLabel = "LAN", .address = qs::Ipv4::parse(dev.port[0].IP.view()),
+                             .netmask = qs::Ipv4::parse(dev.port[0].netmask.view()),
+                             .gateway = qs::Ipv4::parse(dev.port[0].gateway.view())};
+        qs::LanSettings dhcp = keep;
+        dhcp.dhcp = true;
+        const auto accepted = [](qs::Outcome o) { return o == qs::Outcome::Accepted; };
         // As it was: the idle second, the pause and one poll wait; as it is:
         // the target.
         const auto budget = [&](double wait) { return before ? 1050 + wait + 5 : 100.0; };
@@ -129,12 +130,12 @@ int main(int argc, char** argv) {
             const Row r = time(before ? was : is, runs, op);
             before ? print(r, budget(wait)) : report(r, budget(wait));
         };
-        row("CheckPassword (idle second first)", "CheckPassword", 30, [&] { return lib->CheckPassword(); });
-        row("GetShareList (idle second first)", "GetShareList", 10, [&] { return lib->GetShareList(); });
-        row("SetLanConfig static (idle second)", "SetLanConfig static", 10, [&] { return lib->SetLanConfigStatic(); });
-        row("SetLanConfig DHCP (idle second)", "SetLanConfig DHCP", 30, [&] { return lib->SetLanConfigDhcp(); });
+        row("CheckPassword (idle second first)", "CheckPassword", 30, [&] { return accepted(lib->checkPassword(box, admin)); });
+        row("GetShareList (idle second first)", "GetShareList", 10, [&] { return accepted(lib->getShareList(box, admin)); });
+        row("SetLanConfig static (idle second)", "SetLanConfig static", 10, [&] { return accepted(lib->setLanConfig(box, admin, keep)); });
+        row("SetLanConfig DHCP (idle second)", "SetLanConfig DHCP", 30, [&] { return accepted(lib->setLanConfig(box, admin, dhcp)); });
         const Row click = time(before ? "first click: password, shares (idle)" : "first click: password and shares", runs,
-                               [&] { return lib->CheckPassword() && lib->GetShareList(); });
+                               [&] { return accepted(lib->checkPassword(box, admin)) && accepted(lib->getShareList(box, admin)); });
         before ? print(click, 2200) : report(click, 300);
     }
     {

@@ -53,9 +53,9 @@ void reportOnce(const std::string& line) {
 }
 
 // One search of the library, in milliseconds.
-double timedSearch(qs::DeviceLibrary& lib) {
+double timedSearch(qs::DeviceLibrary& lib, const qs::SearchTargets& targets = {}) {
     const auto start = Clock::now();
-    lib.SearchDevices();
+    lib.SearchDevices(targets);
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
@@ -221,10 +221,8 @@ int lossBench() {
             for (int r = 0; r < kSearches; ++r) {
                 lib.SearchDevices();
                 if (lib.devices.count() == 0) continue;
-                lib.currentServerUUID = lib.devices.at(0).serverUUID;
-                lib.userName = "admin";
-                lib.password = "admin";
-                passwords += lib.checkPassword() == qs::Outcome::Accepted ? 1 : 0;
+                const qs::Credentials admin{"admin", "admin"};
+                passwords += lib.checkPassword(lib.devices.at(0).serverUUID, admin) == qs::Outcome::Accepted ? 1 : 0;
             }
         }, &error);
         const double share = 100.0 * static_cast<double>(total) / (kSearches * kDevices);
@@ -279,9 +277,9 @@ int sweepBench(int runs) {
             auto transport = std::make_unique<qs::SocketTransport>();
             if (!transport->OpenSockets({})) return;
             qs::DeviceLibrary lib(std::move(transport));
-            lib.searchTargets.hosts = *qs::parseHostTargets(net(2, 0) + "/24", {.maxBlock = qs::kMaxTargetBlock});
-            lib.searchTargets.multicast = false;
-            ms += timedSearch(lib) / runs;
+            const qs::SearchTargets sweep{
+                .hosts = *qs::parseHostTargets(net(2, 0) + "/24", {.maxBlock = qs::kMaxTargetBlock}), .multicast = false};
+            ms += timedSearch(lib, sweep) / runs;
             std::set<std::string> names;
             for (std::size_t k = 0; k < lib.devices.count(); ++k) {
                 names.insert(lib.devices.at(k).hostname.str());
@@ -387,9 +385,9 @@ int behavioursBench(int runs) {
                     auto transport = std::make_unique<qs::SocketTransport>();
                     if (!transport->OpenSockets({})) return;
                     qs::DeviceLibrary lib(std::move(transport));
-                    if (b.byAddress) lib.searchTargets.hosts = addresses;
-                    lib.searchTargets.multicast = b.byGroup;
-                    ms += timedSearch(lib) / runs;
+                    qs::SearchTargets targets{.multicast = b.byGroup};
+                    if (b.byAddress) targets.hosts = addresses;
+                    ms += timedSearch(lib, targets) / runs;
                     total += lib.devices.count();
                     fewest = std::min(fewest, lib.devices.count());
                 }

@@ -265,9 +265,9 @@ private:
 
 }  // namespace
 
-WatchEnd runWatch(std::chrono::seconds every, OutputFormat format, std::ostream& out, int outFd,
+WatchEnd runWatch(DeviceLibrary& lib, std::chrono::seconds every, OutputFormat format, std::ostream& out, int outFd,
                   const std::function<void(const std::string&)>& log, std::string* why,
-                  const std::function<void()>& beforeSearch,
+                  const std::function<SearchTargets()>& targets,
                   const std::function<void(const DeviceRegistry&)>& afterSearch) {
     StopSignals signals;
     if (!signals.install(why)) return WatchEnd::SetupFailed;
@@ -293,16 +293,15 @@ WatchEnd runWatch(std::chrono::seconds every, OutputFormat format, std::ostream&
     using Clock = std::chrono::steady_clock;
     while (!signals.stopped()) {
         const auto started = Clock::now();
-        if (beforeSearch) beforeSearch();
-        qs::SearchDevices();
-        if (afterSearch) afterSearch(processLibrary().devices);
+        lib.SearchDevices(targets ? targets() : SearchTargets{});
+        if (afterSearch) afterSearch(lib.devices);
         // A signal during the search ends the watch here; the search itself
         // is bounded.
         if (signals.stopped()) break;
-        const DeviceRegistry& devices = processLibrary().devices;
+        const DeviceRegistry& devices = lib.devices;
         // The interface table as this search numbered it.
         std::vector<std::string> interfaces;
-        if (const BlockingLink* link = processLibrary().link())
+        if (const BlockingLink* link = lib.link())
             for (int i = 0; i < link->interfaceCount(); ++i) interfaces.push_back(link->interfaceAddress(i));
         if (log)
             log("search: " + std::to_string(devices.count()) + (devices.count() == 1 ? " device" : " devices"));

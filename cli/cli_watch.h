@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cli_format.h"
+#include "quayside/library.h"
 #include "quayside/records.h"
 
 #include <chrono>
@@ -86,7 +87,7 @@ enum class WatchEnd {
     OutputFailed,  // the lines could not be written, or nobody reads them
 };
 
-// Searches (blocking form, sockets already open) every `every`, writing one
+// Searches with `lib` (its sockets already open) every `every`, writing one
 // line per event to `out` in `format` (CSV and TSV: the header line first)
 // and flushing it, until SIGINT or SIGTERM. Installs
 // handlers for both for the length of the call. After each search's lines
@@ -95,11 +96,12 @@ enum class WatchEnd {
 // it reports an error or a hang-up (a pipe whose reader has gone), so the
 // watch does not search on for nobody while it has nothing to write. `log`,
 // when set, hears one line per search, before that search's events. `why`
-// says what failed when the watch did not end by a signal. `beforeSearch`
-// and `afterSearch`, when set, run around each search.
-WatchEnd runWatch(std::chrono::seconds every, OutputFormat format, std::ostream& out, int outFd,
+// says what failed when the watch did not end by a signal. `targets` gives
+// each search's targets as it starts (the group alone when not set);
+// `afterSearch`, when set, hears each search's devices.
+WatchEnd runWatch(DeviceLibrary& lib, std::chrono::seconds every, OutputFormat format, std::ostream& out, int outFd,
                   const std::function<void(const std::string&)>& log, std::string* why,
-                  const std::function<void()>& beforeSearch = {},
+                  const std::function<SearchTargets()>& targets = {},
                   const std::function<void(const DeviceRegistry&)>& afterSearch = {});
 
 }  // namespace qs::cli

@@ -583,7 +583,7 @@ std::optional<std::uint64_t> reversePathFilterDrops() {
     return std::nullopt;
 }
 
-SearchFacts searchOnce(DeviceLibrary& lib, const std::function<void(const std::string&)>& detail,
+SearchFacts searchOnce(DeviceLibrary& lib, const SearchTargets& targets, const std::function<void(const std::string&)>& detail,
                        const SearchProgress& progress) {
     SearchFacts facts;
     constexpr std::size_t kSendersShown = 4;
@@ -609,7 +609,7 @@ SearchFacts searchOnce(DeviceLibrary& lib, const std::function<void(const std::s
         }
     };
     const auto before = reversePathFilterDrops();
-    facts.ran = lib.SearchDevices(progress);
+    facts.ran = lib.SearchDevices(targets, progress);
     const auto after = reversePathFilterDrops();
     lib.onRefused = nullptr;
     if (!facts.ran) facts.whyNot = "no sockets are open";

@@ -126,7 +126,8 @@ std::optional<std::uint64_t> reversePathFilterDrops();
 // it refused; `detail`, when set, is told of each refused datagram in one
 // line. Requests (another client's, or this one's own looped back) are no
 // answers and are not counted.
-SearchFacts searchOnce(DeviceLibrary& lib, const std::function<void(const std::string&)>& detail,
+SearchFacts searchOnce(DeviceLibrary& lib, const SearchTargets& targets,
+                       const std::function<void(const std::string&)>& detail,
                        const SearchProgress& progress = {});
 
 }  // namespace qs::cli

@@ -451,36 +451,45 @@ std::vector<const qs::DeviceData_n*> registryList(const qs::DeviceRegistry& devi
 
 // ---- blocking form ----------------------------------------------------
 
-bool runSearch(const Request& req) {
+// Where a search of this command goes: the command's targets and the
+// boxes remembered as found by address (the list read again each time:
+// another run may have found one meanwhile).
+qs::SearchTargets searchTargets(const Request& req) {
+    qs::SearchTargets targets = req.targets;
+    targets.remembered = rememberedAddresses(req);
+    return targets;
+}
+
+bool runSearch(const Request& req, qs::DeviceLibrary& lib, const qs::SearchTargets& targets) {
     ProgressLine progress;
-    const int count = qs::processLibrary().link()->interfaceCount();
-    const bool ran = qs::SearchDevices([&](int i, const std::string& address, std::size_t found) {
+    const int count = lib.link()->interfaceCount();
+    const bool ran = lib.SearchDevices(targets, [&](int i, const std::string& address, std::size_t found) {
         progress.show(i, count, address, found);
     });
     progress.finish();
-    sayWhenFull(qs::processLibrary().lastSearch().refusedAsFull);
-    remember(req, registryList(qs::processLibrary().devices));
+    sayWhenFull(lib.lastSearch().refusedAsFull);
+    remember(req, registryList(lib.devices));
     return ran;
 }
+bool runSearch(const Request& req, qs::DeviceLibrary& lib) { return runSearch(req, lib, searchTargets(req)); }
 
-int openBlocking(const Request& req) {
+int openBlocking(const Request& req, qs::DeviceLibrary& lib) {
     std::string error;
-    if (!qs::OpenSockets(req.transport, &error)) return usageError(error);
-    if (const auto* t = dynamic_cast<const qs::SocketTransport*>(qs::processLibrary().link()); t && !t->hearsAnything()) {
+    if (!lib.openSockets(req.transport, &error)) return usageError(error);
+    if (const auto* t = dynamic_cast<const qs::SocketTransport*>(lib.link()); t && !t->hearsAnything()) {
         std::cerr << "quayside: cannot open any socket on port " << qs::kDevicePort
                   << " to hear the boxes (see the messages above)\n";
-        qs::CloseSockets();
+        lib.closeSockets();
         return kExitLocalFailure;
     }
-    qs::processLibrary().searchTargets = req.targets;
-    qs::processLibrary().searchTargets.remembered = rememberedAddresses(req);
     return kExitOk;
 }
 
 int cmdSearch(const Request& req) {
-    if (int rc = openBlocking(req); rc != kExitOk) return rc;
-    runSearch(req);
-    const auto& devices = qs::processLibrary().devices;
+    qs::DeviceLibrary lib;
+    if (int rc = openBlocking(req, lib); rc != kExitOk) return rc;
+    runSearch(req, lib);
+    const auto& devices = lib.devices;
     std::size_t conflicts = 0;
     std::set<qs::Uuid8> boxes;
     for (std::size_t i = 0; i < devices.count(); ++i) {
@@ -499,7 +508,7 @@ int cmdSearch(const Request& req) {
             if (conflicts != 0) std::cerr << "quayside: " << conflictNote(conflicts) << "\n";
             break;
     }
-    qs::CloseSockets();
+    lib.closeSockets();
     // Answers in conflict under one serverUUID count once.
     if (req.expect && boxes.size() < *req.expect)
         return failure(kExitTooFew, std::to_string(boxes.size()) + (boxes.size() == 1 ? " box" : " boxes") +
@@ -508,22 +517,22 @@ int cmdSearch(const Request& req) {
 }
 
 int blockingCommand(const Request& req, const std::string& password) {
-    if (int rc = openBlocking(req); rc != kExitOk) return rc;
-    runSearch(req);
-    qs::DeviceLibrary& lib = qs::processLibrary();
+    qs::DeviceLibrary lib;
+    if (int rc = openBlocking(req, lib); rc != kExitOk) return rc;
+    const qs::SearchTargets targets = searchTargets(req);
+    runSearch(req, lib, targets);
     const std::vector<const qs::DeviceData_n*> list = registryList(lib.devices);
     std::size_t index = 0;
     if (auto rc = pickDevice(req, list, index)) return *rc;
     const qs::DeviceData_n& device = lib.devices.at(index);
-    lib.currentServerUUID = device.serverUUID;
-    lib.userName = req.user;
-    lib.password = password;
+    const qs::Uuid8 box = device.serverUUID;
+    const qs::Credentials who{req.user, password};
 
-    if (req.command == "check-password") return outcomeExit(lib.checkPassword());
+    if (req.command == "check-password") return outcomeExit(lib.checkPassword(box, who));
     if (req.command == "shares") {
-        const qs::Outcome auth = lib.checkPassword();
+        const qs::Outcome auth = lib.checkPassword(box, who);
         if (auth != qs::Outcome::Accepted) return outcomeExit(auth);
-        const qs::Outcome o = lib.getShareList();
+        const qs::Outcome o = lib.getShareList(box, who);
         if (o != qs::Outcome::Accepted) return outcomeExit(o);
         // The device's tokens in its order, recycle bins included.
         for (const auto& token : lib.shares.names()) {
@@ -537,54 +546,53 @@ int blockingCommand(const Request& req, const std::string& password) {
     // set-lan
     if (auto rc = checkPort(req, device)) return *rc;
     if (auto rc = checkNewAddress(req, device)) return *rc;
-    lib.portLabel = req.port;
+    qs::LanSettings settings{.portLabel = req.port, .dhcp = req.dhcp};
     if (req.dhcp) {
         // The address fields keep what the port has; the device takes its
         // addresses from DHCP.
         const auto& p = device.port[static_cast<std::size_t>(qs::chooseSettingsPort(device, req.port))];
-        lib.newIP = p.IP.view();
-        lib.newNetmask = p.netmask.view();
-        lib.newGateway = p.gateway.view();
+        settings.address = qs::Ipv4::parse(p.IP.view());
+        settings.netmask = qs::Ipv4::parse(p.netmask.view());
+        settings.gateway = qs::Ipv4::parse(p.gateway.view());
     } else {
-        lib.newIP = req.ip;
-        lib.newNetmask = req.netmask;
-        lib.newGateway = req.gateway;
+        settings.address = qs::Ipv4::parse(req.ip);
+        settings.netmask = qs::Ipv4::parse(req.netmask);
+        settings.gateway = qs::Ipv4::parse(req.gateway);
     }
     // The password first, as both programs ask it before a change: a wrong
     // one is said as such, and the way the box answers is known before the
     // change, which goes out once.
-    if (const qs::Outcome auth = lib.checkPassword(); auth != qs::Outcome::Accepted) return outcomeExit(auth);
-    const qs::Uuid8 id = device.serverUUID;
+    if (const qs::Outcome auth = lib.checkPassword(box, who); auth != qs::Outcome::Accepted) return outcomeExit(auth);
     const std::string name = device.hostname.str();
-    const int rc = outcomeExit(lib.setLanConfig(req.dhcp));
+    const int rc = outcomeExit(lib.setLanConfig(box, who, settings));
     if (rc != kExitOk) return rc;
     const auto asked = req.dhcp ? std::nullopt : qs::parseDottedIPv4(req.ip);
     // Asked at its new address by unicast first, then through the group too.
-    const qs::SearchTargets targets = lib.searchTargets;
     bool atAsked = true;
     sayWhereTheBoxIs(name, asked, [&]() -> std::optional<std::uint32_t> {
-        const bool unicastOnly = asked && std::exchange(atAsked, !atAsked);
-        lib.searchTargets = targets;
-        if (unicastOnly) lib.searchTargets = qs::SearchTargets{.hosts = {*asked}, .multicast = false};
-        else if (asked) lib.searchTargets.hosts.push_back(*asked);
-        runSearch(req);
-        lib.searchTargets = targets;
-        const qs::DeviceData_n* moved = lib.devices.FindDevice(id);
+        qs::SearchTargets again = targets;
+        if (asked && std::exchange(atAsked, !atAsked))
+            again = qs::SearchTargets{.hosts = {*asked}, .multicast = false};
+        else if (asked)
+            again.hosts.push_back(*asked);
+        runSearch(req, lib, again);
+        const qs::DeviceData_n* moved = lib.devices.FindDevice(box);
         return moved ? std::optional(moved->answeredFrom) : std::nullopt;
     });
     return rc;
 }
 
 int cmdWatch(const Request& req) {
-    if (int rc = openBlocking(req); rc != kExitOk) return rc;
+    qs::DeviceLibrary lib;
+    if (int rc = openBlocking(req, lib); rc != kExitOk) return rc;
     std::string why;
     // The list is read again before each search: another run may have
     // found a box by address meanwhile.
-    const auto before = [&] { qs::processLibrary().searchTargets.remembered = rememberedAddresses(req); };
+    const auto targets = [&] { return searchTargets(req); };
     const auto after = [&](const qs::DeviceRegistry& devices) { remember(req, registryList(devices)); };
-    const WatchEnd end = runWatch(req.every, req.format, std::cout, STDOUT_FILENO,
-                                  req.verbose ? verboseLine : nullptr, &why, before, after);
-    qs::CloseSockets();
+    const WatchEnd end = runWatch(lib, req.every, req.format, std::cout, STDOUT_FILENO,
+                                  req.verbose ? verboseLine : nullptr, &why, targets, after);
+    lib.closeSockets();
     switch (end) {
         case WatchEnd::Stopped: return kExitOk;
         case WatchEnd::SetupFailed: return failure(kExitLocalFailure, why);
@@ -612,20 +620,19 @@ int cmdDoctor(const Request& req) {
     }
     facts.firewall = gatherFirewall();
     std::string error;
-    if (!qs::OpenSockets(req.transport, &error)) {
+    qs::DeviceLibrary lib;
+    if (!lib.openSockets(req.transport, &error)) {
         facts.search.whyNot = error;
     } else {
-        qs::processLibrary().searchTargets = req.targets;
-        qs::processLibrary().searchTargets.remembered = rememberedAddresses(req);
         ProgressLine progress;
-        const int count = qs::processLibrary().link()->interfaceCount();
-        facts.search = searchOnce(qs::processLibrary(), req.verbose ? verboseLine : nullptr,
+        const int count = lib.link()->interfaceCount();
+        facts.search = searchOnce(lib, searchTargets(req), req.verbose ? verboseLine : nullptr,
                                   [&](int i, const std::string& address, std::size_t found) {
                                       progress.show(i, count, address, found);
                                   });
         progress.finish();
-        remember(req, registryList(qs::processLibrary().devices));
-        qs::CloseSockets();
+        remember(req, registryList(lib.devices));
+        lib.closeSockets();
     }
     const DoctorReport report = judge(facts);
     for (const auto& line : report.findings) std::cout << escapeText(line) << "\n";
@@ -728,11 +735,12 @@ int cmdBoxes(const Request& req) {
     std::set<std::string> live;
     const bool searching = req.remember && gBoxes;
     if (searching) {
-        if (int rc = openBlocking(req); rc != kExitOk) return rc;
-        runSearch(req);
-        for (const qs::DeviceData_n* d : registryList(qs::processLibrary().devices))
+        qs::DeviceLibrary lib;
+        if (int rc = openBlocking(req, lib); rc != kExitOk) return rc;
+        runSearch(req, lib);
+        for (const qs::DeviceData_n* d : registryList(lib.devices))
             if (!d->conflict) live.insert(qs::toHex(d->serverUUID));
-        qs::CloseSockets();
+        lib.closeSockets();
     }
     std::vector<RememberedBox> boxes;
     if (!gBoxes || !gBoxes->load(boxes)) return failure(kExitLocalFailure, "cannot read the remembered boxes");
@@ -813,6 +821,5 @@ int main(int argc, char** argv) {
     }
     const ClearAtEnd clearPassword{*password};
     const int rc = req.runloop ? runLoopCommand(req, *password) : blockingCommand(req, *password);
-    qs::processLibrary().password.clear();
     return checkOutput(rc);
 }

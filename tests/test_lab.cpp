@@ -168,8 +168,7 @@ TEST_F(LoopbackLab, LibraryRecordsTheAnsweringPortsAddresses) {
     ASSERT_EQ(lib.devices.count(), 3u);
     for (std::size_t i = 0; i < lib.devices.count(); ++i) {
         const DeviceData_n& d = lib.devices.at(i);
-        lib.currentServerUUID = d.serverUUID;
-        ASSERT_EQ(lib.SummarizeLanPorts(), 1);
+        ASSERT_EQ(lib.SummarizeLanPorts(d.serverUUID), 1);
         if (d.ifCount == 2 && !d.bondingEnable) {
             EXPECT_EQ(lib.lanSummary.firstLabel.str(), "LAN1");
             EXPECT_EQ(d.answeringPort(), 1);

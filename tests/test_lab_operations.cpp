@@ -268,14 +268,11 @@ TEST_F(LabOperations, LateReplyFromAnotherDeviceIsNotTaken) {
     ASSERT_TRUE(library);
     DeviceLibrary& lib = *library;
     ASSERT_EQ(lib.devices.count(), 2u);
-    lib.userName = "admin";
-    lib.password = "admin";
+    const Credentials admin{"admin", "admin"};
     lib.operationTuning.emptyWaitLimit = 10;
-    lib.currentServerUUID = *uuidFromHex(kRack);
-    EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
+    EXPECT_EQ(lib.checkPassword(*uuidFromHex(kRack), admin), Outcome::NoAnswer);
     lib.operationTuning.emptyWaitLimit = 100;
-    lib.currentServerUUID = *uuidFromHex(kOffice);
-    EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
+    EXPECT_EQ(lib.checkPassword(*uuidFromHex(kOffice), admin), Outcome::NoAnswer);
 }
 
 namespace {
@@ -352,12 +349,8 @@ TEST_F(LabOperations, ALateBoxRefusesTheWrongPasswordAndAcceptsTheRightOneInBoth
     ASSERT_TRUE(library);
     DeviceLibrary& lib = *library;
     ASSERT_EQ(lib.devices.count(), 1u);
-    lib.currentServerUUID = *uuidFromHex(kRack);
-    lib.userName = "admin";
-    lib.password = "wrong";
-    EXPECT_EQ(lib.checkPassword(), Outcome::Refused);
-    lib.password = "admin";
-    EXPECT_EQ(lib.checkPassword(), Outcome::Accepted);
+    EXPECT_EQ(lib.checkPassword(*uuidFromHex(kRack), {"admin", "wrong"}), Outcome::Refused);
+    EXPECT_EQ(lib.checkPassword(*uuidFromHex(kRack), {"admin", "admin"}), Outcome::Accepted);
 
     LabEngine lab;
     ASSERT_TRUE(lab.engine->ok());

@@ -37,10 +37,13 @@ struct Ops : ::testing::Test {
         dev->port[1].dns1 = "10.1.0.53";
         dev->port[1].dns2 = "10.1.0.54";
         dev->port[1].dnsMode = 2;
-        lib.currentServerUUID = kDevice;
-        lib.userName = "admin";
-        lib.password = "secret";
     }
+    // The box and credentials the operations are for.
+    Uuid8 box = kDevice;
+    Credentials who{"admin", "secret"};
+    Outcome check() { return lib.checkPassword(box, who); }
+    Outcome shares() { return lib.getShareList(box, who); }
+    Outcome setLan(const LanSettings& settings) { return lib.setLanConfig(box, who, settings); }
     // Answers every request with `answer` built for it, sent by unicast or
     // to the group.
     void answerWith(std::function<Bytes(const Bytes& request)> answer) {
@@ -101,7 +104,7 @@ TEST_F(Ops, SetLanRequestGoldenBytes) {
 
 TEST_F(Ops, AcceptedPasswordIsTheReturnCodeOne) {
     answerWith([](const Bytes& req) { return replyTo(req, 1); });
-    EXPECT_TRUE(lib.CheckPassword());
+    EXPECT_TRUE(check() == Outcome::Accepted);
     ASSERT_EQ(link->unicast.size(), 1u);
     EXPECT_EQ(link->unicast[0].first, kAddress);
     EXPECT_EQ(link->unicast[0].second, buildCheckPasswordRequest(kClient, kDevice, "admin", "secret"));
@@ -110,27 +113,27 @@ TEST_F(Ops, AcceptedPasswordIsTheReturnCodeOne) {
 
 TEST_F(Ops, RefusalEndsTheWaitAtOnce) {
     answerWith([](const Bytes& req) { return replyTo(req, 0); });
-    EXPECT_EQ(lib.checkPassword(), Outcome::Refused);
+    EXPECT_EQ(check(), Outcome::Refused);
     EXPECT_LT(link->elapsed(), 50ms + 40ms);
 }
 
 TEST_F(Ops, UnknownDeviceSendsNothing) {
-    lib.currentServerUUID = kOther;
-    EXPECT_EQ(lib.checkPassword(), Outcome::UnknownDevice);
-    EXPECT_EQ(lib.setLanConfig(false), Outcome::UnknownDevice);
-    EXPECT_EQ(lib.getShareList(), Outcome::UnknownDevice);
+    box = kOther;
+    EXPECT_EQ(check(), Outcome::UnknownDevice);
+    EXPECT_EQ(setLan({}), Outcome::UnknownDevice);
+    EXPECT_EQ(shares(), Outcome::UnknownDevice);
     EXPECT_TRUE(link->sent.empty() && link->unicast.empty());
 }
 
 TEST_F(Ops, SilenceCostsOneHundredEmptyWaits) {
-    EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
+    EXPECT_EQ(check(), Outcome::NoAnswer);
     // 50 ms + 101 waits of 30 ms + 100 sleeps of 20 ms
     EXPECT_EQ(link->elapsed(), 50ms + 101 * 30ms + 100 * 20ms);
     link->sent.clear();
     link->repeated.clear();
     link->unicast.clear();
     const auto before = link->elapsed();
-    EXPECT_EQ(lib.setLanConfig(false), Outcome::NoAnswer);
+    EXPECT_EQ(setLan({}), Outcome::NoAnswer);
     EXPECT_EQ(link->elapsed() - before, 50ms + 101 * 10ms + 100 * 20ms);
     // A settings change goes out once, unanswered or not.
     EXPECT_EQ(link->unicast.size() + link->sent.size() + link->repeated.size(), 1u);
@@ -146,10 +149,10 @@ TEST_F(Ops, AnAnswerToAnEarlierRequestSettlesNoLaterOne) {
     };
     link->onUnicast = [late](std::uint32_t, const Bytes& req) { late(-1, req); };
     link->onRepeat = late;
-    lib.password = "wrong";
-    EXPECT_EQ(lib.checkPassword(), Outcome::Refused);
-    lib.password = "right";
-    EXPECT_EQ(lib.checkPassword(), Outcome::Accepted);
+    who.password = "wrong";
+    EXPECT_EQ(check(), Outcome::Refused);
+    who.password = "right";
+    EXPECT_EQ(check(), Outcome::Accepted);
     // The answer came to the unicast copy, late: the device is not taken
     // for one that needs the group, and the right password went by unicast.
     EXPECT_FALSE(lib.credentialRoutes().needsGroup(kDevice));
@@ -158,13 +161,13 @@ TEST_F(Ops, AnAnswerToAnEarlierRequestSettlesNoLaterOne) {
 
 TEST_F(Ops, ReplyFromAnotherDeviceDoesNotSettleTheRequest) {
     answerWith([](const Bytes& req) { return replyTo(req, 1, kOther); });
-    EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
+    EXPECT_EQ(check(), Outcome::NoAnswer);
     link->onUnicast = [this](std::uint32_t, const Bytes& req) {
         const int i = 1;
         link->queue(i, replyTo(req, 1, kOther));
         link->queue(i, replyTo(req, 0, kDevice));
     };
-    EXPECT_EQ(lib.checkPassword(), Outcome::Refused);
+    EXPECT_EQ(check(), Outcome::Refused);
 }
 
 TEST_F(Ops, MalformedRepliesKeepTheWaitGoing) {
@@ -179,13 +182,13 @@ TEST_F(Ops, MalformedRepliesKeepTheWaitGoing) {
         link->queue(i, req);  // our own request
         link->queue(i, replyTo(req, 1));
     };
-    EXPECT_TRUE(lib.CheckPassword());
+    EXPECT_TRUE(check() == Outcome::Accepted);
 }
 
 TEST_F(Ops, FloodOfForeignRepliesIsBounded) {
     link->datagramTime = 1ms;
     link->onEmpty = [this](int i) { link->queue(i, reply(op_CHK_PASSWD, kClient, kOther, {}, 1)); };
-    EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
+    EXPECT_EQ(check(), Outcome::NoAnswer);
     EXPECT_LE(link->elapsed(), 50ms + lib.operationTuning.waitBound + 5ms);
 }
 
@@ -194,24 +197,22 @@ TEST_F(Ops, ShareListIsSplitAndDeduplicated) {
     answerWith([](const Bytes& req) {
         return replyTo(req, 1, kDevice, {{0, "Volume_1:Volume_2::Volume_1:Recycle Bin - Volume_1:"}});
     });
-    EXPECT_TRUE(lib.GetShareList());
+    EXPECT_TRUE(shares() == Outcome::Accepted);
     EXPECT_EQ(lib.shares.names(), (std::vector<std::string>{"Volume_1", "Volume_2", "Recycle Bin - Volume_1"}));
 }
 
 TEST_F(Ops, EmptyShareItemStillSucceeds) {
     lib.shares.add("stale");
     answerWith([](const Bytes& req) { return replyTo(req, 1, kDevice, {{0, ""}}); });
-    EXPECT_TRUE(lib.GetShareList());
+    EXPECT_TRUE(shares() == Outcome::Accepted);
     EXPECT_EQ(lib.shares.count(), 0u);
 }
 
 TEST_F(Ops, SetLanOnSecondPortSendsItsNameServers) {
     answerWith([](const Bytes& req) { return replyTo(req, 1); });
-    lib.portLabel = "LAN2";
-    lib.newIP = "10.1.0.20";
-    lib.newNetmask = "255.255.0.0";
-    lib.newGateway = "10.1.0.1";
-    EXPECT_TRUE(lib.SetLanConfigStatic());
+    EXPECT_EQ(setLan({.portLabel = "LAN2", .address = Ipv4::parse("10.1.0.20"), .netmask = Ipv4::parse("255.255.0.0"),
+                      .gateway = Ipv4::parse("10.1.0.1")}),
+              Outcome::Accepted);
     auto it = items(link->unicast.back().second);
     ASSERT_EQ(it.size(), 8u);
     EXPECT_EQ(it[0], (std::pair<std::uint16_t, std::string>{v_IP, "10.1.0.20"}));
@@ -221,8 +222,7 @@ TEST_F(Ops, SetLanOnSecondPortSendsItsNameServers) {
     EXPECT_EQ(it[6], (std::pair<std::uint16_t, std::string>{v_IF_NO, "1"}));
     EXPECT_EQ(it[7], (std::pair<std::uint16_t, std::string>{v_DHCP_ENABLE, "0"}));
 
-    lib.portLabel = "LAN1";
-    EXPECT_TRUE(lib.SetLanConfigDhcp());
+    EXPECT_EQ(setLan({.portLabel = "LAN1", .dhcp = true}), Outcome::Accepted);
     it = items(link->unicast.back().second);
     EXPECT_EQ(it[3].second, "10.0.0.53");
     EXPECT_EQ(it[5].second, "0");
@@ -232,7 +232,7 @@ TEST_F(Ops, SetLanOnSecondPortSendsItsNameServers) {
 
 TEST_F(Ops, SetLanRefusedByTheDevice) {
     answerWith([](const Bytes& req) { return replyTo(req, 0); });
-    EXPECT_EQ(lib.setLanConfig(true), Outcome::Refused);
+    EXPECT_EQ(setLan({.dhcp = true}), Outcome::Refused);
 }
 
 TEST(SettingsPort, ChoiceFollowsPortCountAndLabel) {
@@ -255,7 +255,7 @@ TEST(SettingsPort, ChoiceFollowsPortCountAndLabel) {
 TEST_F(Ops, UnansweredRequestIsSentAgainByUnicastAndOnceToTheGroup) {
     // Silence: the first wait ends with one copy to the group, every other
     // copy goes by unicast, about once a second within the same bound.
-    EXPECT_EQ(lib.checkPassword(), Outcome::NoAnswer);
+    EXPECT_EQ(check(), Outcome::NoAnswer);
     EXPECT_EQ(link->elapsed(), 50ms + 101 * 30ms + 100 * 20ms);
     EXPECT_TRUE(link->sent.empty());
     ASSERT_EQ(link->repeated.size(), 1u);
@@ -269,11 +269,11 @@ TEST_F(Ops, UnansweredRequestIsSentAgainByUnicastAndOnceToTheGroup) {
     link->unicast.clear();
     link->onRepeat = [this](int i, const Bytes& req) { link->queue(i, replyTo(req, 1)); };
     link->onSend = link->onRepeat;
-    EXPECT_EQ(lib.checkPassword(), Outcome::Accepted);
+    EXPECT_EQ(check(), Outcome::Accepted);
     EXPECT_EQ(link->repeated.size(), 1u);
     EXPECT_TRUE(lib.credentialRoutes().needsGroup(kDevice));
     link->repeated.clear();
-    EXPECT_EQ(lib.getShareList(), Outcome::Accepted);
+    EXPECT_EQ(shares(), Outcome::Accepted);
     EXPECT_EQ(link->sent.size(), 1u);
     EXPECT_TRUE(link->repeated.empty());
 }
@@ -286,7 +286,7 @@ TEST_F(Ops, AnswersAreBelievedOnlyFromTheDeviceAddress) {
         link->queueFrom(-1, kElsewhere, replyTo(req, 1));
         link->queueFrom(-1, kAddress, replyTo(req, 0));
     };
-    EXPECT_EQ(lib.checkPassword(), Outcome::Refused);
+    EXPECT_EQ(check(), Outcome::Refused);
     // Once the group was asked, the device may answer from an address it
     // reported for a port.
     link->onUnicast = nullptr;
@@ -294,5 +294,5 @@ TEST_F(Ops, AnswersAreBelievedOnlyFromTheDeviceAddress) {
         link->queueFrom(i, kElsewhere, replyTo(req, 0));
         link->queueFrom(i, 0x0A000115, replyTo(req, 1));  // 10.0.1.21, its second port
     };
-    EXPECT_EQ(lib.checkPassword(), Outcome::Accepted);
+    EXPECT_EQ(check(), Outcome::Accepted);
 }

@@ -59,7 +59,7 @@ TEST(Search, EachInterfaceKeepsItsOwnTally) {
     };
     // The last report of each interface is the one made as it ends.
     std::chrono::milliseconds ended[2]{};
-    lab.lib.SearchDevices([&](int i, const std::string&, std::size_t) { ended[i] = lab.link->elapsed(); });
+    lab.lib.SearchDevices({}, [&](int i, const std::string&, std::size_t) { ended[i] = lab.link->elapsed(); });
     EXPECT_EQ(lab.lib.devices.count(), 250u);
     EXPECT_EQ(ended[0], 101 * 10ms);
     EXPECT_GE(ended[1], 1992ms + 101 * 10ms);
@@ -118,12 +118,11 @@ TEST(Search, AnswersThatCannotBothBeRightAreRecordedTogetherAndMarked) {
 
 TEST(Search, AnAnswerToASearchByAddressCountsOnlyFromAnAddressAsked) {
     Lab lab(1);
-    lab.lib.searchTargets = SearchTargets{{0x0A090001}, false};
     lab.link->onUnicast = [&](std::uint32_t to, const Bytes&) {
         lab.link->queueFrom(-1, to, deviceReply(1));
         lab.link->queueFrom(-1, 0x0A090063, deviceReply(2));  // sprayed from a host not asked
     };
-    lab.lib.SearchDevices();
+    lab.lib.SearchDevices(SearchTargets{{0x0A090001}, false});
     ASSERT_EQ(lab.lib.devices.count(), 1u);
     EXPECT_EQ(lab.lib.devices.at(0).serverUUID, server(1));
     EXPECT_TRUE(lab.lib.devices.at(0).byAddress);
@@ -133,7 +132,8 @@ TEST(Search, RememberedAddressesAreAskedWithinTheGroupsListening) {
     // One remembered box answers at its address, the other is gone: the
     // search ends when the group's listening does, as it would without them.
     Lab lab(1);
-    lab.lib.searchTargets.remembered = {0x0A090001, 0x0A090002};
+    SearchTargets targets;
+    targets.remembered = {0x0A090001, 0x0A090002};
     std::set<std::uint32_t> asked;
     lab.link->onUnicast = [&](std::uint32_t to, const Bytes&) {
         asked.insert(to);
@@ -149,7 +149,7 @@ TEST(Search, RememberedAddressesAreAskedWithinTheGroupsListening) {
         n.hardware = HardwareAddress{{0x02, 0, 0, 0, 0, 0x01}};
         return std::optional(std::vector<Neighbour>{n});
     };
-    lab.lib.SearchDevices();
+    lab.lib.SearchDevices(targets);
     EXPECT_EQ(asked, (std::set<std::uint32_t>{0x0A090001, 0x0A090002}));
     ASSERT_EQ(lab.lib.devices.count(), 1u);
     EXPECT_TRUE(lab.lib.devices.at(0).byAddress);
@@ -291,7 +291,7 @@ TEST(Search, ProgressReportsEveryInterface) {
         if (i == 1) lab.link->queue(1, deviceReply(7));
     };
     std::vector<std::pair<int, std::size_t>> seen;
-    lab.lib.SearchDevices([&](int i, const std::string& addr, std::size_t found) {
+    lab.lib.SearchDevices({}, [&](int i, const std::string& addr, std::size_t found) {
         seen.emplace_back(i, found);
         EXPECT_EQ(addr, "10.0." + std::to_string(i) + ".1");
     });

@@ -31,8 +31,7 @@ protected:
     FakeNetConnections* net = nullptr;
 
     void SetUp() override {
-        CloseSockets();  // no network: a search finds nothing at once
-        processLibrary().shares.ClearShareList();
+        // No sockets: a search finds nothing at once.
         auto fake = std::make_unique<FakeNetConnections>();
         net = fake.get();
         controller.net = std::move(fake);
@@ -43,7 +42,6 @@ protected:
     }
     void TearDown() override {
         controller.shutdown();
-        processLibrary().shares.ClearShareList();
     }
 
     // Start-up, then one device with one volume, both selected.
@@ -53,7 +51,7 @@ protected:
         view.setCellText(List::Device, 0, 1, kDeviceIP);
         view.setDeviceId(0, kDevice);
         view.list(List::Device).selected = {0};
-        processLibrary().shares.add("Volume_1");
+        controller.library().shares.add("Volume_1");
         controller.FillVolumeList("nas1", kDeviceIP, false);
         view.list(List::Volume).selected = {0};
     }
@@ -71,15 +69,15 @@ protected:
 TEST_F(Controller, DeviceRowsTooltipShowsTheHardwareAddressWhenKnown) {
     auto link = std::make_unique<qs::test::FakeLink>(1);
     auto* fake = link.get();
-    const Uuid8 client = processLibrary().clientUUID();
+    const Uuid8 client = controller.library().clientUUID();
     fake->onSend = [&](int, const Bytes&) {
         fake->queueFrom(0, 0x0A000014, qs::test::reply(op_SEARCH, client, kDevice,
                                                        qs::test::onePortDevice("nas1", "VSB-720K", "10.0.0.20")));
         fake->queueFrom(0, 0x0A000015, qs::test::reply(op_SEARCH, client, Uuid8{1, 2, 3, 4, 5, 6, 7, 8},
                                                        qs::test::onePortDevice("nas2", "VSB-720K", "10.0.0.21")));
     };
-    processLibrary().setLink(std::move(link));
-    processLibrary().neighbourTable = [] {
+    controller.library().setLink(std::move(link));
+    controller.library().neighbourTable = [] {
         Neighbour n;
         n.address = 0x0A000014;
         n.state = 0x02;  // reachable
@@ -87,7 +85,7 @@ TEST_F(Controller, DeviceRowsTooltipShowsTheHardwareAddressWhenKnown) {
         return std::optional(std::vector<Neighbour>{n});
     };
     controller.start();
-    processLibrary().neighbourTable = nullptr;
+    controller.library().neighbourTable = nullptr;
     ASSERT_EQ(view.rowCount(List::Device), 2);
     EXPECT_EQ(view.deviceToolTips, (std::map<int, std::string>{{0, "Hardware address: 02:00:00:00:00:14"}}));
 }
@@ -154,10 +152,10 @@ TEST_F(Controller, LetterTakenSinceTheComboWasFilledIsAskedAbout) {
 TEST_F(Controller, ABoxNotHeardAfterItsChangeIsSaidToBeRestarting) {
     start();
     controller.followUpLimit = std::chrono::milliseconds(50);
-    const SearchTargets before = processLibrary().searchTargets;
+    const SearchTargets before = controller.searchTargets;
     controller.FollowMovedDevice(kDevice, "nas1", parseDottedIPv4("192.168.0.30"));
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(view.messages[0].text, "nas1 did not answer within 10 s; it may still be restarting.");
     EXPECT_EQ(view.messages[0].caption, Caption::Warning);
-    EXPECT_EQ(processLibrary().searchTargets.hosts, before.hosts) << "the new address is asked only meanwhile";
+    EXPECT_EQ(controller.searchTargets.hosts, before.hosts) << "the new address is asked only meanwhile";
 }

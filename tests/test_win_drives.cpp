@@ -95,11 +95,10 @@ protected:
     RecordingMessageSink* messages = nullptr;
 
     void SetUp() override {
-        CloseSockets();  // no network: a search finds nothing at once
         auto sink = std::make_unique<RecordingMessageSink>();
         messages = sink.get();
         setMessageSink(std::move(sink));
-        processLibrary().shares.ClearShareList();
+        // No sockets: a search finds nothing at once.
         dlg = std::make_unique<CHarbor_scanDlg>();
         auto fake = std::make_unique<FakeNetConnections>();
         net = fake.get();
@@ -112,9 +111,6 @@ protected:
     }
     void TearDown() override {
         dlg.reset();
-        processLibrary().shares.ClearShareList();
-        processLibrary().userName.clear();
-        processLibrary().password.clear();
     }
 
     // Start-up, then one device row selected with shares listed, as after a
@@ -133,7 +129,7 @@ protected:
         dlg->controller().loginCache.seed(key);
         dlg->controller().loginCache.accept(key, "admin", "secret");
         list->SetSelectedRow(row);
-        for (const std::string& s : shares) processLibrary().shares.add(s);
+        for (const std::string& s : shares) dlg->controller().library().shares.add(s);
         dlg->controller().FillVolumeList("nas1", ip.toStdString(), false);
     }
     QStringList comboItems() const {
@@ -174,10 +170,10 @@ protected:
     }
 };
 
-using Credentials = std::pair<std::optional<std::string>, std::optional<std::string>>;  // password, user
-Credentials credentialsOf(const FakeNetConnections::Call& c) { return {c.password, c.userName}; }
-const Credentials kEmpty{std::string(), std::string()};
-const Credentials kCached{std::string("secret"), std::string("admin")};
+using PassedCredentials = std::pair<std::optional<std::string>, std::optional<std::string>>;  // password, user
+PassedCredentials credentialsOf(const FakeNetConnections::Call& c) { return {c.password, c.userName}; }
+const PassedCredentials kEmpty{std::string(), std::string()};
+const PassedCredentials kCached{std::string("secret"), std::string("admin")};
 
 }  // namespace
 
@@ -338,16 +334,15 @@ TEST_F(Drives, LockedShareNamedLikeMarkupIsShownAsPlainText) {
 }
 
 TEST_F(Drives, ConnectMapsTheVolumeAndItsRecycleBin) {
-    processLibrary().userName = "admin";
-    processLibrary().password = "secret";
+    dlg->controller().setCredentials({"admin", "secret"});
     dlg->controller().loginPurpose = LoginPurpose::Configuration;
     net->connections.erase('Y' - 'A');
     start();
     selectVolume(QStringLiteral("Volume_1"));
     press(IDC_CONNECT);
     expectOnlyMessage(kMapped, "Confirm", MessageIcon::Information);
-    EXPECT_TRUE(processLibrary().userName.empty());
-    EXPECT_TRUE(processLibrary().password.empty());
+    EXPECT_TRUE(dlg->controller().credentials().user.empty());
+    EXPECT_TRUE(dlg->controller().credentials().password.empty());
     EXPECT_EQ(dlg->controller().loginPurpose, LoginPurpose::ShareAccess);
     EXPECT_EQ(dlg->controller().currentDeviceIP, kDeviceIP);
 
@@ -365,7 +360,7 @@ TEST_F(Drives, ConnectMapsTheVolumeAndItsRecycleBin) {
     EXPECT_EQ(adds[0].flags, CONNECT_UPDATE_PROFILE);
     EXPECT_EQ(adds[1].localName, "Y:");
     EXPECT_EQ(adds[1].remoteName, "\\\\192.168.0.20\\Recycle Bin - Volume_1");
-    EXPECT_EQ(credentialsOf(adds[1]), Credentials{});  // none passed
+    EXPECT_EQ(credentialsOf(adds[1]), PassedCredentials{});  // none passed
     EXPECT_EQ(adds[1].flags, CONNECT_UPDATE_PROFILE);
 
     // Table, combo and list rebuilt.
@@ -484,7 +479,7 @@ TEST_F(Drives, WindowsXpTriesEmptyCredentialsThenTheCachedOnes) {
     press(IDC_CONNECT);  // the guest attempt works
     ASSERT_EQ(attemptsOn("Z:").size(), 1u);
     EXPECT_EQ(credentialsOf(attemptsOn("Z:")[0]), kEmpty);
-    EXPECT_EQ(credentialsOf(attemptsOn("X:")[0]), Credentials{});
+    EXPECT_EQ(credentialsOf(attemptsOn("X:")[0]), PassedCredentials{});
 
     net->calls.clear();
     messages->messages.clear();
@@ -515,7 +510,7 @@ TEST_F(Drives, VistaClassRetriesWithTheSystemPrompt) {
     EXPECT_EQ(z[1].flags, CONNECT_UPDATE_PROFILE | CONNECT_INTERACTIVE);
     const auto x = attemptsOn("X:");
     ASSERT_EQ(x.size(), 1u);
-    EXPECT_EQ(credentialsOf(x[0]), Credentials{});
+    EXPECT_EQ(credentialsOf(x[0]), PassedCredentials{});
     EXPECT_EQ(x[0].flags, CONNECT_UPDATE_PROFILE | CONNECT_INTERACTIVE);
 }
 
@@ -660,8 +655,8 @@ TEST_F(Drives, HostileAddressOrShareIsRefused) {
     EXPECT_EQ(net->callsOf("add").size(), 2u);
 
     dlg->deviceList()->SetItemText(0, 1, QString::fromLatin1(kDeviceIP));
-    processLibrary().shares.ClearShareList();
-    processLibrary().shares.add("../../.ssh");
+    dlg->controller().library().shares.ClearShareList();
+    dlg->controller().library().shares.add("../../.ssh");
     dlg->controller().FillVolumeList("nas1", kDeviceIP, false);
     selectVolume(QStringLiteral("../../.ssh"));
     messages->messages.clear();

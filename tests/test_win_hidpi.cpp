@@ -63,8 +63,8 @@ TEST(HiDpiMainWindow, IsTwiceTheSizeWithEdgesAsSharpAsAtScaleOne) {
 
     TransportOptions options;
     options.loopbackLab = true;
-    ASSERT_TRUE(OpenSockets(options));
     CHarbor_scanDlg dlg;
+    ASSERT_TRUE(dlg.controller().library().openSockets(options));
     dlg.OnInitDialog();
     dlg.show();
     QApplication::processEvents();
@@ -111,7 +111,6 @@ TEST(HiDpiMainWindow, IsTwiceTheSizeWithEdgesAsSharpAsAtScaleOne) {
         EXPECT_GT(finerThanTwo(two, arrows), 20);
     }
     dlg.done(0);
-    CloseSockets();
 }
 
 int main(int argc, char** argv) {

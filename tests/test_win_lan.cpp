@@ -61,7 +61,6 @@ TEST(ValidateTcpIp, EachRuleGivesItsMessageInOrder) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(std::string(c.ip) + " / " + c.mask + " / " + c.gateway);
         messages->messages.clear();
-        processLibrary().newGateway = "stale";
         auto set = [](CIPAddressCtrl* f, const char* text) {
             if (*text)
                 f->SetAddress(QString::fromLatin1(text));
@@ -71,15 +70,15 @@ TEST(ValidateTcpIp, EachRuleGivesItsMessageInOrder) {
         set(dlg.ipField(), c.ip);
         set(dlg.netmaskField(), c.mask);
         set(dlg.gatewayField(), c.gateway);
-        const bool ok = dlg.controller().ValidateTcpIp();
+        const std::optional<LanSettings> sent = dlg.controller().ValidateTcpIp();
         if (!c.message) {
-            EXPECT_TRUE(ok);
+            ASSERT_TRUE(sent);
             EXPECT_TRUE(messages->messages.empty());
-            EXPECT_EQ(processLibrary().newIP.str(), c.ip);
-            EXPECT_EQ(processLibrary().newNetmask.str(), c.mask);
-            EXPECT_EQ(processLibrary().newGateway.str(), c.sentGateway);
+            EXPECT_EQ(textOf(sent->address), c.ip);
+            EXPECT_EQ(textOf(sent->netmask), c.mask);
+            EXPECT_EQ(textOf(sent->gateway), c.sentGateway);
         } else {
-            EXPECT_FALSE(ok);
+            EXPECT_FALSE(sent);
             ASSERT_EQ(messages->messages.size(), 1u);
             EXPECT_EQ(messages->messages[0].text.toStdString(), c.message);
             EXPECT_EQ(messages->messages[0].caption.toStdString(), c.caption);
@@ -97,8 +96,9 @@ TEST(ValidateTcpIp, EmptyPartOfAFieldReadsAsZero) {
     dlg.ipField()->field(3)->clear();  // "10.1.2." reads 10.1.2.0
     dlg.netmaskField()->SetAddress("255.0.0.0");
     dlg.gatewayField()->SetAddress("10.0.0.1");
-    EXPECT_TRUE(dlg.controller().ValidateTcpIp());
-    EXPECT_EQ(processLibrary().newIP.str(), "10.1.2.0");
+    const std::optional<LanSettings> sent = dlg.controller().ValidateTcpIp();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(textOf(sent->address), "10.1.2.0");
     setMessageSink(nullptr);
 }
 

@@ -130,11 +130,11 @@ protected:
         ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
         TransportOptions options;
         options.loopbackLab = true;
-        ASSERT_TRUE(OpenSockets(options));
         auto sink = std::make_unique<RecordingMessageSink>();
         messages = sink.get();
         setMessageSink(std::move(sink));
         dlg = std::make_unique<CHarbor_scanDlg>();
+        ASSERT_TRUE(dlg->controller().library().openSockets(options));
         dlg->OnInitDialog();
         dlg->show();
         QApplication::processEvents();
@@ -176,7 +176,7 @@ protected:
 
 TEST_F(MainWindow, FirstSearchListsTheDevicesInRegistryOrder) {
     auto* list = dlg->deviceList();
-    const DeviceRegistry& devices = processLibrary().devices;
+    const DeviceRegistry& devices = dlg->controller().library().devices;
     ASSERT_EQ(list->GetItemCount(), 3);
     ASSERT_EQ(devices.count(), 3u);
     for (int r = 0; r < 3; ++r) {
@@ -205,8 +205,8 @@ TEST_F(MainWindow, OnePortDeviceFillsTheLanSection) {
     EXPECT_EQ(dlg->ipField()->text(), "192.168.77.20");
     EXPECT_EQ(dlg->netmaskField()->text(), "255.255.255.0");
     EXPECT_TRUE(dlg->gatewayField()->IsBlank());  // 0.0.0.0 stays blank
-    EXPECT_EQ(processLibrary().currentServerUUID, *uuidFromHex(kOffice));
-    EXPECT_EQ(processLibrary().shares.count(), 0u);
+    EXPECT_EQ(dlg->controller().currentBox(), *uuidFromHex(kOffice));
+    EXPECT_EQ(dlg->controller().library().shares.count(), 0u);
 }
 
 TEST_F(MainWindow, TwoPortDeviceAnsweringOnPortOneSelectsItsPort) {
@@ -284,8 +284,8 @@ TEST_F(MainWindow, EnterInAListEndsTheProgram) {
     QTest::keyClick(dlg->deviceList(), Qt::Key_Return);
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->result(), QDialog::Accepted);
-    EXPECT_EQ(processLibrary().link(), nullptr);  // sockets closed
-    EXPECT_EQ(processLibrary().devices.count(), 0u);
+    EXPECT_EQ(dlg->controller().library().link(), nullptr);  // sockets closed
+    EXPECT_EQ(dlg->controller().library().devices.count(), 0u);
 }
 
 TEST_F(MainWindow, LoginUserNameIsAdminAfterApply) {
@@ -294,7 +294,7 @@ TEST_F(MainWindow, LoginUserNameIsAdminAfterApply) {
     click(rowOf(kOffice));
     EXPECT_EQ(answer.dialogsSeen, 1);
     EXPECT_FALSE(answer.userEditable);
-    EXPECT_EQ(processLibrary().userName.str(), "admin");
+    EXPECT_EQ(dlg->controller().credentials().user, "admin");
 }
 
 // The window as a user sees it: the device list has the focus with a row
@@ -518,13 +518,13 @@ TEST_F(MainWindow, StaticApplyOnTheSecondPortThenSearchesAgain) {
     QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
     EXPECT_EQ(messages->messages.size(), 1u) << "the question only: the lab's box answers on loopback";
     EXPECT_EQ(dlg->controller().loginPurpose, LoginPurpose::Configuration);
-    EXPECT_EQ(processLibrary().portLabel.str(), "LAN2");
     // The search after Apply shows the device as it now answers.
     EXPECT_EQ(dlg->controller().deviceSelected, 0);
     const int row = rowOf(kArchive);
     ASSERT_GE(row, 0);
     EXPECT_EQ(dlg->deviceList()->GetItemText(row, 1), "192.168.78.77");
-    EXPECT_FALSE(processLibrary().devices.FindDevice(*uuidFromHex(kArchive))->port[1].dhcpEnable);
+    // The second port took it (it had DHCP on).
+    EXPECT_FALSE(dlg->controller().library().devices.FindDevice(*uuidFromHex(kArchive))->port[1].dhcpEnable);
 }
 
 TEST_F(MainWindow, InvalidStaticSettingsAreNotSent) {
@@ -545,7 +545,7 @@ TEST_F(MainWindow, DhcpApplyConfirmsOrReportsFailure) {
     ASSERT_EQ(messages->messages.size(), 1u);
     EXPECT_EQ(messages->messages[0].text, "DHCP client enabled.");
     EXPECT_EQ(messages->messages[0].caption, "Confirm");
-    EXPECT_TRUE(processLibrary().devices.FindDevice(*uuidFromHex(kOffice))->port[0].dhcpEnable);
+    EXPECT_TRUE(dlg->controller().library().devices.FindDevice(*uuidFromHex(kOffice))->port[0].dhcpEnable);
 
     // The device goes away: the request is not acknowledged.
     click(rowOf(kOffice));  // asks again: Apply searched, which empties the cache

@@ -88,16 +88,16 @@ TEST(LoginCache, SeedAcceptAndCopyOut) {
     cache.seed(key);
     EXPECT_TRUE(cache.contains(key));
     EXPECT_FALSE(cache.isAccepted(key));
-    FixedText<64> user("old user"), password("old password");
-    EXPECT_TRUE(cache.copyOut(key, user, password));
-    EXPECT_EQ(user, "");  // a seeded entry holds empty texts
-    EXPECT_EQ(password, "");
+    Credentials who{"old user", "old password"};
+    EXPECT_TRUE(cache.copyOut(key, who));
+    EXPECT_EQ(who.user, "");  // a seeded entry holds empty texts
+    EXPECT_EQ(who.password, "");
 
     cache.accept(key, "admin", "secret");
     EXPECT_TRUE(cache.isAccepted(key));
-    EXPECT_TRUE(cache.copyOut(key, user, password));
-    EXPECT_EQ(user, "admin");
-    EXPECT_EQ(password, "secret");
+    EXPECT_TRUE(cache.copyOut(key, who));
+    EXPECT_EQ(who.user, "admin");
+    EXPECT_EQ(who.password, "secret");
 
     // Seeding again (a new search) forgets the login.
     cache.seed(key);
@@ -112,10 +112,10 @@ TEST(LoginCache, AbsentKeyLeavesTheBuffers) {
     LoginCache cache;
     cache.seed("0x01,0x02,0x03,0x04,0x05,0x06,0x07,0x08");
     cache.accept("0x01,0x02,0x03,0x04,0x05,0x06,0x07,0x08", "admin", "pw");
-    FixedText<64> user("keep me"), password("keep me too");
-    EXPECT_FALSE(cache.copyOut("0x00,0x00,0x00,0x00,0x00,0x00,0x00,0x00", user, password));
-    EXPECT_EQ(user, "keep me");
-    EXPECT_EQ(password, "keep me too");
+    Credentials who{"keep me", "keep me too"};
+    EXPECT_FALSE(cache.copyOut("0x00,0x00,0x00,0x00,0x00,0x00,0x00,0x00", who));
+    EXPECT_EQ(who.user, "keep me");
+    EXPECT_EQ(who.password, "keep me too");
 }
 
 TEST(LoginCache, CopyOutCutsToTheBuffer) {
@@ -123,11 +123,11 @@ TEST(LoginCache, CopyOutCutsToTheBuffer) {
     const std::string longUser(100, 'u');
     const std::string longPassword(70, 'p');
     cache.accept("k", longUser, longPassword);
-    FixedText<64> user, password;
-    ASSERT_TRUE(cache.copyOut("k", user, password));
-    // The 64-byte buffers keep their terminating NUL.
-    EXPECT_EQ(user.str(), longUser.substr(0, 63));
-    EXPECT_EQ(password.str(), longPassword.substr(0, 63));
+    Credentials who;
+    ASSERT_TRUE(cache.copyOut("k", who));
+    // A 64-byte field keeps its terminating NUL.
+    EXPECT_EQ(who.user, longUser.substr(0, 63));
+    EXPECT_EQ(who.password, longPassword.substr(0, 63));
 }
 
 // ---------------------------------------------------------------------------

@@ -82,7 +82,7 @@ const char* describe(Outcome o) {
 DeviceLibrary::DeviceLibrary(std::unique_ptr<BlockingLink> link, const Uuid8& clientUUID)
     : link_(std::move(link)), clientUUID_(clientUUID) {}
 
-bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
+bool DeviceLibrary::SearchDevices(const SearchTargets& targets, const SearchProgress& progress) {
     devices.ClearDeviceList();
     stats_ = {};
     asked_.clear();
@@ -91,10 +91,14 @@ bool DeviceLibrary::SearchDevices(const SearchProgress& progress) {
     if (!link_) return false;
     link_->refreshInterfaces();
     const Bytes request = buildSearchRequest(clientUUID_);
+    lastTargets_ = targets;
+    SearchTargets asking = targets;
+    for (const std::uint32_t a : followed_)
+        if (std::find(asking.hosts.begin(), asking.hosts.end(), a) == asking.hosts.end()) asking.hosts.push_back(a);
     if (searchTuning.oneAtATime)
-        searchInTurn(request, progress);
+        searchInTurn(request, asking, progress);
     else
-        searchTogether(request, progress);
+        searchTogether(request, asking, progress);
     devices.markAddressConflicts();
     // One reading of the neighbour table for the whole search.
     const auto table = neighbourTable ? neighbourTable() : readNeighbourTable();
@@ -231,7 +235,7 @@ private:
 };
 }  // namespace
 
-void DeviceLibrary::searchInTurn(const Bytes& request, const SearchProgress& progress) {
+void DeviceLibrary::searchInTurn(const Bytes& request, const SearchTargets&, const SearchProgress& progress) {
     std::array<std::uint8_t, kBlockingBufferSize> buffer{};
     for (int i = 0; i < link_->interfaceCount(); ++i) {
         const std::string address = link_->interfaceAddress(i);
@@ -261,10 +265,10 @@ void DeviceLibrary::searchInTurn(const Bytes& request, const SearchProgress& pro
     }
 }
 
-void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& progress) {
+void DeviceLibrary::searchTogether(const Bytes& request, const SearchTargets& targets, const SearchProgress& progress) {
     using Clock = BlockingLink::Clock;
     using std::chrono::milliseconds;
-    const bool multicast = searchTargets.multicast;
+    const bool multicast = targets.multicast;
     const int count = multicast ? link_->interfaceCount() : 0;
     struct Listener {
         std::string address;
@@ -294,11 +298,11 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
     // last sending.
     // The remembered addresses after those asked for, each once; they end
     // their listening with the group's.
-    std::vector<std::uint32_t> hosts = searchTargets.hosts;
+    std::vector<std::uint32_t> hosts = targets.hosts;
     asked_ = std::unordered_set<std::uint32_t>(hosts.begin(), hosts.end());
-    for (const std::uint32_t a : searchTargets.remembered)
+    for (const std::uint32_t a : targets.remembered)
         if (asked_.insert(a).second) hosts.push_back(a);
-    const bool directHoldsOpen = !searchTargets.hosts.empty() || count == 0;
+    const bool directHoldsOpen = !targets.hosts.empty() || count == 0;
     std::size_t rounds = 0;
     if (!hosts.empty()) {
         rounds = directSearchRounds(hosts.size(), searchTuning.repeatAfter.size() + 1, searchTuning.directBudget);
@@ -413,14 +417,13 @@ void DeviceLibrary::searchTogether(const Bytes& request, const SearchProgress& p
     record(heardDirectElsewhere, -1);
 }
 
-bool DeviceLibrary::answerOf(ByteView datagram, std::uint16_t opcode) const {
-    return checkReply(datagram, opcode, clientUUID_) == ReplyCheck::Accepted &&
-           readHeader(datagram)->serverUUID == currentServerUUID;
+bool DeviceLibrary::answerOf(ByteView datagram, const Uuid8& box, std::uint16_t opcode) const {
+    return checkReply(datagram, opcode, clientUUID_) == ReplyCheck::Accepted && readHeader(datagram)->serverUUID == box;
 }
 
-Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime,
-                                Bytes& reply, bool resend) {
-    const DeviceData_n* dev = devices.FindDevice(currentServerUUID);
+Outcome DeviceLibrary::exchange(const Uuid8& box, const Bytes& request, std::uint16_t opcode,
+                                std::chrono::milliseconds pollTime, Bytes& reply, bool resend) {
+    const DeviceData_n* dev = devices.FindDevice(box);
     if (!dev || !link_) return Outcome::UnknownDevice;
     const int iface = dev->localIfIndex;
     const bool onTable = iface >= 0 && iface < link_->interfaceCount();
@@ -429,7 +432,7 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
     const int only[] = {iface};
     const std::span<const int> listen = onTable ? std::span<const int>(only) : std::span<const int>();
     std::array<std::uint8_t, kBlockingBufferSize> buffer{};
-    const LateAnswers::Key key{currentServerUUID, opcode};
+    const LateAnswers::Key key{box, opcode};
     // Answers still owed to the last request of this kind are read and
     // dropped before this one goes out.
     while (const auto until = late_.holdUntil(key, link_->now())) {
@@ -437,7 +440,7 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
         const auto a = link_->pollWithDirect(listen, true, std::max(left, std::chrono::milliseconds(0)), buffer);
         // Anyone may send under the device's serverUUID; only the device's
         // own answers count off what it owes.
-        if (a && answerOf(ByteView(buffer.data(), a->length), opcode) && routes_.fromDevice(route, a->from))
+        if (a && answerOf(ByteView(buffer.data(), a->length), box, opcode) && routes_.fromDevice(route, a->from))
             late_.takeLate(key, link_->now());
     }
     const auto send = [&](Via via, bool first) {
@@ -470,7 +473,7 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
         // Only the device asked may answer, from its own address: a late
         // reply from another device, or one sent under its serverUUID from
         // elsewhere, must not settle this request.
-        if (!answerOf(datagram, opcode) || !routes_.believes(route, a->from)) continue;
+        if (!answerOf(datagram, box, opcode) || !routes_.believes(route, a->from)) continue;
         routes_.answered(route, a->direct);
         late_.ended(key, copies, firstSend, lastSend, link_->now(), link_->now());
         reply.assign(datagram.begin(), datagram.end());
@@ -481,91 +484,86 @@ Outcome DeviceLibrary::exchange(const Bytes& request, std::uint16_t opcode, std:
 }
 
 namespace {
+// The credentials as the protocol's fields hold them: each cut to 63 bytes,
+// overwritten when done.
+struct Fields {
+    explicit Fields(const Credentials& who) : user(who.user), password(who.password) {}
+    ~Fields() { password.clear(); }
+    FixedText<64> user;
+    FixedText<64> password;
+};
+
 Outcome byReturnCode(Outcome exchanged, const Bytes& reply) {
     if (exchanged != Outcome::Accepted) return exchanged;
     return readHeader(reply)->ret_code == 1 ? Outcome::Accepted : Outcome::Refused;
 }
 }  // namespace
 
-Outcome DeviceLibrary::checkPassword() {
+Outcome DeviceLibrary::checkPassword(const Uuid8& box, const Credentials& who) {
+    const Fields f(who);
     Bytes reply;
-    Bytes request = buildCheckPasswordRequest(clientUUID_, currentServerUUID, userName.view(), password.view());
-    const Outcome o = byReturnCode(exchange(request, op_CHK_PASSWD, std::chrono::milliseconds(30), reply), reply);
+    Bytes request = buildCheckPasswordRequest(clientUUID_, box, f.user.view(), f.password.view());
+    const Outcome o = byReturnCode(exchange(box, request, op_CHK_PASSWD, std::chrono::milliseconds(30), reply), reply);
     secureClear(request);
     return o;
 }
 
-Outcome DeviceLibrary::getShareList() {
+Outcome DeviceLibrary::getShareList(const Uuid8& box, const Credentials& who) {
     shares.ClearShareList();
+    const Fields f(who);
     Bytes reply;
-    Bytes request = buildShareListRequest(clientUUID_, currentServerUUID, userName.view(), password.view());
-    const Outcome o = exchange(request, op_GET_SAMBA_SHARE, std::chrono::milliseconds(10), reply);
+    Bytes request = buildShareListRequest(clientUUID_, box, f.user.view(), f.password.view());
+    const Outcome o = exchange(box, request, op_GET_SAMBA_SHARE, std::chrono::milliseconds(10), reply);
     secureClear(request);
     if (o == Outcome::Accepted)
         for (const auto& name : decodeShareList(reply)) shares.add(name);
     return o;
 }
 
-Outcome DeviceLibrary::setLanConfig(bool dhcp) {
-    const DeviceData_n* dev = devices.FindDevice(currentServerUUID);
-    if (!dev || (!dev->byAddress && devices.FindDeviceInterface(currentServerUUID) < 0))
-        return Outcome::UnknownDevice;
-    const int p = chooseSettingsPort(*dev, portLabel.view());
+Outcome DeviceLibrary::setLanConfig(const Uuid8& box, const Credentials& who, const LanSettings& settings) {
+    const DeviceData_n* dev = devices.FindDevice(box);
+    if (!dev || (!dev->byAddress && devices.FindDeviceInterface(box) < 0)) return Outcome::UnknownDevice;
+    const FixedText<10> label(settings.portLabel);
+    const int p = chooseSettingsPort(*dev, label.view());
     const PortBlock& port = dev->port[static_cast<std::size_t>(p)];
     TmpDeviceData t;
-    t.IP = newIP.str();
-    t.netmask = newNetmask.str();
-    t.gateway = newGateway.str();
+    t.IP = textOf(settings.address);
+    t.netmask = textOf(settings.netmask);
+    t.gateway = textOf(settings.gateway);
     t.dns1 = port.dns1.str();
     t.dns2 = port.dns2.str();
     t.dnsMode = port.dnsMode;
     t.nIfNo = p;
-    t.dhcpEnable = dhcp;
+    t.dhcpEnable = settings.dhcp;
+    const Fields f(who);
     Bytes reply;
-    Bytes request = buildSetLanRequest(clientUUID_, currentServerUUID, userName.view(), password.view(), t);
-    const auto pollTime = std::chrono::milliseconds(dhcp ? 30 : 10);
+    Bytes request = buildSetLanRequest(clientUUID_, box, f.user.view(), f.password.view(), t);
+    const auto pollTime = std::chrono::milliseconds(settings.dhcp ? 30 : 10);
     const bool byAddress = dev->byAddress;
     const std::uint32_t oldAddress = dev->answeredFrom;
-    const Outcome o = byReturnCode(exchange(request, op_SET_LAN, pollTime, reply, false), reply);
+    const Outcome o = byReturnCode(exchange(box, request, op_SET_LAN, pollTime, reply, false), reply);
     secureClear(request);
-    if (o == Outcome::Accepted && byAddress && !dhcp)
-        if (const auto moved = parseDottedIPv4(t.IP); moved && *moved != oldAddress) followMovedDevice(*moved);
+    if (o == Outcome::Accepted && byAddress && !settings.dhcp && settings.address &&
+        settings.address->hostOrder != oldAddress)
+        followMovedDevice(settings.address->hostOrder);
     return o;
 }
 
 void DeviceLibrary::followMovedDevice(std::uint32_t newAddress) {
     // The group does not reach it: the next searches ask its new address,
     // and one does now, once it has had time to take it.
-    auto& hosts = searchTargets.hosts;
-    if (std::find(hosts.begin(), hosts.end(), newAddress) == hosts.end()) hosts.push_back(newAddress);
+    if (std::find(followed_.begin(), followed_.end(), newAddress) == followed_.end()) followed_.push_back(newAddress);
     link_->sleepFor(operationTuning.pauseBeforeFollowUp);
-    SearchDevices();
+    const SearchTargets again = lastTargets_;
+    SearchDevices(again);
 }
 
-DeviceLibrary& processLibrary() {
-    static DeviceLibrary library;
-    return library;
-}
-
-bool OpenSockets(const TransportOptions& options, std::string* error) {
+bool DeviceLibrary::openSockets(const TransportOptions& options, std::string* error) {
     auto transport = std::make_unique<SocketTransport>();
     if (!transport->OpenSockets(options, error)) return false;
-    DeviceLibrary& lib = processLibrary();
-    lib.setClientUUID(makeClientId());
-    lib.setLink(std::move(transport));
+    clientUUID_ = makeClientId();
+    link_ = std::move(transport);
     return true;
 }
-
-void CloseSockets() { processLibrary().setLink(nullptr); }
-bool SearchDevices(const SearchProgress& progress) { return processLibrary().SearchDevices(progress); }
-void ClearDeviceList() { processLibrary().devices.ClearDeviceList(); }
-DeviceData_n* FindDevice(const Uuid8& serverUUID) { return processLibrary().devices.FindDevice(serverUUID); }
-int FindDeviceInterface(const Uuid8& serverUUID) { return processLibrary().devices.FindDeviceInterface(serverUUID); }
-void ClearShareList() { processLibrary().shares.ClearShareList(); }
-int SummarizeLanPorts() { return processLibrary().SummarizeLanPorts(); }
-bool CheckPassword() { return processLibrary().CheckPassword(); }
-bool GetShareList() { return processLibrary().GetShareList(); }
-bool SetLanConfigDhcp() { return processLibrary().SetLanConfigDhcp(); }
-bool SetLanConfigStatic() { return processLibrary().SetLanConfigStatic(); }
 
 }  // namespace qs

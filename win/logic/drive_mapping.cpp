@@ -40,8 +40,7 @@ std::string volumeName(std::string_view token) {
 }
 
 // Whether the device marks the volume locked in its share list.
-bool volumeLocked(const std::string& volume) {
-    const ShareRegistry& shares = processLibrary().shares;
+bool volumeLocked(const ShareRegistry& shares, const std::string& volume) {
     for (std::size_t i = 0; i < shares.count(); ++i) {
         const ShareToken share = readShareToken(shares.at(i));
         if (share.isLocked && volumeName(shares.at(i)) == volume) return true;
@@ -173,7 +172,7 @@ void MainController::FillVolumeList(const std::string& name, const std::string& 
     auto sameServer = [exactServer](const std::string& a, const std::string& b) {
         return exactServer ? a == b : sameIgnoringCase(a, b);
     };
-    const ShareRegistry& shares = processLibrary().shares;
+    const ShareRegistry& shares = library_.shares;
     std::vector<std::string> listed;
     for (std::size_t i = 0; i < shares.count(); ++i) {
         const std::string volume = volumeName(shares.at(i));
@@ -195,7 +194,7 @@ void MainController::FillVolumeList(const std::string& name, const std::string& 
 
 void MainController::RebuildVolumeList(const std::string& ip) {
     view_.clearRows(List::Volume);
-    const ShareRegistry& shares = processLibrary().shares;
+    const ShareRegistry& shares = library_.shares;
     for (std::size_t i = 0; i < shares.count(); ++i) {
         const std::string name = volumeName(shares.at(i));
         const int row = view_.insertRow(List::Volume, static_cast<int>(i), name);
@@ -209,9 +208,7 @@ void MainController::RebuildVolumeList(const std::string& ip) {
 void MainController::OnConnect() {
     // Connect leaves the library without credentials until the next device
     // selection.
-    DeviceLibrary& lib = processLibrary();
-    lib.userName.clear();
-    lib.password.clear();
+    credentials_.clear();
     loginPurpose = LoginPurpose::ShareAccess;
 
     std::string deviceIP;
@@ -235,7 +232,7 @@ void MainController::OnConnect() {
     }
     const std::string volume = view_.cellText(List::Volume, volumeRow, 0);
     // A locked volume is served to no one until it is unlocked on the box.
-    if (volumeLocked(volume)) {
+    if (volumeLocked(library_.shares, volume)) {
         say(Message::VolumeLocked, volume);
         return;
     }
@@ -263,15 +260,15 @@ void MainController::OnConnect() {
     net->WNetCancelConnection2A(local.c_str(), CONNECT_UPDATE_PROFILE, true);
 
     // The credentials that worked, for the recycle bin too.
-    struct Credentials {
+    struct Used {
         bool given = false;
         std::string user, password;
         DWORD flags = CONNECT_UPDATE_PROFILE;
     } used;
     auto cached = [&] {
-        FixedText<64> user, password;
-        loginCache.copyOut(key, user, password);
-        return std::pair<std::string, std::string>(user.str(), password.str());
+        Credentials who;
+        loginCache.copyOut(key, who);
+        return std::pair<std::string, std::string>(who.user, who.password);
     };
     auto add = [&](const char* password, const char* user, DWORD flags) {
         return net->WNetAddConnection2A(local.c_str(), remote.c_str(), password, user, flags) == NO_ERROR;

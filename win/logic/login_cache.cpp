@@ -40,11 +40,11 @@ bool LoginCache::isAccepted(const std::string& key) const {
     return it != entries_.end() && it->second.accepted;
 }
 
-bool LoginCache::copyOut(const std::string& key, FixedText<64>& user, FixedText<64>& password) const {
+bool LoginCache::copyOut(const std::string& key, Credentials& who) const {
     const auto it = entries_.find(key);
     if (it == entries_.end()) return false;
-    user = it->second.user;
-    password = it->second.password;
+    // As the 64-byte fields of the device protocol hold them.
+    who = Credentials{FixedText<64>(it->second.user).str(), FixedText<64>(it->second.password).str()};
     return true;
 }
 

@@ -2,6 +2,7 @@
 // login dialog asks for.
 #pragma once
 
+#include "quayside/library.h"
 #include "quayside/records.h"
 #include "quayside/wire.h"
 
@@ -31,9 +32,10 @@ public:
     bool contains(const std::string& key) const { return entries_.count(key) != 0; }
     // False when the key is absent.
     bool isAccepted(const std::string& key) const;
-    // Copies the entry's user name and password into the two buffers (cut
-    // to 64 bytes); leaves them when the key is absent. True when present.
-    bool copyOut(const std::string& key, FixedText<64>& user, FixedText<64>& password) const;
+    // Copies the entry's user name and password into `who` (each cut to 63
+    // bytes, as a 64-byte field holds it); leaves it when the key is absent.
+    // True when present.
+    bool copyOut(const std::string& key, Credentials& who) const;
     void accept(const std::string& key, std::string_view user, std::string_view password);
     std::size_t size() const { return entries_.size(); }
 

@@ -78,10 +78,10 @@ void MainController::start() {
 void MainController::shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
-    ClearDeviceList();
-    CloseSockets();
+    library_.devices.ClearDeviceList();
+    library_.closeSockets();
     loginCache.clear();
-    ClearShareList();
+    library_.shares.ClearShareList();
 }
 
 void MainController::clearLanFields() {
@@ -101,11 +101,11 @@ void MainController::OnRefresh() {
     {
         Busy busy(view_);
         const auto start = std::chrono::steady_clock::now();
-        SearchDevices();
+        library_.SearchDevices(searchTargets);
         searchMs_ += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
     view_.setRefreshEnabled(true);
-    const DeviceRegistry& devices = processLibrary().devices;
+    const DeviceRegistry& devices = library_.devices;
     for (std::size_t i = 0; i < devices.count(); ++i) {
         const DeviceData_n& d = devices.at(i);
         const PortBlock& p = d.port[static_cast<std::size_t>(d.answeringPort())];
@@ -124,22 +124,21 @@ void MainController::OnRefresh() {
 
 bool MainController::LoginForDevice(const std::string& key) {
     if (!loginCache.contains(key)) return false;
-    DeviceLibrary& lib = processLibrary();
-    lib.currentServerUUID = ParseDeviceKey(key);
+    currentBox_ = ParseDeviceKey(key);
     const auto given = view_.askLogin(loginPurpose, versionQuery);
     if (!given) return false;
-    lib.userName = given->user;
-    lib.password = given->password;
+    credentials_ = Credentials{given->user, given->password};
     bool ok;
     {
         Busy busy(view_);
-        ok = lib.CheckPassword() || lib.CheckPassword();  // once more at once, without asking again
+        const auto check = [&] { return library_.checkPassword(currentBox_, credentials_) == Outcome::Accepted; };
+        ok = check() || check();  // once more at once, without asking again
     }
     if (!ok) {
         say(Message::WrongPassword);
         return false;
     }
-    loginCache.accept(key, lib.userName.view(), lib.password.view());
+    loginCache.accept(key, credentials_.user, credentials_.password);
     return true;
 }
 
@@ -156,23 +155,23 @@ void MainController::OnDeviceClick() {
     const std::string name = view_.cellText(List::Device, row, 0);
     currentDeviceIP = ip;
 
-    DeviceLibrary& lib = processLibrary();
+    DeviceLibrary& lib = library_;
     const auto id = view_.deviceId(row);
     if (!id || !lib.devices.FindDevice(*id)) return;
     const std::string key = MakeDeviceKey(*id);
     if (loginCache.isAccepted(key)) {
-        loginCache.copyOut(key, lib.userName, lib.password);
+        loginCache.copyOut(key, credentials_);
     } else if (!LoginForDevice(key)) {
         return;
     }
-    lib.currentServerUUID = *id;
+    currentBox_ = *id;
     // Looked up again: the login ran an event loop of its own.
     const DeviceData_n* rec = lib.devices.FindDevice(*id);
     if (!rec) return;
     const std::string dhcpText = rec->port[static_cast<std::size_t>(rec->answeringPort())].dhcpText.str();
 
     lib.lanSummary.firstLabel.clear();
-    lib.SummarizeLanPorts();
+    lib.SummarizeLanPorts(currentBox_);
     view_.clearItems(Combo::Port);
     LanSummary& s = lib.lanSummary;
     if (s.firstLabel.empty()) {
@@ -206,7 +205,7 @@ void MainController::OnDeviceClick() {
         view_.clearAddress(AddressField::Gateway);
     {
         Busy busy(view_);
-        lib.GetShareList();
+        lib.getShareList(currentBox_, credentials_);
     }
     FillVolumeList(name, ip, false);
 }
@@ -221,35 +220,36 @@ int MainController::CheckAddressField(FieldKind kind, int o0, int, int, int) {
     return 0;
 }
 
-bool MainController::ValidateTcpIp() {
-    DeviceLibrary& lib = processLibrary();
+std::optional<LanSettings> MainController::ValidateTcpIp() {
     const AddressValue a = view_.address(AddressField::IP);
     const AddressValue m = view_.address(AddressField::Netmask);
     const AddressValue g = view_.address(AddressField::Gateway);
     const Octets& ao = a.octets;
     const Octets& mo = m.octets;
     const Octets& go = g.octets;
-    auto refuse = [this](Message message) {
+    auto refuse = [this](Message message) -> std::optional<LanSettings> {
         say(message);
-        return false;
+        return std::nullopt;
     };
     if (a.blank) return refuse(Message::InputAddress);
     if (m.blank) return refuse(Message::InputNetmask);
     if (ao[0] == 127) return refuse(Message::AddressInputError);
-    if (!CheckAddressField(FieldKind::Address, ao[0], ao[1], ao[2], ao[3])) return false;
-    lib.newIP = dotted(ao);
-    lib.newNetmask = dotted(mo);
+    if (!CheckAddressField(FieldKind::Address, ao[0], ao[1], ao[2], ao[3])) return std::nullopt;
     const bool linkLocal = ao[0] == 169 && ao[1] == 254;
-    if (!linkLocal && !g.blank && !CheckAddressField(FieldKind::Gateway, go[0], go[1], go[2], go[3])) return false;
+    if (!linkLocal && !g.blank && !CheckAddressField(FieldKind::Gateway, go[0], go[1], go[2], go[3]))
+        return std::nullopt;
     if (!IsValidNetmask(mo[0], mo[1], mo[2], mo[3])) return refuse(Message::NetmaskInvalid);
     if (IsGatewayMisplaced(ao, mo, go)) return refuse(Message::ConfigurationInvalid);
-    const bool noGateway = go == Octets{0, 0, 0, 0};
-    lib.newGateway = noGateway ? std::string() : dotted(go);
-    return true;
+    LanSettings settings;
+    settings.address = Ipv4::parse(dotted(ao));
+    settings.netmask = Ipv4::parse(dotted(mo));
+    // No gateway (0.0.0.0) goes as an empty text.
+    if (go != Octets{0, 0, 0, 0}) settings.gateway = Ipv4::parse(dotted(go));
+    return settings;
 }
 
 void MainController::StoreLanFields(const std::string& label) {
-    LanSummary& s = processLibrary().lanSummary;
+    LanSummary& s = library_.lanSummary;
     LanSummary::Entry& e = s.entry[label == "LAN2" ? 1 : 0];
     e.IP = dotted(view_.address(AddressField::IP).octets);
     e.netmask = dotted(view_.address(AddressField::Netmask).octets);
@@ -260,7 +260,7 @@ void MainController::StoreLanFields(const std::string& label) {
 }
 
 void MainController::ShowLanEntry(int entry) {
-    const LanSummary::Entry& e = processLibrary().lanSummary.entry[entry == 1 ? 1 : 0];
+    const LanSummary::Entry& e = library_.lanSummary.entry[entry == 1 ? 1 : 0];
     const bool dhcp = !e.dhcp.empty() && e.dhcp.view()[0] == '1';
     view_.setCurrentIndex(Combo::Dhcp, dhcp ? 1 : 0);
     for (AddressField f : kAddressFields) view_.setEnabled(f, !dhcp);
@@ -301,19 +301,20 @@ void MainController::OnApply() {
     }
     const std::string label = view_.currentIndex(Combo::Port) >= 0 ? view_.currentText(Combo::Port) : std::string();
     StoreLanFields(label);
-    DeviceLibrary& lib = processLibrary();
-    lib.portLabel = label;
     const int dhcp = view_.currentIndex(Combo::Dhcp);
     if (dhcp != 0 && dhcp != 1) return;
-    const DeviceData_n* box = lib.devices.FindDevice(lib.currentServerUUID);
-    if (!box) return;
-    const Uuid8 id = box->serverUUID;
-    const std::string name = box->hostname.str();
-    std::optional<std::uint32_t> asked;
+    // The device of the last selection; a change for one no longer listed
+    // is refused by the library as the device protocol says.
+    const Uuid8 id = currentBox_;
+    const DeviceData_n* box = library_.devices.FindDevice(id);
+    const std::string name = box ? box->hostname.str() : std::string();
     if (dhcp == 0) {
-        if (!ValidateTcpIp()) return;
-        asked = parseDottedIPv4(lib.newIP.view());
-        if (asked) {
+        std::optional<LanSettings> settings = ValidateTcpIp();
+        if (!settings) return;
+        settings->portLabel = label;
+        const std::optional<std::uint32_t> asked =
+            settings->address ? std::optional(settings->address->hostOrder) : std::nullopt;
+        if (asked && box) {
             AddressChangeCheck check;
             {
                 Busy busy(view_);
@@ -324,16 +325,25 @@ void MainController::OnApply() {
         bool accepted;
         {
             Busy busy(view_);
-            accepted = lib.SetLanConfigStatic();  // the search that follows shows what the device made of it
+            // The search that follows shows what the device made of it.
+            accepted = library_.setLanConfig(id, credentials_, *settings) == Outcome::Accepted;
         }
         view_.pause(kApplyPauseMs, {});
         OnRefresh();
         if (accepted) FollowMovedDevice(id, name, asked);
     } else {
+        // The address fields go as the panel shows them.
+        LanSettings settings{.portLabel = label, .dhcp = true};
+        const AddressValue a = view_.address(AddressField::IP);
+        const AddressValue m = view_.address(AddressField::Netmask);
+        const AddressValue g = view_.address(AddressField::Gateway);
+        if (!a.blank) settings.address = Ipv4::parse(dotted(a.octets));
+        if (!m.blank) settings.netmask = Ipv4::parse(dotted(m.octets));
+        if (!g.blank && g.octets != Octets{0, 0, 0, 0}) settings.gateway = Ipv4::parse(dotted(g.octets));
         bool ok;
         {
             Busy busy(view_);
-            ok = lib.SetLanConfigDhcp();
+            ok = library_.setLanConfig(id, credentials_, settings) == Outcome::Accepted;
         }
         if (!ok) {
             say(Message::DhcpFailed);
@@ -348,22 +358,21 @@ void MainController::OnApply() {
 
 void MainController::FollowMovedDevice(const Uuid8& id, const std::string& name, std::optional<std::uint32_t> asked) {
     const auto where = [&]() -> std::optional<std::uint32_t> {
-        const DeviceData_n* d = processLibrary().devices.FindDevice(id);
+        const DeviceData_n* d = library_.devices.FindDevice(id);
         return d ? std::optional(d->answeredFrom) : std::nullopt;
     };
     std::optional<std::uint32_t> at = where();
     if (answersWhereSent(asked, at) || answersOnLoopback(at)) return;
     // Not where it was sent: looked for there and through the group until
     // the time is up, each search shown as it ends.
-    DeviceLibrary& lib = processLibrary();
-    const SearchTargets targets = lib.searchTargets;
-    if (asked) lib.searchTargets.hosts.push_back(*asked);
+    const SearchTargets targets = searchTargets;
+    if (asked) searchTargets.hosts.push_back(*asked);
     const auto deadline = std::chrono::steady_clock::now() + followUpLimit;
     while (!at && std::chrono::steady_clock::now() < deadline) {
         OnRefresh();
         at = where();
     }
-    lib.searchTargets = targets;
+    searchTargets = targets;
     if (!answersWhereSent(asked, at)) say(Message::BoxElsewhere, whereTheBoxAnswers(name, asked, at));
 }
 

@@ -9,6 +9,7 @@
 
 #include "login_cache.h"
 #include "quayside/address_change.h"
+#include "quayside/library.h"
 #include "main_view.h"
 #include "netconnections.h"
 #include "weblaunch.h"
@@ -86,7 +87,9 @@ public:
     int WaitDeviceAvailable();
 
     // The LAN panel.
-    bool ValidateTcpIp();
+    // The three address fields checked; what a static Apply sends (the port
+    // label left empty), or nothing after the refusal's message.
+    std::optional<LanSettings> ValidateTcpIp();
     int CheckAddressField(FieldKind kind, int o0, int o1, int o2, int o3);
     void StoreLanFields(const std::string& label);
     void ShowLanEntry(int entry);
@@ -143,7 +146,20 @@ public:
         [](const DeviceData_n& box, int port, std::uint32_t address) { return checkAddressChange(box, port, address); };
     std::chrono::milliseconds followUpLimit = kFollowUpLimit;
 
+    // The device library this window works with, and where its searches go.
+    DeviceLibrary& library() { return library_; }
+    SearchTargets searchTargets;
+    // The device the operations are for, and the credentials of its login
+    // (emptied by Connect until the next selection).
+    const Uuid8& currentBox() const { return currentBox_; }
+    const Credentials& credentials() const { return credentials_; }
+    void setCredentials(Credentials who) { credentials_ = std::move(who); }
+
 private:
+    DeviceLibrary library_;
+    Uuid8 currentBox_{};
+    Credentials credentials_;
+
     void say(Message message, std::string_view subject = {});
     void clearLanFields();
     // Reads one letter's connection into its table entry.

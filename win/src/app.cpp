@@ -35,11 +35,11 @@ int CHarbor_scanApp::InitInstance(const AppOptions& options) {
     TransportOptions transport;
     transport.loopbackLab = options.loopback;
     std::string error;
-    if (!OpenSockets(transport, &error)) {
+    CHarbor_scanDlg dlg;
+    if (!dlg.controller().library().openSockets(transport, &error)) {
         std::fprintf(stderr, "quayside-win: %s\n", error.c_str());
         return 1;
     }
-    CHarbor_scanDlg dlg;
     if (options.screenshot.isEmpty()) {
         dlg.DoModal();
         return 0;
@@ -49,7 +49,7 @@ int CHarbor_scanApp::InitInstance(const AppOptions& options) {
     dlg.show();
     QApplication::processEvents();
     if (!qgetenv("QS_SPAWN_NS").isEmpty())  // for the benchmarks
-        std::fprintf(stderr, "listed %zu\n", processLibrary().devices.count());
+        std::fprintf(stderr, "listed %zu\n", dlg.controller().library().devices.count());
     const QPixmap shot = dlg.grab();
     const bool saved = shot.save(options.screenshot, "PNG");
     dlg.done(QDialog::Rejected);

@@ -1,7 +1,22 @@
-// The blocking form of the device protocol: the library's process-wide
-// inputs, its registries, and discovery over a BlockingLink.
+// The blocking form of the device protocol: a library value that each front
+// end owns, with its registries, discovery over a BlockingLink, and the
+// device operations, each taking what it needs as arguments.
+//
+// The operations by the names the device protocol's description gives them:
+//   OpenSockets / CloseSockets     openSockets(options) / closeSockets()
+//   SearchDevices                  SearchDevices(targets, progress)
+//   ClearDeviceList, FindDevice,   devices.ClearDeviceList(), devices.FindDevice(id),
+//   FindDeviceInterface            devices.FindDeviceInterface(id)
+//   ClearShareList                 shares.ClearShareList()
+//   SummarizeLanPorts              SummarizeLanPorts(box)
+//   CheckPassword                  checkPassword(box, who)
+//   GetShareList                   getShareList(box, who)
+//   SetLanConfig (DHCP or static)  setLanConfig(box, who, settings)
+// The current device, user name, password, port label and new address
+// texts those names read are the arguments box, who and settings.
 #pragma once
 
+#include "quayside/address.h"
 #include "quayside/credentials.h"
 #include "quayside/delivery.h"
 #include "quayside/records.h"
@@ -41,7 +56,7 @@ struct SearchTuning {
 
 // Addresses a search reaches by unicast, besides (or instead of) the group.
 struct SearchTargets {
-    std::vector<std::uint32_t> hosts;  // host byte order
+    std::vector<std::uint32_t> hosts{};  // host byte order
     bool multicast = true;
     // Asked by unicast too, as `hosts` are, but without holding the search
     // open past the group's listening (when the group is searched): boxes
@@ -70,6 +85,36 @@ int chooseSettingsPort(const DeviceData_n& device, std::string_view portLabel);
 // Share names from a share-list reply: the first item's text split at ':',
 // empty pieces skipped. Nothing when the item is shorter than 5 bytes.
 std::vector<std::string> decodeShareList(ByteView reply, std::size_t maxValue = 0);
+
+// Who acts on a box in one operation. The password is overwritten when the
+// value ends.
+struct Credentials {
+    std::string user;
+    std::string password;
+
+    Credentials() = default;
+    Credentials(std::string u, std::string p) : user(std::move(u)), password(std::move(p)) {}
+    Credentials(const Credentials&) = default;
+    Credentials(Credentials&&) = default;
+    Credentials& operator=(const Credentials&) = default;
+    Credentials& operator=(Credentials&&) = default;
+    ~Credentials() { secureClear(password); }
+    // Both emptied (the password overwritten first).
+    void clear() {
+        secureClear(password);
+        password.clear();
+        user.clear();
+    }
+};
+
+// A settings change: the port it is for and what it gets.
+struct LanSettings {
+    // "LAN1", "LAN2" or "LAN1+LAN2" (see chooseSettingsPort).
+    std::string portLabel{};
+    bool dhcp = false;
+    // Sent as dotted texts; one that is absent as an empty text.
+    std::optional<Ipv4> address{}, netmask{}, gateway{};
+};
 
 // What became of one device operation. The boolean entry points collapse it
 // to accepted or not; the command-line tool tells the four apart.
@@ -112,16 +157,6 @@ class DeviceLibrary {
 public:
     explicit DeviceLibrary(std::unique_ptr<BlockingLink> link = nullptr, const Uuid8& clientUUID = makeClientId());
 
-    // Process-wide inputs the front end writes before an operation. Each
-    // copy is cut to its field's width.
-    Uuid8 currentServerUUID{};
-    FixedText<64> userName;
-    FixedText<64> password;
-    FixedText<10> portLabel;
-    FixedText<16> newIP;
-    FixedText<16> newNetmask;
-    FixedText<16> newGateway;
-
     DeviceRegistry devices;
     ShareRegistry shares;
     LanSummary lanSummary;
@@ -132,17 +167,23 @@ public:
 
     BlockingLink* link() { return link_.get(); }
     void setLink(std::unique_ptr<BlockingLink> link) { link_ = std::move(link); }
+    // The link over this host's sockets (SocketTransport), with a new client
+    // id; false, with the reason, when they cannot be opened.
+    bool openSockets(const TransportOptions& options = {}, std::string* error = nullptr);
+    void closeSockets() { link_.reset(); }
 
     // Empties the device registry and searches every interface of the host
     // as it is now (the link reopens its sockets when the list changed), all
     // of them at once: each keeps its own tally and bound. Devices are
     // recorded in interface order, then order of arrival; one heard on
     // several interfaces is recorded with the first of them.
-    bool SearchDevices(const SearchProgress& progress = {});
-    // Where every search goes: the group unless turned off, and these
-    // addresses by unicast (paced); a device heard only that way is recorded
-    // with the interface its answer came in on and marked byAddress.
-    SearchTargets searchTargets;
+    //
+    // The search goes to the group unless `targets` turn it off, and to the
+    // targets' addresses by unicast (paced); a device heard only that way is
+    // recorded with the interface its answer came in on and marked
+    // byAddress. A device found by address that took a new address is
+    // asked there by every later search too.
+    bool SearchDevices(const SearchTargets& targets = {}, const SearchProgress& progress = {});
     // Where a search reads the neighbour table, once its answers are in, for
     // the devices' hardware addresses (readNeighbourTable unless replaced).
     std::function<std::optional<std::vector<Neighbour>>()> neighbourTable;
@@ -154,31 +195,29 @@ public:
     // arrived. The search's own request looped back is among them.
     std::function<void(ReplyCheck, ByteView, const BlockingLink::Arrival&)> onRefused;
 
-    int SummarizeLanPorts() { return qs::SummarizeLanPorts(devices, currentServerUUID, lanSummary); }
+    int SummarizeLanPorts(const Uuid8& box) { return qs::SummarizeLanPorts(devices, box, lanSummary); }
 
-    // Device operations on the current device with the current credentials.
-    Outcome checkPassword();
-    Outcome getShareList();
-    Outcome setLanConfig(bool dhcp);
+    // Device operations on one box (its serverUUID) as `who`. The user name
+    // and password are each cut to 63 bytes, the port label to 9 and each
+    // address text to 15, as the fields of the protocol's description.
+    Outcome checkPassword(const Uuid8& box, const Credentials& who);
+    // Fills `shares` with the box's share names.
+    Outcome getShareList(const Uuid8& box, const Credentials& who);
+    Outcome setLanConfig(const Uuid8& box, const Credentials& who, const LanSettings& settings);
 
     const CredentialRoutes& credentialRoutes() const { return routes_; }
-
-    bool CheckPassword() { return checkPassword() == Outcome::Accepted; }
-    bool GetShareList() { return getShareList() == Outcome::Accepted; }
-    bool SetLanConfigDhcp() { return setLanConfig(true) == Outcome::Accepted; }
-    bool SetLanConfigStatic() { return setLanConfig(false) == Outcome::Accepted; }
 
     OperationTuning operationTuning;
 
 private:
-    // Sends `request` to the current device (by unicast, the group only as
+    // Sends `request` to `box` (by unicast, the group only as
     // the routes allow) and waits for the reply to `opcode` from that
     // device at its address, sending again while none comes; fills `reply`
     // when one came.
-    Outcome exchange(const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime, Bytes& reply,
-                     bool resend = true);
-    // Whether a datagram is an answer of the current device to `opcode`.
-    bool answerOf(ByteView datagram, std::uint16_t opcode) const;
+    Outcome exchange(const Uuid8& box, const Bytes& request, std::uint16_t opcode, std::chrono::milliseconds pollTime,
+                     Bytes& reply, bool resend = true);
+    // Whether a datagram is an answer of `box` to `opcode`.
+    bool answerOf(ByteView datagram, const Uuid8& box, std::uint16_t opcode) const;
 
     struct Heard {
         Bytes datagram;
@@ -207,8 +246,8 @@ private:
     // that came to the socket of direct requests, or one sent by unicast
     // (not to a group) from such an address.
     bool answersAddressAsked(const BlockingLink::Arrival& a) const;
-    void searchInTurn(const Bytes& request, const SearchProgress& progress);
-    void searchTogether(const Bytes& request, const SearchProgress& progress);
+    void searchInTurn(const Bytes& request, const SearchTargets& targets, const SearchProgress& progress);
+    void searchTogether(const Bytes& request, const SearchTargets& targets, const SearchProgress& progress);
     void record(const HeardList& heard, int iface);
     // A device moved by a settings change is searched for at its new
     // address when it was found by address.
@@ -216,6 +255,10 @@ private:
 
     std::unique_ptr<BlockingLink> link_;
     Uuid8 clientUUID_;
+    // Addresses of devices found by address that took a new one: every
+    // search asks them.
+    std::vector<std::uint32_t> followed_;
+    SearchTargets lastTargets_;  // of the last search, which a follow-up repeats
     SearchStats stats_;
     CredentialRoutes routes_;
     // The addresses the running search asks by unicast: only they may
@@ -230,22 +273,5 @@ private:
         return c != confirmed_.end() && c->second != from;
     }
 };
-
-// The process's own library, as the blocking front end uses it.
-DeviceLibrary& processLibrary();
-
-// Opens the sockets of the process library (and makes its client id).
-bool OpenSockets(const TransportOptions& options = {}, std::string* error = nullptr);
-void CloseSockets();
-bool SearchDevices(const SearchProgress& progress = {});
-void ClearDeviceList();
-DeviceData_n* FindDevice(const Uuid8& serverUUID);
-int FindDeviceInterface(const Uuid8& serverUUID);
-void ClearShareList();
-int SummarizeLanPorts();
-bool CheckPassword();
-bool GetShareList();
-bool SetLanConfigDhcp();
-bool SetLanConfigStatic();
 
 }  // namespace qs
