@@ -527,6 +527,30 @@ TEST_F(MainWindow, StaticApplyOnTheSecondPortThenSearchesAgain) {
     EXPECT_FALSE(dlg->controller().library().devices.FindDevice(*uuidFromHex(kArchive))->port[1].dhcpEnable);
 }
 
+// A DHCP Apply sends the address texts the panel shows for its own box,
+// whatever an earlier static Apply to another box sent.
+TEST_F(MainWindow, DhcpApplySendsThePanelsAddressesNotAnEarlierApplys) {
+    LoginAnswerer answer;
+    click(rowOf(kRender));
+    dlg->ipField()->SetAddress("192.168.77.88");
+    QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
+    ASSERT_TRUE(messages->messages.empty()) << messages->messages[0].text.toStdString();
+    ASSERT_EQ(dlg->deviceList()->GetItemText(rowOf(kRender), 1), "192.168.77.88");
+
+    click(rowOf(kArchive));
+    dlg->portList()->setCurrentIndex(0);  // LAN1: 192.168.77.30, static
+    dlg->OnInterfaceChange();
+    ASSERT_EQ(dlg->ipField()->text(), "192.168.77.30");
+    dlg->dhcpList()->setCurrentIndex(1);
+    QTest::mouseClick(dlg->button(IDC_APPLY), Qt::LeftButton);
+    ASSERT_EQ(messages->messages.size(), 1u);
+    EXPECT_EQ(messages->messages[0].text, "DHCP client enabled.");
+    const DeviceData_n* archive = dlg->controller().library().devices.FindDevice(*uuidFromHex(kArchive));
+    ASSERT_TRUE(archive);
+    EXPECT_TRUE(archive->port[0].dhcpEnable);
+    EXPECT_EQ(archive->port[0].IP.str(), "192.168.77.30");
+}
+
 TEST_F(MainWindow, InvalidStaticSettingsAreNotSent) {
     LoginAnswerer answer;
     click(rowOf(kOffice));
