@@ -53,8 +53,8 @@ int runApplication(const AppOptions& options) {
         socketFailure = QString::fromStdString(why);
     };
 
-    // An interface the sockets could not be set up for (a group not joined
-    // leaves it deaf): logged, and said here once.
+    // An interface left out of the search (a group not joined there): in the
+    // system log, and said here once.
     controllerOptions.packager.net.onWarning = [](const std::string& line) {
         std::fprintf(stderr, "quayside-mac: %s\n", line.c_str());
     };

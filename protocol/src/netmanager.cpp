@@ -41,9 +41,12 @@ NetManager::NetManager(RunLoop& loop, std::uint16_t port, std::string group, Dat
                        NetOptions options)
     : loop_(loop), port_(port), group_(std::move(group)), packager_(packager), options_(std::move(options)) {
     if (!options_.log) options_.log = syslogLog();
-    reports_.setSink([this](const std::string& line) {
+    reports_.setSink([this](const std::string& what, const std::string& line) {
         log(line);
-        if (options_.onWarning) options_.onWarning(line);
+        // An interface where the group is not joined hears nothing sent to
+        // it; one that cannot be chosen for sending gets no request.
+        if (options_.onWarning && (what == "IP_ADD_MEMBERSHIP" || what == "IP_MULTICAST_IF"))
+            options_.onWarning(line);
     });
     openBoth();
 }

@@ -13,7 +13,7 @@ namespace qs {
 std::string SocketReports::report(const LocalInterface& where, const std::string& what, int error) {
     const std::string line =
         what + " failed on " + where.name + " (" + where.address + "): " + std::strerror(error);
-    if (said_.insert(where.name + "/" + where.address + "/" + what).second && sink_) sink_(line);
+    if (said_.insert(where.name + "/" + where.address + "/" + what).second && sink_) sink_(what, line);
     return line;
 }
 

@@ -53,10 +53,12 @@ struct NetOptions {
     int receiveBufferBytes = kRunLoopReceiveBuffer;
     // Called once when a socket cannot be made; the owner decides how to end.
     std::function<void(const std::string& why)> onSocketFailure;
-    // Called once for each interface and option the system refused while the
-    // sockets stay usable (a group that could not be joined leaves that
-    // interface deaf), with the line also logged: "IP_ADD_MEMBERSHIP failed
-    // on eth0 (10.0.0.1): No such device".
+    // Every socket option the system refuses is logged, once for each
+    // interface and option. Those that leave an interface out of the search
+    // are also passed here, for the user: the group not joined there (it
+    // hears nothing sent to the group) or the interface not chosen for
+    // sending (it gets no request). The line is the one logged, e.g.
+    // "IP_ADD_MEMBERSHIP failed on eth0 (10.0.0.1): No such device".
     std::function<void(const std::string& line)> onWarning;
 };
 

@@ -24,10 +24,11 @@ struct LocalInterface {
 
 // Where a socket's owner hears what went wrong while it carries on. Each
 // failure is said as "<what> failed on <name> (<address>): <system error>",
-// once for each interface and what failed until forget().
+// once for each interface and what failed until forget(). The sink is given
+// what failed (the option's name) and that line.
 class SocketReports {
 public:
-    using Sink = std::function<void(const std::string&)>;
+    using Sink = std::function<void(const std::string& what, const std::string& line)>;
     SocketReports() = default;
     explicit SocketReports(Sink sink) : sink_(std::move(sink)) {}
     void setSink(Sink sink) { sink_ = std::move(sink); }
