@@ -17,7 +17,12 @@ public:
 RunLoopSession::RunLoopSession(bool loopbackLab, bool verbose) {
     Packager::Options options;
     options.net.loopbackLab = loopbackLab;
-    if (verbose) options.net.log = std::make_shared<StderrLog>();
+    if (verbose)
+        options.net.log = std::make_shared<StderrLog>();
+    else
+        // An interface left out of the search (a group not joined there) is
+        // said even without --verbose; with it, the log line says it already.
+        options.net.onWarning = [](const std::string& line) { std::cerr << "quayside: " << escapeText(line) << "\n"; };
     options.net.onSocketFailure = [this](const std::string& why) { failure_ = why; };
     engine_ = std::make_unique<Packager>(loop_, kDevicePort, kRunLoopGroup, this, std::move(options));
 }

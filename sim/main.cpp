@@ -276,32 +276,42 @@ in_addr parseDotted(const char* text) {
     throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-void setInt(int fd, int level, int option, int value, const char* name) {
-    if (::setsockopt(fd, level, option, &value, sizeof value) != 0) socketFailure(name);
+// A step the simulator cannot do without: its failure ends it, saying what
+// failed where.
+void must(bool done, const qs::UdpSocket& socket) {
+    if (!done) throw std::runtime_error(socket.failure());
 }
 
-void bindTo(int fd, const sockaddr_in& at, const std::string& what) {
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) socketFailure("bind " + what);
+// A step it can do without (a buffer size, a tie to a device): said, and the
+// simulator carries on.
+void should(bool done, const qs::UdpSocket& socket) {
+    if (!done) std::fprintf(stderr, "vsb-sim: %s\n", socket.failure().c_str());
+}
+
+const qs::LocalInterface kAllServed{"0.0.0.0", "all interfaces", 0};
+
+qs::UdpSocket openSocket(const qs::LocalInterface& where) {
+    qs::UdpSocket socket(where, nullptr);
+    if (!socket.open(qs::UdpSocket::Family::IPv4, true)) socketFailure("socket");
+    return socket;
+}
+
+void bindTo(qs::UdpSocket& socket, const sockaddr_in& at, const std::string& what) {
+    if (!socket.bind(at.sin_addr, ntohs(at.sin_port))) socketFailure("bind " + what);
 }
 
 // A receive socket bound to the group address at the device port, member of
 // the group on every served interface, reporting each arrival interface.
 int openGroupSocket(const char* group, const std::vector<Served>& served) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) socketFailure("socket");
-    setInt(fd, SOL_SOCKET, SO_REUSEADDR, 1, "SO_REUSEADDR");
-    setInt(fd, IPPROTO_IP, IP_PKTINFO, 1, "IP_PKTINFO");
-    setInt(fd, IPPROTO_IP, IP_MULTICAST_ALL, 0, "IP_MULTICAST_ALL");
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
-    bindTo(fd, endpoint(parseDotted(group), kDevicePort), std::string(group) + ":" + std::to_string(kDevicePort));
-    for (const Served& s : served) {
-        ip_mreqn join{};
-        join.imr_multiaddr = parseDotted(group);
-        join.imr_ifindex = static_cast<int>(s.index);
-        if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0)
-            socketFailure(std::string("join ") + group + " on " + s.name);
-    }
-    return fd;
+    qs::UdpSocket socket = openSocket(kAllServed);
+    must(socket.reuseAddress(), socket);
+    must(socket.packetInfo(), socket);
+    must(socket.multicastAll(false), socket);
+    should(socket.receiveBuffer(kReceiveBufferBytes, false), socket);
+    bindTo(socket, endpoint(parseDotted(group), kDevicePort), std::string(group) + ":" + std::to_string(kDevicePort));
+    for (const Served& s : served)
+        must(socket.join(group, qs::LocalInterface{dotted(s.address), s.name, s.index}), socket);
+    return socket.release();
 }
 
 // A receive socket for requests sent by unicast to `address` at the device
@@ -310,37 +320,30 @@ int openGroupSocket(const char* group, const std::vector<Served>& served) {
 // leave by it too, so they come from the address and port that were asked.
 // A socket bound to one address takes the datagrams sent there before any
 // socket bound to the wildcard address (the lab client's) is considered.
+// Only the loopback lab asks for one address, always on "lo".
 int openUnicastSocket(in_addr address) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) socketFailure("socket");
-    try {
-        setInt(fd, SOL_SOCKET, SO_REUSEADDR, 1, "SO_REUSEADDR");
-        setInt(fd, IPPROTO_IP, IP_PKTINFO, 1, "IP_PKTINFO");
-        setInt(fd, IPPROTO_IP, IP_MULTICAST_ALL, 0, "IP_MULTICAST_ALL");
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
-        if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &kSendBufferBytes, sizeof kSendBufferBytes) != 0)
-            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
-        bindTo(fd, endpoint(address, kDevicePort), dotted(address) + ":" + std::to_string(kDevicePort));
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    return fd;
+    qs::UdpSocket socket =
+        openSocket(address.s_addr == htonl(INADDR_ANY) ? kAllServed : qs::LocalInterface{dotted(address), "lo", 0});
+    must(socket.reuseAddress(), socket);
+    must(socket.packetInfo(), socket);
+    must(socket.multicastAll(false), socket);
+    should(socket.receiveBuffer(kReceiveBufferBytes, false), socket);
+    should(socket.sendBuffer(kSendBufferBytes), socket);
+    bindTo(socket, endpoint(address, kDevicePort), dotted(address) + ":" + std::to_string(kDevicePort));
+    return socket.release();
 }
 
 // The one send socket. In the loopback lab it is tied to "lo" where the
 // system allows it, so nothing it sends can leave the host.
-int openSendSocket(bool loopback) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) socketFailure("socket");
-    setInt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, 1, "IP_MULTICAST_LOOP");
-    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &kSendBufferBytes, sizeof kSendBufferBytes) != 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
-    if (loopback) ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, "lo", 3);
+qs::UdpSocket openSendSocket(bool loopback) {
+    qs::UdpSocket socket = openSocket(loopback ? qs::LocalInterface{"127.0.0.1", "lo", 0} : kAllServed);
+    must(socket.multicastLoop(true), socket);
+    should(socket.sendBuffer(kSendBufferBytes), socket);
+    if (loopback) should(socket.bindToDevice("lo"), socket);
     // In the lab, replies come from 127.0.0.1 like everything else there.
     const in_addr source{htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY)};
-    bindTo(fd, endpoint(source, 0), "send socket");
-    return fd;
+    bindTo(socket, endpoint(source, 0), "send socket");
+    return socket;
 }
 
 std::uint16_t localPort(int fd) {
@@ -472,7 +475,7 @@ private:
     int signalFd_;
     int blockingGroupFd_ = -1;
     int runLoopGroupFd_ = -1;
-    int sendFd_ = -1;
+    qs::UdpSocket send_;
     std::uint16_t sendPort_ = 0;
     // The unicast receive sockets and the address each is bound to. In the
     // lab one is added whenever a device takes a new 127/8 address; none is
@@ -497,7 +500,7 @@ Simulator::Simulator(std::vector<Device> devices, const Options& options, int si
 }
 
 Simulator::~Simulator() {
-    for (int fd : {blockingGroupFd_, runLoopGroupFd_, sendFd_})
+    for (int fd : {blockingGroupFd_, runLoopGroupFd_})
         if (fd >= 0) ::close(fd);
     for (const auto& u : unicast_) ::close(u.first);
 }
@@ -507,8 +510,8 @@ void Simulator::open() {
     local_ = localAddresses();
     blockingGroupFd_ = openGroupSocket(kBlockingGroup, served_);
     runLoopGroupFd_ = openGroupSocket(kRunLoopGroup, served_);
-    sendFd_ = openSendSocket(options_.loopback);
-    sendPort_ = localPort(sendFd_);
+    send_ = openSendSocket(options_.loopback);
+    sendPort_ = localPort(send_.fd());
     if (options_.loopback) {
         openLabUnicastSockets();
     } else {
@@ -750,10 +753,9 @@ void Simulator::endSilences(Clock::time_point now) {
 
 void Simulator::setMulticastInterface(unsigned ifindex) {
     if (ifindex == multicastIf_) return;
-    ip_mreqn choice{};
-    choice.imr_ifindex = static_cast<int>(ifindex);
-    if (::setsockopt(sendFd_, IPPROTO_IP, IP_MULTICAST_IF, &choice, sizeof choice) != 0) {
-        std::fprintf(stderr, "vsb-sim: IP_MULTICAST_IF %u: %s\n", ifindex, std::strerror(errno));
+    // By index alone: the system chooses the source address on it.
+    if (!send_.multicastInterface(qs::LocalInterface{"0.0.0.0", interfaceName(ifindex), ifindex})) {
+        std::fprintf(stderr, "vsb-sim: %s\n", send_.failure().c_str());
         return;
     }
     multicastIf_ = ifindex;
@@ -763,7 +765,7 @@ void Simulator::setMulticastInterface(unsigned ifindex) {
 // without a word.
 bool Simulator::send(const Bytes& datagram, const Destination& dest) {
     const sockaddr_in& to = dest.to;
-    const int fd = dest.fd >= 0 ? dest.fd : sendFd_;
+    const int fd = dest.fd >= 0 ? dest.fd : send_.fd();
     if (dest.fd < 0 && IN_MULTICAST(ntohl(to.sin_addr.s_addr))) setMulticastInterface(dest.ifindex);
     // By a unicast socket the source address is the one that was asked; a
     // lab device's answers come from its own address.

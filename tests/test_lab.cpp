@@ -193,6 +193,23 @@ TEST(BlockingTransport, SmallerReceiveBufferIsReportedOnceWithTheSizeGranted) {
     EXPECT_NE(log[0].find(std::to_string(granted) + " bytes granted"), std::string::npos) << log[0];
 }
 
+TEST(BlockingTransport, GroupNotJoinedOnAnInterfaceIsSaidOnceNamingItAndTheOption) {
+    // The second entry's index is one the system does not know: its receive
+    // socket opens and binds, but cannot join the group there.
+    const unsigned lo = ::if_nametoindex("lo");
+    SocketTransport transport;
+    TransportOptions options;
+    options.loopbackLab = true;
+    options.receiveBufferBytes = 4096;  // granted: no line about it
+    options.enumerate = [lo] {
+        return std::vector<LocalInterface>{{"127.0.0.1", "lo", lo}, {"127.0.0.2", "lo", lo + 100}};
+    };
+    std::vector<std::string> log;
+    options.log = [&](const std::string& line) { log.push_back(line); };
+    ASSERT_TRUE(transport.OpenSockets(options));
+    EXPECT_EQ(log, std::vector<std::string>{"IP_ADD_MEMBERSHIP failed on lo (127.0.0.2): No such device"});
+}
+
 TEST(BlockingTransport, DatagramFromAnotherInterfaceIsDropped) {
     // The table gives the loopback address a device name the kernel does not
     // know, so the socket cannot be tied to a device and hears every

@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <limits>
+#include <net/if.h>
 #include <unistd.h>
 
 using namespace qs;
@@ -444,6 +445,25 @@ TEST(NetManager, SmallerReceiveBufferIsLoggedOnceWithTheSizeGranted) {
     ASSERT_EQ(log->lines.size(), 1u);
     EXPECT_EQ(log->lines[0].rfind("Receive buffer ", 0), 0u) << log->lines[0];
     EXPECT_NE(log->lines[0].find(" bytes granted of 2147483647 asked"), std::string::npos) << log->lines[0];
+}
+
+TEST(NetManager, GroupNotJoinedOnAnInterfaceIsSaidOnceNamingItAndTheOption) {
+    // An interface whose index the system does not know: the receive socket
+    // opens, but cannot join the group there.
+    PollRunLoop loop;
+    auto log = std::make_shared<Lines>();
+    std::vector<std::string> warnings;
+    NetOptions o;
+    o.log = log;
+    o.receiveBufferBytes = 4096;  // granted: no line about it
+    o.enumerate = [] { return std::vector<LocalInterface>{{"127.0.0.1", "lo", ::if_nametoindex("lo") + 100}}; };
+    o.onWarning = [&](const std::string& line) { warnings.push_back(line); };
+    NetManager net(loop, 0, kRunLoopGroup, nullptr, o);
+    ASSERT_TRUE(net.ok()) << net.failure();
+    ASSERT_TRUE(net.reopenSocket());  // as every new search does
+    const std::vector<std::string> once{"IP_ADD_MEMBERSHIP failed on lo (127.0.0.1): No such device"};
+    EXPECT_EQ(warnings, once);
+    EXPECT_EQ(log->lines, once);
 }
 
 TEST(EngineLog, UnreadableSenderAddressIsLoggedAndTheReplyStillDecoded) {

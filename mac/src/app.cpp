@@ -53,6 +53,12 @@ int runApplication(const AppOptions& options) {
         socketFailure = QString::fromStdString(why);
     };
 
+    // An interface left out of the search (a group not joined there): in the
+    // system log, and said here once.
+    controllerOptions.packager.net.onWarning = [](const std::string& line) {
+        std::fprintf(stderr, "quayside-mac: %s\n", line.c_str());
+    };
+
     MainWindow window(loop, std::move(controllerOptions));
     Tarnex_s_Storage_UtilityAppDelegate delegate(&window);
     window.start();

@@ -86,30 +86,6 @@ std::vector<LocalInterface> systemInterfaces() {
     return found;
 }
 
-std::optional<PacketInfoDatagram> receiveWithPacketInfo(int fd, std::span<std::uint8_t> buffer) {
-    PacketInfoDatagram d;
-    iovec iov{buffer.data(), buffer.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + 64];
-    msghdr msg{};
-    msg.msg_name = &d.from;
-    msg.msg_namelen = sizeof d.from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
-    if (n < 0) return std::nullopt;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            d.ifindex = static_cast<unsigned>(info.ipi_ifindex);
-            d.to = info.ipi_addr;
-        }
-    d.length = static_cast<std::size_t>(n);
-    return d;
-}
-
 std::vector<LocalInterface> loopbackInterfaces() {
     return {LocalInterface{"127.0.0.1", "lo", ::if_nametoindex("lo")}};
 }
@@ -126,63 +102,39 @@ in_addr parseAddress(const std::string& text) {
 
 }  // namespace
 
-bool SocketTransport::setOption(int fd, const LocalInterface& li, int level, int name, const char* what,
-                                const void* value, socklen_t size) {
-    if (::setsockopt(fd, level, name, value, size) == 0) return true;
-    const int err = errno;
-    if (options_.log && reported_.insert(li.name + "/" + what).second)
-        options_.log(std::string(what) + " failed on " + li.name + " (" + li.address + "): " + std::strerror(err));
-    return false;
+UdpSocket SocketTransport::openSocket(const LocalInterface& li) {
+    UdpSocket s(li, &reports_);
+    if (!s.open() && options_.log)
+        options_.log("no socket for " + li.name + " (" + li.address + "): " + std::strerror(s.error()));
+    return s;
 }
 
-int SocketTransport::openSocket(const LocalInterface& li) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 && options_.log)
-        options_.log("no socket for " + li.name + " (" + li.address + "): " + std::strerror(errno));
-    return fd;
+UdpSocket SocketTransport::openSendSocket(const LocalInterface& li) {
+    UdpSocket s = openSocket(li);
+    if (s.isOpen()) s.multicastLoop(options_.loopbackLab);
+    return s;
 }
 
-int SocketTransport::openReceiveSocket(const LocalInterface& li) {
-    const int fd = openSocket(li);
-    if (fd < 0) return -1;
-    const int one = 1;
-    setOption(fd, li, SOL_SOCKET, SO_REUSEADDR, "SO_REUSEADDR", &one, sizeof one);
+UdpSocket SocketTransport::openReceiveSocket(const LocalInterface& li) {
+    UdpSocket s = openSocket(li);
+    if (!s.isOpen()) return s;
+    s.reuseAddress();
     // A socket bound to a unicast address hears no multicast on Linux, so the
     // socket is bound to the wildcard address and tied to its interface's
     // device instead: unicast and group datagrams arriving on that device
     // reach it, and those arriving on other devices do not. The arrival
     // interface is also checked on every receive (IP_PKTINFO), so a socket
     // the kernel would not tie still keeps to its interface.
-    setOption(fd, li, SOL_SOCKET, SO_BINDTODEVICE, "SO_BINDTODEVICE", li.name.c_str(),
-              static_cast<socklen_t>(li.name.size()));
-    setOption(fd, li, IPPROTO_IP, IP_PKTINFO, "IP_PKTINFO", &one, sizeof one);
-    // Room for the replies of a large LAN; the forced form needs privilege
-    // and lifts the system cap, the plain form is capped by rmem_max.
-    const int bufferBytes = options_.receiveBufferBytes;
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0)
-        setOption(fd, li, SOL_SOCKET, SO_RCVBUF, "SO_RCVBUF", &bufferBytes, sizeof bufferBytes);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(kDevicePort);
-    sin.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0) {
-        const int err = errno;
-        if (options_.log && reported_.insert(li.name + "/bind").second)
-            options_.log("binding port " + std::to_string(kDevicePort) + " failed on " + li.name + " (" +
-                         li.address + "): " + std::strerror(err));
-    }
-    ip_mreqn mreq{};
-    mreq.imr_multiaddr = parseAddress(kBlockingGroup);
-    mreq.imr_address = parseAddress(li.address);
-    mreq.imr_ifindex = static_cast<int>(li.index);
-    setOption(fd, li, IPPROTO_IP, IP_ADD_MEMBERSHIP, "IP_ADD_MEMBERSHIP", &mreq, sizeof mreq);
-    // Only the groups joined on this socket, not those of every socket on
-    // the port.
-    const int zero = 0;
-    setOption(fd, li, IPPROTO_IP, IP_MULTICAST_ALL, "IP_MULTICAST_ALL", &zero, sizeof zero);
-    const unsigned char loopValue = options_.loopbackLab ? 1 : 0;
-    setOption(fd, li, IPPROTO_IP, IP_MULTICAST_LOOP, "IP_MULTICAST_LOOP", &loopValue, sizeof loopValue);
-    return fd;
+    s.bindToDevice(li.name);
+    s.packetInfo();
+    // Room for the replies of a large LAN.
+    s.receiveBuffer(options_.receiveBufferBytes);
+    if (!s.bind(in_addr{htonl(INADDR_ANY)}, kDevicePort))
+        reports_.report(li, "binding port " + std::to_string(kDevicePort), s.error());
+    s.join(kBlockingGroup, li);
+    s.multicastAll(false);
+    s.multicastLoop(options_.loopbackLab);
+    return s;
 }
 
 std::optional<std::vector<LocalInterface>> SocketTransport::chooseInterfaces(const TransportOptions& options,
@@ -226,14 +178,13 @@ bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* 
     auto all = chooseInterfaces(options, error);
     if (!all) return false;
     table_ = std::move(*all);
-    sockets_.assign(table_.size(), Sockets{});
+    sockets_.clear();
+    sockets_.resize(table_.size());
     kept_.assign(table_.size(), {});
-    for (std::size_t i = 0; i < table_.size(); ++i) {
-        const int fd = openSocket(table_[i]);
-        const unsigned char loopValue = options.loopbackLab ? 1 : 0;
-        if (fd >= 0) setOption(fd, table_[i], IPPROTO_IP, IP_MULTICAST_LOOP, "IP_MULTICAST_LOOP", &loopValue, 1);
-        sockets_[i].send = fd;
-    }
+    reports_.setSink([log = options.log](const std::string&, const std::string& line) {
+        if (log) log(line);
+    });
+    for (std::size_t i = 0; i < table_.size(); ++i) sockets_[i].send = openSendSocket(table_[i]);
     for (std::size_t i = 0; i < table_.size(); ++i) sockets_[i].receive = openReceiveSocket(table_[i]);
     openDirectSocket();
     open_ = true;
@@ -256,40 +207,27 @@ bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* 
 void SocketTransport::openDirectSocket() {
     const LocalInterface any{"0.0.0.0", options_.loopbackLab ? "lo" : "direct", 0};
     direct_ = openSocket(any);
-    if (direct_ < 0) return;
-    const int one = 1;
-    setOption(direct_, any, IPPROTO_IP, IP_PKTINFO, "IP_PKTINFO", &one, sizeof one);
+    if (!direct_.isOpen()) return;
+    direct_.packetInfo();
     // In the loopback lab nothing may leave the host, whatever address is
     // asked for.
-    if (options_.loopbackLab) setOption(direct_, any, SOL_SOCKET, SO_BINDTODEVICE, "SO_BINDTODEVICE", "lo", 2);
-    const int bufferBytes = options_.receiveBufferBytes;
-    if (::setsockopt(direct_, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0)
-        setOption(direct_, any, SOL_SOCKET, SO_RCVBUF, "SO_RCVBUF", &bufferBytes, sizeof bufferBytes);
+    if (options_.loopbackLab) direct_.bindToDevice("lo");
+    direct_.receiveBuffer(options_.receiveBufferBytes);
 }
 
 void SocketTransport::CloseSockets() {
-    if (direct_ >= 0) ::close(direct_);
-    direct_ = -1;
-    for (auto& s : sockets_) {
-        if (s.send >= 0) ::close(s.send);
-        if (s.receive >= 0) ::close(s.receive);
-    }
+    direct_.close();
     sockets_.clear();
     kept_.clear();
     table_.clear();
-    reported_.clear();
+    reports_.forget();
     bufferShortfall_ = 0;
     open_ = false;
 }
 
 int SocketTransport::receiveBufferSize(int i) const {
-    if (i < 0 || i >= interfaceCount() || sockets_[static_cast<std::size_t>(i)].receive < 0) return 0;
-    int size = 0;
-    socklen_t len = sizeof size;
-    ::getsockopt(sockets_[static_cast<std::size_t>(i)].receive, SOL_SOCKET, SO_RCVBUF, &size, &len);
-    // The kernel reports twice what it grants, the rest being its own
-    // bookkeeping.
-    return size / 2;
+    if (i < 0 || i >= interfaceCount()) return 0;
+    return sockets_[static_cast<std::size_t>(i)].receive.receiveBufferGranted();
 }
 
 std::string SocketTransport::interfaceAddress(int i) const {
@@ -315,7 +253,7 @@ bool waitReadable(int fd, std::chrono::milliseconds timeout) {
 int SocketTransport::drain(int i) {
     if (i < 0 || i >= interfaceCount()) return 0;
     kept_[static_cast<std::size_t>(i)].clear();
-    const int fd = sockets_[static_cast<std::size_t>(i)].receive;
+    const int fd = sockets_[static_cast<std::size_t>(i)].receive.fd();
     std::uint8_t scratch[kBlockingBufferSize];
     int count = 0;
     const auto deadline = now() + options_.drainBound;
@@ -333,8 +271,8 @@ int SocketTransport::drain(std::span<const int> interfaces) {
     for (const int i : interfaces) {
         if (i < 0 || i >= interfaceCount()) continue;
         kept_[static_cast<std::size_t>(i)].clear();
-        if (sockets_[static_cast<std::size_t>(i)].receive >= 0)
-            fds.push_back(pollfd{sockets_[static_cast<std::size_t>(i)].receive, POLLIN, 0});
+        if (sockets_[static_cast<std::size_t>(i)].receive.isOpen())
+            fds.push_back(pollfd{sockets_[static_cast<std::size_t>(i)].receive.fd(), POLLIN, 0});
     }
     if (fds.empty()) return 0;
     std::uint8_t scratch[kBlockingBufferSize];
@@ -371,7 +309,7 @@ void SocketTransport::repeatRequests(std::span<const int> interfaces, ByteView r
 }
 
 void SocketTransport::sendDirect(std::uint32_t address, ByteView request) {
-    if (direct_ < 0) return;
+    if (!direct_.isOpen()) return;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(kDevicePort);
@@ -379,10 +317,10 @@ void SocketTransport::sendDirect(std::uint32_t address, ByteView request) {
     // A full send buffer is waited out briefly: the caller paces its
     // sending, so this is rare and short.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (::sendto(direct_, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
+        if (::sendto(direct_.fd(), request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
             return;
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS && errno != EINTR) return;
-        pollfd p{direct_, POLLOUT, 0};
+        pollfd p{direct_.fd(), POLLOUT, 0};
         ::poll(&p, 1, 1);
     }
 }
@@ -394,14 +332,14 @@ void SocketTransport::sendDirectRequest(int i, std::uint32_t address, ByteView r
 }
 
 void SocketTransport::drainDirect() {
-    if (direct_ < 0) return;
+    if (!direct_.isOpen()) return;
     std::uint8_t scratch[kBlockingBufferSize];
-    while (::recv(direct_, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {
+    while (::recv(direct_.fd(), scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {
     }
 }
 
 std::optional<BlockingLink::Arrival> SocketTransport::receiveDirect(std::span<std::uint8_t> buffer) {
-    const auto got = receiveWithPacketInfo(direct_, buffer);
+    const auto got = direct_.receive(buffer);
     if (!got || got->from.sin_family != AF_INET) return std::nullopt;
     Arrival a;
     a.length = got->length;
@@ -418,10 +356,12 @@ std::optional<BlockingLink::Arrival> SocketTransport::receiveDirect(std::span<st
 
 void SocketTransport::sendOnly(int i, ByteView request) {
     const auto& li = table_[static_cast<std::size_t>(i)];
-    const int fd = sockets_[static_cast<std::size_t>(i)].send;
-    if (fd < 0) return;
-    in_addr local = parseAddress(li.address);
-    setOption(fd, li, IPPROTO_IP, IP_MULTICAST_IF, "IP_MULTICAST_IF", &local, sizeof local);
+    UdpSocket& socket = sockets_[static_cast<std::size_t>(i)].send;
+    if (!socket.isOpen()) return;
+    // Chosen by the table's address alone (index 0): the kernel finds the
+    // device that holds it.
+    socket.multicastInterface(LocalInterface{li.address, li.name, 0});
+    const int fd = socket.fd();
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(kDevicePort);
@@ -431,7 +371,7 @@ void SocketTransport::sendOnly(int i, ByteView request) {
 
 std::optional<BlockingLink::Arrival> SocketTransport::receiveOne(int i, std::span<std::uint8_t> buffer) {
     const unsigned wanted = table_[static_cast<std::size_t>(i)].index;
-    const auto got = receiveWithPacketInfo(sockets_[static_cast<std::size_t>(i)].receive, buffer);
+    const auto got = sockets_[static_cast<std::size_t>(i)].receive.receive(buffer);
     if (!got) return std::nullopt;
     Arrival a{i, got->length};
     if (got->from.sin_family == AF_INET) a.from = ntohl(got->from.sin_addr.s_addr);
@@ -465,15 +405,15 @@ std::optional<BlockingLink::Arrival> SocketTransport::takeKept(int i, std::span<
 }
 
 bool SocketTransport::hearsAnything() const {
-    if (direct_ >= 0) return true;
-    return std::any_of(sockets_.begin(), sockets_.end(), [](const Sockets& s) { return s.receive >= 0; });
+    if (direct_.isOpen()) return true;
+    return std::any_of(sockets_.begin(), sockets_.end(), [](const Sockets& s) { return s.receive.isOpen(); });
 }
 
 std::optional<std::size_t> SocketTransport::poll(int i, std::chrono::milliseconds timeout,
                                                  std::span<std::uint8_t> buffer) {
     if (i < 0 || i >= interfaceCount()) return std::nullopt;
     if (const auto k = takeKept(i, buffer)) return k->length;
-    const int fd = sockets_[static_cast<std::size_t>(i)].receive;
+    const int fd = sockets_[static_cast<std::size_t>(i)].receive.fd();
     const auto deadline = now() + timeout;
     for (;;) {
         // Rounded up, so a whole wait is as long as asked.
@@ -498,12 +438,12 @@ std::optional<BlockingLink::Arrival> SocketTransport::pollWithDirect(std::span<c
     std::vector<pollfd> fds;
     std::vector<int> owner;
     for (const int i : interfaces)
-        if (i >= 0 && i < interfaceCount() && sockets_[static_cast<std::size_t>(i)].receive >= 0) {
-            fds.push_back(pollfd{sockets_[static_cast<std::size_t>(i)].receive, POLLIN, 0});
+        if (i >= 0 && i < interfaceCount() && sockets_[static_cast<std::size_t>(i)].receive.isOpen()) {
+            fds.push_back(pollfd{sockets_[static_cast<std::size_t>(i)].receive.fd(), POLLIN, 0});
             owner.push_back(i);
         }
-    if (direct && direct_ >= 0) {
-        fds.push_back(pollfd{direct_, POLLIN, 0});
+    if (direct && direct_.isOpen()) {
+        fds.push_back(pollfd{direct_.fd(), POLLIN, 0});
         owner.push_back(kDirectOwner);
     }
     if (fds.empty()) {

@@ -4,6 +4,7 @@
 
 #include "quayside/runloop.h"
 #include "quayside/transport.h"
+#include "quayside/udp_socket.h"
 #include "quayside/wire.h"
 
 #include <functional>
@@ -52,6 +53,13 @@ struct NetOptions {
     int receiveBufferBytes = kRunLoopReceiveBuffer;
     // Called once when a socket cannot be made; the owner decides how to end.
     std::function<void(const std::string& why)> onSocketFailure;
+    // Every socket option the system refuses is logged, once for each
+    // interface and option. Those that leave an interface out of the search
+    // are also passed here, for the user: the group not joined there (it
+    // hears nothing sent to the group) or the interface not chosen for
+    // sending (it gets no request). The line is the one logged, e.g.
+    // "IP_ADD_MEMBERSHIP failed on eth0 (10.0.0.1): No such device".
+    std::function<void(const std::string& line)> onWarning;
 };
 
 class NetManager {
@@ -62,7 +70,7 @@ public:
     NetManager& operator=(const NetManager&) = delete;
 
     // True while both sockets are open.
-    bool ok() const { return serverFd_ >= 0 && clientFd_ >= 0; }
+    bool ok() const { return server_.isOpen() && client_.isOpen(); }
     const std::string& failure() const { return failure_; }
 
     void sendData(ByteView data);
@@ -76,13 +84,14 @@ public:
 
     // Opens one socket: with an address, the send socket, which keeps the
     // address as its destination; without, the receive socket, bound to the
-    // wildcard address. Returns the descriptor or -1 after logging why.
+    // wildcard address. Returns the socket, closed after logging why when it
+    // could not be made.
     //
     // The send socket is not connected: a group is reached through each
     // interface in turn, chosen for each datagram, so a host without a
     // default route (a laptop cabled to a box, an isolated management
     // network) reaches its boxes too.
-    int createCFSocket(std::uint16_t port, const std::string* address);
+    UdpSocket createCFSocket(std::uint16_t port, const std::string* address);
     // The interfaces a group datagram goes out on.
     const std::vector<LocalInterface>& interfaces() const { return interfaces_; }
 
@@ -96,11 +105,14 @@ private:
     std::string group_;
     DatagramSink* packager_;
     NetOptions options_;
-    int serverFd_ = -1;  // cfServerSocket
-    int clientFd_ = -1;  // cfClientSocket
+    // Option failures: logged and passed to onWarning, once for the life of
+    // the manager (the sockets are opened again for every new search).
+    SocketReports reports_;
+    UdpSocket server_;  // cfServerSocket
+    UdpSocket client_;  // cfClientSocket
     RunLoop::Handle serverWatch_ = 0;
     RunLoop::Handle clientWatch_ = 0;
-    int directFd_ = -1;
+    UdpSocket direct_;
     RunLoop::Handle directWatch_ = 0;
     std::string failure_;
     bool bufferReported_ = false;  // a smaller receive buffer is said once

@@ -2,12 +2,12 @@
 // IPv4 interface, polled from the calling thread.
 #pragma once
 
+#include "quayside/udp_socket.h"
 #include "quayside/wire.h"
 
 #include <chrono>
 #include <functional>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <netinet/in.h>
@@ -18,13 +18,6 @@ namespace qs {
 
 inline constexpr std::size_t kMaxInterfaces = 8;
 inline constexpr std::size_t kBlockingBufferSize = 4096;
-
-struct LocalInterface {
-    std::string address;  // dotted IPv4, at most 15 characters
-    std::string name;     // kernel interface name ("eth0", "lo")
-    unsigned index = 0;   // kernel interface index
-    bool operator==(const LocalInterface&) const = default;
-};
 
 // Every IPv4 address of this host (or network namespace), as getifaddrs
 // lists them, with what the interface is. The one reading of the host's
@@ -40,18 +33,6 @@ struct HostAddress {
 };
 // Nothing when the host's list cannot be read; `error` then says why.
 std::optional<std::vector<HostAddress>> hostAddresses(std::string* error = nullptr);
-
-// One datagram read without waiting from a socket that has IP_PKTINFO on:
-// its length, its sender, the interface it came in on and the address it
-// was sent to (0 when the system did not say). Nothing when none was queued
-// or the read failed (errno says which).
-struct PacketInfoDatagram {
-    std::size_t length = 0;
-    sockaddr_in from{};
-    unsigned ifindex = 0;
-    in_addr to{};
-};
-std::optional<PacketInfoDatagram> receiveWithPacketInfo(int fd, std::span<std::uint8_t> buffer);
 
 // The host's usable interfaces: IPv4, up, multicast-capable, not loopback,
 // ordered by interface index then address, at most kMaxInterfaces.
@@ -207,8 +188,8 @@ public:
 
 private:
     struct Sockets {
-        int send = -1;
-        int receive = -1;
+        UdpSocket send;
+        UdpSocket receive;
     };
     // The interface table the options give on this host now.
     std::optional<std::vector<LocalInterface>> chooseInterfaces(const TransportOptions& options,
@@ -221,20 +202,20 @@ private:
     std::optional<Arrival> receiveOne(int i, std::span<std::uint8_t> buffer);
     // A datagram kept for interface i, copied into buffer.
     std::optional<Arrival> takeKept(int i, std::span<std::uint8_t> buffer);
-    int openSocket(const LocalInterface& li);
-    int openReceiveSocket(const LocalInterface& li);
+    UdpSocket openSocket(const LocalInterface& li);
+    UdpSocket openSendSocket(const LocalInterface& li);
+    UdpSocket openReceiveSocket(const LocalInterface& li);
     void openDirectSocket();
     // Reads one datagram from the direct socket, with its sender and the
     // table index of the interface it came in on.
     std::optional<Arrival> receiveDirect(std::span<std::uint8_t> buffer);
-    // setsockopt that reports its first failure per option and interface.
-    bool setOption(int fd, const LocalInterface& li, int level, int name, const char* what, const void* value,
-                   socklen_t size);
 
     TransportOptions options_;
     std::vector<LocalInterface> table_;
     std::vector<Sockets> sockets_;
-    int direct_ = -1;  // unbound to any device, so it reaches routed hosts
+    // Option failures, said through options_.log.
+    SocketReports reports_;
+    UdpSocket direct_;  // unbound to any device, so it reaches routed hosts
     // Datagrams read from one interface's socket that came in on another,
     // for that other (a few per interface: a flood of them is dropped).
     struct Kept {
@@ -243,7 +224,6 @@ private:
     };
     std::vector<std::vector<Kept>> kept_;
     static constexpr std::size_t kKeptPerInterface = 256;
-    std::set<std::string> reported_;
     int bufferShortfall_ = 0;
     bool open_ = false;
 };
