@@ -260,6 +260,9 @@ std::optional<int> parseRequest(int argc, char** argv, Request& req) {
     req.transport.loopbackLab = args.has("--loopback");
     req.verbose = args.has("--verbose");
     if (req.verbose) req.transport.log = verboseLine;
+    // An interface left deaf is said with or without --verbose (once: the
+    // verbose line already says it).
+    else req.transport.onWarning = verboseLine;
     for (const auto& addr : args.values("--interface")) {
         if (!qs::isDottedIPv4(addr)) return usageError("--interface needs a dotted IPv4 address, not '" + addr + "'");
         req.transport.onlyAddresses.push_back(addr);

@@ -181,8 +181,9 @@ bool SocketTransport::OpenSockets(const TransportOptions& options, std::string* 
     sockets_.clear();
     sockets_.resize(table_.size());
     kept_.assign(table_.size(), {});
-    reports_.setSink([log = options.log](const std::string&, const std::string& line) {
+    reports_.setSink([log = options.log, warn = options.onWarning](const std::string& what, const std::string& line) {
         if (log) log(line);
+        if (warn && (what == "IP_ADD_MEMBERSHIP" || what == "IP_MULTICAST_IF")) warn(line);
     });
     for (std::size_t i = 0; i < table_.size(); ++i) sockets_[i].send = openSendSocket(table_[i]);
     for (std::size_t i = 0; i < table_.size(); ++i) sockets_[i].receive = openReceiveSocket(table_[i]);

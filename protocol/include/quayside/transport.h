@@ -136,6 +136,10 @@ struct TransportOptions {
     // option that failed (once per option and interface), a receive buffer
     // granted smaller than asked (once). Nothing is said when unset.
     std::function<void(const std::string&)> log;
+    // Told too (once each) of the failures that leave an interface out of
+    // the search: a group not joined there (nothing sent to the group is
+    // heard on it) or the interface not chosen for sending.
+    std::function<void(const std::string&)> onWarning;
 };
 
 class SocketTransport final : public BlockingLink {
