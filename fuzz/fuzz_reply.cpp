@@ -103,10 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qs::DeviceLibrary lib(std::make_unique<OneShotLink>(data, size), client);
     lib.searchTuning.tallyLimit = 3;
     lib.SearchDevices();
-    for (std::size_t i = 0; i < lib.devices.count(); ++i) {
-        lib.currentServerUUID = lib.devices.at(i).serverUUID;
-        lib.SummarizeLanPorts();
-    }
+    for (std::size_t i = 0; i < lib.devices.count(); ++i) lib.SummarizeLanPorts(lib.devices.at(i).serverUUID);
     runLoopDecoders(data, size, client);
     return 0;
 }
