@@ -378,6 +378,13 @@ protected:
     }
 
     std::string programErrors() { return program.errors(); }
+
+    // Whether the cell of the window shows some text now (a capture of it).
+    bool inked(const std::string& window, const QRect& cell) {
+        const std::string png = dir + "/inked.png";
+        QImage shot;
+        return captureWindow(window, png) && shot.load(QString::fromStdString(png)) && inkWidth(shot, cell) > 0;
+    }
 };
 
 // ---- quayside-win ---------------------------------------------------------------
@@ -703,11 +710,7 @@ TEST_F(X11LateBox, MacShowsALateBoxsVolumesOnlyForThatBox) {
     const std::string main = waitForWindow("^Tarnex Storage Utility$", 30s);
     ASSERT_FALSE(main.empty()) << "no main window\n" << programErrors();
     const MacLayout layout = MacLayout::at(geometryOf(main).size());
-    const std::string png = dir + "/quayside-mac.png";
-    const auto inked = [&](const QRect& cell) {
-        QImage shot;
-        return captureWindow(main, png) && shot.load(QString::fromStdString(png)) && inkWidth(shot, cell) > 0;
-    };
+    const auto inked = [&](const QRect& cell) { return X11EndToEnd::inked(main, cell); };
     // By name: vsb-archive, vsb-late, vsb-reception, vsb-render.
     ASSERT_TRUE(waitUntil([&] { return inked(layout.deviceRow3); }, 15s)) << "the late box was not found";
 
@@ -829,11 +832,7 @@ TEST_F(X11Segment, MacAsksBeforeTakingAnAddressInUseAndSaysWhereTheBoxAnswers) {
     const std::string main = waitForWindow("^Tarnex Storage Utility$", 30s);
     ASSERT_FALSE(main.empty()) << "no main window\n" << programErrors();
     const MacLayout layout = MacLayout::at(geometryOf(main).size());
-    const std::string png = dir + "/quayside-mac.png";
-    const auto inked = [&](const QRect& cell) {
-        QImage shot;
-        return captureWindow(main, png) && shot.load(QString::fromStdString(png)) && inkWidth(shot, cell) > 0;
-    };
+    const auto inked = [&](const QRect& cell) { return X11EndToEnd::inked(main, cell); };
     ASSERT_TRUE(waitUntil([&] { return inked(layout.deviceRow0); }, 15s)) << "the box was not found";
     click(main, layout.deviceRow0.center());
     const std::string sheet = waitForWindow("^Administrator login$", 10s);
