@@ -5,6 +5,7 @@
 #pragma once
 
 #include "main_view.h"
+#include "quayside/address.h"
 
 #include <array>
 #include <deque>
@@ -116,7 +117,16 @@ public:
     }
     void setEnabled(Combo c, bool enabled) override { combo(c).enabled = enabled; }
 
-    AddressValue address(AddressField) override { return {}; }
+    // A field's value from its text: blank when empty, else its four numbers
+    // (a text that is no dotted address reads as 0.0.0.0).
+    AddressValue address(AddressField f) override {
+        const std::string& text = addresses[static_cast<std::size_t>(f)];
+        AddressValue v;
+        v.blank = text.empty();
+        if (const auto a = parseDottedIPv4(text))
+            for (int i = 0; i < 4; ++i) v.octets[static_cast<std::size_t>(i)] = static_cast<int>((*a >> (24 - 8 * i)) & 0xFF);
+        return v;
+    }
     std::string addressText(AddressField f) override { return addresses[static_cast<std::size_t>(f)]; }
     void setAddress(AddressField f, const std::string& dotted) override {
         addresses[static_cast<std::size_t>(f)] = dotted;
