@@ -1,6 +1,7 @@
 #include "main_controller.h"
 
 #include "quayside/address.h"
+#include "quayside/message_texts.h"
 
 #include <algorithm>
 #include <chrono>
@@ -34,17 +35,16 @@ std::unique_ptr<Lock> Toolkit::newLock() { return std::make_unique<StdLock>(); }
 std::string alertText(int code) {
     static const char* const kTexts[] = {
         "",
-        "Please select a device to configure.",
-        "Please select a device in the above section.",
-        "Unable to disconnect this drive.\nPlease select a drive to disconnect and verify that the drive is not "
-        "being accessed.",
-        "Please input IP address!",
-        "Please input net mask address!",
+        texts::kSelectDeviceToConfigure,
+        texts::kSelectDeviceAbove,
+        texts::kUnmapFailed,
+        texts::kInputAddress,
+        texts::kInputNetmask,
         "Please input gateway address!",
         "Username should not be null.",
         "Password should not be null.",
-        "Wrong administrator password input!",
-        "Invalid IP address in 1st digit. It should be 1-223.",
+        texts::kWrongPassword,
+        texts::kAddressFirstOctet,
         "Invalid IP address in 2nd digit. It should be 0-254.",
         "Invalid IP address in 3rd digit. It should be 0-254.",
         "Invalid IP address in 4th digit. It should be 1-254.",
@@ -53,7 +53,7 @@ std::string alertText(int code) {
         "Invalid subnet mask address in 2nd digit. It should be 0-255.",
         "Invalid subnet mask address in 3rd digit. It should be 0-255.",
         "Invalid subnet mask address in 4th digit. It should be 0-254.",
-        "Invalid gateway IP address in 1st digit. It should be 1-223.",
+        texts::kGatewayFirstOctet,
         "Invalid gateway IP address in 2nd digit. It should be 0-255.",
         "Invalid gateway IP address in 3rd digit. It should be 0-255.",
         "Invalid gateway IP address in 4th digit. It should be 1-254.",
@@ -61,18 +61,17 @@ std::string alertText(int code) {
         "IP address and the gateway address have the same address. Please modify ip address.",
         "IP address and the mask address have the same address. Please modify ip address.",
         "Gateway address and the mask address have the same address. Please modify the mask or gateway address.",
-        "Successfully mapped drive.",
-        "Successfully unmapped drive.",
+        texts::kMapped,
+        texts::kUnmapped,
         "No route to host.\n",
         "Host is down.\n",
-        "Failed to map drive.",
-        "Unable to disconnect this drive.\nPlease select a drive to disconnect and verify that the drive is not "
-        "being accessed.",
-        "IP address input error. Please try again.",
+        texts::kMapFailed,
+        texts::kUnmapFailed,
+        texts::kAddressInputError,
         "Netmask address input error. Please try again.",
         "Gateway address input error. Please try again.",
-        "Netmask address input invalid. Please try again.",
-        "You enter incorrect TCP/IP configuration. Please try again.",
+        texts::kNetmaskInvalid,
+        texts::kConfigurationInvalid,
         "is Locked.",
         "You entered an incorrect TCP/IP configuration. Please try again.",
     };

@@ -1,5 +1,7 @@
 #include "messages.h"
 
+#include "quayside/message_texts.h"
+
 #include <iterator>
 
 namespace qs::win {
@@ -12,29 +14,26 @@ struct Entry {
     MessageIcon icon;
 };
 
-constexpr const char* kSelectDeviceAbove = "Please select a device in the above section.";
-
 constexpr Entry kEntries[] = {
-    {kSelectDeviceAbove, Caption::Warning, MessageIcon::Warning},
-    {kSelectDeviceAbove, Caption::Error, MessageIcon::Error},
-    {"Please select a device to configure.", Caption::Warning, MessageIcon::Warning},
-    {"Wrong administrator password input!", Caption::Error, MessageIcon::Error},
-    {"Please input IP address!", Caption::Warning, MessageIcon::Warning},
-    {"Please input net mask address!", Caption::Warning, MessageIcon::Warning},
-    {"IP address input error. Please try again.", Caption::Warning, MessageIcon::Warning},
-    {"Invalid IP address in 1st digit. It should be 1-223.", Caption::Error, MessageIcon::Information},
-    {"Invalid gateway IP address in 1st digit. It should be 1-223.", Caption::Error, MessageIcon::Information},
-    {"Netmask address input invalid. Please try again.", Caption::Error, MessageIcon::Error},
-    {"You enter incorrect TCP/IP configuration. Please try again.", Caption::Error, MessageIcon::Error},
+    {texts::kSelectDeviceAbove, Caption::Warning, MessageIcon::Warning},
+    {texts::kSelectDeviceAbove, Caption::Error, MessageIcon::Error},
+    {texts::kSelectDeviceToConfigure, Caption::Warning, MessageIcon::Warning},
+    {texts::kWrongPassword, Caption::Error, MessageIcon::Error},
+    {texts::kInputAddress, Caption::Warning, MessageIcon::Warning},
+    {texts::kInputNetmask, Caption::Warning, MessageIcon::Warning},
+    {texts::kAddressInputError, Caption::Warning, MessageIcon::Warning},
+    {texts::kAddressFirstOctet, Caption::Error, MessageIcon::Information},
+    {texts::kGatewayFirstOctet, Caption::Error, MessageIcon::Information},
+    {texts::kNetmaskInvalid, Caption::Error, MessageIcon::Error},
+    {texts::kConfigurationInvalid, Caption::Error, MessageIcon::Error},
     {"Set to dhcp client fail.", Caption::Error, MessageIcon::Error},
     {"DHCP client enabled.", Caption::Confirm, MessageIcon::Information},
     {"%s is Locked.", Caption::Warning, MessageIcon::Warning},
-    {"Failed to map drive.", Caption::Error, MessageIcon::Error},
-    {"Successfully mapped drive.", Caption::Confirm, MessageIcon::Information},
-    {"Unable to disconnect this drive.\nPlease select a drive to disconnect and verify that the drive is not being "
-     "accessed.",
+    {texts::kMapFailed, Caption::Error, MessageIcon::Error},
+    {texts::kMapped, Caption::Confirm, MessageIcon::Information},
+    {texts::kUnmapFailed,
      Caption::Error, MessageIcon::Error},
-    {"Successfully unmapped drive.", Caption::Confirm, MessageIcon::Information},
+    {texts::kUnmapped, Caption::Confirm, MessageIcon::Information},
     {"Device is no longer available.", Caption::Warning, MessageIcon::Warning},
     // Nothing could show the pages: where they are, to open by hand.
     {"No web browser could be started.\nOpen %s in a web browser.", Caption::Warning, MessageIcon::Warning},
