@@ -104,6 +104,13 @@ InterfaceKind interfaceKind(const std::string& name, const SysfsFacts& s, bool l
 
 namespace {
 
+// A member's text, or the fallback when it is absent or no text (the rule
+// set is read whatever shape it has).
+std::string textAt(const nlohmann::json& o, const char* key, const std::string& fallback = {}) {
+    const auto it = o.find(key);
+    return it != o.end() && it->is_string() ? it->get<std::string>() : fallback;
+}
+
 // What one expression of a rule is to the boxes' datagrams.
 enum class Term { Ignored, Port, NotPort, Udp, Other, Drop, Reject, Accept, Jump };
 
@@ -122,19 +129,19 @@ bool coversPort(const nlohmann::json& right) {
 
 Term matchTerm(const nlohmann::json& m) {
     if (!m.is_object() || !m.contains("left") || !m.contains("right")) return Term::Other;
-    const std::string op = m.value("op", "==");
+    const std::string op = textAt(m, "op", "==");
     if (op != "==" && op != "in") return Term::Other;
     const auto& left = m["left"];
     const auto& right = m["right"];
     if (left.is_object() && left.contains("payload") && left["payload"].is_object()) {
         const auto& p = left["payload"];
-        const std::string protocol = p.value("protocol", ""), field = p.value("field", "");
+        const std::string protocol = textAt(p, "protocol"), field = textAt(p, "field");
         if ((protocol == "udp" || protocol == "th") && (field == "dport" || field == "sport"))
             return coversPort(right) ? Term::Port : Term::NotPort;
         if (protocol == "ip" && field == "protocol" && right == "udp") return Term::Udp;
     }
     if (left.is_object() && left.contains("meta") && left["meta"].is_object() &&
-        left["meta"].value("key", "") == "l4proto" && right == "udp")
+        textAt(left["meta"], "key") == "l4proto" && right == "udp")
         return Term::Udp;
     return Term::Other;
 }
@@ -175,6 +182,11 @@ RuleView readRule(const nlohmann::json& rule) {
     return v;
 }
 
+std::int64_t handleOf(const nlohmann::json& rule) {
+    const auto it = rule.find("handle");
+    return it != rule.end() && it->is_number_integer() ? it->get<std::int64_t>() : 0;
+}
+
 }  // namespace
 
 std::vector<FirewallBlock> firewallBlocks(const nlohmann::json& ruleset) {
@@ -189,8 +201,8 @@ std::vector<FirewallBlock> firewallBlocks(const nlohmann::json& ruleset) {
     std::vector<Chain> chains;
     const auto find = [&](const nlohmann::json& o) -> Chain* {
         for (auto& c : chains)
-            if (c.family == o.value("family", "") && c.table == o.value("table", "") &&
-                c.name == o.value("chain", o.value("name", "")))
+            if (c.family == textAt(o, "family") && c.table == textAt(o, "table") &&
+                c.name == textAt(o, "chain", textAt(o, "name")))
                 return &c;
         return nullptr;
     };
@@ -198,10 +210,10 @@ std::vector<FirewallBlock> firewallBlocks(const nlohmann::json& ruleset) {
         if (!item.is_object()) continue;
         if (item.contains("chain") && item["chain"].is_object()) {
             const auto& c = item["chain"];
-            const std::string family = c.value("family", ""), hook = c.value("hook", "");
+            const std::string family = textAt(c, "family"), hook = textAt(c, "hook");
             if ((family != "ip" && family != "inet") || (hook != "input" && hook != "output")) continue;
-            if (c.value("type", "filter") != "filter") continue;
-            chains.push_back(Chain{family, c.value("table", ""), c.value("name", ""), c.value("policy", "") == "drop"});
+            if (textAt(c, "type", "filter") != "filter") continue;
+            chains.push_back(Chain{family, textAt(c, "table"), textAt(c, "name"), textAt(c, "policy") == "drop"});
         } else if (item.contains("rule") && item["rule"].is_object()) {
             const auto& r = item["rule"];
             Chain* chain = find(r);
@@ -214,7 +226,7 @@ std::vector<FirewallBlock> firewallBlocks(const nlohmann::json& ruleset) {
             const bool ours = (v.port || v.udp) && !v.notPort;
             if (v.verdict == Term::Accept && ours) chain->accepted = true;
             if ((v.verdict == Term::Drop || v.verdict == Term::Reject) && ours && !v.other)
-                out.push_back(FirewallBlock{chain->family, chain->table, chain->name, r.value("handle", std::int64_t{0}),
+                out.push_back(FirewallBlock{chain->family, chain->table, chain->name, handleOf(r),
                                             !v.port, v.verdict == Term::Reject});
         }
     }

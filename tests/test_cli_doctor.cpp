@@ -181,4 +181,15 @@ TEST(DoctorJudge, FirewallRulesAgainstTheBoxesPortAreFoundAndOthersAreNot) {
     EXPECT_EQ(blocks[2].chain, "out");  // the policy: nothing accepts the port
     EXPECT_EQ(blocks[2].handle, 0);
     EXPECT_TRUE(firewallBlocks(nlohmann::json::parse(R"({"nftables": [{"metainfo": {}}]})")).empty());
+    // Members of another type than nft gives them (found by the fuzzer)
+    // are passed over, never thrown on.
+    const auto odd = nlohmann::json::parse(R"({"nftables": [
+        {"chain": {"family": ["inet"], "table": "t", "name": "in", "hook": "input", "policy": 7}},
+        {"chain": {"family": "inet", "table": "t", "name": "in2", "hook": "input", "type": {}}},
+        {"rule": {"family": "inet", "table": 1, "chain": "in", "handle": "x",
+                  "expr": [{"match": {"op": [], "left": {"payload": {"protocol": "udp", "field": 3}}, "right": 24680}},
+                           {"drop": null}]}}]})");
+    std::vector<FirewallBlock> none;
+    EXPECT_NO_THROW(none = firewallBlocks(odd));
+    EXPECT_TRUE(none.empty());
 }
