@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace qs {
 
@@ -36,6 +37,26 @@ void appendAuthData(ByteWriter& w, std::string_view user, std::string_view passw
 // requests and encodings made from them, once they have been used.
 void secureClear(std::string& secret);
 void secureClear(Bytes& secret);
+
+// Who acts on a box in one operation. The password is overwritten when the
+// value ends.
+struct Credentials {
+    std::string user;
+    std::string password;
+
+    Credentials() = default;
+    Credentials(std::string u, std::string p) : user(std::move(u)), password(std::move(p)) {}
+    Credentials(const Credentials&) = default;
+    Credentials(Credentials&&) = default;
+    Credentials& operator=(const Credentials&) = default;
+    Credentials& operator=(Credentials&&) = default;
+    ~Credentials() { secureClear(password); }
+    // Both emptied, the password overwritten.
+    void clear() {
+        secureClear(password);
+        user.clear();
+    }
+};
 
 // Keeps this process's memory, with the passwords it holds, out of core
 // dumps and away from other processes of the same user (no ptrace attach;

@@ -86,27 +86,6 @@ int chooseSettingsPort(const DeviceData_n& device, std::string_view portLabel);
 // empty pieces skipped. Nothing when the item is shorter than 5 bytes.
 std::vector<std::string> decodeShareList(ByteView reply, std::size_t maxValue = 0);
 
-// Who acts on a box in one operation. The password is overwritten when the
-// value ends.
-struct Credentials {
-    std::string user;
-    std::string password;
-
-    Credentials() = default;
-    Credentials(std::string u, std::string p) : user(std::move(u)), password(std::move(p)) {}
-    Credentials(const Credentials&) = default;
-    Credentials(Credentials&&) = default;
-    Credentials& operator=(const Credentials&) = default;
-    Credentials& operator=(Credentials&&) = default;
-    ~Credentials() { secureClear(password); }
-    // Both emptied (the password overwritten first).
-    void clear() {
-        secureClear(password);
-        password.clear();
-        user.clear();
-    }
-};
-
 // A settings change: the port it is for and what it gets.
 struct LanSettings {
     // "LAN1", "LAN2" or "LAN1+LAN2" (see chooseSettingsPort).
