@@ -26,30 +26,30 @@ constexpr int kVTrackOff = 384, kVUpOff = 383, kVDownOff = 385;
 class WindowTimers final : public BarTimers {
 public:
     explicit WindowTimers(SkinScrollbarBase* bar) : bar_(bar) {}
-    void start(int id, int ms) override { timers_[id].start(ms, bar_); }
-    void stop(int id) override { timers_[id].stop(); }
+    void start(int id, int ms) override { m_timers[id].start(ms, bar_); }
+    void stop(int id) override { m_timers[id].stop(); }
     bool active(int id) const override {
-        auto it = timers_.find(id);
-        return it != timers_.end() && it->second.isActive();
+        auto it = m_timers.find(id);
+        return it != m_timers.end() && it->second.isActive();
     }
     int idOf(int qtTimerId) const {
-        for (const auto& [id, t] : timers_)
+        for (const auto& [id, t] : m_timers)
             if (t.timerId() == qtTimerId) return id;
         return 0;
     }
 
 private:
     SkinScrollbarBase* bar_;
-    std::map<int, QBasicTimer> timers_;
+    std::map<int, QBasicTimer> m_timers;
 };
 
-SkinScrollbarBase::SkinScrollbarBase(QWidget* parent) : QWidget(parent), timers_(new WindowTimers(this)) {
+SkinScrollbarBase::SkinScrollbarBase(QWidget* parent) : QWidget(parent), m_timers(new WindowTimers(this)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 SkinScrollbarBase::~SkinScrollbarBase() = default;
 
-void SkinScrollbarBase::setTimers(std::unique_ptr<BarTimers> timers) { timers_ = std::move(timers); }
+void SkinScrollbarBase::setTimers(std::unique_ptr<BarTimers> timers) { m_timers = std::move(timers); }
 
 void SkinScrollbarBase::paintEvent(QPaintEvent*) {
     QPainter screen(this);
@@ -58,7 +58,7 @@ void SkinScrollbarBase::paintEvent(QPaintEvent*) {
 }
 
 void SkinScrollbarBase::timerEvent(QTimerEvent* e) {
-    auto* window = dynamic_cast<WindowTimers*>(timers_.get());
+    auto* window = dynamic_cast<WindowTimers*>(m_timers.get());
     if (!window) return;
     if (const int id = window->idOf(e->timerId())) onTimer(id);
 }
@@ -118,8 +118,8 @@ void CSkinHorizontalScrollbar::onTimer(int id) {
         if (bMouseDownArrowRight) LineRight();
         if (bMouseDownArrowLeft) LineLeft();
     } else if (id == kTimerStartDelay && (bMouseDownArrowRight || bMouseDownArrowLeft)) {
-        timers_->stop(kTimerStartDelay);
-        timers_->start(kTimerRepeat, kRepeatMs);
+        m_timers->stop(kTimerStartDelay);
+        m_timers->start(kTimerRepeat, kRepeatMs);
     }
 }
 
@@ -129,10 +129,10 @@ void CSkinHorizontalScrollbar::mousePressEvent(QMouseEvent* e) {
         bMouseDown = true;
     } else if (endArrowArea().contains(pt)) {
         bMouseDownArrowRight = true;
-        timers_->start(kTimerStartDelay, kStartDelayMs);
+        m_timers->start(kTimerStartDelay, kStartDelayMs);
     } else if (startArrowArea().contains(pt)) {
         bMouseDownArrowLeft = true;
-        timers_->start(kTimerStartDelay, kStartDelayMs);
+        m_timers->start(kTimerStartDelay, kStartDelayMs);
     }
     QWidget::mousePressEvent(e);
 }
@@ -154,8 +154,8 @@ void CSkinHorizontalScrollbar::mouseMoveEvent(QMouseEvent* e) {
 void CSkinHorizontalScrollbar::mouseReleaseEvent(QMouseEvent* e) {
     const QPoint pt = e->position().toPoint();
     UpdateThumbPosition();
-    timers_->stop(kTimerRepeat);
-    timers_->stop(kTimerStartDelay);  // a quick click must not leave it running
+    m_timers->stop(kTimerRepeat);
+    m_timers->stop(kTimerStartDelay);  // a quick click must not leave it running
     if (startArrowArea().contains(pt)) {
         LineLeft();
     } else if (endArrowArea().contains(pt)) {
@@ -224,8 +224,8 @@ void CSkinVerticleScrollbar::onTimer(int id) {
         if (bMouseDownArrowDown) LineDown();
         if (bMouseDownArrowUp) LineUp();
     } else if (id == kTimerStartDelay && (bMouseDownArrowDown || bMouseDownArrowUp)) {
-        timers_->stop(kTimerStartDelay);
-        timers_->start(kTimerRepeat, kRepeatMs);
+        m_timers->stop(kTimerStartDelay);
+        m_timers->start(kTimerRepeat, kRepeatMs);
     }
 }
 
@@ -235,10 +235,10 @@ void CSkinVerticleScrollbar::mousePressEvent(QMouseEvent* e) {
         bMouseDown = true;
     } else if (endArrowArea().contains(pt)) {
         bMouseDownArrowDown = true;
-        timers_->start(kTimerStartDelay, kStartDelayMs);
+        m_timers->start(kTimerStartDelay, kStartDelayMs);
     } else if (startArrowArea().contains(pt)) {
         bMouseDownArrowUp = true;
-        timers_->start(kTimerStartDelay, kStartDelayMs);
+        m_timers->start(kTimerStartDelay, kStartDelayMs);
     }
     QWidget::mousePressEvent(e);
 }
@@ -260,8 +260,8 @@ void CSkinVerticleScrollbar::mouseMoveEvent(QMouseEvent* e) {
 void CSkinVerticleScrollbar::mouseReleaseEvent(QMouseEvent* e) {
     const QPoint pt = e->position().toPoint();
     UpdateThumbPosition();
-    timers_->stop(kTimerRepeat);
-    timers_->stop(kTimerStartDelay);
+    m_timers->stop(kTimerRepeat);
+    m_timers->stop(kTimerStartDelay);
     bool done = false;
     if (startArrowArea().contains(pt) && bMouseDownArrowUp) {
         LineUp();

@@ -40,7 +40,7 @@ public:
     void setList(CSkinListCtrl* list) { m_pList = list; }
     CSkinListCtrl* list() const { return m_pList; }
     void setTimers(std::unique_ptr<BarTimers> timers);
-    BarTimers& timers() { return *timers_; }
+    BarTimers& timers() { return *m_timers; }
 
     // Called by the timers (and by tests).
     virtual void onTimer(int id) = 0;
@@ -56,7 +56,7 @@ protected:
     void timerEvent(QTimerEvent* e) override;
 
     CSkinListCtrl* m_pList = nullptr;
-    std::unique_ptr<BarTimers> timers_;
+    std::unique_ptr<BarTimers> m_timers;
 
 private:
     friend class WindowTimers;

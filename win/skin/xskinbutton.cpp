@@ -63,14 +63,14 @@ void CxSkinButton::SetSkinImages(const QImage& normal, const QImage& pressed, co
     m_Border = static_cast<short>(border);
     m_FocusRectMargin = margin < 0 ? 0 : margin;
     m_bMask = QImage();
-    hClipRgn = QRegion();
+    m_hClipRgn = QRegion();
     if (!mask.isNull()) {
         m_bMask = mask.convertToFormat(QImage::Format_RGB32);
         // The window's shape is in logical pixels: take it from the mask at
         // one device pixel per logical pixel.
         const QSize logical = m_bMask.deviceIndependentSize().toSize();
-        hClipRgn = CreateRgnFromBitmap(m_bMask.size() == logical ? m_bMask : m_bMask.scaled(logical));
-        setMask(hClipRgn);
+        m_hClipRgn = CreateRgnFromBitmap(m_bMask.size() == logical ? m_bMask : m_bMask.scaled(logical));
+        setMask(m_hClipRgn);
         if (m_DrawMode == Copy) resize(logical);
     } else {
         clearMask();

@@ -84,7 +84,7 @@ private:
     QImage m_bNormal, m_bDown, m_bDisabled, m_bMask, m_bOver, m_bFocus;
     int m_FocusRectMargin = 0;
     QColor m_TextColor;
-    QRegion hClipRgn;
+    QRegion m_hClipRgn;
     short m_Border = 0;
     short m_DrawMode = Stretch;
     bool m_GroupStart = false;

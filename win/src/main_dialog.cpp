@@ -90,8 +90,8 @@ CHarbor_scanDlg::CHarbor_scanDlg(QWidget* parent)
     for (int id : kImageButtons) {
         if (auto* b = controls_.get<QAbstractButton>(id)) controls_.replace(id, skin::CxSkinButton::takeOver(b));
     }
-    m_DeviceList = controls_.get<skin::CSkinListCtrl>(IDC_DEVICE_LIST);
-    m_VolumeList = controls_.get<skin::CSkinListCtrl>(IDC_VOLUME_LIST);
+    deviceList_ = controls_.get<skin::CSkinListCtrl>(IDC_DEVICE_LIST);
+    volumeList_ = controls_.get<skin::CSkinListCtrl>(IDC_VOLUME_LIST);
     for (QWidget* w : controls_.statics) w->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
     for (const ControlName& c : kControlNames) {
         auto* w = controls_.get<QWidget>(c.id);
@@ -124,7 +124,7 @@ CHarbor_scanDlg::CHarbor_scanDlg(QWidget* parent)
     // Enter and Escape end the dialog from wherever the focus is; only a
     // mouse click in the device list takes a device over.
     for (QWidget* w : findChildren<QWidget*>()) w->installEventFilter(this);
-    if (m_DeviceList) m_DeviceList->viewport()->installEventFilter(this);
+    if (deviceList_) deviceList_->viewport()->installEventFilter(this);
 }
 
 CHarbor_scanDlg::~CHarbor_scanDlg() {
@@ -144,24 +144,24 @@ QComboBox* CHarbor_scanDlg::driveLetterList() const { return controls_.get<QComb
 
 void CHarbor_scanDlg::OnInitDialog() {
     setWindowTitle(QStringLiteral("Tarnex Storage Utility"));
-    m_hIcon = artwork::appIcon();
-    setWindowIcon(m_hIcon);
-    m_bitmapBackground = artwork::bitmap(kBackgroundBitmap);
-    m_font1 = skin::skinFont(kListFontHeight);
-    m_font2 = skin::skinFont(kListFontHeight);
-    if (m_DeviceList) m_DeviceList->Init();
-    if (m_VolumeList) m_VolumeList->Init();
-    if (m_DeviceList) {
-        m_DeviceList->setFont(m_font1);
-        m_DeviceList->InsertColumn(0, QStringLiteral("Name"), 94);
-        m_DeviceList->InsertColumn(1, QStringLiteral("IP"), 85);
-        m_DeviceList->InsertColumn(2, QStringLiteral("Netmask"), 85);
-        m_DeviceList->InsertColumn(3, QStringLiteral("Gateway"), 85);
+    icon_ = artwork::appIcon();
+    setWindowIcon(icon_);
+    bitmapBackground_ = artwork::bitmap(kBackgroundBitmap);
+    font1_ = skin::skinFont(kListFontHeight);
+    font2_ = skin::skinFont(kListFontHeight);
+    if (deviceList_) deviceList_->Init();
+    if (volumeList_) volumeList_->Init();
+    if (deviceList_) {
+        deviceList_->setFont(font1_);
+        deviceList_->InsertColumn(0, QStringLiteral("Name"), 94);
+        deviceList_->InsertColumn(1, QStringLiteral("IP"), 85);
+        deviceList_->InsertColumn(2, QStringLiteral("Netmask"), 85);
+        deviceList_->InsertColumn(3, QStringLiteral("Gateway"), 85);
     }
-    if (m_VolumeList) {
-        m_VolumeList->setFont(m_font2);
-        m_VolumeList->InsertColumn(0, QStringLiteral("Volume Name"), 120);
-        m_VolumeList->InsertColumn(1, QStringLiteral("Location"), 111);
+    if (volumeList_) {
+        volumeList_->setFont(font2_);
+        volumeList_->InsertColumn(0, QStringLiteral("Volume Name"), 120);
+        volumeList_->InsertColumn(1, QStringLiteral("Location"), 111);
     }
     for (const ButtonImages& b : kButtonImages)
         if (auto* s = button(b.id)) {
@@ -192,7 +192,7 @@ void CHarbor_scanDlg::done(int result) {
 
 void CHarbor_scanDlg::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    if (!m_bitmapBackground.isNull()) p.drawImage(rect(), m_bitmapBackground);
+    if (!bitmapBackground_.isNull()) p.drawImage(rect(), bitmapBackground_);
     if (!painted_) {
         painted_ = true;
         reportFirstPaint(controller_->searchMs());
@@ -254,7 +254,7 @@ bool CHarbor_scanDlg::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    if (m_DeviceList && watched == m_DeviceList->viewport() && event->type() == QEvent::MouseButtonRelease &&
+    if (deviceList_ && watched == deviceList_->viewport() && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         // Handled after the list has taken the click.
         QMetaObject::invokeMethod(this, [this] { OnDeviceClick(); emit deviceClicked(); }, Qt::QueuedConnection);

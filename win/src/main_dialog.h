@@ -82,9 +82,9 @@ public:
     MainController& controller() { return *controller_; }
 
     // Widgets, by role.
-    skin::CSkinListCtrl* deviceList() const { return m_DeviceList; }
-    skin::CSkinListCtrl* volumeList() const { return m_VolumeList; }
-    skin::CSkinListCtrl* list(List which) const { return which == List::Device ? m_DeviceList : m_VolumeList; }
+    skin::CSkinListCtrl* deviceList() const { return deviceList_; }
+    skin::CSkinListCtrl* volumeList() const { return volumeList_; }
+    skin::CSkinListCtrl* list(List which) const { return which == List::Device ? deviceList_ : volumeList_; }
     QComboBox* portList() const;
     QComboBox* dhcpList() const;
     QComboBox* driveLetterList() const;
@@ -114,11 +114,11 @@ private:
     void applyShape();
 
     DialogControls controls_;
-    QImage m_bitmapBackground;
-    QIcon m_hIcon;
-    skin::CSkinListCtrl* m_DeviceList = nullptr;
-    skin::CSkinListCtrl* m_VolumeList = nullptr;
-    QFont m_font1, m_font2;
+    QImage bitmapBackground_;
+    QIcon icon_;
+    skin::CSkinListCtrl* deviceList_ = nullptr;
+    skin::CSkinListCtrl* volumeList_ = nullptr;
+    QFont font1_, font2_;
     bool dragging_ = false;
     QPoint dragOffset_;
     bool painted_ = false;
