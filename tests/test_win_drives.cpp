@@ -106,11 +106,7 @@ protected:
         auto* list = dlg->deviceList();
         const int row = list->InsertItem(0, QStringLiteral("nas1"));
         list->SetItemText(row, 1, ip);
-        list->SetItemText(row, 2, QStringLiteral("255.255.255.0"));
         list->SetItemData(row, QByteArray(reinterpret_cast<const char*>(kDevice.data()), 8));
-        const std::string key = MakeDeviceKey(kDevice);
-        dlg->controller().loginCache.seed(key);
-        dlg->controller().loginCache.accept(key, "admin", "secret");
         list->SetSelectedRow(row);
         for (const std::string& s : shares) dlg->controller().library().shares.add(s);
         dlg->controller().FillVolumeList("nas1", ip.toStdString(), false);

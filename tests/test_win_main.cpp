@@ -1,7 +1,7 @@
-// quayside-win's main window against the simulator in the loopback lab,
-// driven off-screen, for what only the dialog does: a click taken over
-// with the login dialog answered by a timer, the keyboard, Enter, the
-// painting, the shape and the names screen readers hear.
+// quayside-win's main window driven off-screen against simulated boxes
+// kept in memory, for what only the dialog does: a click taken over with
+// the login dialog answered by a timer, the keyboard, Enter, the painting,
+// the shape and the names screen readers hear.
 #include "artwork.h"
 #include "dialog_template.h"
 #include "ipaddressctrl.h"
@@ -9,7 +9,7 @@
 #include "main_dialog.h"
 #include "quayside/library.h"
 #include "skinlistctrl.h"
-#include "support/lab.h"
+#include "support/sim_boxes.h"
 #include "support/recording_message_sink.h"
 #include "xskinbutton.h"
 
@@ -25,26 +25,8 @@
 using namespace qs;
 using namespace qs::test;
 using namespace qs::win;
-using namespace std::chrono_literals;
 
 namespace {
-
-const std::string kOffice = "00000000000000a1";   // one port
-const std::string kArchive = "00000000000000a2";  // two ports, answers on port 1
-const std::string kRender = "00000000000000a3";   // two ports, bonded
-
-std::vector<json> labDevices() {
-    json office = simDevice(kOffice, "office", "VSB-720K", "192.168.77.20");
-    office["ports"][0]["gateway"] = "0.0.0.0";
-    json archive = simDevice(kArchive, "archive", "VSB-760K", "192.168.77.30");
-    archive["ports"].push_back(json{{"IP", "192.168.78.30"}, {"netmask", "255.255.0.0"}, {"gateway", "192.168.78.1"}, {"dhcp", true}});
-    archive["answerPort"] = 1;
-    archive["defaultGatewayPort"] = "lan1";
-    json render = simDevice(kRender, "render", "VSB-790K", "192.168.77.40");
-    render["ports"].push_back(json{{"IP", "192.168.77.41"}, {"netmask", "255.255.255.0"}});
-    render["bonding"] = json{{"enable", true}, {"mode", 4}};
-    return {office, archive, render};
-}
 
 bool sameColor(QRgb a, QRgb b) { return (a & 0xFFFFFF) == (b & 0xFFFFFF); }
 
@@ -83,13 +65,12 @@ std::pair<QImage, QImage> shotAndBackdrop(QWidget* window) {
 }
 
 // Answers the next login dialog: fills the password (and the user name
-// when it can be edited) and presses OK, or presses Cancel.
+// when it can be edited) and presses OK.
 class LoginAnswerer : public QObject {
 public:
     int dialogsSeen = 0;
     QString user = QStringLiteral("admin");
     QString password = QStringLiteral("admin");
-    bool cancel = false;
     bool userEditable = true;
 
     LoginAnswerer() {
@@ -105,10 +86,6 @@ private:
         last_ = dlg;
         ++dialogsSeen;
         userEditable = dlg->userEdit()->isEnabled();
-        if (cancel) {
-            dlg->reject();
-            return;
-        }
         if (userEditable) dlg->userEdit()->setText(user);
         dlg->passwordEdit()->setText(password);
         QTest::mouseClick(dlg->controls().get<QAbstractButton>(1), Qt::LeftButton);
@@ -119,32 +96,22 @@ private:
 
 class MainWindow : public ::testing::Test {
 protected:
-    Child sim;
-    std::string config;
+    SimBoxes lab;
     std::unique_ptr<CHarbor_scanDlg> dlg;
 
     void SetUp() override {
-        config = tempFile(simConfig(labDevices()));
-        ASSERT_TRUE(sim.start({simBin(), "--config", config, "--loopback", "--verbose"}));
-        ASSERT_TRUE(sim.waitForLine("ready")) << sim.errors();
-        TransportOptions options;
-        options.loopbackLab = true;
         setMessageSink(std::make_unique<RecordingMessageSink>());
         dlg = std::make_unique<CHarbor_scanDlg>();
-        ASSERT_TRUE(dlg->controller().library().openSockets(options));
+        dlg->controller().library().setLink(lab.link());
         dlg->OnInitDialog();
         dlg->show();
         QApplication::processEvents();
     }
-    void TearDown() override {
-        dlg.reset();
-        sim.stop();
-        ::unlink(config.c_str());
-    }
-    int rowOf(const std::string& uuid) const {
+    void TearDown() override { dlg.reset(); }
+    int rowOf(const Uuid8& id) const {
         auto* list = dlg->deviceList();
         for (int r = 0; r < list->GetItemCount(); ++r)
-            if (list->GetItemData(r).toByteArray().toHex().toStdString() == uuid) return r;
+            if (list->GetItemData(r).toByteArray() == QByteArray(reinterpret_cast<const char*>(id.data()), 8)) return r;
         return -1;
     }
     // A mouse click on the row; waits until the take-over has run.
