@@ -1,7 +1,7 @@
 // quayside-win's main window kept in memory, for the controller's tests
 // without Qt: two lists, three combo boxes, three address fields, the
-// messages shown, scripted answers to the letter-in-use question and the
-// work posted for the window's thread (run when the test says so).
+// messages shown, scripted answers to the login and letter-in-use questions
+// and the work posted for the window's thread (run when the test says so).
 #pragma once
 
 #include "main_view.h"
@@ -132,7 +132,9 @@ public:
         addresses[static_cast<std::size_t>(f)] = dotted;
     }
     void clearAddress(AddressField f) override { addresses[static_cast<std::size_t>(f)].clear(); }
-    void setEnabled(AddressField, bool) override {}
+    std::array<bool, 3> fieldsEnabled{true, true, true};
+    bool enabled(AddressField f) const { return fieldsEnabled[static_cast<std::size_t>(f)]; }
+    void setEnabled(AddressField f, bool enabled) override { fieldsEnabled[static_cast<std::size_t>(f)] = enabled; }
     void focusFirstPart(AddressField) override {}
     void setRefreshEnabled(bool) override {}
 
@@ -143,7 +145,14 @@ public:
         messages.push_back(notice);
         return confirmAnswer;
     }
-    std::optional<LoginCredentials> askLogin(LoginPurpose, const VersionQuery&) override { return std::nullopt; }
+    // Every login is answered `loginAnswer` (none: cancelled); what each was
+    // for is kept.
+    std::optional<LoginCredentials> loginAnswer;
+    std::vector<LoginPurpose> logins;
+    std::optional<LoginCredentials> askLogin(LoginPurpose purpose, const VersionQuery&) override {
+        logins.push_back(purpose);
+        return loginAnswer;
+    }
     MountAnswer askLetterInUse() override {
         ++letterQuestions;
         if (letterAnswers.empty()) return MountAnswer::Cancel;
