@@ -53,16 +53,16 @@ enum class LanError {
 
 // Where the programs' rules differ, one line each.
 struct LanPolicy {
-    bool blankGatewayAllowed;       // a blank gateway is allowed and reads 0.0.0.0
+    bool blankGatewayAllowed;         // a blank gateway is allowed and reads 0.0.0.0
     std::string_view refusedAddress;  // this address text is refused as typed ("" for none)
-    bool equalTextsRefused;         // address equal to netmask or gateway, netmask equal to gateway, refused
-    bool lenientNumbers;            // numbers are read like atoi: range errors before "not a dotted address"
-    bool laterNumbersChecked;       // address 2nd/3rd 0..254, gateway 2nd/3rd 0..255, both last 1..254
-    bool netmaskPatternChecked;     // every netmask number from the set its place allows, 127 refused
-    bool loopbackGatewayRefused;    // a gateway 127.x.x.x is refused
-    bool allOnesNetmaskValid;       // 255.255.255.255 is a valid netmask
-    bool automaticIs169Or254;       // automatic: first number 169 or second 254 (else 169.254 only)
-    bool automaticAddressRefused;   // an automatic address is refused (else it needs no gateway)
+    bool equalTextsRefused;           // address equal to netmask or gateway, netmask equal to gateway, refused
+    bool lenientNumbers;              // numbers are read like atoi: range errors before "not a dotted address"
+    bool laterNumbersChecked;         // address 2nd/3rd 0..254, gateway 2nd/3rd 0..255, both last 1..254
+    bool netmaskPatternChecked;       // every netmask number from the set its place allows, 127 refused
+    bool loopbackGatewayRefused;      // a gateway 127.x.x.x is refused
+    bool allOnesNetmaskValid;         // 255.255.255.255 is a valid netmask
+    bool automaticIs169Or254;         // automatic: first number 169 or second 254 (else 169.254 only)
+    bool automaticAddressRefused;     // an automatic address is refused (else it passes with no gateway check)
 };
 
 // quayside-win's rules: the panel's fields always give dotted addresses.
