@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+using namespace qs;
 using namespace qs::mac;
 
 namespace {

@@ -4,7 +4,7 @@
 #include "main_dialog.h"
 #include "quayside/library.h"
 #include "support/recording_message_sink.h"
-#include "tcpip_validation.h"
+#include "main_controller.h"
 
 #include <QApplication>
 #include <QLineEdit>

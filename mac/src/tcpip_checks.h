@@ -1,38 +1,19 @@
-// quayside-mac's checks of a static TCP/IP configuration. Every
-// check returns 0 for valid input or the alert code of the alert table that
-// the apply flow shows. Standard C++, the C library's inet_addr and the
-// tree's dotted-address reader (quayside/address.h).
+// quayside-mac's checks of a static TCP/IP configuration. Every check
+// returns 0 for valid input or the alert code of the alert table that the
+// apply flow shows. The rules are the shared LAN checks (quayside/lan_checks.h)
+// under this program's policy; the codes are this program's own.
 #pragma once
+
+#include "quayside/lan_checks.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 namespace qs::mac {
 
-// The integer value of a text, like C's atoi: skips leading blanks (space,
-// tab, line feed, vertical tab, form feed, carriage return), takes an
-// optional "+" or "-" and the decimal digits that follow, and is 0 when
-// there are none. Anything after the digits is ignored. A digit string too
-// large for int saturates at INT_MAX (INT_MIN with "-") instead of wrapping
-// around as the C library's atoi may.
-int dottedPartValue(std::string_view text);
-
-// A dotted text read as the checks read it: the four numbers and how many
-// of the three dots were found. numbers[i] is only meaningful when the dot
-// in front of it was found (numbers[0] when dots >= 1, numbers[3] when
-// dots == 3); the parts not reached are 0. The fourth number is the value
-// of everything after the third dot, so "1.2.3.4.5" reads as 1, 2, 3, 4.
-struct DottedText {
-    std::array<int, 4> numbers{};
-    int dots = 0;  // 0..3
-};
-DottedText readDottedText(std::string_view text);
-
-// The four numbers of inet_addr(text), first number first; an unparsable
-// text reads as 255.255.255.255 (INADDR_NONE).
-std::array<std::uint8_t, 4> inetAddrOctets(const std::string& text);
+// The alert code of a refusal (0 for none).
+int alertCodeOf(LanError error);
 
 class TcpIpChecks {
 public:
@@ -59,13 +40,13 @@ public:
     // kind's input-error code (33, 34, 35), so only a real address is sent.
     int checkIPValidation(const std::string* text, int kind);
 
-    // Bit check of the mask through inet_addr: 36 when absent, when the
-    // first number is 0, when a 1 bit follows a 0 bit, or when all four
-    // numbers are 255 (also for an unparsable text); otherwise 0.
+    // Bit check of the mask read as inet_addr reads it: 36 when absent,
+    // when the first number is 0, when a 1 bit follows a 0 bit, or when all
+    // four numbers are 255 (also for an unparsable text); otherwise 0.
     int checkSubnetValidation(const std::string* netmask);
 
-    // 37 when a text is absent, when the address (through inet_addr) is
-    // automatic (first number 169 or second number 254), or when the
+    // 37 when a text is absent, when the address (read as inet_addr reads
+    // it) is automatic (first number 169 or second number 254), or when the
     // gateway is the subnet's network or broadcast address; otherwise 0.
     int checkDomainValidation(const std::string* ip, const std::string* netmask,
                               const std::string* gateway);
@@ -85,9 +66,8 @@ public:
     // bit check; the domain check; the mapping check.
     //
     // The sequence first clears netmaskching, so that no entry of an
-    // earlier (possibly failed) apply is ever read. (An automatic address,
-    // which skips the gateway check, is refused by the domain check before
-    // step 11 in any case.)
+    // earlier (possibly failed) apply is ever read, and leaves the entries
+    // of the fields it parsed as checkIPValidation leaves them.
     int validateStaticSettings(const std::string& ip, const std::string& netmask,
                                const std::string& gateway);
 };

@@ -1,5 +1,6 @@
 #include "quayside/address.h"
 
+#include <cctype>
 #include <unordered_set>
 
 namespace qs {
@@ -103,6 +104,59 @@ std::optional<std::vector<std::uint32_t>> parseHostTargetList(const std::vector<
                                      " may be searched at once");
     }
     return out;
+}
+
+std::optional<std::uint32_t> parseClassicIPv4(std::string_view text) {
+    std::uint32_t parts[4] = {};
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (;;) {
+        if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
+        unsigned base = 10;
+        if (text[i] == '0') {
+            base = 8;
+            ++i;
+            if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
+                base = 16;
+                ++i;
+                if (i >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
+            }
+        }
+        std::uint64_t value = 0;
+        for (; i < text.size(); ++i) {
+            const char c = text[i];
+            unsigned digit;
+            if (c >= '0' && c <= '9') {
+                digit = static_cast<unsigned>(c - '0');
+            } else if (base == 16 && c >= 'a' && c <= 'f') {
+                digit = static_cast<unsigned>(c - 'a' + 10);
+            } else if (base == 16 && c >= 'A' && c <= 'F') {
+                digit = static_cast<unsigned>(c - 'A' + 10);
+            } else {
+                break;
+            }
+            if (digit >= base) return std::nullopt;  // 8 or 9 in an octal number
+            value = value * base + digit;
+            if (value > 0xFFFFFFFFu) return std::nullopt;
+        }
+        parts[count++] = static_cast<std::uint32_t>(value);
+        if (i < text.size() && text[i] == '.' && count < 4) {
+            if (value > 0xFF) return std::nullopt;
+            ++i;
+            continue;
+        }
+        break;
+    }
+    // A blank after the last number ends the text; what follows it is not
+    // read.
+    if (i != text.size() && !(text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) return std::nullopt;
+    // The last number fills what the others leave.
+    const unsigned lastBits = 32 - 8 * static_cast<unsigned>(count - 1);
+    const std::uint32_t last = parts[count - 1];
+    if (lastBits < 32 && last >> lastBits != 0) return std::nullopt;
+    std::uint32_t address = last;
+    for (std::size_t k = 0; k + 1 < count; ++k) address |= parts[k] << (24 - 8 * k);
+    return address;
 }
 
 }  // namespace qs

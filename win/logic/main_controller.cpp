@@ -3,12 +3,12 @@
 #include "controller_support.h"
 #include "quayside/address.h"
 #include "quayside/address_change.h"
+#include "quayside/lan_checks.h"
 #include "quayside/library.h"
 #include "quayside/neighbours.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -16,10 +16,43 @@ namespace qs::win {
 
 namespace {
 
-std::string dotted(const Octets& o) {
-    char buf[20];
-    std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", o[0], o[1], o[2], o[3]);
-    return buf;
+std::uint32_t addressOf(const Octets& o) {
+    std::uint32_t address = 0;
+    for (const int octet : o) address = address << 8 | static_cast<std::uint32_t>(octet & 0xFF);
+    return address;
+}
+
+std::string dotted(const Octets& o) { return formatDottedIPv4(addressOf(o)); }
+
+// A field as the LAN checks read it: a blank field is an empty text.
+std::string fieldText(const AddressValue& v) { return v.blank ? std::string() : dotted(v.octets); }
+
+// What each refusal of the LAN checks shows, and the field that then gets
+// the keyboard focus. This program's rules make no other refusals.
+struct Refusal {
+    LanError error;
+    Message message;
+    std::optional<AddressField> focus;
+};
+constexpr Refusal kRefusals[] = {
+    {LanError::AddressMissing, Message::InputAddress, std::nullopt},
+    {LanError::NetmaskMissing, Message::InputNetmask, std::nullopt},
+    {LanError::AddressUnreadable, Message::AddressInputError, std::nullopt},
+    {LanError::LoopbackAddress, Message::AddressInputError, std::nullopt},
+    {LanError::AddressFirstOutOfRange, Message::AddressFirstOctet, AddressField::IP},
+    {LanError::NetmaskUnreadable, Message::NetmaskInvalid, std::nullopt},
+    {LanError::GatewayUnreadable, Message::GatewayFirstOctet, AddressField::Gateway},
+    {LanError::GatewayFirstOutOfRange, Message::GatewayFirstOctet, AddressField::Gateway},
+    {LanError::NetmaskBitsInvalid, Message::NetmaskInvalid, std::nullopt},
+    {LanError::GatewayIsNetworkAddress, Message::ConfigurationInvalid, std::nullopt},
+    {LanError::GatewayIsBroadcastAddress, Message::ConfigurationInvalid, std::nullopt},
+    {LanError::GatewayInOtherSubnet, Message::ConfigurationInvalid, std::nullopt},
+};
+
+Refusal refusalOf(LanError error) {
+    for (const Refusal& r : kRefusals)
+        if (r.error == error) return r;
+    return {error, Message::ConfigurationInvalid, std::nullopt};
 }
 
 constexpr AddressField kAddressFields[] = {AddressField::IP, AddressField::Netmask, AddressField::Gateway};
@@ -212,40 +245,39 @@ void MainController::OnDeviceClick() {
 
 // ---- LAN panel ----------------------------------------------------------------
 
-int MainController::CheckAddressField(FieldKind kind, int o0, int, int, int) {
-    if (firstOctetInRange(o0)) return 1;
+bool IsValidNetmask(int m0, int m1, int m2, int m3) {
+    return checkNetmaskBits(addressOf({m0, m1, m2, m3}), kWinLanPolicy) == LanError::None;
+}
+
+bool IsGatewayMisplaced(const Octets& a, const Octets& m, const Octets& g) {
+    return checkGatewayPlacement(addressOf(a), addressOf(m), addressOf(g), kWinLanPolicy) != LanError::None;
+}
+
+void MainController::RefuseLanSettings(LanError error) {
+    const Refusal r = refusalOf(error);
+    say(r.message);
+    if (r.focus) view_.focusFirstPart(*r.focus);
+}
+
+int MainController::CheckAddressField(FieldKind kind, int o0, int o1, int o2, int o3) {
     const bool address = kind == FieldKind::Address;
-    say(address ? Message::AddressFirstOctet : Message::GatewayFirstOctet);
-    view_.focusFirstPart(address ? AddressField::IP : AddressField::Gateway);
+    const LanError error = checkLanField(address ? LanField::Address : LanField::Gateway,
+                                         dotted({o0, o1, o2, o3}), kWinLanPolicy);
+    if (error != (address ? LanError::AddressFirstOutOfRange : LanError::GatewayFirstOutOfRange)) return 1;
+    RefuseLanSettings(error);
     return 0;
 }
 
 std::optional<LanSettings> MainController::ValidateTcpIp() {
-    const AddressValue a = view_.address(AddressField::IP);
-    const AddressValue m = view_.address(AddressField::Netmask);
-    const AddressValue g = view_.address(AddressField::Gateway);
-    const Octets& ao = a.octets;
-    const Octets& mo = m.octets;
-    const Octets& go = g.octets;
-    auto refuse = [this](Message message) -> std::optional<LanSettings> {
-        say(message);
+    const LanCheck check =
+        checkLanSettings(fieldText(view_.address(AddressField::IP)), fieldText(view_.address(AddressField::Netmask)),
+                         fieldText(view_.address(AddressField::Gateway)), kWinLanPolicy);
+    if (!check.ok()) {
+        RefuseLanSettings(check.error);
         return std::nullopt;
-    };
-    if (a.blank) return refuse(Message::InputAddress);
-    if (m.blank) return refuse(Message::InputNetmask);
-    if (ao[0] == 127) return refuse(Message::AddressInputError);
-    if (!CheckAddressField(FieldKind::Address, ao[0], ao[1], ao[2], ao[3])) return std::nullopt;
-    const bool linkLocal = ao[0] == 169 && ao[1] == 254;
-    if (!linkLocal && !g.blank && !CheckAddressField(FieldKind::Gateway, go[0], go[1], go[2], go[3]))
-        return std::nullopt;
-    if (!IsValidNetmask(mo[0], mo[1], mo[2], mo[3])) return refuse(Message::NetmaskInvalid);
-    if (IsGatewayMisplaced(ao, mo, go)) return refuse(Message::ConfigurationInvalid);
-    LanSettings settings;
-    settings.address = Ipv4::parse(dotted(ao));
-    settings.netmask = Ipv4::parse(dotted(mo));
-    // No gateway (0.0.0.0) goes as an empty text.
-    if (go != Octets{0, 0, 0, 0}) settings.gateway = Ipv4::parse(dotted(go));
-    return settings;
+    }
+    // No gateway (blank or 0.0.0.0) goes as an empty text.
+    return LanSettings{.address = check.address, .netmask = check.netmask, .gateway = check.gateway};
 }
 
 void MainController::StoreLanFields(const std::string& label) {
@@ -337,9 +369,9 @@ void MainController::OnApply() {
         const AddressValue a = view_.address(AddressField::IP);
         const AddressValue m = view_.address(AddressField::Netmask);
         const AddressValue g = view_.address(AddressField::Gateway);
-        if (!a.blank) settings.address = Ipv4::parse(dotted(a.octets));
-        if (!m.blank) settings.netmask = Ipv4::parse(dotted(m.octets));
-        if (!g.blank && g.octets != Octets{0, 0, 0, 0}) settings.gateway = Ipv4::parse(dotted(g.octets));
+        if (!a.blank) settings.address = Ipv4{addressOf(a.octets)};
+        if (!m.blank) settings.netmask = Ipv4{addressOf(m.octets)};
+        if (!g.blank && addressOf(g.octets) != 0) settings.gateway = Ipv4{addressOf(g.octets)};
         bool ok;
         {
             Busy busy(view_);

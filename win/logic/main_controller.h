@@ -9,6 +9,7 @@
 
 #include "login_cache.h"
 #include "quayside/address_change.h"
+#include "quayside/lan_checks.h"
 #include "quayside/library.h"
 #include "main_view.h"
 #include "netconnections.h"
@@ -50,6 +51,15 @@ inline constexpr int kApplyPauseMs = 2000;
 // The address fields CheckAddressField checks, by their kind numbers.
 enum class FieldKind { Address = 1, Gateway = 3 };
 
+// The LAN panel's rules on their own (the shared LAN checks under this
+// program's policy). Valid when no 1 bit follows a 0 bit (most significant
+// bit of m0 first) and m0 is not 0; 255.255.255.255 is valid.
+bool IsValidNetmask(int m0, int m1, int m2, int m3);
+// True when the gateway does not fit the address and mask: it is the
+// network or the broadcast address, or lies in another subnet. Never for a
+// link-local (169.254) address.
+bool IsGatewayMisplaced(const Octets& a, const Octets& m, const Octets& g);
+
 class MainController {
 public:
     explicit MainController(MainView& view);
@@ -90,6 +100,7 @@ public:
     // The three address fields checked; what a static Apply sends (the port
     // label left empty), or nothing after the refusal's message.
     std::optional<LanSettings> ValidateTcpIp();
+    // 1 when the field's first number is 1..223, else 0 after its message.
     int CheckAddressField(FieldKind kind, int o0, int o1, int o2, int o3);
     void StoreLanFields(const std::string& label);
     void ShowLanEntry(int entry);
@@ -161,6 +172,8 @@ private:
     Credentials credentials_;
 
     void say(Message message, std::string_view subject = {});
+    // The message of a refused LAN configuration, and the focus it moves.
+    void RefuseLanSettings(LanError error);
     void clearLanFields();
     // Reads one letter's connection into its table entry.
     void readDriveEntry(int entry);

@@ -8,8 +8,8 @@
 
 #include "login_cache.h"
 #include "messages.h"
-#include "tcpip_validation.h"
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,6 +26,9 @@ enum class LoginPurpose { ShareAccess = 0, Configuration = 1 };
 
 // The answer to the letter-in-use question: OK uses the letter anyway.
 enum class MountAnswer { Cancel = 0, UseLetter = 1 };
+
+// The four numbers of an address field, first number first.
+using Octets = std::array<int, 4>;
 
 // An address field as read: empty parts read as 0.
 struct AddressValue {

@@ -1,5 +1,7 @@
 #include "ipaddressctrl.h"
 
+#include "quayside/address.h"
+
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -169,7 +171,7 @@ QString CIPAddressCtrl::text() const {
     if (IsBlank()) return {};
     std::uint8_t a = 0, b = 0, c = 0, d = 0;
     GetAddress(a, b, c, d);
-    return QStringLiteral("%1.%2.%3.%4").arg(a).arg(b).arg(c).arg(d);
+    return QString::fromStdString(formatDottedIPv4(std::uint32_t{a} << 24 | std::uint32_t{b} << 16 | std::uint32_t{c} << 8 | d));
 }
 
 QString CIPAddressCtrl::fieldText(int i) const {

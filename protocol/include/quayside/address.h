@@ -73,4 +73,14 @@ std::optional<std::vector<std::uint32_t>> parseHostTargets(std::string_view text
 std::optional<std::vector<std::uint32_t>> parseHostTargetList(const std::vector<std::string>& texts,
                                                               const TargetRules& rules, std::string* why = nullptr);
 
+// A text read the classic way of the C library's inet_addr: one to four
+// numbers joined by dots, each decimal, octal (leading 0) or hexadecimal
+// (leading 0x), the last one filling the bytes that remain ("10.1" is
+// 10.0.0.1, "4294967040" is 255.255.255.0). A blank after the last number
+// ends the text, and what follows it is not read ("1.2 .3.4" is 1.0.0.2).
+// The address in host byte order, or nothing when the text is not such an
+// address. Only for texts that must be read as the classic tools read
+// them; what is sent or shown is the exact dotted form above.
+std::optional<std::uint32_t> parseClassicIPv4(std::string_view text);
+
 }  // namespace qs
