@@ -81,24 +81,24 @@ std::string alertText(int code) {
 }
 
 MainController::MainController(RunLoop& loop, Toolkit& toolkit, Options options)
-    : loop_(loop), toolkit_(toolkit), options_(std::move(options)) {}
+    : m_loop(loop), m_toolkit(toolkit), m_options(std::move(options)) {}
 
 MainController::~MainController() {
-    if (deviceReload_) loop_.cancelTimer(deviceReload_);
+    if (m_deviceReload) m_loop.cancelTimer(m_deviceReload);
     stopFollowing();
     if (m_queryLanInfoTmrLock) {
         std::lock_guard<Lock> held(*m_queryLanInfoTmrLock);
         stopLanInfoTimer();
     }
     m_queryLanInfoTmrLock.reset();
-    packager_.reset();
+    m_packager.reset();
 }
 
 void MainController::awakeFromNib() {
-    packager_ = std::make_unique<Packager>(loop_, options_.port, options_.group, this, options_.packager);
-    packager_->sendPackage(op_SEARCH, nullptr);
-    toolkit_.sleepMainThread(30ms);
-    noPassword_ = true;
+    m_packager = std::make_unique<Packager>(m_loop, m_options.port, m_options.group, this, m_options.packager);
+    m_packager->sendPackage(op_SEARCH, nullptr);
+    m_toolkit.sleepMainThread(30ms);
+    m_noPassword = true;
 
     m_arrInterface[0] = {"LAN"};
     m_arrInterface[1] = {"LAN1+LAN2 Round Robin",
@@ -110,7 +110,7 @@ void MainController::awakeFromNib() {
                          "LAN1+LAN2 Adaptive Load Balancing"};
     m_arrInterface[3] = {"LAN1", "LAN2"};
 
-    m_queryLanInfoTmrLock = toolkit_.newLock();
+    m_queryLanInfoTmrLock = m_toolkit.newLock();
     m_queryLanInfoTmr = 0;
     m_queryLanInfoCounter = 0;
 }
@@ -118,100 +118,100 @@ void MainController::awakeFromNib() {
 // ---- tables ---------------------------------------------------------------
 
 std::shared_ptr<DeviceData_n> MainController::deviceAt(int row) const {
-    if (!packager_ || row < 0) return nullptr;
-    const auto& devices = packager_->serverArray();
+    if (!m_packager || row < 0) return nullptr;
+    const auto& devices = m_packager->serverArray();
     if (static_cast<std::size_t>(row) >= devices.size()) return nullptr;
     return devices[static_cast<std::size_t>(row)];
 }
 
 std::shared_ptr<DeviceData_n> MainController::deviceWithId(const Uuid8& id) const {
-    if (!packager_) return nullptr;
-    for (const auto& d : packager_->serverArray())
+    if (!m_packager) return nullptr;
+    for (const auto& d : m_packager->serverArray())
         if (d->serverUUID == id) return d;
     return nullptr;
 }
 
 std::shared_ptr<DeviceData_n> MainController::selectedDevice() {
-    const int row = toolkit_.selectedRow(Table::Device);
+    const int row = m_toolkit.selectedRow(Table::Device);
     if (row < 0) return nullptr;
-    return selectedBox_ ? deviceWithId(*selectedBox_) : deviceAt(row);
+    return m_selectedBox ? deviceWithId(*m_selectedBox) : deviceAt(row);
 }
 
 void MainController::reloadDevices() {
-    toolkit_.reloadData(Table::Device);
-    if (!selectedBox_ || !packager_) return;
+    m_toolkit.reloadData(Table::Device);
+    if (!m_selectedBox || !m_packager) return;
     // Sorting moves rows: the selection follows the box, not the row.
-    const auto& devices = packager_->serverArray();
+    const auto& devices = m_packager->serverArray();
     int row = -1;
     for (std::size_t i = 0; i < devices.size() && row < 0; ++i)
-        if (devices[i]->serverUUID == *selectedBox_) row = static_cast<int>(i);
-    toolkit_.selectRow(Table::Device, row);
+        if (devices[i]->serverUUID == *m_selectedBox) row = static_cast<int>(i);
+    m_toolkit.selectRow(Table::Device, row);
 }
 
 void MainController::reloadTable(RunLoopTable table) {
     if (table != RunLoopTable::Devices) {
-        toolkit_.reloadData(Table::Volume);
+        m_toolkit.reloadData(Table::Volume);
         return;
     }
     constexpr auto kDeviceReloadEvery = std::chrono::milliseconds(250);
-    if (deviceReload_) return;  // one is due
-    const auto since = std::chrono::steady_clock::now() - lastDeviceReload_;
+    if (m_deviceReload) return;  // one is due
+    const auto since = std::chrono::steady_clock::now() - m_lastDeviceReload;
     const auto reload = [this] {
-        deviceReload_ = 0;
-        lastDeviceReload_ = std::chrono::steady_clock::now();
+        m_deviceReload = 0;
+        m_lastDeviceReload = std::chrono::steady_clock::now();
         reloadDevices();
     };
     if (since >= kDeviceReloadEvery)
         reload();
     else
-        deviceReload_ = loop_.startTimer(
+        m_deviceReload = m_loop.startTimer(
             std::chrono::ceil<std::chrono::milliseconds>(kDeviceReloadEvery - since), false, reload);
 }
 
 void MainController::cleanTable(int which) {
-    if (!packager_) return;
+    if (!m_packager) return;
     if (which == 0 || which == 1) {
-        packager_->serverArray().clear();
-        selectedBox_.reset();
-        toolkit_.reloadData(Table::Device);
+        m_packager->serverArray().clear();
+        m_selectedBox.reset();
+        m_toolkit.reloadData(Table::Device);
     }
     if (which == 0 || which == 2) {
-        packager_->volumeArray().clear();
-        toolkit_.reloadData(Table::Volume);
+        m_packager->volumeArray().clear();
+        m_toolkit.reloadData(Table::Volume);
     }
 }
 
 void MainController::tblDeviceChanged() {
-    const int row = toolkit_.selectedRow(Table::Device);
+    const int row = m_toolkit.selectedRow(Table::Device);
     const auto record = deviceAt(row);
     if (!record) {
-        const int column = toolkit_.clickedColumn(Table::Device);
-        if (column >= 0 && packager_) {
-            packager_->sortDeviceData(column, true);
+        const int column = m_toolkit.clickedColumn(Table::Device);
+        if (column >= 0 && m_packager) {
+            m_packager->sortDeviceData(column, true);
             reloadDevices();
         }
         return;
     }
-    selectedBox_ = record->serverUUID;
-    packager_->sendPackage(kLegacyItemQuery, kLanInformationItem, *record);
+    m_selectedBox = record->serverUUID;
+    m_packager->sendPackage(kLegacyItemQuery, kLanInformationItem, *record);
     {
         std::lock_guard<Lock> held(*m_queryLanInfoTmrLock);
         m_queryLanInfoCounter = 0;
         m_nSelectedRow = row;
         stopLanInfoTimer();
-        m_queryLanInfoTmr = loop_.startTimer(kLanInfoDelay, true, [this] { checkQueryLanInfoStatus(); });
+        m_queryLanInfoTmr = m_loop.startTimer(kLanInfoDelay, true, [this] { checkQueryLanInfoStatus(); });
     }
-    toolkit_.removeAllItems(Combo::Interface);
+    m_toolkit.removeAllItems(Combo::Interface);
 }
 
 void MainController::stopLanInfoTimer() {
-    if (m_queryLanInfoTmr != 0) loop_.cancelTimer(m_queryLanInfoTmr);
+    if (m_queryLanInfoTmr != 0) m_loop.cancelTimer(m_queryLanInfoTmr);
     m_queryLanInfoTmr = 0;
 }
 
 void MainController::checkQueryLanInfoStatus() {
     ++m_queryLanInfoCounter;
-    const auto record = selectedBox_ ? deviceWithId(*selectedBox_) : deviceAt(m_nSelectedRow);
+    const auto record = m_selectedBox ? deviceWithId(*m_selectedBox) : deviceAt(m_nSelectedRow);
     {
         std::lock_guard<Lock> held(*m_queryLanInfoTmrLock);
         stopLanInfoTimer();
@@ -220,7 +220,7 @@ void MainController::checkQueryLanInfoStatus() {
     if (!record) return;
     fillDeviceInfo(record, true);
     cleanTable(2);
-    calledAction_ = Action::ListVolumes;
+    m_calledAction = Action::ListVolumes;
     openLoginSheet();
 }
 
@@ -229,61 +229,61 @@ void MainController::tblVolumeChanged() {
     if (!share) return;
     if (share->isLocked) {
         displayAlertMessage(Alert::Locked);
-        toolkit_.setEnabled(Button::Connect, false);
-        toolkit_.setEnabled(Button::Disconnect, false);
+        m_toolkit.setEnabled(Button::Connect, false);
+        m_toolkit.setEnabled(Button::Disconnect, false);
         return;
     }
-    toolkit_.setEnabled(Button::Connect, true);
-    toolkit_.setEnabled(Button::Disconnect, true);
+    m_toolkit.setEnabled(Button::Connect, true);
+    m_toolkit.setEnabled(Button::Disconnect, true);
 }
 
 // ---- the shown record -------------------------------------------------------
 
-int MainController::getIPCombo() { return toolkit_.indexOfSelectedItem(Combo::DHCP); }
-int MainController::getIFCombo() { return toolkit_.indexOfSelectedItem(Combo::Interface); }
-std::string MainController::getIP() { return toolkit_.stringValue(Field::IP); }
-std::string MainController::getNetmask() { return toolkit_.stringValue(Field::Netmask); }
-std::string MainController::getGateway() { return toolkit_.stringValue(Field::Gateway); }
+int MainController::getIPCombo() { return m_toolkit.indexOfSelectedItem(Combo::DHCP); }
+int MainController::getIFCombo() { return m_toolkit.indexOfSelectedItem(Combo::Interface); }
+std::string MainController::getIP() { return m_toolkit.stringValue(Field::IP); }
+std::string MainController::getNetmask() { return m_toolkit.stringValue(Field::Netmask); }
+std::string MainController::getGateway() { return m_toolkit.stringValue(Field::Gateway); }
 
 void MainController::setIPEditEnable(bool enabled) {
     const Colour colour = enabled ? kBlackText : kGreyText;
     for (Field field : {Field::IP, Field::Netmask, Field::Gateway}) {
-        toolkit_.setEditable(field, enabled);
-        toolkit_.setTextColour(field, colour);
+        m_toolkit.setEditable(field, enabled);
+        m_toolkit.setTextColour(field, colour);
     }
-    toolkit_.setTextColour(Combo::Interface, colour);
+    m_toolkit.setTextColour(Combo::Interface, colour);
 }
 
 void MainController::setIPEditable() { setIPEditEnable(getIPCombo() != 0); }
 
 void MainController::cleanDeviceInfo() {
     setIPEditEnable(true);
-    for (Field field : {Field::IP, Field::Netmask, Field::Gateway}) toolkit_.setStringValue(field, {});
-    toolkit_.removeAllItems(Combo::Interface);
-    toolkit_.setText(Combo::Interface, {});
+    for (Field field : {Field::IP, Field::Netmask, Field::Gateway}) m_toolkit.setStringValue(field, {});
+    m_toolkit.removeAllItems(Combo::Interface);
+    m_toolkit.setText(Combo::Interface, {});
 }
 
 void MainController::showPort(const DeviceData_n& record, int port) {
     const PortBlock& block = record.port[port == 0 ? 0 : 1];
-    toolkit_.setStringValue(Field::IP, block.IP.str());
-    toolkit_.setStringValue(Field::Netmask, block.netmask.str());
-    toolkit_.setStringValue(Field::Gateway, block.gateway.str());
+    m_toolkit.setStringValue(Field::IP, block.IP.str());
+    m_toolkit.setStringValue(Field::Netmask, block.netmask.str());
+    m_toolkit.setStringValue(Field::Gateway, block.gateway.str());
 }
 
 void MainController::fillDeviceInfo(std::shared_ptr<DeviceData_n> record, bool setDhcpChoice) {
-    toolkit_.removeAllItems(Combo::Interface);
-    toolkit_.setEnabled(Combo::Interface, false);
-    tmpDeviceData_ = record;
+    m_toolkit.removeAllItems(Combo::Interface);
+    m_toolkit.setEnabled(Combo::Interface, false);
+    m_tmpDeviceData = record;
     if (!record) return;
 
     if (record->ifCount == 2) {
-        toolkit_.addItems(Combo::Interface, m_arrInterface[3]);
-        toolkit_.setEnabled(Combo::Interface, true);
+        m_toolkit.addItems(Combo::Interface, m_arrInterface[3]);
+        m_toolkit.setEnabled(Combo::Interface, true);
     } else if (record->bondingEnable) {
-        toolkit_.addItems(Combo::Interface, m_arrInterface[1]);
-        toolkit_.selectItem(Combo::Interface, record->bondingMode);
+        m_toolkit.addItems(Combo::Interface, m_arrInterface[1]);
+        m_toolkit.selectItem(Combo::Interface, record->bondingMode);
     } else {
-        toolkit_.addItems(Combo::Interface, m_arrInterface[0]);
+        m_toolkit.addItems(Combo::Interface, m_arrInterface[0]);
     }
 
     // A bond is one interface: its settings are those of port 0, whichever
@@ -292,16 +292,16 @@ void MainController::fillDeviceInfo(std::shared_ptr<DeviceData_n> record, bool s
     bool dhcp;
     if (record->nSendIF != 0 && !bond) {
         showPort(*record, 1);
-        toolkit_.selectItem(Combo::Interface, 1);
+        m_toolkit.selectItem(Combo::Interface, 1);
         dhcp = record->port[1].dhcpEnable;
     } else {
         showPort(*record, 0);
         dhcp = record->port[0].dhcpEnable;
-        if (!record->bondingEnable) toolkit_.selectItem(Combo::Interface, 0);
+        if (!record->bondingEnable) m_toolkit.selectItem(Combo::Interface, 0);
     }
 
     if (setDhcpChoice) {
-        toolkit_.selectItem(Combo::DHCP, dhcp ? 0 : 1);
+        m_toolkit.selectItem(Combo::DHCP, dhcp ? 0 : 1);
         setIPEditEnable(!dhcp);
     }
 }
@@ -317,7 +317,7 @@ void MainController::cmbInterfaceChanged() {
     const int port = editedPort(*record);
     showPort(*record, port);
     const bool dhcp = record->port[port].dhcpEnable;
-    toolkit_.selectItem(Combo::DHCP, dhcp ? 0 : 1);
+    m_toolkit.selectItem(Combo::DHCP, dhcp ? 0 : 1);
     setIPEditEnable(!dhcp);
 }
 
@@ -330,11 +330,11 @@ void MainController::cmbDHCPChanged() {
 // ---- buttons ----------------------------------------------------------------
 
 void MainController::btnRefreashPressed() {
-    if (!packager_) return;
-    if (packager_->net()) packager_->net()->reopenSocket();
+    if (!m_packager) return;
+    if (m_packager->net()) m_packager->net()->reopenSocket();
     cleanTable(0);
     cleanDeviceInfo();
-    packager_->sendPackage(op_SEARCH, nullptr);
+    m_packager->sendPackage(op_SEARCH, nullptr);
 }
 
 void MainController::btnConfigurationPressed() {
@@ -347,9 +347,9 @@ void MainController::btnConfigurationPressed() {
     // The opener's verdict comes a little later (the window goes on
     // meanwhile). Nothing could show the pages: say where they are, to open
     // by hand.
-    toolkit_.openURL(url, [this, url](bool opened) {
+    m_toolkit.openURL(url, [this, url](bool opened) {
         if (!opened)
-            toolkit_.runAlert(toolkit_.localizedString("No web browser could be started.") + "\nOpen " + url +
+            m_toolkit.runAlert(m_toolkit.localizedString("No web browser could be started.") + "\nOpen " + url +
                               " in a web browser.");
     });
 }
@@ -361,13 +361,13 @@ void MainController::btnApplyPressed() {
         return;
     }
     setIPEditEnable(false);
-    pendingChange_.reset();
+    m_pendingChange.reset();
     // Apply pressed before the login sheet of a click has shown a record:
     // the selected box's record is the one being edited.
-    if (!tmpDeviceData_ || tmpDeviceData_->serverUUID != record->serverUUID) tmpDeviceData_ = record;
+    if (!m_tmpDeviceData || m_tmpDeviceData->serverUUID != record->serverUUID) m_tmpDeviceData = record;
     // The change is made on a copy: the record keeps what the box has
     // until the box accepts it.
-    auto edited = std::make_shared<DeviceData_n>(*tmpDeviceData_);
+    auto edited = std::make_shared<DeviceData_n>(*m_tmpDeviceData);
     const bool secondPort = editedPort(*edited) == 1;
     PortBlock& block = edited->port[secondPort ? 1 : 0];
 
@@ -382,8 +382,8 @@ void MainController::btnApplyPressed() {
         // will not reach the box at: the user decides before anything is
         // sent.
         if (const auto target = parseDottedIPv4(ip)) {
-            const AddressChangeCheck check = options_.checkAddress(*tmpDeviceData_, secondPort ? 1 : 0, *target);
-            if (check.stops() && !toolkit_.runConfirm(check.text + "\n" + toolkit_.localizedString("Change it anyway?"))) {
+            const AddressChangeCheck check = m_options.checkAddress(*m_tmpDeviceData, secondPort ? 1 : 0, *target);
+            if (check.stops() && !m_toolkit.runConfirm(check.text + "\n" + m_toolkit.localizedString("Change it anyway?"))) {
                 setIPEditable();
                 return;
             }
@@ -394,19 +394,19 @@ void MainController::btnApplyPressed() {
         block.netmask = netmask;
         block.gateway = gateway;
     } else {
-        calledAction_sub_ = SubAction::Dhcp;
+        m_calledAction_sub = SubAction::Dhcp;
         block.dhcpEnable = true;
         block.dhcpText = "1";
     }
     edited->ifEdited = secondPort ? 1 : 0;
-    calledAction_ = Action::Apply;
-    pendingChange_ = std::move(edited);
+    m_calledAction = Action::Apply;
+    m_pendingChange = std::move(edited);
     openLoginSheet();
 }
 
-void MainController::btnExitPressed() { toolkit_.terminate(); }
-void MainController::windowWillClose() { toolkit_.terminate(); }
-void MainController::btnAboutPressed() { toolkit_.orderFrontStandardAboutPanel(); }
+void MainController::btnExitPressed() { m_toolkit.terminate(); }
+void MainController::windowWillClose() { m_toolkit.terminate(); }
+void MainController::btnAboutPressed() { m_toolkit.orderFrontStandardAboutPanel(); }
 
 // ---- login sheet ------------------------------------------------------------
 
@@ -415,32 +415,32 @@ void MainController::processPackageReturn(int value) {
 }
 
 void MainController::openLoginSheet() {
-    toolkit_.setStringValue(Field::UserName, calledAction_ == Action::Mount ? std::string() : std::string("admin"));
+    m_toolkit.setStringValue(Field::UserName, m_calledAction == Action::Mount ? std::string() : std::string("admin"));
     // No password is carried over from an earlier sheet.
-    toolkit_.setStringValue(Field::Password, {});
-    sheetOpen_ = true;
-    toolkit_.beginSheet();
+    m_toolkit.setStringValue(Field::Password, {});
+    m_sheetOpen = true;
+    m_toolkit.beginSheet();
 }
 
 void MainController::closeLoginSheet() {
-    sheetOpen_ = false;
-    toolkit_.endSheet();
+    m_sheetOpen = false;
+    m_toolkit.endSheet();
 }
 
 std::shared_ptr<DeviceData_n> MainController::tmpDeviceData() {
-    return calledAction_ == Action::Apply && pendingChange_ ? pendingChange_ : tmpDeviceData_;
+    return m_calledAction == Action::Apply && m_pendingChange ? m_pendingChange : m_tmpDeviceData;
 }
 
 void MainController::btnOKPressed() {
-    const std::string password = toolkit_.stringValue(Field::Password);
-    if (tmpDeviceData_) tmpDeviceData_->password = password;
-    if (pendingChange_) pendingChange_->password = password;
-    if (toolkit_.stringValue(Field::UserName).empty()) {
+    const std::string password = m_toolkit.stringValue(Field::Password);
+    if (m_tmpDeviceData) m_tmpDeviceData->password = password;
+    if (m_pendingChange) m_pendingChange->password = password;
+    if (m_toolkit.stringValue(Field::UserName).empty()) {
         displayAlertMessage(Alert::UserNameEmpty);
         return;
     }
     closeLoginSheet();
-    switch (calledAction_) {
+    switch (m_calledAction) {
         case Action::Apply:
         case Action::ListVolumes:
             sendAuthPacket();
@@ -454,7 +454,7 @@ void MainController::btnOKPressed() {
 }
 
 void MainController::btnCancelPressed() {
-    if (calledAction_ == Action::Apply) pendingChange_.reset();
+    if (m_calledAction == Action::Apply) m_pendingChange.reset();
     setBtnApply(true);
     if (getIPCombo() == 1) setIPEditEnable(true);
     closeLoginSheet();
@@ -468,22 +468,22 @@ void MainController::sendAuthPacket() {
         setBtnApply(true);
         return;
     }
-    noPassword_ = false;
+    m_noPassword = false;
     // An Apply's check goes with the edited copy: the settings that follow
     // an accepted password are those the user confirmed.
-    const bool change = calledAction_ == Action::Apply && pendingChange_ &&
-                        pendingChange_->serverUUID == record->serverUUID;
-    packager_->sendPackage(op_CHK_PASSWD, change ? pendingChange_.get() : record.get());
+    const bool change = m_calledAction == Action::Apply && m_pendingChange &&
+                        m_pendingChange->serverUUID == record->serverUUID;
+    m_packager->sendPackage(op_CHK_PASSWD, change ? m_pendingChange.get() : record.get());
 }
 
 // ---- engine callbacks -------------------------------------------------------
 
-void MainController::setBtnApply(bool enabled) { toolkit_.setEnabled(Button::Apply, enabled); }
+void MainController::setBtnApply(bool enabled) { m_toolkit.setEnabled(Button::Apply, enabled); }
 
 void MainController::passwordAccepted() {
     // Logged in to see the volumes: the settings may be applied now. (Only
     // a settings change keeps Apply off until its answer.)
-    if (calledAction_ == Action::ListVolumes) setBtnApply(true);
+    if (m_calledAction == Action::ListVolumes) setBtnApply(true);
 }
 
 void MainController::checkAuthFail() {
@@ -493,71 +493,71 @@ void MainController::checkAuthFail() {
 }
 
 void MainController::setIPFinish() {
-    const bool refused = packager_ && packager_->lastSetLanReturnCode.value_or(1) != 1;
-    if (calledAction_ == Action::Apply && refused) {
+    const bool refused = m_packager && m_packager->lastSetLanReturnCode.value_or(1) != 1;
+    if (m_calledAction == Action::Apply && refused) {
         // Refused: nothing changed on the box, and the record never took
         // the change; the typed texts stay for another try.
-        calledAction_sub_ = SubAction::Static;
+        m_calledAction_sub = SubAction::Static;
         setBtnApply(true);
         setIPEditable();
-        toolkit_.runAlert(toolkit_.localizedString(kSettingsRefusedText));
-    } else if (calledAction_ == Action::Apply) {
-        const auto answered = loop_.now();
-        const bool dhcp = calledAction_sub_ == SubAction::Dhcp;
+        m_toolkit.runAlert(m_toolkit.localizedString(kSettingsRefusedText));
+    } else if (m_calledAction == Action::Apply) {
+        const auto answered = m_loop.now();
+        const bool dhcp = m_calledAction_sub == SubAction::Dhcp;
         if (dhcp) {
-            toolkit_.sleepMainThread(3s);
-            calledAction_sub_ = SubAction::Static;
+            m_toolkit.sleepMainThread(3s);
+            m_calledAction_sub = SubAction::Static;
         } else {
-            toolkit_.sleepMainThread(2s);
+            m_toolkit.sleepMainThread(2s);
         }
         cleanTable(1);
         cleanDeviceInfo();
         cleanTable(2);
         setBtnApply(true);
-        packager_->sendPackage(op_SEARCH, nullptr);
-        toolkit_.reloadData(Table::Device);
-        if (pendingChange_) {
-            const PortBlock& block = pendingChange_->port[pendingChange_->ifEdited == 1 ? 1 : 0];
-            followMovedDevice(*pendingChange_, dhcp ? std::nullopt : parseDottedIPv4(block.IP.view()), answered);
+        m_packager->sendPackage(op_SEARCH, nullptr);
+        m_toolkit.reloadData(Table::Device);
+        if (m_pendingChange) {
+            const PortBlock& block = m_pendingChange->port[m_pendingChange->ifEdited == 1 ? 1 : 0];
+            followMovedDevice(*m_pendingChange, dhcp ? std::nullopt : parseDottedIPv4(block.IP.view()), answered);
         }
     }
-    pendingChange_.reset();
-    calledAction_ = Action::None;
+    m_pendingChange.reset();
+    m_calledAction = Action::None;
 }
 
 void MainController::followMovedDevice(const DeviceData_n& box, std::optional<std::uint32_t> asked,
                                        RunLoop::Clock::time_point answered) {
     stopFollowing();
-    followUp_ = FollowUp{box.serverUUID, box.hostname.str(), asked, answered + kFollowUpLimit, 0};
+    m_followUp = FollowUp{box.serverUUID, box.hostname.str(), asked, answered + kFollowUpLimit, 0};
     // Each look comes once the search before it has had its answers.
-    followUp_->timer = loop_.startTimer(kFollowUpTick, true, [this] { checkMovedDevice(); });
+    m_followUp->timer = m_loop.startTimer(kFollowUpTick, true, [this] { checkMovedDevice(); });
 }
 
 void MainController::stopFollowing() {
-    if (followUp_ && followUp_->timer != 0) loop_.cancelTimer(followUp_->timer);
-    followUp_.reset();
+    if (m_followUp && m_followUp->timer != 0) m_loop.cancelTimer(m_followUp->timer);
+    m_followUp.reset();
 }
 
 void MainController::checkMovedDevice() {
-    if (!followUp_ || !packager_) return;
+    if (!m_followUp || !m_packager) return;
     std::optional<std::uint32_t> at;
-    if (const auto box = deviceWithId(followUp_->id)) at = box->answeredFrom;
-    const bool timeUp = loop_.now() >= followUp_->deadline;
+    if (const auto box = deviceWithId(m_followUp->id)) at = box->answeredFrom;
+    const bool timeUp = m_loop.now() >= m_followUp->deadline;
     if (!at && !timeUp) {
         // Not heard yet: asked again at the address it was given, and
         // through the group.
-        packager_->sendPackage(op_SEARCH, nullptr);
-        if (followUp_->asked) packager_->searchAddresses({*followUp_->asked});
+        m_packager->sendPackage(op_SEARCH, nullptr);
+        if (m_followUp->asked) m_packager->searchAddresses({*m_followUp->asked});
         return;
     }
-    const FollowUp done = *followUp_;
+    const FollowUp done = *m_followUp;
     stopFollowing();
     if (answersWhereSent(done.asked, at) || answersOnLoopback(at)) return;
-    toolkit_.runAlert(whereTheBoxAnswers(done.name, done.asked, at));
+    m_toolkit.runAlert(whereTheBoxAnswers(done.name, done.asked, at));
 }
 
 bool MainController::isCurrent(const RequestFor& request) {
-    if (!request.device || request.action != calledAction_) return false;
+    if (!request.device || request.action != m_calledAction) return false;
     const auto selected = selectedDevice();
     return selected && selected->serverUUID == request.device->serverUUID;
 }
@@ -583,13 +583,13 @@ bool MainController::passwordAccepted(const RequestFor& request) {
 
 void MainController::passwordRefused(const RequestFor& request) {
     if (isCurrent(request)) {
-        if (request.action == Action::Apply) pendingChange_.reset();
+        if (request.action == Action::Apply) m_pendingChange.reset();
         checkAuthFail();
         return;
     }
     if (request.action != Action::Apply) return;
     setBtnApply(true);
-    toolkit_.runAlert(boxPrefix(request) + toolkit_.localizedString(alertText(static_cast<int>(Alert::WrongPassword))));
+    m_toolkit.runAlert(boxPrefix(request) + m_toolkit.localizedString(alertText(static_cast<int>(Alert::WrongPassword))));
 }
 
 void MainController::settingsAnswered(const RequestFor& request, std::uint16_t retCode) {
@@ -599,7 +599,7 @@ void MainController::settingsAnswered(const RequestFor& request, std::uint16_t r
     }
     setBtnApply(true);
     if (retCode != 1) {
-        toolkit_.runAlert(boxPrefix(request) + toolkit_.localizedString(kSettingsRefusedText));
+        m_toolkit.runAlert(boxPrefix(request) + m_toolkit.localizedString(kSettingsRefusedText));
         return;
     }
     // Accepted by a box the user has left: its record takes the settings;
@@ -618,15 +618,15 @@ void MainController::requestUnanswered(const RequestFor& request) {
     if (!current && request.action != Action::Apply) return;  // a share list the user has left
     setBtnApply(true);
     if (!current) {
-        toolkit_.runAlert(boxPrefix(request) + toolkit_.localizedString(kNoAnswerText));
+        m_toolkit.runAlert(boxPrefix(request) + m_toolkit.localizedString(kNoAnswerText));
         return;
     }
     if (request.action == Action::Apply) {
-        pendingChange_.reset();
-        calledAction_sub_ = SubAction::Static;
+        m_pendingChange.reset();
+        m_calledAction_sub = SubAction::Static;
     }
     setIPEditable();
-    toolkit_.runAlert(toolkit_.localizedString(kNoAnswerText));
+    m_toolkit.runAlert(m_toolkit.localizedString(kNoAnswerText));
 }
 
 // ---- alerts -----------------------------------------------------------------
@@ -636,11 +636,11 @@ void MainController::displayAlertMessage(Alert alert) {
     std::string message;
     if (alert == Alert::Locked) {
         const VolumeData* share = selectedShare();
-        message = (share ? share->name : std::string()) + " " + toolkit_.localizedString(alertText(code));
+        message = (share ? share->name : std::string()) + " " + m_toolkit.localizedString(alertText(code));
     } else if (code >= 1 && code <= 39) {
-        message = toolkit_.localizedString(alertText(code));
+        message = m_toolkit.localizedString(alertText(code));
     }
-    toolkit_.runAlert(message);
+    m_toolkit.runAlert(message);
 }
 
 }  // namespace qs::mac

@@ -107,7 +107,7 @@ public:
     void checkAuthFail() override;
     void setIPFinish() override;
     void setBtnApply(bool enabled) override;
-    CalledAction calledAction() override { return calledAction_; }
+    CalledAction calledAction() override { return m_calledAction; }
     // The record the next request is for: while an Apply waits for its
     // sheet and answers, the edited copy of the shown record.
     std::shared_ptr<DeviceData_n> tmpDeviceData() override;
@@ -153,18 +153,18 @@ public:
     bool getRealMountPath(char* buffer, std::size_t size, const std::string& name, const std::string& share);
 
     // Properties.
-    Packager& packager() { return *packager_; }
-    const Packager& packager() const { return *packager_; }
-    bool hasPackager() const { return packager_ != nullptr; }
-    DeviceTableControl& deviceCtl() { return deviceCtl_; }
-    VolumeTableControl& volumeCtl() { return volumeCtl_; }
-    bool noPassword() const { return noPassword_; }
-    void setNoPassword(bool value) { noPassword_ = value; }
-    Action pendingAction() const { return calledAction_; }
-    void setCalledAction(Action action) { calledAction_ = action; }
-    SubAction calledActionSub() const { return calledAction_sub_; }
-    void setTmpDeviceData(std::shared_ptr<DeviceData_n> record) { tmpDeviceData_ = std::move(record); }
-    bool sheetOpen() const { return sheetOpen_; }
+    Packager& packager() { return *m_packager; }
+    const Packager& packager() const { return *m_packager; }
+    bool hasPackager() const { return m_packager != nullptr; }
+    DeviceTableControl& deviceCtl() { return m_deviceCtl; }
+    VolumeTableControl& volumeCtl() { return m_volumeCtl; }
+    bool noPassword() const { return m_noPassword; }
+    void setNoPassword(bool value) { m_noPassword = value; }
+    Action pendingAction() const { return m_calledAction; }
+    void setCalledAction(Action action) { m_calledAction = action; }
+    SubAction calledActionSub() const { return m_calledAction_sub; }
+    void setTmpDeviceData(std::shared_ptr<DeviceData_n> record) { m_tmpDeviceData = std::move(record); }
+    bool sheetOpen() const { return m_sheetOpen; }
     bool lanInfoTimerRunning() const { return m_queryLanInfoTmr != 0; }
     int queryLanInfoCounter() const { return m_queryLanInfoCounter; }
     const std::vector<std::string>& interfaceLabels(std::size_t list) const { return m_arrInterface.at(list); }
@@ -206,9 +206,9 @@ private:
     bool mountTargetSafe();
     bool credentialsSafe();
 
-    RunLoop& loop_;
-    Toolkit& toolkit_;
-    Options options_;
+    RunLoop& m_loop;
+    Toolkit& m_toolkit;
+    Options m_options;
     struct FollowUp {
         Uuid8 id{};
         std::string name;
@@ -216,30 +216,30 @@ private:
         RunLoop::Clock::time_point deadline;
         RunLoop::Handle timer = 0;
     };
-    std::optional<FollowUp> followUp_;
+    std::optional<FollowUp> m_followUp;
 
-    std::unique_ptr<Packager> packager_;
-    DeviceTableControl deviceCtl_{this};
-    VolumeTableControl volumeCtl_{this};
-    Action calledAction_ = Action::Apply;
-    SubAction calledAction_sub_ = SubAction::Static;
-    bool noPassword_ = false;
-    bool sheetOpen_ = false;
+    std::unique_ptr<Packager> m_packager;
+    DeviceTableControl m_deviceCtl{this};
+    VolumeTableControl m_volumeCtl{this};
+    Action m_calledAction = Action::Apply;
+    SubAction m_calledAction_sub = SubAction::Static;
+    bool m_noPassword = false;
+    bool m_sheetOpen = false;
     std::array<std::vector<std::string>, 5> m_arrInterface;
     RunLoop::Handle m_queryLanInfoTmr = 0;
     // The device table is shown again at most every kDeviceReloadEvery: a
     // crowded LAN, or a flood of answers, arrives in bursts.
-    RunLoop::Handle deviceReload_ = 0;
-    std::chrono::steady_clock::time_point lastDeviceReload_{};
+    RunLoop::Handle m_deviceReload = 0;
+    std::chrono::steady_clock::time_point m_lastDeviceReload{};
     std::int32_t m_queryLanInfoCounter = 0;
     std::unique_ptr<Lock> m_queryLanInfoTmrLock;
     std::int32_t m_nSelectedRow = -1;
     // The box the user chose last, by mouse or keyboard.
-    std::optional<Uuid8> selectedBox_;
-    std::shared_ptr<DeviceData_n> tmpDeviceData_;
+    std::optional<Uuid8> m_selectedBox;
+    std::shared_ptr<DeviceData_n> m_tmpDeviceData;
     // The settings an Apply asks for: a copy of the shown record with the
     // typed values. The record itself changes only when the box accepts.
-    std::shared_ptr<DeviceData_n> pendingChange_;
+    std::shared_ptr<DeviceData_n> m_pendingChange;
 };
 
 }  // namespace qs::mac

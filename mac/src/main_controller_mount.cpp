@@ -66,9 +66,9 @@ std::string diskCheckScript(const std::string& address, const std::string& disk)
 }  // namespace
 
 const VolumeData* MainController::selectedShare() {
-    const int row = toolkit_.selectedRow(Table::Volume);
-    if (!packager_ || row < 0 || static_cast<std::size_t>(row) >= packager_->volumeArray().size()) return nullptr;
-    return &packager_->volumeArray()[static_cast<std::size_t>(row)];
+    const int row = m_toolkit.selectedRow(Table::Volume);
+    if (!m_packager || row < 0 || static_cast<std::size_t>(row) >= m_packager->volumeArray().size()) return nullptr;
+    return &m_packager->volumeArray()[static_cast<std::size_t>(row)];
 }
 
 bool MainController::mountTargetSafe() {
@@ -81,14 +81,14 @@ bool MainController::mountTargetSafe() {
 }
 
 bool MainController::credentialsSafe() {
-    const std::string user = toolkit_.stringValue(Field::UserName);
-    const std::string password = toolkit_.stringValue(Field::Password);
+    const std::string user = m_toolkit.stringValue(Field::UserName);
+    const std::string password = m_toolkit.stringValue(Field::Password);
     return scriptSafe(user) && user.find_first_of(":@") == std::string::npos && scriptSafe(password, true);
 }
 
 void MainController::executeShell(ScriptKind kind) {
-    if (!options_.mountPlatform) return;
-    MountPlatform& platform = *options_.mountPlatform;
+    if (!m_options.mountPlatform) return;
+    MountPlatform& platform = *m_options.mountPlatform;
     if (kind == ScriptKind::TestMount) {
         if (!testMountDevice.empty() && scriptSafe(testMountDevice))
             platform.runScriptText(composeScript(kScriptTestMount, {testMountDevice}));
@@ -127,8 +127,8 @@ void MainController::executeShell(ScriptKind kind) {
         case ScriptKind::MountWithCredentials:
             if (!credentialsSafe()) return;
             script = composeScript(kScriptMountCredentials,
-                                   {a, encoded(toolkit_.stringValue(Field::UserName)),
-                                    encoded(toolkit_.stringValue(Field::Password)), encodedHost(a), s, a});
+                                   {a, encoded(m_toolkit.stringValue(Field::UserName)),
+                                    encoded(m_toolkit.stringValue(Field::Password)), encodedHost(a), s, a});
             break;
         case ScriptKind::GuestByName: script = composeScript(kScriptMountGuest, {a, encodedHost(h), s, a}); break;
         case ScriptKind::GuestByAddress: script = composeScript(kScriptMountGuest, {a, encodedHost(a), s, a}); break;
@@ -141,23 +141,23 @@ void MainController::executeShell(ScriptKind kind) {
 
 bool MainController::checkMountResult() {
     const auto box = selectedDevice();
-    if (!options_.mountPlatform || !box) return false;
+    if (!m_options.mountPlatform || !box) return false;
     const std::string a = box->port[0].IP.str();
     if (!isDottedIPv4(a)) return false;
     char marker[kMarkerBuffer];
     std::snprintf(marker, sizeof marker, "/tmp/%s_no_pass_fail", a.c_str());
-    return !options_.mountPlatform->fileReadable(marker);
+    return !m_options.mountPlatform->fileReadable(marker);
 }
 
 bool MainController::checkVolumeLocked(int row) {
-    if (row < 0 || !packager_ || static_cast<std::size_t>(row) >= packager_->volumeArray().size()) return false;
-    return packager_->volumeArray()[static_cast<std::size_t>(row)].isLocked;
+    if (row < 0 || !m_packager || static_cast<std::size_t>(row) >= m_packager->volumeArray().size()) return false;
+    return m_packager->volumeArray()[static_cast<std::size_t>(row)].isLocked;
 }
 
 bool MainController::getRealMountPath(char* buffer, std::size_t size, const std::string& name,
                                       const std::string& share) {
-    if (!options_.mountPlatform || size == 0 || name.empty()) return false;
-    const auto output = options_.mountPlatform->mountOutput();
+    if (!m_options.mountPlatform || size == 0 || name.empty()) return false;
+    const auto output = m_options.mountPlatform->mountOutput();
     if (!output) return false;
     for (const std::string& whole : *output) {
         // Read as the command's lines arrive, at most 1023 characters at a time.
@@ -188,8 +188,8 @@ Alert MainController::unmountVolume() {
     const VolumeData* share = selectedShare();
     if (!box || !share) return Alert::CannotDisconnect;
     if (!mountTargetSafe()) return Alert::UnmapFailed;
-    if (!options_.mountPlatform) return Alert::UnmapFailed;
-    MountPlatform& platform = *options_.mountPlatform;
+    if (!m_options.mountPlatform) return Alert::UnmapFailed;
+    MountPlatform& platform = *m_options.mountPlatform;
     const std::string a = box->port[0].IP.str(), h = box->hostname.str(), shareName = share->name;
 
     // The share is found in the mount list by its box and its name, not by
@@ -219,22 +219,22 @@ Alert MainController::unmountVolume() {
 }
 
 void MainController::btnMountPressed() {
-    toolkit_.setEnabled(Button::Connect, false);
+    m_toolkit.setEnabled(Button::Connect, false);
     const auto box = selectedDevice();
     const VolumeData* share = selectedShare();
     if (!share || !box) {
         displayAlertMessage(Alert::SelectDeviceAbove);
-        toolkit_.setEnabled(Button::Connect, true);
+        m_toolkit.setEnabled(Button::Connect, true);
         return;
     }
-    if (checkVolumeLocked(toolkit_.selectedRow(Table::Volume))) {
+    if (checkVolumeLocked(m_toolkit.selectedRow(Table::Volume))) {
         displayAlertMessage(Alert::Locked);
-        toolkit_.setEnabled(Button::Connect, true);
+        m_toolkit.setEnabled(Button::Connect, true);
         return;
     }
     if (!mountTargetSafe()) {
         displayAlertMessage(Alert::MapFailed);
-        toolkit_.setEnabled(Button::Connect, true);
+        m_toolkit.setEnabled(Button::Connect, true);
         return;
     }
     // By host name, by address, then by host name without the guest "@";
@@ -255,7 +255,7 @@ void MainController::btnMountPressed() {
         mounted = checkMountResult();
     }
     displayAlertMessage(mounted ? Alert::Mapped : Alert::MapFailed);
-    toolkit_.setEnabled(Button::Connect, true);
+    m_toolkit.setEnabled(Button::Connect, true);
 }
 
 void MainController::btnUnmountPressed() { displayAlertMessage(unmountVolume()); }
@@ -264,7 +264,7 @@ void MainController::credentialsMount() {
     const bool safe = mountTargetSafe() && credentialsSafe();
     // Without a box or share the script kind reports it (alert 2).
     if (safe || !selectedDevice() || !selectedShare()) executeShell(ScriptKind::MountWithCredentials);
-    calledAction_ = Action::None;
+    m_calledAction = Action::None;
     displayAlertMessage(safe && checkMountResult() ? Alert::Mapped : Alert::MapFailed);
 }
 
