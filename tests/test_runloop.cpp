@@ -1,5 +1,6 @@
 // The run-loop engine without sockets: requests it sends, how it decodes
 // what arrives, and the callbacks it makes; plus the poll() run loop.
+#include "quayside/address.h"
 #include "quayside/library.h"
 #include "quayside/packager.h"
 #include "quayside/runloop.h"
@@ -40,9 +41,7 @@ struct Receiver : PackagerReceiver {
 
 sockaddr_storage v4Sender(const char* text) {
     sockaddr_storage ss{};
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    ::inet_pton(AF_INET, text, &sin.sin_addr);
+    const sockaddr_in sin = socketAddressOf(Ipv4::parse(text).value_or(Ipv4{}), 0);
     std::memcpy(&ss, &sin, sizeof sin);
     return ss;
 }

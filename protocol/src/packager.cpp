@@ -46,8 +46,7 @@ std::optional<std::string> senderAddressText(const sockaddr_storage& sender) {
         if (mapped || compatible) {
             in_addr v4{};
             std::memcpy(&v4, b + 12, 4);
-            if (!::inet_ntop(AF_INET, &v4, host, sizeof host)) return std::nullopt;
-            return std::string(host);
+            return ipv4Of(v4).text();
         }
         if (::getnameinfo(reinterpret_cast<const sockaddr*>(&s6), sizeof s6, host, sizeof host, nullptr, 0,
                           NI_NUMERICHOST) != 0)
@@ -57,8 +56,7 @@ std::optional<std::string> senderAddressText(const sockaddr_storage& sender) {
     if (sender.ss_family == AF_INET) {
         sockaddr_in s4{};
         std::memcpy(&s4, &sender, sizeof s4);
-        if (!::inet_ntop(AF_INET, &s4.sin_addr, host, sizeof host)) return std::nullopt;
-        return std::string(host);
+        return ipv4Of(s4).text();
     }
     return std::nullopt;
 }
