@@ -69,7 +69,7 @@ struct Engine : ::testing::Test {
         receiver.device = std::make_shared<DeviceData_n>();
         receiver.device->serverUUID = kDevice;
         receiver.device->password = "pw";
-        receiver.device->answeredFrom = 0xC0A80132;  // 192.168.1.50, where answers come from
+        receiver.device->answeredFrom = Ipv4{0xC0A80132};  // 192.168.1.50, where answers come from
     }
     void deliver(const Bytes& d, const char* from = "192.168.1.50") {
         engine->olderFormatCheck(d);
@@ -573,7 +573,7 @@ TEST_F(Engine, EachAnswerFollowsUpForTheDeviceAndActionItWasAskedFor) {
     auto other = std::make_shared<DeviceData_n>();
     other->serverUUID = kOther;
     other->password = "other-pw";
-    other->answeredFrom = 0xC0A80133;  // 192.168.1.51
+    other->answeredFrom = Ipv4{0xC0A80133};  // 192.168.1.51
     receiver.action = CalledAction::Apply;
     engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
     const auto first = receiver.device;

@@ -541,7 +541,7 @@ void MainController::stopFollowing() {
 void MainController::checkMovedDevice() {
     if (!followUp_ || !packager_) return;
     std::optional<std::uint32_t> at;
-    if (const auto box = deviceWithId(followUp_->id)) at = box->answeredFrom;
+    if (const auto box = deviceWithId(followUp_->id)) at = hostOrderOf(box->answeredFrom);
     const bool timeUp = loop_.now() >= followUp_->deadline;
     if (!at && !timeUp) {
         // Not heard yet: asked again at the address it was given, and
@@ -567,7 +567,7 @@ std::string MainController::boxPrefix(const RequestFor& request) const {
     const auto listed = deviceWithId(request.device->serverUUID);
     const DeviceData_n& box = listed ? *listed : *request.device;
     std::string address = box.port[0].IP.str();
-    if (address.empty() && box.answeredFrom != 0) address = formatDottedIPv4(box.answeredFrom);
+    if (address.empty() && box.answeredFrom) address = box.answeredFrom->text();
     return box.hostname.str() + (address.empty() ? std::string() : " (" + address + ")") + ": ";
 }
 

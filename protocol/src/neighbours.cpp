@@ -181,7 +181,7 @@ void fillHardwareAddresses(const std::vector<DeviceData_n*>& devices, const std:
     for (const Neighbour& n : table)
         if (n.answered()) heard.emplace(n.address, *n.hardware);
     for (DeviceData_n* d : devices) {
-        const auto it = d->answeredFrom != 0 ? heard.find(d->answeredFrom) : heard.end();
+        const auto it = d->answeredFrom ? heard.find(d->answeredFrom->hostOrder) : heard.end();
         d->hardware = it != heard.end() ? std::optional(it->second) : std::nullopt;
     }
 }

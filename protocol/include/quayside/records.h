@@ -113,7 +113,7 @@ struct DeviceData_n {
     // (it may sit beyond the local segment, where the group does not
     // reach): its operations go by unicast to the address it answered from.
     bool byAddress = false;
-    std::uint32_t answeredFrom = 0;  // host byte order; 0 when unknown
+    std::optional<Ipv4> answeredFrom;  // nothing when unknown
     // Another answer of the same search cannot be right beside this one
     // (see answersConflict); both are kept, the first one heard first.
     bool conflict = false;
