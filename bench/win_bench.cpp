@@ -79,7 +79,7 @@ Figures measure(const std::string& program, int runs) {
 bool smbPortAnswers(const std::string& address) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_in a = qs::socketAddressOf(qs::Ipv4::parse(address).value_or(qs::Ipv4{}), 445);
-    const bool open = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const bool open = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return open;
 }

@@ -128,7 +128,7 @@ int runWith(const std::vector<std::string>& argv, const std::vector<std::string>
 bool portOpen(const char* address, int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_in a = socketAddressOf(Ipv4::parse(address).value_or(Ipv4{}), static_cast<std::uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
 }
