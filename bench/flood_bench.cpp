@@ -8,6 +8,7 @@
 // quayside-mac the longest time its window thread was busy at once.
 //   flood-bench [--answers N]
 // Needs root (a network namespace keeps the flood off every other lab).
+#include "quayside/address.h"
 #include "quayside/transport.h"
 #include "quayside/wire.h"
 #include "spawn_stamp.h"
@@ -88,8 +89,7 @@ private:
             Uuid8 id{};
             const std::uint64_t r = random();
             std::memcpy(id.data(), &r, id.size());
-            const std::string ip = "10." + std::to_string((k >> 16) & 255) + "." + std::to_string((k >> 8) & 255) +
-                                   "." + std::to_string(k & 255);
+            const std::string ip = qs::formatDottedIPv4(0x0A000000u | (static_cast<std::uint32_t>(k) & 0xFFFFFFu));
             const Bytes answer = reply(op_SEARCH, client, id, onePortDevice("flood-" + std::to_string(k), "VSB-720K", ip));
             if (::sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
                 ++sent_;

@@ -117,9 +117,9 @@ int main(int argc, char** argv) {
         const qs::DeviceData_n& dev = lib->devices.at(0);
         const qs::Uuid8 box = dev.serverUUID;
         const qs::Credentials admin{"admin", "admin"};
-        qs::LanSettings keep{.portLabel = "LAN", .address = qs::Ipv4::parse(dev.port[0].IP.view()),
-                             .netmask = qs::Ipv4::parse(dev.port[0].netmask.view()),
-                             .gateway = qs::Ipv4::parse(dev.port[0].gateway.view())};
+        qs::LanSettings keep{.portLabel = "LAN", .address = dev.port[0].IP.address(),
+                             .netmask = dev.port[0].netmask.address(),
+                             .gateway = dev.port[0].gateway.address()};
         qs::LanSettings dhcp = keep;
         dhcp.dhcp = true;
         const auto accepted = [](qs::Outcome o) { return o == qs::Outcome::Accepted; };

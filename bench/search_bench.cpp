@@ -340,9 +340,7 @@ int behavioursBench(int runs) {
     for (int i = 0; ok && i < kBoxes; ++i) {
         const std::string ip = net(4, 10 + i);
         if (i > 0) ok = addAddress(host, ip + "/24", hostLink, &error);
-        in_addr a{};
-        ::inet_pton(AF_INET, ip.c_str(), &a);
-        addresses.push_back(ntohl(a.s_addr));
+        addresses.push_back(qs::parseDottedIPv4(ip).value_or(0));
     }
     if (!ok) {
         std::fprintf(stderr, "search-bench: could not set up the namespace LAN: %s\n", error.c_str());

@@ -12,6 +12,8 @@
 
 #ifdef QS_BENCH_GVFS_SESSION
 #include "support/gvfs_lab.h"
+
+#include "quayside/address.h"
 #endif
 
 #include <algorithm>
@@ -76,11 +78,8 @@ Figures measure(const std::string& program, int runs) {
 
 bool smbPortAnswers(const std::string& address) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(445);
-    ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-    const bool open = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const sockaddr_in a = qs::socketAddressOf(qs::Ipv4::parse(address).value_or(qs::Ipv4{}), 445);
+    const bool open = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return open;
 }

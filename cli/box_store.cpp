@@ -171,7 +171,7 @@ void rememberFound(std::vector<RememberedBox>& boxes, const std::vector<const De
         b.ports.clear();
         for (const auto& [label, port] : shownPorts(*d))
             b.ports.push_back({label, port->IP.str(), port->netmask.str(), port->gateway.str()});
-        const std::string from = d->answeredFrom != 0 ? formatDottedIPv4(d->answeredFrom) : std::string();
+        const std::string from = textOf(d->answeredFrom);
         if (d->hardware)
             b.mac = formatHardwareAddress(*d->hardware);
         else if (from != b.answeredFrom)

@@ -162,13 +162,13 @@ nlohmann::json deviceJson(const DeviceData_n& d) {
     // Only devices found by a search of their own address say so.
     if (d.byAddress) {
         j["byAddress"] = true;
-        j["answeredFrom"] = formatDottedIPv4(d.answeredFrom);
+        j["answeredFrom"] = d.answeredFrom.value_or(Ipv4{}).text();
     }
     // Another answer of the search claims its address, or its serverUUID
     // from elsewhere: the two are listed, and neither is to be trusted.
     if (d.conflict) {
         j["conflict"] = true;
-        j["answeredFrom"] = formatDottedIPv4(d.answeredFrom);
+        j["answeredFrom"] = d.answeredFrom.value_or(Ipv4{}).text();
     }
     return j;
 }

@@ -631,8 +631,8 @@ SearchFacts searchOnce(DeviceLibrary& lib, const SearchTargets& targets, const s
         FoundBox box;
         box.hostname = d.hostname.str();
         box.serverUUID = toHex(d.serverUUID);
-        box.from = d.answeredFrom;
-        box.netmask = parseDottedIPv4(d.port[static_cast<std::size_t>(d.answeringPort())].netmask.view()).value_or(0);
+        box.from = hostOrderOf(d.answeredFrom);
+        box.netmask = hostOrderOf(d.port[static_cast<std::size_t>(d.answeringPort())].netmask.address());
         box.byAddress = d.byAddress;
         if (d.localIfIndex >= 0 && link && d.localIfIndex < link->interfaceCount())
             box.interfaceAddress = link->interfaceAddress(d.localIfIndex);

@@ -554,9 +554,9 @@ int blockingCommand(const Request& req, const std::string& password) {
         // The address fields keep what the port has; the device takes its
         // addresses from DHCP.
         const auto& p = device.port[static_cast<std::size_t>(qs::chooseSettingsPort(device, req.port))];
-        settings.address = qs::Ipv4::parse(p.IP.view());
-        settings.netmask = qs::Ipv4::parse(p.netmask.view());
-        settings.gateway = qs::Ipv4::parse(p.gateway.view());
+        settings.address = p.IP.address();
+        settings.netmask = p.netmask.address();
+        settings.gateway = p.gateway.address();
     } else {
         settings.address = qs::Ipv4::parse(req.ip);
         settings.netmask = qs::Ipv4::parse(req.netmask);
@@ -580,7 +580,7 @@ int blockingCommand(const Request& req, const std::string& password) {
             again.hosts.push_back(*asked);
         runSearch(req, lib, again);
         const qs::DeviceData_n* moved = lib.devices.FindDevice(box);
-        return moved ? std::optional(moved->answeredFrom) : std::nullopt;
+        return moved ? std::optional(qs::hostOrderOf(moved->answeredFrom)) : std::nullopt;
     });
     return rc;
 }
@@ -725,7 +725,7 @@ int runLoopCommand(const Request& req, const std::string& password) {
         for (const auto& d : engine.serverArray()) found.push_back(d.get());
         remember(req, found);
         for (const auto& d : engine.serverArray())
-            if (d->serverUUID == id) return d->answeredFrom;
+            if (d->serverUUID == id) return qs::hostOrderOf(d->answeredFrom);
         return std::nullopt;
     });
     return rc;

@@ -255,8 +255,6 @@ void checkServerAddresses(const std::vector<DeviceConfig>& devices) {
     }
 }
 
-std::string octet(int v) { return std::to_string(v & 0xFF); }
-
 }  // namespace
 
 const std::vector<Fault>& allFaults() {
@@ -429,13 +427,14 @@ std::vector<DeviceConfig> generatedDevices(int count) {
         const std::size_t kind = static_cast<std::size_t>(i - 1) % kSupportedModels.size();
         d.model = d.devModel = std::string(kSupportedModels[kind]);
         PortConfig p0;
-        p0.IP = "10." + octet(i >> 16) + "." + octet(i >> 8) + "." + octet(i);
+        const auto n = static_cast<std::uint32_t>(i);
+        p0.IP = formatDottedIPv4(0x0A000000u + n);  // 10.0.0.1 on
         p0.netmask = "255.0.0.0";
         p0.gateway = p0.dns1 = "10.255.255.254";
         d.ports = {p0};
         if (kind == 1 || kind == 2) {  // the two-port models
             PortConfig p1 = p0;
-            p1.IP = "172." + octet(16 + (i >> 16)) + "." + octet(i >> 8) + "." + octet(i);
+            p1.IP = formatDottedIPv4(0xAC100000u + n);  // 172.16.0.1 on
             p1.netmask = "255.240.0.0";
             p1.gateway = p1.dns1 = "172.31.255.254";
             d.ports.push_back(p1);

@@ -2,6 +2,8 @@
 
 #include "process.h"
 
+#include "quayside/address.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -173,10 +175,7 @@ std::string smbConf(const std::string& dir, const DeviceConfig& d, const std::ve
 bool accepts(const std::string& address, std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(port);
-    ::inet_pton(AF_INET, address.c_str(), &sin.sin_addr);
+    const sockaddr_in sin = qs::socketAddressOf(qs::Ipv4::parse(address).value_or(qs::Ipv4{}), port);
     bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0;
     if (!ok && errno == EINPROGRESS) {
         pollfd p{fd, POLLOUT, 0};
@@ -196,10 +195,7 @@ bool canListen(const std::string& address, std::uint16_t port, int& error) {
         error = errno;
         return false;
     }
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(port);
-    ::inet_pton(AF_INET, address.c_str(), &sin.sin_addr);
+    const sockaddr_in sin = qs::socketAddressOf(qs::Ipv4::parse(address).value_or(qs::Ipv4{}), port);
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0;

@@ -21,6 +21,7 @@
 #include "process.h"
 #include "web_server.h"
 
+#include "quayside/address.h"
 #include "quayside/transport.h"
 #include "quayside/wire.h"
 #include "quayside_version.h"
@@ -204,23 +205,16 @@ struct Served {
     in_addr address{};
 };
 
-std::string dotted(in_addr a) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
-}
-
 std::string interfaceName(unsigned ifindex) {
     char name[IF_NAMESIZE] = "?";
     if (ifindex != 0 && !::if_indextoname(ifindex, name)) return "?";
     return name;
 }
 
-in_addr addressOf(const qs::HostAddress& h) {
-    in_addr a{};
-    ::inet_pton(AF_INET, h.where.address.c_str(), &a);
-    return a;
-}
+// 0.0.0.0 for text that is not a dotted address.
+in_addr parseDotted(std::string_view text) { return qs::inAddrOf(qs::Ipv4::parse(text).value_or(qs::Ipv4{})); }
+
+in_addr addressOf(const qs::HostAddress& h) { return parseDotted(h.where.address); }
 
 // Every IPv4 address of this host or namespace, with the interface flags.
 std::vector<qs::HostAddress> hostAddresses() {
@@ -256,19 +250,7 @@ std::vector<in_addr> localAddresses() {
     return all;
 }
 
-sockaddr_in endpoint(in_addr address, std::uint16_t port) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr = address;
-    sin.sin_port = htons(port);
-    return sin;
-}
-
-in_addr parseDotted(const char* text) {
-    in_addr a{};
-    ::inet_pton(AF_INET, text, &a);
-    return a;
-}
+sockaddr_in endpoint(in_addr address, std::uint16_t port) { return qs::socketAddressOf(qs::ipv4Of(address), port); }
 
 // ---- sockets --------------------------------------------------------------
 
@@ -310,7 +292,7 @@ int openGroupSocket(const char* group, const std::vector<Served>& served) {
     should(socket.receiveBuffer(kReceiveBufferBytes, false), socket);
     bindTo(socket, endpoint(parseDotted(group), kDevicePort), std::string(group) + ":" + std::to_string(kDevicePort));
     for (const Served& s : served)
-        must(socket.join(group, qs::LocalInterface{dotted(s.address), s.name, s.index}), socket);
+        must(socket.join(group, qs::LocalInterface{qs::ipv4Of(s.address).text(), s.name, s.index}), socket);
     return socket.release();
 }
 
@@ -323,13 +305,13 @@ int openGroupSocket(const char* group, const std::vector<Served>& served) {
 // Only the loopback lab asks for one address, always on "lo".
 int openUnicastSocket(in_addr address) {
     qs::UdpSocket socket =
-        openSocket(address.s_addr == htonl(INADDR_ANY) ? kAllServed : qs::LocalInterface{dotted(address), "lo", 0});
+        openSocket(address.s_addr == htonl(INADDR_ANY) ? kAllServed : qs::LocalInterface{qs::ipv4Of(address).text(), "lo", 0});
     must(socket.reuseAddress(), socket);
     must(socket.packetInfo(), socket);
     must(socket.multicastAll(false), socket);
     should(socket.receiveBuffer(kReceiveBufferBytes, false), socket);
     should(socket.sendBuffer(kSendBufferBytes), socket);
-    bindTo(socket, endpoint(address, kDevicePort), dotted(address) + ":" + std::to_string(kDevicePort));
+    bindTo(socket, endpoint(address, kDevicePort), qs::ipv4Of(address).text() + ":" + std::to_string(kDevicePort));
     return socket.release();
 }
 
@@ -382,7 +364,7 @@ struct Arrival {
     bool unicast() const { return *group == '\0'; }
     // "to 224.0.0.10", or "by unicast to 10.0.0.5".
     std::string target() const {
-        return unicast() ? "by unicast to " + dotted(to) : std::string("to ") + group;
+        return unicast() ? "by unicast to " + qs::ipv4Of(to).text() : std::string("to ") + group;
     }
 };
 
@@ -528,7 +510,7 @@ void Simulator::openLabUnicastSockets() {
     for (const Device& d : devices_) {
         for (const PortConfig& p : d.state().ports) {
             if (!isLoopbackIPv4(p.IP) || p.IP == "127.0.0.1") continue;
-            const in_addr address = parseDotted(p.IP.c_str());
+            const in_addr address = parseDotted(p.IP);
             const bool open = std::any_of(unicast_.begin(), unicast_.end(),
                                           [&](const auto& u) { return u.second.s_addr == address.s_addr; });
             if (open) continue;
@@ -654,7 +636,7 @@ void Simulator::handleLegacy(const Arrival& a, const LegacyQuery& q) {
     }
     if (!options_.verbose) return;
     std::fprintf(stderr, "vsb-sim: older-format query item %u from %s:%u on %s %s, client %s, server %s: %s\n",
-                 static_cast<unsigned>(q.itemCode), dotted(a.from.sin_addr).c_str(),
+                 static_cast<unsigned>(q.itemCode), qs::ipv4Of(a.from.sin_addr).text().c_str(),
                  static_cast<unsigned>(ntohs(a.from.sin_port)), interfaceName(a.ifindex).c_str(), a.target().c_str(),
                  toHex(q.clientId).c_str(), toHex(q.serverUUID).c_str(), outcome.c_str());
 }
@@ -680,7 +662,7 @@ bool Simulator::serves(unsigned ifindex) const {
 Destinations Simulator::replyDestinations(std::size_t device, const Arrival& a) const {
     in_addr source{};
     const std::string& own = devices_[device].state().serverAddress();
-    if (options_.loopback && isLoopbackIPv4(own) && own != "127.0.0.1") source = parseDotted(own.c_str());
+    if (options_.loopback && isLoopbackIPv4(own) && own != "127.0.0.1") source = parseDotted(own);
     const auto group = [&](const char* g) {
         return Destination{endpoint(parseDotted(g), kDevicePort), a.ifindex, -1, source};
     };
@@ -701,7 +683,7 @@ Destinations Simulator::replyDestinations(std::size_t device, const Arrival& a) 
 // to, as they are now; everything else goes to every device, and each
 // decides. Devices restarting are counted in `silentCount` and not asked.
 int Simulator::answerAll(const PacketHeader& request, const Arrival& a, int& silentCount) {
-    const std::string to = a.unicast() && request.opcode == op_SEARCH ? dotted(a.to) : std::string();
+    const std::string to = a.unicast() && request.opcode == op_SEARCH ? qs::ipv4Of(a.to).text() : std::string();
     const auto now = Clock::now();
     int answering = 0;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
@@ -799,13 +781,13 @@ bool Simulator::send(const Bytes& datagram, const Destination& dest) {
             if (!filterReported_)
                 std::fprintf(stderr,
                              "vsb-sim: reply to %s:%u dropped by a packet filter (%s); further drops not reported\n",
-                             dotted(to.sin_addr).c_str(), static_cast<unsigned>(ntohs(to.sin_port)),
+                             qs::ipv4Of(to.sin_addr).text().c_str(), static_cast<unsigned>(ntohs(to.sin_port)),
                              std::strerror(err));
             filterReported_ = true;
             return false;
         }
         if (err != EINTR && (!busy || Clock::now() >= deadline)) {
-            std::fprintf(stderr, "vsb-sim: reply to %s:%u not sent: %s\n", dotted(to.sin_addr).c_str(),
+            std::fprintf(stderr, "vsb-sim: reply to %s:%u not sent: %s\n", qs::ipv4Of(to.sin_addr).text().c_str(),
                          static_cast<unsigned>(ntohs(to.sin_port)), std::strerror(err));
             return false;
         }
@@ -847,7 +829,7 @@ std::string Simulator::outcomeText(int answering, int silentCount) const {
 void Simulator::log(const Arrival& a, const PacketHeader& h, const std::string& outcome) const {
     if (!options_.verbose) return;
     std::fprintf(stderr, "vsb-sim: op %u from %s:%u on %s %s, client %s, server %s, body %u: %s\n",
-                 static_cast<unsigned>(h.opcode), dotted(a.from.sin_addr).c_str(),
+                 static_cast<unsigned>(h.opcode), qs::ipv4Of(a.from.sin_addr).text().c_str(),
                  static_cast<unsigned>(ntohs(a.from.sin_port)), interfaceName(a.ifindex).c_str(), a.target().c_str(),
                  toHex(h.clientUUID).c_str(), toHex(h.serverUUID).c_str(), static_cast<unsigned>(h.body_len),
                  outcome.c_str());

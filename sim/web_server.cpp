@@ -2,6 +2,8 @@
 
 #include "web.h"
 
+#include "quayside/address.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -40,10 +42,7 @@ void WebServers::open(const std::vector<Device>& devices, bool verbose) {
         const DeviceConfig& d = devices[i].state();
         if (!d.http) continue;
         const std::string address = d.serverAddress();
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(kHttpPort);
-        ::inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+        const sockaddr_in at = qs::socketAddressOf(qs::Ipv4::parse(address).value_or(qs::Ipv4{}), kHttpPort);
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         const int one = 1;
         const bool ok = fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&

@@ -149,7 +149,7 @@ TEST(RememberFound, ConflictsMoveNothingAndWhatWasKnownStaysWhereItStillHolds) {
     box.ifCount = 2;
     box.port[0].IP = "10.0.0.2";
     box.port[1].IP = "10.0.1.2";
-    box.answeredFrom = 0x0A000002;
+    box.answeredFrom = Ipv4{0x0A000002};
     box.byAddress = true;
     box.hardware = HardwareAddress{{0x02, 0, 0, 0, 0, 0xa1}};
     std::vector<RememberedBox> boxes;
@@ -163,7 +163,7 @@ TEST(RememberFound, ConflictsMoveNothingAndWhatWasKnownStaysWhereItStillHolds) {
     // A forged answer from elsewhere, in conflict with the box's own: the
     // box stays where it was, and a box only forged is not added.
     DeviceData_n forged = box;
-    forged.answeredFrom = 0x0A0000FE;
+    forged.answeredFrom = Ipv4{0x0A0000FE};
     forged.byAddress = false;
     forged.conflict = true;
     DeviceData_n other = forged;
@@ -180,7 +180,7 @@ TEST(RememberFound, ConflictsMoveNothingAndWhatWasKnownStaysWhereItStillHolds) {
     EXPECT_EQ(boxes[0].mac, "02:00:00:00:00:a1");
     EXPECT_EQ(boxes[0].firstSeen, "2024-05-01T09:00:00Z");
     EXPECT_EQ(boxes[0].lastSeen, "2024-05-03T09:00:00Z");
-    box.answeredFrom = 0x0A000009;
+    box.answeredFrom = Ipv4{0x0A000009};
     rememberFound(boxes, {&box}, "2024-05-04T09:00:00Z");
     EXPECT_EQ(boxes[0].mac, "");
     EXPECT_EQ(boxes[0].answeredFrom, "10.0.0.9");
@@ -192,7 +192,7 @@ TEST(RememberFound, ConflictsMoveNothingAndWhatWasKnownStaysWhereItStillHolds) {
 TEST(RememberFound, AFloodOfAnswersThroughTheGroupPushesOutNoBoxFoundByAddress) {
     DeviceData_n far;
     far.serverUUID = Uuid8{0, 0, 0, 0, 0, 0, 0, 0xfa};
-    far.answeredFrom = 0x0A090002;
+    far.answeredFrom = Ipv4{0x0A090002};
     far.byAddress = true;
     std::vector<RememberedBox> boxes;
     rememberFound(boxes, {&far}, "2024-05-01T09:00:00Z");

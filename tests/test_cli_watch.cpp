@@ -148,7 +148,7 @@ TEST(DeviceWatch, CsvAndTsvRowsCarryTheKeysOfTheJsonLines) {
     DeviceRegistry r;
     DeviceData_n& d = box(r, 1, "a,\"b\"\tc", "10.0.0.1");
     d.byAddress = true;
-    d.answeredFrom = 0x0A000001;
+    d.answeredFrom = Ipv4{0x0A000001};
     watch.update(r, {"10.0.0.50"});
     r.at(0).port[0].IP = "10.0.0.2";
     const auto events = watch.update(r, {"10.0.0.50"});

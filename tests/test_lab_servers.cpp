@@ -4,6 +4,8 @@
 // nss_wrapper. Each skips, saying why, when its part cannot run.
 #include "support/lab.h"
 
+#include "quayside/address.h"
+
 #include <arpa/inet.h>
 #include <glob.h>
 #include <netinet/in.h>
@@ -49,10 +51,7 @@ const std::vector<LabBox> kLab = {
 int connectTo(const std::string& address, std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(port);
-    ::inet_pton(AF_INET, address.c_str(), &sin.sin_addr);
+    const sockaddr_in sin = qs::socketAddressOf(qs::Ipv4::parse(address).value_or(qs::Ipv4{}), port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0) {
         ::close(fd);
         return -1;

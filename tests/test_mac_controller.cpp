@@ -27,7 +27,7 @@ std::shared_ptr<DeviceData_n> device(std::uint8_t id, const std::string& host, c
     d->port[0].IP = ip;
     d->port[0].netmask = "255.255.255.0";
     d->port[0].gateway = "192.168.77.1";
-    d->answeredFrom = parseDottedIPv4(ip).value_or(0);
+    d->answeredFrom = Ipv4::parse(ip);
     return d;
 }
 
@@ -78,10 +78,9 @@ protected:
         const Uuid8 server{0, 0, 0, 0, 0, 0, 0, device};
         const Bytes datagram = reply(opcode, Uuid8{1, 2, 3, 4, 5, 6, 7, 8}, server, items, ret);
         sockaddr_storage from{};
-        sockaddr_in sin{};
-        sin.sin_family = AF_INET;
+        sockaddr_in sin = socketAddressOf(Ipv4{}, 0);
         for (const auto& d : ctl->packager().serverArray())
-            if (d->serverUUID == server) sin.sin_addr.s_addr = htonl(d->answeredFrom);
+            if (d->serverUUID == server) sin = socketAddressOf(d->answeredFrom.value_or(Ipv4{}), 0);
         std::memcpy(&from, &sin, sizeof sin);
         ctl->packager().dePacket(from, datagram);
     }
@@ -243,7 +242,7 @@ TEST_F(Controller, PortAndAddressModeChoices) {
 
 TEST_F(Controller, ADeviceRowsTooltipShowsItsHardwareAddressWhenKnown) {
     auto known = device(1, "a", "10.0.0.9"), unknown = device(2, "b", "10.0.0.10");
-    unknown->answeredFrom = 0;  // the neighbour table is not asked
+    unknown->answeredFrom = std::nullopt;  // the neighbour table is not asked
     known->hardware = HardwareAddress{{0x02, 0, 0, 0, 0, 0x09}};
     for (auto d : {known, unknown}) ctl->packager().registry.addDataInfo(d);
     EXPECT_EQ(ctl->deviceCtl().toolTip(0), "Hardware address: 02:00:00:00:00:09");

@@ -2,6 +2,7 @@
 // simulated devices and a third host, all on one switch (a bridge), as on
 // an office LAN where every host receives what goes to a group. Every host
 // is a network namespace of the test's own (root only; skipped otherwise).
+#include "quayside/address.h"
 #include "quayside/transport.h"
 #include "quayside/wire.h"
 #include "support/lab.h"
@@ -95,10 +96,7 @@ public:
 
 private:
     void sendTo(const Bytes& d, const char* address) {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(kDevicePort);
-        ::inet_pton(AF_INET, address, &to.sin_addr);
+        const sockaddr_in to = socketAddressOf(Ipv4::parse(address).value_or(Ipv4{}), kDevicePort);
         ::sendto(fd_, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
     void work() {
@@ -112,9 +110,8 @@ private:
                 const auto h = readHeader(ByteView(buffer, d->length));
                 if (!h || h->magic != kRequestMagic || h->opcode != op_SEARCH) continue;
                 clients.insert(h->clientUUID);
-                char group[INET_ADDRSTRLEN] = {};
-                ::inet_ntop(AF_INET, &d->to, group, sizeof group);
-                sendTo(reply(op_SEARCH, h->clientUUID, victim_, onePortDevice("nas", "VSB-720K", "10.231.7.3")), group);
+                sendTo(reply(op_SEARCH, h->clientUUID, victim_, onePortDevice("nas", "VSB-720K", "10.231.7.3")),
+                       ipv4Of(d->to).text().c_str());
                 ++searches_;
             }
             for (const Uuid8& c : clients) {

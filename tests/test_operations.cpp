@@ -28,7 +28,7 @@ struct Ops : ::testing::Test {
         dev = &lib.devices.append();
         dev->serverUUID = kDevice;
         dev->localIfIndex = 1;
-        dev->answeredFrom = kAddress;
+        dev->answeredFrom = Ipv4{kAddress};
         link->defaultFrom = kAddress;
         dev->ifCount = 2;
         dev->port[1].IP = "10.0.1.21";

@@ -27,9 +27,12 @@ TEST(DeviceDecode, OnePortDeviceFillsPortZero) {
     EXPECT_EQ(d.modelName.str(), "VSB-720K");
     EXPECT_EQ(d.ifCount, 1);
     EXPECT_EQ(d.port[0].IP.str(), "192.168.1.20");
+    EXPECT_EQ(d.port[0].IP.address(), Ipv4{0xC0A80114u});
     EXPECT_EQ(d.port[0].netmask.str(), "255.255.255.0");
+    EXPECT_EQ(d.port[0].netmask.address(), Ipv4{0xFFFFFF00u});
     EXPECT_FALSE(d.port[0].dhcpEnable);
     EXPECT_TRUE(d.port[1].IP.empty());
+    EXPECT_FALSE(d.port[1].IP.address());
 }
 
 TEST(DeviceDecode, PortItemsFollowTheLatestInterfaceNumber) {
@@ -75,6 +78,7 @@ TEST(DeviceDecode, OverlongTextIsCutToTheField) {
     const DeviceData_n d = decode({{v_HOSTNAME, longName}, {v_IP, longIp}, {v_DEFAULT_GW_IF, std::string(30, 'l')}});
     EXPECT_EQ(d.hostname.str(), std::string(255, 'h'));
     EXPECT_EQ(d.port[0].IP.str(), std::string(15, '1'));
+    EXPECT_FALSE(d.port[0].IP.address());
     EXPECT_EQ(d.defaultGWText.str().size(), 11u);
 }
 
@@ -299,4 +303,16 @@ TEST(DottedIPv4, ExactlyFourDecimalNumbersWithoutLeadingZeros) {
                             " 1.2.3.4", "1.2.3.4.", "1234.1.1.1", "0x1.2.3.4", "1.2.3.-4", "", "1.2.3.4\n"})
         EXPECT_FALSE(parseDottedIPv4(bad)) << bad;
     EXPECT_EQ(formatDottedIPv4(0xC0A80014u), "192.168.0.20");
+}
+
+TEST(DottedIPv4, SocketFormsHoldTheOctetsInWireOrder) {
+    const Ipv4 a = *Ipv4::parse("192.168.0.20");
+    const sockaddr_in sin = socketAddressOf(a, 24680);
+    const auto* octets = reinterpret_cast<const std::uint8_t*>(&sin.sin_addr);
+    const auto* port = reinterpret_cast<const std::uint8_t*>(&sin.sin_port);
+    EXPECT_EQ(sin.sin_family, AF_INET);
+    EXPECT_EQ(std::vector<int>(octets, octets + 4), (std::vector<int>{192, 168, 0, 20}));
+    EXPECT_EQ(std::vector<int>(port, port + 2), (std::vector<int>{0x60, 0x68}));
+    EXPECT_EQ(ipv4Of(sin), a);
+    EXPECT_EQ(ipv4Of(inAddrOf(a)), a);
 }

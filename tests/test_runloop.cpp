@@ -1,5 +1,6 @@
 // The run-loop engine without sockets: requests it sends, how it decodes
 // what arrives, and the callbacks it makes; plus the poll() run loop.
+#include "quayside/address.h"
 #include "quayside/library.h"
 #include "quayside/packager.h"
 #include "quayside/runloop.h"
@@ -40,9 +41,7 @@ struct Receiver : PackagerReceiver {
 
 sockaddr_storage v4Sender(const char* text) {
     sockaddr_storage ss{};
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    ::inet_pton(AF_INET, text, &sin.sin_addr);
+    const sockaddr_in sin = socketAddressOf(Ipv4::parse(text).value_or(Ipv4{}), 0);
     std::memcpy(&ss, &sin, sizeof sin);
     return ss;
 }
@@ -70,7 +69,7 @@ struct Engine : ::testing::Test {
         receiver.device = std::make_shared<DeviceData_n>();
         receiver.device->serverUUID = kDevice;
         receiver.device->password = "pw";
-        receiver.device->answeredFrom = 0xC0A80132;  // 192.168.1.50, where answers come from
+        receiver.device->answeredFrom = Ipv4{0xC0A80132};  // 192.168.1.50, where answers come from
     }
     void deliver(const Bytes& d, const char* from = "192.168.1.50") {
         engine->olderFormatCheck(d);
@@ -574,7 +573,7 @@ TEST_F(Engine, EachAnswerFollowsUpForTheDeviceAndActionItWasAskedFor) {
     auto other = std::make_shared<DeviceData_n>();
     other->serverUUID = kOther;
     other->password = "other-pw";
-    other->answeredFrom = 0xC0A80133;  // 192.168.1.51
+    other->answeredFrom = Ipv4{0xC0A80133};  // 192.168.1.51
     receiver.action = CalledAction::Apply;
     engine->sendPackage(op_CHK_PASSWD, receiver.device.get());
     const auto first = receiver.device;

@@ -113,7 +113,7 @@ TEST(Search, AnswersThatCannotBothBeRightAreRecordedTogetherAndMarked) {
     for (std::size_t k = 0; k < 5; ++k) marked.push_back(lab.lib.devices.at(k).conflict);
     EXPECT_EQ(marked, (std::vector<bool>{true, true, true, false, true}));  // the second of box 1 last
     // The first answer stays the device's record for its operations.
-    EXPECT_EQ(lab.lib.devices.FindDevice(server(1))->answeredFrom, 0x0A090001u);
+    EXPECT_EQ(lab.lib.devices.FindDevice(server(1))->answeredFrom, Ipv4{0x0A090001u});
 }
 
 TEST(Search, AnAnswerToASearchByAddressCountsOnlyFromAnAddressAsked) {

@@ -4,6 +4,7 @@
 // answering every repeat of a search; and the namespace loss the lossy-LAN
 // tests and the benchmarks build on. Every host is a network namespace of the test's own (root
 // only; skipped otherwise).
+#include "quayside/address.h"
 #include "quayside/library.h"
 #include "quayside/packager.h"
 #include "quayside/records.h"
@@ -34,18 +35,10 @@ namespace {
 const Uuid8 kClient{0x5e, 0x11, 0x0c, 0x11, 0x00, 0x00, 0x00, 0x16};
 
 sockaddr_in at(const std::string& address, std::uint16_t port) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(port);
-    ::inet_pton(AF_INET, address.c_str(), &sin.sin_addr);
-    return sin;
+    return socketAddressOf(Ipv4::parse(address).value_or(Ipv4{}), port);
 }
 
-std::string text(const sockaddr_in& sin) {
-    char a[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &sin.sin_addr, a, sizeof a);
-    return std::string(a) + ":" + std::to_string(ntohs(sin.sin_port));
-}
+std::string text(const sockaddr_in& sin) { return ipv4Of(sin).text() + ":" + std::to_string(ntohs(sin.sin_port)); }
 
 // A UDP socket bound to address:port (port 0: any), tied to `device` when
 // one is named, with room for a burst of datagrams. -1 on failure.
@@ -76,7 +69,7 @@ int labClientSocket() {
     bool ok = ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &on, sizeof on) == 0;
     for (const char* group : {kBlockingGroup, kRunLoopGroup}) {
         ip_mreqn join = on;
-        ::inet_pton(AF_INET, group, &join.imr_multiaddr);
+        join.imr_multiaddr = inAddrOf(Ipv4::parse(group).value_or(Ipv4{}));
         ok = ok && ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) == 0;
     }
     if (ok) return fd;
@@ -121,9 +114,8 @@ std::vector<Heard> listen(const std::vector<int>& fds, std::chrono::milliseconds
             const auto got = receiveWithPacketInfo(p.fd, buffer);
             if (!got) continue;
             buffer.resize(got->length);
-            char to[INET_ADDRSTRLEN] = {};
-            ::inet_ntop(AF_INET, &got->to, to, sizeof to);
-            heard.push_back({std::move(buffer), text(got->from), to, p.fd, std::chrono::steady_clock::now()});
+            heard.push_back({std::move(buffer), text(got->from), ipv4Of(got->to).text(), p.fd,
+                             std::chrono::steady_clock::now()});
         }
     }
 }
@@ -454,14 +446,13 @@ TEST(NetnsLoss, DropsAboutTheShareAskedEachWayGroupDatagramsToo) {
     ASSERT_TRUE(runIn(b, [&] {
         receiver = udpSocket("0.0.0.0", kDevicePort);
         ip_mreqn join{};
-        ::inet_pton(AF_INET, kBlockingGroup, &join.imr_multiaddr);
+        join.imr_multiaddr = inAddrOf(Ipv4::parse(kBlockingGroup).value_or(Ipv4{}));
         join.imr_ifindex = static_cast<int>(::if_nametoindex(bLink.c_str()));
         EXPECT_EQ(::setsockopt(receiver, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join), 0);
     }, &error)) << error;
     ASSERT_TRUE(runIn(a, [&] {
         sender = udpSocket("10.231.7.1", 0);
-        in_addr out{};
-        ::inet_pton(AF_INET, "10.231.7.1", &out);
+        const in_addr out = inAddrOf(Ipv4::parse("10.231.7.1").value_or(Ipv4{}));
         EXPECT_EQ(::setsockopt(sender, IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out), 0);
     }, &error)) << error;
     ASSERT_GE(receiver, 0);

@@ -541,7 +541,7 @@ void MainController::stopFollowing() {
 void MainController::checkMovedDevice() {
     if (!m_followUp || !m_packager) return;
     std::optional<std::uint32_t> at;
-    if (const auto box = deviceWithId(m_followUp->id)) at = box->answeredFrom;
+    if (const auto box = deviceWithId(m_followUp->id)) at = hostOrderOf(box->answeredFrom);
     const bool timeUp = m_loop.now() >= m_followUp->deadline;
     if (!at && !timeUp) {
         // Not heard yet: asked again at the address it was given, and
@@ -567,7 +567,7 @@ std::string MainController::boxPrefix(const RequestFor& request) const {
     const auto listed = deviceWithId(request.device->serverUUID);
     const DeviceData_n& box = listed ? *listed : *request.device;
     std::string address = box.port[0].IP.str();
-    if (address.empty() && box.answeredFrom != 0) address = formatDottedIPv4(box.answeredFrom);
+    if (address.empty() && box.answeredFrom) address = box.answeredFrom->text();
     return box.hostname.str() + (address.empty() ? std::string() : " (" + address + ")") + ": ";
 }
 

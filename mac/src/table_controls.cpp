@@ -41,7 +41,7 @@ std::string DeviceTableControl::toolTip(int row) const {
     // Answers arrive one by one here: the table is read when the tooltip is
     // asked for, not for every answer.
     auto hardware = device.hardware;
-    if (!hardware && device.answeredFrom != 0) hardware = hardwareAddressOf(device.answeredFrom);
+    if (!hardware && device.answeredFrom) hardware = hardwareAddressOf(device.answeredFrom->hostOrder);
     return hardware ? "Hardware address: " + formatHardwareAddress(*hardware) : std::string();
 }
 

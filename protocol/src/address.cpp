@@ -1,5 +1,6 @@
 #include "quayside/address.h"
 
+#include <arpa/inet.h>
 #include <cctype>
 #include <unordered_set>
 
@@ -33,6 +34,22 @@ std::string formatDottedIPv4(std::uint32_t address) {
         out += std::to_string((address >> shift) & 0xFF);
     }
     return out;
+}
+
+in_addr inAddrOf(Ipv4 address) {
+    in_addr a{};
+    a.s_addr = htonl(address.hostOrder);
+    return a;
+}
+
+Ipv4 ipv4Of(in_addr address) { return Ipv4{ntohl(address.s_addr)}; }
+
+sockaddr_in socketAddressOf(Ipv4 address, std::uint16_t port) {
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(port);
+    sin.sin_addr = inAddrOf(address);
+    return sin;
 }
 
 std::optional<std::string> whyNoTarget(std::uint32_t address, bool loopback) {

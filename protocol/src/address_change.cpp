@@ -8,7 +8,7 @@ namespace qs {
 namespace {
 
 std::uint32_t boxAddress(const DeviceData_n& box) {
-    return box.answeredFrom != 0 ? box.answeredFrom : parseDottedIPv4(box.port[0].IP.view()).value_or(0);
+    return box.answeredFrom ? box.answeredFrom->hostOrder : hostOrderOf(box.port[0].IP.address());
 }
 
 AddressChangeCheck found(AddressChangeCheck::Verdict verdict, std::string text) {
@@ -33,10 +33,10 @@ AddressChangeCheck checkAddressChange(const DeviceData_n& box, int portIndex, st
     if (!route->onLink(at)) {
         // Behind a router: the router reaches the box's own subnet, and
         // nothing on this link can hold its address.
-        const auto mask = parseDottedIPv4(box.port[portIndex == 1 ? 1 : 0].netmask.view());
-        if (mask && *mask != 0 && (target & *mask) != (at & *mask))
+        const std::uint32_t mask = hostOrderOf(box.port[portIndex == 1 ? 1 : 0].netmask.address());
+        if (mask != 0 && (target & mask) != (at & mask))
             return found(Verdict::Unreachable,
-                         address + " is outside the subnet " + formatDottedIPv4(at & *mask) +
+                         address + " is outside the subnet " + formatDottedIPv4(at & mask) +
                              " through which this computer reaches " + name +
                              ": the box will not be reachable from this host afterwards.");
         return {};

@@ -9,10 +9,10 @@ namespace qs {
 CredentialRoutes::Request CredentialRoutes::start(const DeviceData_n& device, bool groupReachable) const {
     Request r;
     r.device = device.serverUUID;
-    r.address = device.answeredFrom;
+    r.address = hostOrderOf(device.answeredFrom);
     r.groupReachable = groupReachable && !device.byAddress;
     for (const PortBlock& p : device.port)
-        if (const auto a = parseDottedIPv4(p.IP.view()); a && *a != 0) r.reported.push_back(*a);
+        if (const auto& a = p.IP.address(); a && a->hostOrder != 0) r.reported.push_back(a->hostOrder);
     return r;
 }
 

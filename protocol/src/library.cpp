@@ -178,7 +178,7 @@ void DeviceLibrary::record(const HeardList& heard, int iface) {
         fillDeviceFromReply(rec, h.datagram);
         rec.localIfIndex = iface;
         rec.byAddress = h.byAddress;
-        rec.answeredFrom = h.from;
+        rec.answeredFrom = knownIpv4(h.from);
         return rec;
     };
     // A second answer under a known serverUUID: kept beside the first when
@@ -193,8 +193,9 @@ void DeviceLibrary::record(const HeardList& heard, int iface) {
     };
     for (const Heard& h : heard.items) {
         if (DeviceData_n* known = devices.FindDevice(readHeader(h.datagram)->serverUUID)) {
-            if (!h.byAddress && h.from == known->answeredFrom) known->byAddress = false;
-            if (h.byAddress && !known->byAddress && h.from != known->answeredFrom)
+            const auto from = knownIpv4(h.from);
+            if (!h.byAddress && from == known->answeredFrom) known->byAddress = false;
+            if (h.byAddress && !known->byAddress && from != known->answeredFrom)
                 *known = recordOf(h);
             else
                 weigh(*known, h);
@@ -540,7 +541,7 @@ Outcome DeviceLibrary::setLanConfig(const Uuid8& box, const Credentials& who, co
     Bytes request = buildSetLanRequest(clientUUID_, box, f.user.view(), f.password.view(), t);
     const auto pollTime = std::chrono::milliseconds(settings.dhcp ? 30 : 10);
     const bool byAddress = dev->byAddress;
-    const std::uint32_t oldAddress = dev->answeredFrom;
+    const std::uint32_t oldAddress = hostOrderOf(dev->answeredFrom);
     const Outcome o = byReturnCode(exchange(box, request, op_SET_LAN, pollTime, reply, false), reply);
     secureClear(request);
     if (o == Outcome::Accepted && byAddress && !settings.dhcp && settings.address &&

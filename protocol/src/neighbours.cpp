@@ -181,7 +181,7 @@ void fillHardwareAddresses(const std::vector<DeviceData_n*>& devices, const std:
     for (const Neighbour& n : table)
         if (n.answered()) heard.emplace(n.address, *n.hardware);
     for (DeviceData_n* d : devices) {
-        const auto it = d->answeredFrom != 0 ? heard.find(d->answeredFrom) : heard.end();
+        const auto it = d->answeredFrom ? heard.find(d->answeredFrom->hostOrder) : heard.end();
         d->hardware = it != heard.end() ? std::optional(it->second) : std::nullopt;
     }
 }
@@ -198,10 +198,7 @@ std::optional<LocalRoute> localRouteTo(std::uint32_t address, std::string* why) 
         if (why) *why = std::string("socket: ") + std::strerror(errno);
         return std::nullopt;
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(kDevicePort);
-    to.sin_addr.s_addr = htonl(address);
+    const sockaddr_in to = socketAddressOf(Ipv4{address}, kDevicePort);
     sockaddr_in local{};
     socklen_t length = sizeof local;
     const bool routed = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
@@ -213,7 +210,7 @@ std::optional<LocalRoute> localRouteTo(std::uint32_t address, std::string* why) 
         return std::nullopt;
     }
     LocalRoute route;
-    route.localAddress = ntohl(local.sin_addr.s_addr);
+    route.localAddress = ipv4Of(local).hostOrder;
     const auto addresses = hostAddresses(why);
     if (!addresses) return std::nullopt;
     for (const HostAddress& h : *addresses)
@@ -246,13 +243,8 @@ LinkAnswer askLink(std::uint32_t address, const LocalRoute& route, std::chrono::
     }
     // One datagram to the discard port: the kernel asks the link who has
     // the address before it can send it.
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    from.sin_addr.s_addr = htonl(route.localAddress);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(9);
-    to.sin_addr.s_addr = htonl(address);
+    const sockaddr_in from = socketAddressOf(Ipv4{route.localAddress}, 0);
+    const sockaddr_in to = socketAddressOf(Ipv4{address}, 9);
     const std::uint8_t probe = 0;
     const bool sent = ::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) == 0 &&
                       ::sendto(fd, &probe, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 1;

@@ -1,5 +1,7 @@
 #include "quayside/netmanager.h"
 
+#include "quayside/address.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -98,8 +100,8 @@ UdpSocket NetManager::createCFSocket(std::uint16_t port, const std::string* addr
     int error = 0;
     const bool lab = options_.loopbackLab;
     if (address) {
-        in_addr v4{};
-        if (::inet_pton(AF_INET, address->c_str(), &v4) != 1) {
+        const auto parsed = Ipv4::parse(*address);
+        if (!parsed) {
             error = EINVAL;
             failed = true;
         }
@@ -112,14 +114,12 @@ UdpSocket NetManager::createCFSocket(std::uint16_t port, const std::string* addr
             to.sin6_port = htons(port);
             to.sin6_addr.s6_addr[10] = 0xFF;
             to.sin6_addr.s6_addr[11] = 0xFF;
+            const in_addr v4 = inAddrOf(*parsed);
             std::memcpy(&to.sin6_addr.s6_addr[12], &v4, 4);
             std::memcpy(&destination_, &to, sizeof to);
             destinationLength_ = sizeof to;
         } else if (!failed) {
-            sockaddr_in to{};
-            to.sin_family = AF_INET;
-            to.sin_port = htons(port);
-            to.sin_addr = v4;
+            const sockaddr_in to = socketAddressOf(*parsed, port);
             std::memcpy(&destination_, &to, sizeof to);
             destinationLength_ = sizeof to;
         }
@@ -221,10 +221,7 @@ void NetManager::sendDataTo(std::uint32_t address, ByteView data) {
             if (datagram.size() >= kHeaderSize) packager_->dePacketDirect(from, datagram);
         });
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port_);
-    to.sin_addr.s_addr = htonl(address);
+    const sockaddr_in to = socketAddressOf(Ipv4{address}, port_);
     if (::sendto(direct_.fd(), data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
         log(format("Data send error! errno:%d", errno));
 }

@@ -46,8 +46,7 @@ std::optional<std::string> senderAddressText(const sockaddr_storage& sender) {
         if (mapped || compatible) {
             in_addr v4{};
             std::memcpy(&v4, b + 12, 4);
-            if (!::inet_ntop(AF_INET, &v4, host, sizeof host)) return std::nullopt;
-            return std::string(host);
+            return ipv4Of(v4).text();
         }
         if (::getnameinfo(reinterpret_cast<const sockaddr*>(&s6), sizeof s6, host, sizeof host, nullptr, 0,
                           NI_NUMERICHOST) != 0)
@@ -57,8 +56,7 @@ std::optional<std::string> senderAddressText(const sockaddr_storage& sender) {
     if (sender.ss_family == AF_INET) {
         sockaddr_in s4{};
         std::memcpy(&s4, &sender, sizeof s4);
-        if (!::inet_ntop(AF_INET, &s4.sin_addr, host, sizeof host)) return std::nullopt;
-        return std::string(host);
+        return ipv4Of(s4).text();
     }
     return std::nullopt;
 }
@@ -102,7 +100,7 @@ void Packager::cancelSearchRepeats() {
 
 void Packager::sendFor(const DeviceData_n& device, const Bytes& datagram) {
     if (device.byAddress)
-        sendTo(device.answeredFrom, datagram);
+        sendTo(hostOrderOf(device.answeredFrom), datagram);
     else
         send(datagram);
 }
@@ -409,7 +407,7 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
     fillDeviceFromReply(*record, datagram, kRunLoopItemLimit);
     record->lanPortNumber = -1;
     if (!isSupportedModel(record->modelName.view())) return;
-    record->answeredFrom = from;
+    record->answeredFrom = knownIpv4(from);
     record->byAddress = arrivingDirect_ && from != 0;
     // Heard through the group from the address it was asked at: no device
     // found by address. An answer from another address under its
@@ -422,15 +420,15 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
     if (arrivingDirect_) {
         confirmed_[record->serverUUID] = from;
         std::erase_if(all, [&](const auto& known) {
-            return known->serverUUID == record->serverUUID && known->answeredFrom != from;
+            return known->serverUUID == record->serverUUID && known->answeredFrom != knownIpv4(from);
         });
     } else {
         if (const auto c = confirmed_.find(record->serverUUID); c != confirmed_.end() && c->second != from) return;
         for (DeviceData_n* known : registry.withServerUUID(record->serverUUID))
-            if (known->answeredFrom == from) known->byAddress = false;
+            if (known->answeredFrom == knownIpv4(from)) known->byAddress = false;
     }
     const Uuid8 id = record->serverUUID;
-    if (registry.addDataInfo(std::move(record))) firstFrom_.emplace(id, from);
+    if (registry.addDataInfo(std::move(record))) firstFrom_.emplace(id, knownIpv4(from));
 }
 
 void Packager::callCurrentView(const PacketHeader& header, std::uint32_t from) {

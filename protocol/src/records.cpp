@@ -186,12 +186,12 @@ namespace {
 std::vector<std::uint32_t> portAddresses(const DeviceData_n& d) {
     std::vector<std::uint32_t> out;
     for (const PortBlock& p : d.port)
-        if (const auto a = parseDottedIPv4(p.IP.view()); a && *a != 0) out.push_back(*a);
+        if (const auto& a = p.IP.address(); a && a->hostOrder != 0) out.push_back(a->hostOrder);
     return out;
 }
 bool answersFromOwnPort(const DeviceData_n& d) {
     const auto own = portAddresses(d);
-    return std::find(own.begin(), own.end(), d.answeredFrom) != own.end();
+    return d.answeredFrom && std::find(own.begin(), own.end(), d.answeredFrom->hostOrder) != own.end();
 }
 }  // namespace
 

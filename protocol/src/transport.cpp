@@ -1,5 +1,7 @@
 #include "quayside/transport.h"
 
+#include "quayside/address.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -43,12 +45,10 @@ std::optional<std::vector<HostAddress>> hostAddresses(std::string* error) {
     std::vector<HostAddress> all;
     for (ifaddrs* a = list; a; a = a->ifa_next) {
         if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
-        char text[INET_ADDRSTRLEN] = {};
         sockaddr_in sin{};
         std::memcpy(&sin, a->ifa_addr, sizeof sin);
-        if (!::inet_ntop(AF_INET, &sin.sin_addr, text, sizeof text)) continue;
         HostAddress h;
-        h.where.address = text;
+        h.where.address = ipv4Of(sin).text();
         h.where.name = a->ifa_name;
         if (auto colon = h.where.name.find(':'); colon != std::string::npos) h.where.name.resize(colon);  // alias label
         h.where.index = ::if_nametoindex(h.where.name.c_str());
@@ -73,11 +73,7 @@ std::vector<LocalInterface> systemInterfaces() {
         if (std::none_of(found.begin(), found.end(), [&](const auto& f) { return f.address == h.where.address; }))
             found.push_back(h.where);
     }
-    auto numeric = [](const std::string& a) {
-        in_addr v{};
-        ::inet_pton(AF_INET, a.c_str(), &v);
-        return ntohl(v.s_addr);
-    };
+    auto numeric = [](const std::string& a) { return Ipv4::parse(a).value_or(Ipv4{}); };
     std::stable_sort(found.begin(), found.end(), [&](const auto& x, const auto& y) {
         if (x.index != y.index) return x.index < y.index;
         return numeric(x.address) < numeric(y.address);
@@ -91,16 +87,6 @@ std::vector<LocalInterface> loopbackInterfaces() {
 }
 
 SocketTransport::~SocketTransport() { CloseSockets(); }
-
-namespace {
-
-in_addr parseAddress(const std::string& text) {
-    in_addr a{};
-    ::inet_pton(AF_INET, text.c_str(), &a);
-    return a;
-}
-
-}  // namespace
 
 UdpSocket SocketTransport::openSocket(const LocalInterface& li) {
     UdpSocket s(li, &reports_);
@@ -311,10 +297,7 @@ void SocketTransport::repeatRequests(std::span<const int> interfaces, ByteView r
 
 void SocketTransport::sendDirect(std::uint32_t address, ByteView request) {
     if (!direct_.isOpen()) return;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(kDevicePort);
-    to.sin_addr.s_addr = htonl(address);
+    const sockaddr_in to = socketAddressOf(Ipv4{address}, kDevicePort);
     // A full send buffer is waited out briefly: the caller paces its
     // sending, so this is rare and short.
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -363,10 +346,7 @@ void SocketTransport::sendOnly(int i, ByteView request) {
     // device that holds it.
     socket.multicastInterface(LocalInterface{li.address, li.name, 0});
     const int fd = socket.fd();
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(kDevicePort);
-    to.sin_addr = parseAddress(kBlockingGroup);
+    const sockaddr_in to = socketAddressOf(Ipv4::parse(kBlockingGroup).value_or(Ipv4{}), kDevicePort);
     ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
@@ -375,7 +355,7 @@ std::optional<BlockingLink::Arrival> SocketTransport::receiveOne(int i, std::spa
     const auto got = sockets_[static_cast<std::size_t>(i)].receive.receive(buffer);
     if (!got) return std::nullopt;
     Arrival a{i, got->length};
-    if (got->from.sin_family == AF_INET) a.from = ntohl(got->from.sin_addr.s_addr);
+    if (got->from.sin_family == AF_INET) a.from = ipv4Of(got->from).hostOrder;
     a.toGroup = isGroupAddress(got->to);
     // A datagram that came in on another interface belongs to that
     // interface: it is kept for it when it is one of the table's.

@@ -1,5 +1,7 @@
 #include "quayside/udp_socket.h"
 
+#include "quayside/address.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -128,11 +130,9 @@ bool UdpSocket::multicastLoop(bool on) {
 }
 
 namespace {
-// An interface's address, 0 when it has none that parses.
+// An interface's address, INADDR_ANY when it has none that parses.
 in_addr addressOf(const LocalInterface& li) {
-    in_addr a{};
-    if (::inet_pton(AF_INET, li.address.c_str(), &a) != 1) a.s_addr = htonl(INADDR_ANY);
-    return a;
+    return inAddrOf(Ipv4::parse(li.address).value_or(Ipv4{INADDR_ANY}));
 }
 }  // namespace
 
@@ -148,7 +148,8 @@ bool UdpSocket::multicastInterface(const LocalInterface& via) {
 
 bool UdpSocket::join(const std::string& group, const LocalInterface& on) {
     ip_mreqn mreq{};
-    if (::inet_pton(AF_INET, group.c_str(), &mreq.imr_multiaddr) != 1) mreq.imr_multiaddr.s_addr = 0;
+    // A group that does not parse is left 0.0.0.0, which the kernel refuses.
+    mreq.imr_multiaddr = inAddrOf(Ipv4::parse(group).value_or(Ipv4{}));
     mreq.imr_address = addressOf(on);
     mreq.imr_ifindex = static_cast<int>(on.index);
     if (::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq) == 0) return true;

@@ -3,6 +3,8 @@
 // and share directories, all removed again by stop().
 #include "support/gvfs_lab.h"
 
+#include "quayside/address.h"
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -125,11 +127,8 @@ int runWith(const std::vector<std::string>& argv, const std::vector<std::string>
 
 bool portOpen(const char* address, int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    ::inet_pton(AF_INET, address, &a.sin_addr);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const sockaddr_in a = socketAddressOf(Ipv4::parse(address).value_or(Ipv4{}), static_cast<std::uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
 }

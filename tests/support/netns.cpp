@@ -2,6 +2,7 @@
 
 #include "support/process.h"
 
+#include "quayside/address.h"
 #include "quayside/wire.h"
 
 #include <arpa/inet.h>
@@ -197,7 +198,7 @@ int openGroupListener(const Netns& ns, const std::string& device, std::string* e
                       ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0;
             for (const char* group : {kBlockingGroup, kRunLoopGroup}) {
                 ip_mreqn m = on;
-                ::inet_pton(AF_INET, group, &m.imr_multiaddr);
+                m.imr_multiaddr = inAddrOf(Ipv4::parse(group).value_or(Ipv4{}));
                 ok = ok && ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
             }
             if (!ok) {

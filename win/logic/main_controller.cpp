@@ -391,7 +391,7 @@ void MainController::OnApply() {
 void MainController::FollowMovedDevice(const Uuid8& id, const std::string& name, std::optional<std::uint32_t> asked) {
     const auto where = [&]() -> std::optional<std::uint32_t> {
         const DeviceData_n* d = library_.devices.FindDevice(id);
-        return d ? std::optional(d->answeredFrom) : std::nullopt;
+        return d ? std::optional(hostOrderOf(d->answeredFrom)) : std::nullopt;
     };
     std::optional<std::uint32_t> at = where();
     if (answersWhereSent(asked, at) || answersOnLoopback(at)) return;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <netinet/in.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,24 @@ struct Ipv4 {
 
 // The text of an address that may be absent: empty when it is.
 inline std::string textOf(const std::optional<Ipv4>& address) { return address ? address->text() : std::string(); }
+
+// An address that may be absent as the interfaces that take a bare number
+// in host byte order hold it: 0 when it is absent (0.0.0.0 names no host).
+inline std::uint32_t hostOrderOf(const std::optional<Ipv4>& address) { return address ? address->hostOrder : 0; }
+
+// The other way: nothing for 0.
+inline std::optional<Ipv4> knownIpv4(std::uint32_t hostOrder) {
+    return hostOrder != 0 ? std::optional(Ipv4{hostOrder}) : std::nullopt;
+}
+
+// The address as the socket calls carry it (network byte order), and back.
+in_addr inAddrOf(Ipv4 address);
+Ipv4 ipv4Of(in_addr address);
+
+// An IPv4 socket address for address:port; the address a socket address
+// holds (its port aside).
+sockaddr_in socketAddressOf(Ipv4 address, std::uint16_t port);
+inline Ipv4 ipv4Of(const sockaddr_in& socketAddress) { return ipv4Of(socketAddress.sin_addr); }
 
 // At most this many addresses over all the host arguments of one search.
 inline constexpr std::size_t kMaxTargetsInAll = 4096;

@@ -208,7 +208,7 @@ private:
     LateAnswers late_;
     std::unordered_set<std::uint32_t> asked_;  // addresses the last search by address asked
     std::map<Uuid8, std::uint32_t> confirmed_;  // devices that answered at an address asked, and where
-    std::map<Uuid8, std::uint32_t> firstFrom_;  // where each device's first listed answer came from
+    std::map<Uuid8, std::optional<Ipv4>> firstFrom_;  // where each device's first listed answer came from
     bool arrivingDirect_ = false;
     PackagerReceiver* receiver_;
     std::shared_ptr<SystemLog> log_;

@@ -2,6 +2,7 @@
 // supported models and the port summary shown by the network panel.
 #pragma once
 
+#include "quayside/address.h"
 #include "quayside/neighbours.h"
 #include "quayside/wire.h"
 
@@ -52,13 +53,40 @@ private:
     std::array<char, N> buf_;
 };
 
+// An address field as a device reports it: the text exactly as sent (cut to
+// the field), and beside it the address that text names, read once when the
+// text is set; nothing when the text is not exactly a dotted IPv4 address.
+class AddressText : public FixedText<16> {
+public:
+    AddressText() = default;
+    AddressText(std::string_view s) { set(s); }  // NOLINT(google-explicit-constructor)
+
+    void set(std::string_view s) {
+        FixedText::set(s);
+        address_ = Ipv4::parse(view());
+    }
+    AddressText& operator=(std::string_view s) {
+        set(s);
+        return *this;
+    }
+    void clear() {
+        FixedText::clear();
+        address_.reset();
+    }
+
+    const std::optional<Ipv4>& address() const { return address_; }
+
+private:
+    std::optional<Ipv4> address_;
+};
+
 // Settings of one LAN port as a device reports them.
 struct PortBlock {
-    FixedText<16> IP;
-    FixedText<16> netmask;
-    FixedText<16> gateway;
-    FixedText<16> dns1;
-    FixedText<16> dns2;
+    AddressText IP;
+    AddressText netmask;
+    AddressText gateway;
+    AddressText dns1;
+    AddressText dns2;
     FixedText<8> dhcpText;  // the item text itself ("1" or "0")
     bool dhcpEnable = false;
     int dnsMode = 0;
@@ -85,7 +113,7 @@ struct DeviceData_n {
     // (it may sit beyond the local segment, where the group does not
     // reach): its operations go by unicast to the address it answered from.
     bool byAddress = false;
-    std::uint32_t answeredFrom = 0;  // host byte order; 0 when unknown
+    std::optional<Ipv4> answeredFrom;  // nothing when unknown
     // Another answer of the same search cannot be right beside this one
     // (see answersConflict); both are kept, the first one heard first.
     bool conflict = false;
