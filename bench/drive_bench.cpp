@@ -4,8 +4,8 @@
 // tests/support/gvfs_lab.h). Skipped, with the reason, when the lab cannot
 // run here (root, samba, gvfs and FUSE are needed).
 //   drive-bench [--runs N]
-#include "gvfs_netconnections.h"
-#include "netconnections.h"
+#include "gvfs_net_connections.h"
+#include "net_connections.h"
 #include "support/gvfs_lab.h"
 
 #include <algorithm>

@@ -9,7 +9,7 @@
 //   flood-bench [--answers N]
 // Needs root (a network namespace keeps the flood off every other lab).
 #include "quayside/address.h"
-#include "quayside/transport.h"
+#include "quayside/socket_transport.h"
 #include "quayside/wire.h"
 #include "spawn_stamp.h"
 #include "support/netns.h"

@@ -7,7 +7,7 @@
 //   operations-bench [--runs N]
 // Targets: each blocking operation 100 ms, a search 1.1 s, a click 300 ms,
 // `quayside shares` 1.3 s.
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside/packager.h"
 #include "support/process.h"
 

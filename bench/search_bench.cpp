@@ -18,7 +18,7 @@
 //                 each unless --runs says; about a minute and a half).
 //   search-bench [--runs N] [--interfaces] [--loss] [--sweep] [--watch] [--network] [--behaviours]
 #include "quayside/address.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "support/lab.h"
 #include "support/netns.h"
 #include "support/process.h"

@@ -2,7 +2,7 @@
 
 #include "quayside/address.h"
 #include "quayside/neighbours.h"
-#include "quayside/transport.h"
+#include "quayside/socket_transport.h"
 #include "quayside/wire.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // plain lines, each saying what is wrong and what to do about it.
 #pragma once
 
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 
 #include <nlohmann/json.hpp>
 #include <cstdint>

@@ -1,15 +1,15 @@
 // quayside: the command-line face of the device protocol library.
 #include "box_store.h"
-#include "cli_args.h"
+#include "args.h"
 #include "cli_device.h"
 #include "cli_format.h"
-#include "cli_runloop.h"
-#include "cli_watch.h"
+#include "run_loop_session.h"
+#include "device_watch.h"
 #include "doctor.h"
 #include "quayside/address.h"
 #include "quayside/address_change.h"
 #include "quayside/credentials.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside_version.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // Feeds arbitrary datagrams to every decoder that sees network input (and
 // the reader of the kernel's neighbour-table messages).
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside/neighbours.h"
 #include "quayside/packager.h"
 #include "quayside/records.h"

@@ -5,7 +5,7 @@
 // into one of the known scripts (bits 4-6) instead of a text of its own, so
 // the interpreter also runs. Checked: a text that is refused runs nothing,
 // and no command word holds a character outside the allowed set.
-#include "script_service.h"
+#include "script_host.h"
 
 #include <array>
 #include <cstdint>

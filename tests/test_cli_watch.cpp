@@ -1,5 +1,5 @@
 // quayside watch: what one search tells against the one before.
-#include "cli_watch.h"
+#include "device_watch.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -5,10 +5,10 @@
 // smbclient, gvfsd with its smb and FUSE parts, dbus-daemon and /dev/fuse;
 // skipped, with the reason, otherwise.
 #include "gvfs_client.h"
-#include "gvfs_netconnections.h"
+#include "gvfs_net_connections.h"
 #include "main_dialog.h"
-#include "netconnections.h"
-#include "quayside/library.h"
+#include "net_connections.h"
+#include "quayside/device_library.h"
 #include "skinlistctrl.h"
 #include "support/gvfs_lab.h"
 #include "support/process.h"

@@ -1,6 +1,6 @@
 // Discovery against the device simulator in the loopback lab: real sockets,
 // real multicast, one unprivileged host.
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "support/lab.h"
 
 #include <algorithm>

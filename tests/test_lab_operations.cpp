@@ -1,6 +1,6 @@
 // Device operations against the simulator in the loopback lab, through the
 // quayside tool in both forms and through the library directly.
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside/packager.h"
 #include "support/lab.h"
 

@@ -2,7 +2,7 @@
 // in-memory desktop: which scripts run in which order, the three tries,
 // the marker, the mount list, locked and hostile names.
 #include "main_controller.h"
-#include "script_service.h"
+#include "script_host.h"
 #include "smb_address.h"
 #include "support/fake_toolkit.h"
 

@@ -1,6 +1,6 @@
 // quayside-mac's script service: the composed script texts, and the
 // interpreter running them against a recording host.
-#include "script_service.h"
+#include "script_host.h"
 
 #include <gtest/gtest.h>
 

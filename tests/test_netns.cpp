@@ -1,6 +1,6 @@
 // Discovery across a real LAN of network namespaces: the client on one
 // host, simulated devices on another, linked by veth pairs.
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "support/lab.h"
 #include "support/netns.h"
 

@@ -3,7 +3,7 @@
 // an office LAN where every host receives what goes to a group. Every host
 // is a network namespace of the test's own (root only; skipped otherwise).
 #include "quayside/address.h"
-#include "quayside/transport.h"
+#include "quayside/socket_transport.h"
 #include "quayside/wire.h"
 #include "support/lab.h"
 #include "support/packets.h"

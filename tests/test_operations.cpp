@@ -1,6 +1,6 @@
 // Blocking device operations over a scripted link: request bytes, reply
 // matching, results and time limits.
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "support/fake_link.h"
 #include "support/packets.h"
 

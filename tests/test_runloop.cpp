@@ -1,7 +1,7 @@
 // The run-loop engine without sockets: requests it sends, how it decodes
 // what arrives, and the callbacks it makes; plus the poll() run loop.
 #include "quayside/address.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside/packager.h"
 #include "quayside/runloop.h"
 #include "support/packets.h"

@@ -1,6 +1,6 @@
 // Discovery over a scripted link: tally, ordering, de-duplication and the
 // bounds that keep a search finite.
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "support/fake_link.h"
 #include "support/packets.h"
 

@@ -4,7 +4,7 @@
 #include "config.h"
 #include "device.h"
 
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside/packager.h"
 #include "quayside/records.h"
 

@@ -5,10 +5,10 @@
 // tests and the benchmarks build on. Every host is a network namespace of the test's own (root
 // only; skipped otherwise).
 #include "quayside/address.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside/packager.h"
 #include "quayside/records.h"
-#include "quayside/transport.h"
+#include "quayside/socket_transport.h"
 #include "support/lab.h"
 #include "support/netns.h"
 

@@ -7,7 +7,7 @@
 // back late, names longer than the buffer, letters taken meanwhile.
 #include "main_controller.h"
 #include "quayside/address.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "support/fake_main_view.h"
 #include "support/fake_link.h"
 #include "support/fake_net_connections.h"

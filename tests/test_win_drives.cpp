@@ -2,7 +2,7 @@
 // memory, for what only the dialog shows: the letter-in-use question, the
 // message box, the lists' scrolling, the names screen readers hear and the
 // work posted back onto its thread; and names that must never become paths.
-#include "gvfs_netconnections.h"
+#include "gvfs_net_connections.h"
 #include "main_dialog.h"
 #include "mount_message.h"
 #include "support/fake_net_connections.h"

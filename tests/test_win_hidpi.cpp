@@ -4,7 +4,7 @@
 // enlarged. Compared with the program's own screenshot at scale 1.
 #include "artwork.h"
 #include "main_dialog.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "skinlistctrl.h"
 #include "support/process.h"
 #include "xskinbutton.h"

@@ -2,7 +2,7 @@
 // address fields give them their values, and the netmask rule. The table of
 // every rule's message is in the controller's own tests.
 #include "main_dialog.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "support/recording_message_sink.h"
 #include "main_controller.h"
 

@@ -7,7 +7,7 @@
 #include "ipaddressctrl.h"
 #include "login_dialog.h"
 #include "main_dialog.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "skinlistctrl.h"
 #include "support/sim_boxes.h"
 #include "support/recording_message_sink.h"

@@ -2,7 +2,7 @@
 // identities and the credential block.
 #include "quayside/address.h"
 #include "quayside/credentials.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside/neighbours.h"
 #include "quayside/wire.h"
 #include "support/packets.h"

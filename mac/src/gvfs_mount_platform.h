@@ -1,5 +1,5 @@
 // Mounting volumes on a Linux desktop. Scripts run on the interpreter of
-// script_service.h with GVfs behind it:
+// script_host.h with GVfs behind it:
 //   - "mount volume smb://[USER[:PASSWORD]@]HOST/SHARE" (every part
 //     percent-encoded, shares/smb_address.h) mounts the share
 //     through GVfs (as a guest when no user is given) and names it in the
@@ -18,7 +18,7 @@
 
 #include "gvfs_client.h"
 #include "mount_platform.h"
-#include "script_service.h"
+#include "script_host.h"
 
 #include <map>
 #include <string>

@@ -2,7 +2,7 @@
 // by the platform's script service, a marker file that tells a failed
 // mount, and the "mount" command's list that tells where a share is.
 #include "main_controller.h"
-#include "script_service.h"
+#include "script_host.h"
 #include "quayside/address.h"
 #include "smb_address.h"
 

@@ -2,7 +2,7 @@
 
 #include "quayside/address.h"
 #include "quayside/records.h"
-#include "quayside/transport.h"
+#include "quayside/socket_transport.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -3,7 +3,7 @@
 #include "quayside/address.h"
 
 #include "quayside/credentials.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -6,7 +6,7 @@
 // interfaces together costs one drain.
 #pragma once
 
-#include "quayside/transport.h"
+#include "quayside/socket_transport.h"
 
 #include <algorithm>
 #include <deque>

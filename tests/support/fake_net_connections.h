@@ -1,7 +1,7 @@
 // Drive-letter connections kept in memory, for quayside-win's tests.
 #pragma once
 
-#include "netconnections.h"
+#include "net_connections.h"
 
 #include <deque>
 #include <map>

@@ -3,7 +3,7 @@
 // Connect and Disconnect.
 #include "controller_support.h"
 #include "main_controller.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 // login dialog asks for.
 #pragma once
 
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside/records.h"
 #include "quayside/wire.h"
 

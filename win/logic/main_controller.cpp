@@ -4,7 +4,7 @@
 #include "quayside/address.h"
 #include "quayside/address_change.h"
 #include "quayside/lan_checks.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside/neighbours.h"
 
 #include <algorithm>

@@ -10,9 +10,9 @@
 #include "login_cache.h"
 #include "quayside/address_change.h"
 #include "quayside/lan_checks.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "main_view.h"
-#include "netconnections.h"
+#include "net_connections.h"
 #include "weblaunch.h"
 
 #include <array>

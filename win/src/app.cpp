@@ -2,7 +2,7 @@
 
 #include "main_dialog.h"
 #include "quayside/credentials.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 
 #include <QApplication>
 #include <QPixmap>

@@ -3,7 +3,7 @@
 #include "artwork.h"
 #include "desktop_registry.h"
 #include "dialog_view.h"
-#include "gvfs_netconnections.h"
+#include "gvfs_net_connections.h"
 #include "memdc.h"
 #include "skinlistctrl.h"
 #include "xskinbutton.h"

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "quayside/delivery.h"
-#include "quayside/netmanager.h"
+#include "quayside/net_manager.h"
 #include "quayside/records.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 
 #include "quayside/address.h"
 

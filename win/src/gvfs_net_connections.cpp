@@ -1,7 +1,7 @@
 // GIO first: its headers use names that Qt's headers define as macros.
 #include "gobject_ptr.h"
 
-#include "gvfs_netconnections.h"
+#include "gvfs_net_connections.h"
 #include "places.h"
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "web_server.h"
+#include "web_servers.h"
 
 #include "web.h"
 

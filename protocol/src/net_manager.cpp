@@ -1,4 +1,4 @@
-#include "quayside/netmanager.h"
+#include "quayside/net_manager.h"
 
 #include "quayside/address.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "quayside/runloop.h"
-#include "quayside/transport.h"
+#include "quayside/socket_transport.h"
 #include "quayside/udp_socket.h"
 #include "quayside/wire.h"
 

@@ -1,4 +1,4 @@
-#include "quayside/transport.h"
+#include "quayside/socket_transport.h"
 
 #include "quayside/address.h"
 

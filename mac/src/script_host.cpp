@@ -1,4 +1,4 @@
-#include "script_service.h"
+#include "script_host.h"
 
 #include <array>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "netconnections.h"
+#include "net_connections.h"
 
 #include "quayside/address.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "cli_format.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 #include "quayside/records.h"
 
 #include <chrono>

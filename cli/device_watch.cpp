@@ -1,7 +1,7 @@
-#include "cli_watch.h"
+#include "device_watch.h"
 
 #include "cli_format.h"
-#include "quayside/library.h"
+#include "quayside/device_library.h"
 
 #include <algorithm>
 #include <cerrno>

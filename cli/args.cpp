@@ -1,4 +1,4 @@
-#include "cli_args.h"
+#include "args.h"
 
 #include "quayside/credentials.h"
 

@@ -26,7 +26,7 @@
 #pragma once
 
 #include "gvfs_client.h"
-#include "netconnections.h"
+#include "net_connections.h"
 
 #include <atomic>
 #include <functional>

@@ -20,7 +20,7 @@
 #include "quayside/credentials.h"
 #include "quayside/delivery.h"
 #include "quayside/records.h"
-#include "quayside/transport.h"
+#include "quayside/socket_transport.h"
 
 #include <chrono>
 #include <functional>

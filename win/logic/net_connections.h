@@ -2,7 +2,7 @@
 // flags and result codes the dialog code expects: map a share to a drive
 // letter, tell which share a letter is mapped to, unmap a letter, and tell
 // what kind of drive a letter is. The controller owns one NetConnections;
-// the program's own maps shares through GVfs (gvfs_netconnections.h).
+// the program's own maps shares through GVfs (gvfs_net_connections.h).
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "cli_runloop.h"
+#include "run_loop_session.h"
 
 #include "cli_format.h"
 
