@@ -7,6 +7,7 @@
 
 #include "quayside_version.h"
 
+#include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <optional>
