@@ -518,7 +518,9 @@ void MainController::setIPFinish() {
         m_toolkit.reloadData(Table::Device);
         if (m_pendingChange) {
             const PortBlock& block = m_pendingChange->port[m_pendingChange->ifEdited == 1 ? 1 : 0];
-            followMovedDevice(*m_pendingChange, dhcp ? std::nullopt : parseDottedIPv4(block.IP.view()), answered);
+            std::optional<std::uint32_t> asked;
+            if (!dhcp && block.IP.address()) asked = block.IP.address()->hostOrder;
+            followMovedDevice(*m_pendingChange, asked, answered);
         }
     }
     m_pendingChange.reset();

@@ -76,7 +76,7 @@ bool MainController::mountTargetSafe() {
     const VolumeData* share = selectedShare();
     if (!box || !share) return false;
     // A box without a host name is still reached by its address.
-    return isDottedIPv4(box->port[0].IP.str()) && scriptSafe(box->hostname.str()) && !share->name.empty() &&
+    return box->port[0].IP.address().has_value() && scriptSafe(box->hostname.str()) && !share->name.empty() &&
            scriptSafe(share->name);
 }
 

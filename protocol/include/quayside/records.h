@@ -56,8 +56,16 @@ private:
 // An address field as a device reports it: the text exactly as sent (cut to
 // the field), and beside it the address that text names, read once when the
 // text is set; nothing when the text is not exactly a dotted IPv4 address.
-class AddressText : public FixedText<16> {
+// The text is only ever set through this class, so the two never part.
+class AddressText : private FixedText<16> {
 public:
+    using FixedText::c_str;
+    using FixedText::capacity;
+    using FixedText::empty;
+    using FixedText::str;
+    using FixedText::view;
+    using FixedText::operator==;
+
     AddressText() = default;
     AddressText(std::string_view s) { set(s); }  // NOLINT(google-explicit-constructor)
 
