@@ -129,7 +129,7 @@ if CC=clang CXX=clang++ "$top/scripts/build.sh" "$asan" -DQS_SANITIZE=ON -DQS_FU
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   run_suite "sanitizer build" "$asan"
   run_fuzz reply "$fuzz_seconds"
-  for target in sim_request web_request script sim_config firewall box_store dialog_template; do
+  for target in sim_request web_request script sim_config firewall box_store dialog_template lan_checks; do
     run_fuzz "$target" "$fuzz_target_seconds"
   done
 else
