@@ -35,30 +35,33 @@ Bytes buildLegacyQuery(const Uuid8& clientUUID, const Uuid8& serverUUID, std::ui
     return w.take();
 }
 
-std::optional<std::string> senderAddressText(const sockaddr_storage& sender) {
-    char host[NI_MAXHOST] = {};
+std::optional<Ipv4> senderIpv4(const sockaddr_storage& sender) {
     if (sender.ss_family == AF_INET6) {
         sockaddr_in6 s6{};
         std::memcpy(&s6, &sender, sizeof s6);
-        const auto* b = s6.sin6_addr.s6_addr;
         const bool mapped = IN6_IS_ADDR_V4MAPPED(&s6.sin6_addr);
         const bool compatible = IN6_IS_ADDR_V4COMPAT(&s6.sin6_addr) && !IN6_IS_ADDR_LOOPBACK(&s6.sin6_addr);
-        if (mapped || compatible) {
-            in_addr v4{};
-            std::memcpy(&v4, b + 12, 4);
-            return ipv4Of(v4).text();
-        }
-        if (::getnameinfo(reinterpret_cast<const sockaddr*>(&s6), sizeof s6, host, sizeof host, nullptr, 0,
-                          NI_NUMERICHOST) != 0)
-            return std::nullopt;
-        return std::string(host);
+        if (!mapped && !compatible) return std::nullopt;
+        in_addr v4{};
+        std::memcpy(&v4, s6.sin6_addr.s6_addr + 12, 4);
+        return ipv4Of(v4);
     }
     if (sender.ss_family == AF_INET) {
         sockaddr_in s4{};
         std::memcpy(&s4, &sender, sizeof s4);
-        return ipv4Of(s4).text();
+        return ipv4Of(s4);
     }
     return std::nullopt;
+}
+
+std::optional<std::string> senderAddressText(const sockaddr_storage& sender) {
+    if (const auto v4 = senderIpv4(sender)) return v4->text();
+    if (sender.ss_family != AF_INET6) return std::nullopt;
+    char host[NI_MAXHOST] = {};
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sender), sizeof(sockaddr_in6), host, sizeof host, nullptr, 0,
+                      NI_NUMERICHOST) != 0)
+        return std::nullopt;
+    return std::string(host);
 }
 
 Packager::Packager(RunLoop& loop, std::uint16_t port, const std::string& group, PackagerReceiver* receiver,
@@ -250,8 +253,7 @@ void Packager::dePacketDirect(const sockaddr_storage& sender, ByteView datagram)
 }
 
 void Packager::dePacketUnicast(const sockaddr_storage& sender, ByteView datagram) {
-    const auto text = senderAddressText(sender);
-    const std::uint32_t from = text ? parseDottedIPv4(*text).value_or(0) : 0;
+    const std::uint32_t from = hostOrderOf(senderIpv4(sender));
     if (from != 0 && asked_.count(from) != 0)
         dePacketDirect(sender, datagram);
     else
@@ -380,7 +382,7 @@ void Packager::dePacket(const sockaddr_storage& sender, ByteView datagram) {
         record->port[0].IP = *senderText;
     else
         log_->log("Get IP name info fail! errno:" + std::to_string(errno));
-    const std::uint32_t from = senderText ? parseDottedIPv4(*senderText).value_or(0) : 0;
+    const std::uint32_t from = hostOrderOf(senderIpv4(sender));
 
     const auto header = readHeader(datagram);
     if (!header || header->magic != kReplyMagic || header->clientUUID != clientUUID_) return;

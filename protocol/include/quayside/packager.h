@@ -223,4 +223,7 @@ private:
 // addresses (other than ::1) become plain IPv4. Nothing when it fails.
 std::optional<std::string> senderAddressText(const sockaddr_storage& sender);
 
+// The IPv4 address of a sender, read the same way; nothing for any other.
+std::optional<Ipv4> senderIpv4(const sockaddr_storage& sender);
+
 }  // namespace qs
